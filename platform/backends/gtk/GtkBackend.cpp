@@ -1,0 +1,1 @@
+// GTK backend lands here.

@@ -1,0 +1,20 @@
+// The linux build's resource table: what a Windows .rc puts into the executable.
+#pragma once
+
+#include <stddef.h>
+
+namespace velmora::platform {
+
+// Registers the bytes of an .ico file under an integer resource id. Returns true so it can
+// initialise a static in the file that embeds the icon.
+bool RegisterIconResource(int id, const unsigned char* data, size_t size);
+
+struct IconResource {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+};
+
+// The icon registered under id, or an empty one.
+IconResource FindIconResource(int id);
+
+} // namespace velmora::platform

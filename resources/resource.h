@@ -1,0 +1,4 @@
+// Resource identifiers, shared by the program and the resource script.
+#pragma once
+
+#define IDI_APP 20001
