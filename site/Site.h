@@ -1,0 +1,27 @@
+// The content site: its addresses and the one text fetch.
+#pragma once
+
+#include <windows.h>
+
+// Root address of the content site, ending with '/'; every other address is built on it.
+extern const WCHAR SiteRoot[];
+
+extern const WCHAR StartPageUrl[];
+// Formatted with wsprintfW and the episode number.
+extern const WCHAR EpisodeUrlFormat[];
+extern const WCHAR CountUrl[];
+extern const WCHAR NoticeUrl[];
+extern const WCHAR LatestVersionUrl[];
+extern const WCHAR DownloadPageUrl[];
+
+// Connect and receive time-out of a fetch, in milliseconds.
+extern DWORD FetchTimeoutMs;
+
+// Fetches the body at address (at most 1023 bytes, in the ANSI code page) into text, a
+// zero-filled buffer of TEXT_CAPACITY wide characters. Returns whether the fetch succeeded;
+// on failure text is empty.
+BOOL FetchText(LPCWSTR address, WCHAR* text);
+
+// Fetch the episode count / the notice and store the first line as List / Update.
+int FetchEpisodeCount();
+int FetchNotice();
