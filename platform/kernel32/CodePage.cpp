@@ -1,0 +1,412 @@
+// MultiByteToWideChar / WideCharToMultiByte for CP_UTF8 and CP_ACP. The ANSI code page is
+// the character set of the current locale, looked up on every call because a process (and
+// the tests) may switch locales; iconv does the work for every character set but UTF-8,
+// which is decoded here so that invalid input is replaced exactly as Windows does.
+#include "Kernel32Internal.h"
+
+#include <errno.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <string.h>
+#include <strings.h>
+
+#include <map>
+#include <utility>
+
+namespace velmora::kernel32 {
+namespace {
+
+constexpr DWORD kErrorInvalidFlags = 1004;
+constexpr DWORD kWcErrInvalidChars = 0x80;
+constexpr char16_t kReplacement = 0xFFFD;
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr const char* kHostUtf16 = "UTF-16BE";
+#else
+constexpr const char* kHostUtf16 = "UTF-16LE";
+#endif
+
+bool IsUtf8Codeset(const char* codeset) {
+    return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
+}
+
+const char* CurrentCodeset() {
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
+}
+
+// One descriptor per (target, source) pair and thread: iconv descriptors carry state, and
+// opening them is far slower than converting a short text.
+iconv_t Converter(const char* to, const char* from) {
+    thread_local std::map<std::pair<std::string, std::string>, iconv_t> cache;
+    auto key = std::make_pair(std::string(to), std::string(from));
+    auto found = cache.find(key);
+    if (found != cache.end())
+        return found->second;
+    iconv_t cd = iconv_open(to, from);
+    cache.emplace(key, cd);
+    return cd;
+}
+
+// UTF-8 with the replacement rule of the Unicode standard (one U+FFFD per maximal subpart
+// of an ill-formed sequence), which is what Windows does since Vista.
+void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out, bool* invalid) {
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = s[i];
+        if (b < 0x80) {
+            out->push_back(b);
+            ++i;
+            continue;
+        }
+        int extra;
+        unsigned char low = 0x80, high = 0xBF;
+        uint32_t c;
+        if (b >= 0xC2 && b <= 0xDF) {
+            extra = 1;
+            c = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            extra = 2;
+            c = b & 0x0F;
+            if (b == 0xE0)
+                low = 0xA0;
+            else if (b == 0xED)
+                high = 0x9F; // no encoded surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            extra = 3;
+            c = b & 0x07;
+            if (b == 0xF0)
+                low = 0x90;
+            else if (b == 0xF4)
+                high = 0x8F;
+        } else {
+            *invalid = true;
+            out->push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        int got = 0;
+        while (got < extra && j < n) {
+            unsigned char t = s[j];
+            unsigned char lo = got == 0 ? low : 0x80, hi = got == 0 ? high : 0xBF;
+            if (t < lo || t > hi)
+                break;
+            c = (c << 6) | (t & 0x3F);
+            ++j;
+            ++got;
+        }
+        if (got < extra) {
+            *invalid = true;
+            out->push_back(kReplacement);
+        } else if (c >= 0x10000) {
+            c -= 0x10000;
+            out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out->push_back(static_cast<char16_t>(c));
+        }
+        i = j;
+    }
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* invalid) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            *invalid = true;
+            c = kReplacement;
+        }
+        if (c < 0x80) {
+            out->push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+}
+
+// Bytes in the locale's character set to UTF-16. A byte that does not start a valid
+// character (or a character cut off by the end of the input) becomes '?', like Windows'
+// default Unicode character for the DBCS code pages. Stops early when strict.
+void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool* invalid) {
+    const char* codeset = CurrentCodeset();
+    if (IsUtf8Codeset(codeset)) {
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(s), n, out, invalid);
+        return;
+    }
+    iconv_t cd = Converter(kHostUtf16, codeset);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // A character set iconv does not know: read it as Latin-1 rather than fail.
+        for (size_t i = 0; i < n; ++i)
+            out->push_back(static_cast<unsigned char>(s[i]));
+        return;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(s);
+    size_t inLeft = n;
+    char16_t chunk[512];
+    for (;;) {
+        char* outPtr = reinterpret_cast<char*>(chunk);
+        size_t outLeft = sizeof chunk;
+        size_t result = inLeft ? iconv(cd, &in, &inLeft, &outPtr, &outLeft)
+                               : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        int error = errno;
+        out->append(chunk, static_cast<size_t>(reinterpret_cast<char16_t*>(outPtr) - chunk));
+        if (result != static_cast<size_t>(-1)) {
+            if (inLeft == 0)
+                break;
+            continue;
+        }
+        if (error == E2BIG)
+            continue;
+        *invalid = true;
+        if (strict)
+            return;
+        out->push_back(u'?');
+        ++in;
+        --inLeft;
+    }
+}
+
+// UTF-16 to the locale's character set; characters it lacks become defaultChar.
+void EncodeAnsi(const char16_t* s, size_t n, const std::string& defaultChar, std::string* out,
+                bool* usedDefault) {
+    const char* codeset = CurrentCodeset();
+    if (IsUtf8Codeset(codeset)) {
+        bool invalid = false;
+        EncodeUtf8(s, n, out, &invalid);
+        return;
+    }
+    iconv_t cd = Converter(codeset, kHostUtf16);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        for (size_t i = 0; i < n; ++i) {
+            if (s[i] < 0x100) {
+                out->push_back(static_cast<char>(s[i]));
+            } else {
+                *usedDefault = true;
+                out->append(defaultChar);
+            }
+        }
+        return;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* in = reinterpret_cast<char*>(const_cast<char16_t*>(s));
+    size_t inLeft = n * sizeof(char16_t);
+    char chunk[1024];
+    for (;;) {
+        char* outPtr = chunk;
+        size_t outLeft = sizeof chunk;
+        size_t result = inLeft ? iconv(cd, &in, &inLeft, &outPtr, &outLeft)
+                               : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        int error = errno;
+        out->append(chunk, static_cast<size_t>(outPtr - chunk));
+        if (result != static_cast<size_t>(-1)) {
+            if (inLeft == 0)
+                break;
+            continue;
+        }
+        if (error == E2BIG)
+            continue;
+        // Not representable (or an unpaired surrogate): one default character per
+        // character, so a surrogate pair is skipped whole.
+        *usedDefault = true;
+        out->append(defaultChar);
+        const char16_t* unit = reinterpret_cast<const char16_t*>(in);
+        size_t skip = 1;
+        if (inLeft >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 &&
+            unit[1] <= 0xDFFF)
+            skip = 2;
+        in += skip * sizeof(char16_t);
+        inLeft -= skip * sizeof(char16_t);
+    }
+}
+
+bool IsAnsiCodePage(UINT codePage) {
+    // CP_ACP, CP_OEMCP, CP_THREAD_ACP: the locale has only one character set.
+    return codePage == CP_ACP || codePage == 1 || codePage == 3;
+}
+
+} // namespace
+
+size_t WideLength(const WCHAR* text) {
+    size_t n = 0;
+    if (text)
+        while (text[n])
+            ++n;
+    return n;
+}
+
+std::u16string AnsiToWide(const std::string& bytes) {
+    std::u16string out;
+    bool invalid = false;
+    DecodeAnsi(bytes.data(), bytes.size(), false, &out, &invalid);
+    return out;
+}
+
+std::string WideToAnsi(const std::u16string& text, bool* lossy) {
+    std::string out;
+    bool used = false;
+    EncodeAnsi(text.data(), text.size(), "?", &out, &used);
+    if (lossy)
+        *lossy = used;
+    return out;
+}
+
+std::u16string Utf8ToWide(const std::string& bytes) {
+    std::u16string out;
+    bool invalid = false;
+    DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &out, &invalid);
+    return out;
+}
+
+std::string WideToUtf8(const std::u16string& text) {
+    std::string out;
+    bool invalid = false;
+    EncodeUtf8(text.data(), text.size(), &out, &invalid);
+    return out;
+}
+
+bool ToNativePath(const WCHAR* name, std::string* path) {
+    std::u16string wide;
+    for (const WCHAR* p = name; p && *p; ++p)
+        wide.push_back(*p == u'\\' ? u'/' : static_cast<char16_t>(*p));
+    if (wide.empty())
+        return false;
+    bool lossy = false;
+    *path = WideToAnsi(wide, &lossy);
+    return !lossy;
+}
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+        return kErrorDiskFull;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+        return kErrorInvalidName;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    default:
+        return kErrorWriteFault;
+    }
+}
+
+} // namespace velmora::kernel32
+
+using namespace velmora::kernel32;
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
+                               LPWSTR target, int targetLength) {
+    if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
+        static_cast<const void*>(source) == static_cast<const void*>(target)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+    size_t length = sourceLength < 0 ? strlen(source) + 1 : static_cast<size_t>(sourceLength);
+    std::u16string wide;
+    bool invalid = false;
+    if (codePage == CP_UTF8) {
+        if (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) {
+            SetLastError(kErrorInvalidFlags);
+            return 0;
+        }
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(source), length, &wide, &invalid);
+    } else if (IsAnsiCodePage(codePage)) {
+        DecodeAnsi(source, length, strict, &wide, &invalid);
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (invalid && strict) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (targetLength == 0)
+        return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(targetLength)) {
+        memcpy(target, wide.data(), static_cast<size_t>(targetLength) * sizeof(WCHAR));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(target, wide.data(), wide.size() * sizeof(WCHAR));
+    return static_cast<int>(wide.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
+                               LPSTR target, int targetLength, LPCSTR defaultChar,
+                               LPBOOL usedDefaultChar) {
+    if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
+        static_cast<const void*>(source) == static_cast<const void*>(target)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = sourceLength < 0 ? WideLength(source) + 1 : static_cast<size_t>(sourceLength);
+    const char16_t* units = reinterpret_cast<const char16_t*>(source);
+    std::string bytes;
+    bool used = false;
+    if (codePage == CP_UTF8) {
+        // Windows refuses a default character for UTF-8: every character has a form there.
+        if (defaultChar || usedDefaultChar) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (flags & ~kWcErrInvalidChars) {
+            SetLastError(kErrorInvalidFlags);
+            return 0;
+        }
+        bool invalid = false;
+        EncodeUtf8(units, length, &bytes, &invalid);
+        if (invalid && (flags & kWcErrInvalidChars)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+    } else if (IsAnsiCodePage(codePage)) {
+        std::string substitute = defaultChar && *defaultChar ? std::string(defaultChar, 1) : "?";
+        if (defaultChar && defaultChar[0] && defaultChar[1])
+            substitute = std::string(defaultChar, 2); // a double-byte default character
+        EncodeAnsi(units, length, substitute, &bytes, &used);
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (usedDefaultChar)
+        *usedDefaultChar = used ? TRUE : FALSE;
+    if (targetLength == 0)
+        return static_cast<int>(bytes.size());
+    if (bytes.size() > static_cast<size_t>(targetLength)) {
+        memcpy(target, bytes.data(), static_cast<size_t>(targetLength));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(target, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}

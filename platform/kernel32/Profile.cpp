@@ -1,0 +1,528 @@
+// The profile (INI file) functions. Every call reads the file afresh, so hand edits and other
+// processes are seen at once; a write edits the lines it must and rewrites the file through a
+// temporary file and a rename, so a crash or a full disk never leaves half a file behind.
+//
+// Lines are kept as they were read: an untouched line of an 8-bit file is written back byte
+// for byte (even when the current locale cannot decode it), with its own line break. New and
+// changed lines end in CR LF.
+#include "Kernel32Internal.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <vector>
+
+using namespace velmora::kernel32;
+
+namespace {
+
+enum class Encoding { Ansi, Utf8, Utf16 };
+
+struct Line {
+    std::u16string text; // without its line break
+    std::u16string eol;  // "\r\n", "\n", "\r" or "" (last line)
+    std::string raw;     // the bytes read for text (8-bit files), while the line is untouched
+    bool untouched = false;
+};
+
+struct IniFile {
+    bool exists = false;
+    Encoding encoding = Encoding::Ansi;
+    std::vector<Line> lines;
+};
+
+enum class Kind { Blank, Comment, Section, Key };
+
+struct Parsed {
+    Kind kind = Kind::Blank;
+    std::u16string name;
+    std::u16string value;
+    bool hasValue = false; // a key line without '=' has a name only
+};
+
+const std::u16string kCrLf = u"\r\n";
+
+// One process-wide lock: a write is a read-modify-write of the whole file.
+std::mutex profileLock;
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
+
+std::u16string Trim(const std::u16string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+std::u16string FromWide(const WCHAR* text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text), WideLength(text));
+}
+
+// Simple case folding for the scripts that have case; names are compared like Windows
+// compares them, without regard to case.
+char16_t Fold(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0x00E0 && c <= 0x00FE && c != 0x00F7) ||
+        (c >= 0x03B1 && c <= 0x03C9 && c != 0x03C2) || (c >= 0x0430 && c <= 0x044F) ||
+        (c >= 0xFF41 && c <= 0xFF5A))
+        return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x0450 && c <= 0x045F)
+        return static_cast<char16_t>(c - 0x50);
+    return c;
+}
+
+bool SameName(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    return true;
+}
+
+Parsed Classify(const std::u16string& text) {
+    Parsed parsed;
+    std::u16string line = Trim(text);
+    if (line.empty())
+        return parsed;
+    if (line[0] == u';') {
+        parsed.kind = Kind::Comment;
+        return parsed;
+    }
+    if (line[0] == u'[') {
+        parsed.kind = Kind::Section;
+        size_t close = line.rfind(u']');
+        parsed.name =
+            Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1));
+        return parsed;
+    }
+    parsed.kind = Kind::Key;
+    size_t equals = line.find(u'=');
+    if (equals == std::u16string::npos) {
+        parsed.name = line;
+        return parsed;
+    }
+    parsed.name = Trim(line.substr(0, equals));
+    parsed.value = Trim(line.substr(equals + 1));
+    parsed.hasValue = true;
+    return parsed;
+}
+
+// ------------------------------------------------------------------ reading and writing bytes
+
+bool ReadBytes(const std::string& path, std::string* bytes, bool* exists) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            *exists = false;
+            return true;
+        }
+        SetLastError(ErrorFromErrno(errno));
+        return false;
+    }
+    char chunk[65536];
+    for (;;) {
+        ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            SetLastError(ErrorFromErrno(errno));
+            close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        bytes->append(chunk, static_cast<size_t>(got));
+    }
+    close(fd);
+    *exists = true;
+    return true;
+}
+
+std::u16string Decode(const std::string& bytes, Encoding encoding) {
+    return encoding == Encoding::Utf8 ? Utf8ToWide(bytes) : AnsiToWide(bytes);
+}
+
+std::string Encode(const std::u16string& text, Encoding encoding) {
+    switch (encoding) {
+    case Encoding::Utf16: {
+        std::string bytes;
+        for (char16_t c : text) {
+            bytes.push_back(static_cast<char>(c & 0xFF));
+            bytes.push_back(static_cast<char>(c >> 8));
+        }
+        return bytes;
+    }
+    case Encoding::Utf8:
+        return WideToUtf8(text);
+    case Encoding::Ansi:
+        break;
+    }
+    return WideToAnsi(text, nullptr);
+}
+
+bool Load(const std::string& path, IniFile* file) {
+    std::string bytes;
+    if (!ReadBytes(path, &bytes, &file->exists))
+        return false;
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        file->encoding = Encoding::Utf16;
+        std::u16string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                 static_cast<unsigned char>(bytes[i + 1]) << 8));
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find_first_of(u"\r\n", start);
+            Line line;
+            line.text = text.substr(start, end == std::u16string::npos ? end : end - start);
+            if (end == std::u16string::npos) {
+                start = text.size();
+            } else {
+                size_t breakLength = text.compare(end, 2, kCrLf) == 0 ? 2 : 1;
+                line.eol = text.substr(end, breakLength);
+                start = end + breakLength;
+            }
+            file->lines.push_back(line);
+        }
+        return true;
+    }
+    size_t start = 0;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        file->encoding = Encoding::Utf8;
+        start = 3;
+    }
+    // CR and LF never occur inside a character of the supported 8-bit encodings, so the
+    // bytes are split into lines before decoding.
+    while (start < bytes.size()) {
+        size_t end = bytes.find_first_of("\r\n", start);
+        Line line;
+        line.raw = bytes.substr(start, end == std::string::npos ? end : end - start);
+        line.text = Decode(line.raw, file->encoding);
+        line.untouched = true;
+        if (end == std::string::npos) {
+            start = bytes.size();
+        } else {
+            bool crlf = bytes.compare(end, 2, "\r\n") == 0;
+            line.eol = crlf ? kCrLf : bytes[end] == '\r' ? u"\r" : u"\n";
+            start = end + (crlf ? 2 : 1);
+        }
+        file->lines.push_back(line);
+    }
+    return true;
+}
+
+std::string Serialize(const IniFile& file) {
+    std::string bytes;
+    if (file.encoding == Encoding::Utf16)
+        bytes = "\xFF\xFE";
+    else if (file.encoding == Encoding::Utf8)
+        bytes = "\xEF\xBB\xBF";
+    for (const Line& line : file.lines) {
+        bytes += line.untouched ? line.raw : Encode(line.text, file.encoding);
+        bytes += Encode(line.eol, file.encoding);
+    }
+    return bytes;
+}
+
+mode_t NewFileMode() {
+    // umask can only be read by setting it; the profile lock serialises our own callers.
+    mode_t mask = umask(022);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            if (wrote == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+// Replaces the file with bytes: a temporary file beside it is written, flushed to the disk
+// and renamed over the original, so readers see either the old or the new file.
+bool SaveAtomically(std::string path, const std::string& bytes) {
+    struct stat info;
+    bool existed = false;
+    if (lstat(path.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            // Replace the file the link points at, not the link.
+            char target[PATH_MAX];
+            if (realpath(path.c_str(), target))
+                path = target;
+        }
+        existed = stat(path.c_str(), &info) == 0;
+    }
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = directory + "/." + name + ".XXXXXX";
+    int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno));
+        return false;
+    }
+    mode_t mode = existed ? (info.st_mode & 07777) : NewFileMode();
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        SetLastError(ErrorFromErrno(error));
+        return false;
+    }
+    // Make the rename itself durable.
+    int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ sections and keys
+
+struct Range {
+    size_t header; // the section's own line
+    size_t end;    // the next section's line, or the end of the file
+};
+
+std::vector<std::pair<std::u16string, Range>> Sections(const IniFile& file) {
+    std::vector<std::pair<std::u16string, Range>> sections;
+    for (size_t i = 0; i < file.lines.size(); ++i) {
+        Parsed parsed = Classify(file.lines[i].text);
+        if (parsed.kind != Kind::Section)
+            continue;
+        if (!sections.empty())
+            sections.back().second.end = i;
+        sections.push_back({parsed.name, Range{i, file.lines.size()}});
+    }
+    return sections;
+}
+
+bool FindSection(const IniFile& file, const std::u16string& name, Range* range) {
+    for (const auto& section : Sections(file)) {
+        if (SameName(section.first, name)) {
+            *range = section.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first line of the section holding the key, or npos.
+size_t FindKey(const IniFile& file, const Range& range, const std::u16string& name,
+               Parsed* parsed) {
+    for (size_t i = range.header + 1; i < range.end; ++i) {
+        Parsed candidate = Classify(file.lines[i].text);
+        if (candidate.kind == Kind::Key && SameName(candidate.name, name)) {
+            *parsed = candidate;
+            return i;
+        }
+    }
+    return std::u16string::npos;
+}
+
+// ------------------------------------------------------------------ results
+
+DWORD CopyValue(const std::u16string& value, LPWSTR buffer, DWORD size) {
+    size_t length = value.size() < size - 1 ? value.size() : size - 1;
+    for (size_t i = 0; i < length; ++i)
+        buffer[i] = static_cast<WCHAR>(value[i]);
+    buffer[length] = 0;
+    return static_cast<DWORD>(length);
+}
+
+// A list of zero-terminated names ending in an extra terminator. When it does not fit, the
+// last name that does not fit is cut, two terminators end the buffer and the result is
+// size - 2, as Windows does.
+DWORD CopyList(const std::vector<std::u16string>& names, LPWSTR buffer, DWORD size) {
+    if (size == 1) {
+        buffer[0] = 0;
+        return 0;
+    }
+    size_t position = 0;
+    for (const std::u16string& name : names) {
+        if (position + name.size() + 1 > size - 1) {
+            size_t room = size - 2 > position ? size - 2 - position : 0;
+            for (size_t i = 0; i < room; ++i)
+                buffer[position + i] = static_cast<WCHAR>(name[i]);
+            buffer[size - 2] = 0;
+            buffer[size - 1] = 0;
+            return size - 2;
+        }
+        for (char16_t c : name)
+            buffer[position++] = static_cast<WCHAR>(c);
+        buffer[position++] = 0;
+    }
+    buffer[position] = 0;
+    if (position == 0)
+        buffer[1] = 0;
+    return static_cast<DWORD>(position);
+}
+
+std::u16string StripQuotes(const std::u16string& value) {
+    if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0])
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+} // namespace
+
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue,
+                                      LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+    if (!buffer || size == 0)
+        return 0;
+    // Windows drops trailing blanks of the default.
+    std::u16string fallback = FromWide(defaultValue);
+    while (!fallback.empty() && IsBlank(fallback.back()))
+        fallback.pop_back();
+
+    IniFile file;
+    std::string path;
+    if (fileName && ToNativePath(fileName, &path)) {
+        std::lock_guard<std::mutex> lock(profileLock);
+        if (!Load(path, &file))
+            file = IniFile();
+    }
+    if (!file.exists)
+        SetLastError(ERROR_FILE_NOT_FOUND);
+
+    if (!section) {
+        std::vector<std::u16string> names;
+        for (const auto& found : Sections(file))
+            if (!found.first.empty())
+                names.push_back(found.first);
+        return CopyList(names, buffer, size);
+    }
+    Range range;
+    bool haveSection = FindSection(file, Trim(FromWide(section)), &range);
+    if (!key) {
+        std::vector<std::u16string> names;
+        if (haveSection) {
+            for (size_t i = range.header + 1; i < range.end; ++i) {
+                Parsed parsed = Classify(file.lines[i].text);
+                if (parsed.kind == Kind::Key && !parsed.name.empty())
+                    names.push_back(parsed.name);
+            }
+        }
+        if (!names.empty())
+            return CopyList(names, buffer, size);
+        return CopyValue(fallback, buffer, size);
+    }
+    std::u16string keyName = Trim(FromWide(key));
+    Parsed parsed;
+    if (haveSection && !keyName.empty() &&
+        FindKey(file, range, keyName, &parsed) != std::u16string::npos && parsed.hasValue)
+        return CopyValue(StripQuotes(parsed.value), buffer, size);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return CopyValue(fallback, buffer, size);
+}
+
+UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue,
+                                  LPCWSTR fileName) {
+    WCHAR value[1024];
+    if (GetPrivateProfileStringW(section, key, L"", value, 1024, fileName) == 0)
+        return static_cast<UINT>(defaultValue);
+    // The decimal number at the start, wrapping like the 32-bit arithmetic of Windows.
+    const WCHAR* p = value;
+    while (IsBlank(*p))
+        ++p;
+    bool negative = *p == u'-';
+    if (*p == u'-' || *p == u'+')
+        ++p;
+    UINT result = 0;
+    for (; *p >= u'0' && *p <= u'9'; ++p)
+        result = result * 10u + static_cast<UINT>(*p - u'0');
+    return negative ? 0u - result : result;
+}
+
+BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
+                                       LPCWSTR fileName) {
+    if (!section) {
+        // All NULL asks Windows to flush its cache; there is none here.
+        if (!key && !value)
+            return TRUE;
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string path;
+    if (!fileName || !ToNativePath(fileName, &path)) {
+        SetLastError(fileName ? kErrorInvalidName : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(profileLock);
+    IniFile file;
+    if (!Load(path, &file))
+        return FALSE;
+
+    std::u16string sectionName = Trim(FromWide(section));
+    Range range;
+    bool haveSection = FindSection(file, sectionName, &range);
+    // A line is about to follow the current last one: give that a line break.
+    auto breakBefore = [&file](size_t index) {
+        if (index > 0 && file.lines[index - 1].eol.empty())
+            file.lines[index - 1].eol = kCrLf;
+    };
+
+    if (!key) {
+        if (!haveSection)
+            return TRUE;
+        file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(range.header),
+                         file.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
+    } else {
+        std::u16string keyName = Trim(FromWide(key));
+        Parsed parsed;
+        size_t keyLine =
+            haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
+        if (!value) {
+            if (keyLine == std::u16string::npos)
+                return TRUE;
+            file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(keyLine));
+        } else if (keyLine != std::u16string::npos) {
+            Line& line = file.lines[keyLine];
+            line.text = parsed.name + u"=" + FromWide(value);
+            line.untouched = false;
+            line.eol = kCrLf;
+        } else if (haveSection) {
+            size_t after = range.header + 1;
+            for (size_t i = range.header + 1; i < range.end; ++i)
+                if (!Trim(file.lines[i].text).empty())
+                    after = i + 1;
+            breakBefore(after);
+            file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
+                              Line{keyName + u"=" + FromWide(value), kCrLf, {}, false});
+        } else {
+            breakBefore(file.lines.size());
+            file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
+            file.lines.push_back(Line{keyName + u"=" + FromWide(value), kCrLf, {}, false});
+        }
+    }
+    return SaveAtomically(path, Serialize(file)) ? TRUE : FALSE;
+}
