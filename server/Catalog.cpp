@@ -1,0 +1,132 @@
+#include "Catalog.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace velmora::site {
+
+namespace {
+
+std::string LowerExtension(const std::string& name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+        return {};
+    }
+    std::string ext = name.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+template <typename F> void ForEachRegularFile(const std::string& dir, F&& visit) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) {
+        return;
+    }
+    while (dirent* entry = readdir(d)) {
+        std::string name = entry->d_name;
+        if (!IsPlainFileName(name)) {
+            continue;
+        }
+        struct stat st;
+        if (stat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        visit(name, st);
+    }
+    closedir(d);
+}
+
+// Lower is better.
+int Preference(const std::string& name) {
+    int rank = LowerExtension(name) == "mp4" ? 0 : 2;
+    return rank + (name[0] == '0' || name.find('.') >= 3 ? 0 : 1);
+}
+
+} // namespace
+
+std::optional<long> EpisodeNumberOfFile(const std::string& name) {
+    size_t dot = name.find('.');
+    if (dot == std::string::npos || dot == 0 || dot > 9 || name.find('.', dot + 1) != name.npos) {
+        return std::nullopt;
+    }
+    std::string ext = LowerExtension(name);
+    if (ext != "mp4" && ext != "webm") {
+        return std::nullopt;
+    }
+    long number = 0;
+    for (size_t i = 0; i < dot; ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return std::nullopt;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    if (number < 1) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+const char* MediaContentType(const std::string& name) {
+    std::string ext = LowerExtension(name);
+    if (ext == "mp4") {
+        return "video/mp4";
+    }
+    if (ext == "webm") {
+        return "video/webm";
+    }
+    return "application/octet-stream";
+}
+
+MediaFiles ScanMedia(const std::string& dir) {
+    MediaFiles files;
+    ForEachRegularFile(dir, [&](const std::string& name, const struct stat&) {
+        std::optional<long> number = EpisodeNumberOfFile(name);
+        if (!number) {
+            return;
+        }
+        auto [it, inserted] = files.emplace(*number, name);
+        if (!inserted && (Preference(name) < Preference(it->second) ||
+                          (Preference(name) == Preference(it->second) && name < it->second))) {
+            it->second = name;
+        }
+    });
+    return files;
+}
+
+MediaCatalog::MediaCatalog(std::string dir)
+    : dir_(std::move(dir)), files_(std::make_shared<MediaFiles>()) {}
+
+std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
+    struct stat st;
+    timespec now{};
+    if (stat(dir_.c_str(), &st) == 0) {
+        now = st.st_mtim;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now.tv_sec != mtime_.tv_sec || now.tv_nsec != mtime_.tv_nsec || !files_) {
+        mtime_ = now;
+        files_ = std::make_shared<MediaFiles>(ScanMedia(dir_));
+    }
+    return files_;
+}
+
+std::vector<DownloadEntry> ListDownloads(const std::string& dir) {
+    std::vector<DownloadEntry> entries;
+    ForEachRegularFile(dir, [&](const std::string& name, const struct stat& st) {
+        entries.push_back({name, static_cast<uint64_t>(st.st_size)});
+    });
+    std::sort(entries.begin(), entries.end(),
+              [](const DownloadEntry& a, const DownloadEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && name[0] != '.' && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+} // namespace velmora::site

@@ -1,0 +1,56 @@
+// The media folder (episode files) and the downloads folder.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <time.h>
+
+namespace velmora::site {
+
+// The episode number a media file stands for: "001.mp4", "12.webm" (any zero padding,
+// extension in any case) give 1 and 12; anything else gives nothing.
+std::optional<long> EpisodeNumberOfFile(const std::string& name);
+
+// "video/mp4", "video/webm" or "application/octet-stream" by the file name's extension.
+const char* MediaContentType(const std::string& name);
+
+// Episode number -> file name inside the media folder.
+using MediaFiles = std::map<long, std::string>;
+
+// Reads the media folder, again whenever its modification time changes, so episodes
+// dropped into a running site's folder show up without a restart.
+class MediaCatalog {
+  public:
+    explicit MediaCatalog(std::string dir);
+    std::shared_ptr<const MediaFiles> Files() const;
+    const std::string& Dir() const { return dir_; }
+
+  private:
+    std::string dir_;
+    mutable std::mutex mutex_;
+    mutable timespec mtime_{};
+    mutable std::shared_ptr<const MediaFiles> files_;
+};
+
+// Reads a folder's episode files. When a number has several files, mp4 wins over webm,
+// then the zero-padded name over the others.
+MediaFiles ScanMedia(const std::string& dir);
+
+struct DownloadEntry {
+    std::string name;
+    uint64_t size = 0;
+};
+
+// The regular, non-hidden files of a folder, sorted by name.
+std::vector<DownloadEntry> ListDownloads(const std::string& dir);
+
+// A file name a client may ask for inside one folder: one path segment, not hidden.
+bool IsPlainFileName(const std::string& name);
+
+} // namespace velmora::site

@@ -1,0 +1,144 @@
+#include "Pages.h"
+
+#include "Options.h"
+#include "Text.h"
+
+namespace velmora::site {
+
+namespace {
+
+const char* const kStyle =
+    "body{font-family:sans-serif;background:#14161c;color:#e8e8ee;margin:0;padding:16px}"
+    "a{color:#7cc4ff}h1{font-size:22px;margin:0 0 12px}"
+    ".notice{background:#2a2f3a;padding:8px 12px;border-radius:4px;margin-bottom:12px}"
+    ".grid{display:flex;flex-wrap:wrap;gap:6px}"
+    ".grid a{display:block;width:64px;padding:6px 0;text-align:center;background:#232733;"
+    "border-radius:4px;text-decoration:none}"
+    "video{width:100%;max-width:960px;background:#000}"
+    ".placeholder{width:100%;max-width:960px;height:360px;background:#232733;display:flex;"
+    "align-items:center;justify-content:center;font-size:20px;border-radius:4px}"
+    ".nav{margin-top:12px;display:flex;gap:16px}.nav span{color:#666}";
+
+std::string Page(const std::string& title, const std::string& body) {
+    std::string html;
+    html.reserve(body.size() + 1024);
+    html += "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+    html += HtmlEscape(title);
+    html += "</title>\n<style>";
+    html += kStyle;
+    html += "</style>\n</head>\n<body>\n";
+    html += body;
+    html += "</body>\n</html>\n";
+    return html;
+}
+
+std::string Link(const std::string& href, const std::string& text) {
+    return "<a href=\"" + HtmlEscape(href) + "\">" + HtmlEscape(text) + "</a>";
+}
+
+std::string EpisodeName(long number) {
+    return "第" + std::to_string(number) + "集";
+}
+
+std::string HumanSize(uint64_t bytes) {
+    const char* units[] = {"B", "KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024 && unit < 4) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+    return text;
+}
+
+} // namespace
+
+std::string PlayerAddress(const std::string& flv) {
+    return "/video/player/?flv=" + PercentEncode(flv);
+}
+
+std::string MediaAddress(const std::string& fileName) {
+    return "/media/" + PercentEncode(fileName);
+}
+
+std::string DownloadAddress(const std::string& fileName) {
+    return "/downloads/" + PercentEncode(fileName);
+}
+
+std::string HomePage() {
+    std::string series = kSeriesName;
+    std::string body = "<h1>" + HtmlEscape(series) + "</h1>\n<p>在线观看《" + HtmlEscape(series) +
+                       "》全部剧集。</p>\n<ul>\n<li>" + Link(PlayerAddress("index"), "开始观看") +
+                       "</li>\n<li>" + Link(PlayerAddress("download"), "下载播放器") +
+                       "</li>\n</ul>\n";
+    return Page(series, body);
+}
+
+std::string StartPage(const std::string& notice, long count) {
+    std::string series = kSeriesName;
+    std::string body = "<h1>" + HtmlEscape(series) + "</h1>\n<div class=\"notice\">" +
+                       HtmlEscape(notice) + "</div>\n";
+    if (count == 0) {
+        body += "<p>暂无剧集，敬请期待。</p>\n";
+    } else {
+        body += "<div class=\"grid\">\n";
+        for (long n = 1; n <= count; ++n) {
+            body += Link(PlayerAddress(std::to_string(n)), EpisodeName(n));
+            body += '\n';
+        }
+        body += "</div>\n";
+    }
+    return Page(series + " - 剧集列表", body);
+}
+
+std::string EpisodePage(long number, long count, const std::string& mediaFile) {
+    std::string title = std::string(kSeriesName) + " " + EpisodeName(number);
+    std::string body = "<h1>" + HtmlEscape(title) + "</h1>\n";
+    if (!mediaFile.empty()) {
+        body += "<video controls autoplay preload=\"auto\" src=\"" +
+                HtmlEscape(MediaAddress(mediaFile)) + "\">\n<source src=\"" +
+                HtmlEscape(MediaAddress(mediaFile)) + "\" type=\"" + MediaContentType(mediaFile) +
+                "\">\n您的浏览器不支持视频播放。\n</video>\n";
+    } else {
+        body += "<div class=\"placeholder\">" + HtmlEscape(EpisodeName(number)) +
+                "：视频即将上线，敬请期待。</div>\n";
+    }
+    body += "<div class=\"nav\">";
+    body += number > 1 ? Link(PlayerAddress(std::to_string(number - 1)), "上一集")
+                       : std::string("<span>上一集</span>");
+    body += Link(PlayerAddress("index"), "剧集列表");
+    body += number < count ? Link(PlayerAddress(std::to_string(number + 1)), "下一集")
+                           : std::string("<span>下一集</span>");
+    body += "</div>\n";
+    return Page(title, body);
+}
+
+std::string DownloadPage(const std::vector<DownloadEntry>& files) {
+    std::string body = "<h1>" + HtmlEscape(std::string(kSeriesName) + " 播放器下载") + "</h1>\n";
+    if (files.empty()) {
+        body += "<p>暂无可下载的文件。</p>\n";
+    } else {
+        body += "<ul>\n";
+        for (const DownloadEntry& file : files) {
+            body += "<li><a href=\"" + HtmlEscape(DownloadAddress(file.name)) + "\" download>" +
+                    HtmlEscape(file.name) + "</a> (" + HumanSize(file.size) + ")</li>\n";
+        }
+        body += "</ul>\n";
+    }
+    body += "<p>" + Link("/", "返回首页") + "</p>\n";
+    return Page(std::string(kSeriesName) + " - 下载", body);
+}
+
+std::string NotFoundPage() {
+    return Page("404 - 页面不存在",
+                "<h1>404</h1>\n<p>页面不存在。</p>\n<p>" + Link("/", "返回首页") + "</p>\n");
+}
+
+std::string MethodNotAllowedPage() {
+    return Page("405 - 不支持的请求方法", "<h1>405</h1>\n<p>只支持 GET 和 HEAD 请求。</p>\n");
+}
+
+} // namespace velmora::site

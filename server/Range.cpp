@@ -1,0 +1,89 @@
+#include "Range.h"
+
+#include <cstring>
+#include <string>
+
+namespace velmora::site {
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint64_t* value) {
+    if (text.empty() || text.size() > 19) {
+        return false;
+    }
+    uint64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        result = result * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *value = result;
+    return true;
+}
+
+std::string Trim(const std::string& text) {
+    size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos) {
+        return {};
+    }
+    size_t end = text.find_last_not_of(" \t");
+    return text.substr(begin, end - begin + 1);
+}
+
+} // namespace
+
+ByteRange ParseRange(const char* header, uint64_t size) {
+    ByteRange whole;
+    if (!header) {
+        return whole;
+    }
+    std::string spec = Trim(header);
+    if (spec.compare(0, 6, "bytes=") != 0) {
+        return whole;
+    }
+    spec = Trim(spec.substr(6));
+    if (spec.find(',') != std::string::npos) {
+        return whole;
+    }
+    size_t dash = spec.find('-');
+    if (dash == std::string::npos) {
+        return whole;
+    }
+    std::string from = Trim(spec.substr(0, dash));
+    std::string to = Trim(spec.substr(dash + 1));
+
+    ByteRange range;
+    range.kind = ByteRange::Partial;
+    if (from.empty()) {
+        uint64_t suffix;
+        if (!ParseNumber(to, &suffix)) {
+            return whole;
+        }
+        if (suffix == 0 || size == 0) {
+            range.kind = ByteRange::Unsatisfiable;
+            return range;
+        }
+        range.first = suffix >= size ? 0 : size - suffix;
+        range.last = size - 1;
+        return range;
+    }
+    if (!ParseNumber(from, &range.first)) {
+        return whole;
+    }
+    if (to.empty()) {
+        range.last = size == 0 ? 0 : size - 1;
+    } else if (!ParseNumber(to, &range.last) || range.last < range.first) {
+        return whole;
+    }
+    if (range.first >= size) {
+        range.kind = ByteRange::Unsatisfiable;
+        return range;
+    }
+    if (range.last >= size) {
+        range.last = size - 1;
+    }
+    return range;
+}
+
+} // namespace velmora::site
