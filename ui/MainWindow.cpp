@@ -1,0 +1,135 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <exdisp.h>
+
+#include "player/Player.h"
+#include "settings/Settings.h"
+#include "site/Site.h"
+#include "ui/AtlHost.h"
+#include "ui/ControlIds.h"
+#include "ui/MainWindow.h"
+
+HWND hBrowserHost;
+IWebBrowser2* pWebBrowser;
+HWND hEpisodeList;
+HWND hGetListButton;
+HWND hSiteButton;
+HWND hUpdateButton;
+HWND hTopMostBox;
+HWND hNoticeLabel;
+HWND hStatusBar;
+
+namespace {
+
+HWND CreateChild(HWND parent, HINSTANCE instance, DWORD exStyle, LPCWSTR className,
+                 LPCWSTR text, DWORD style, int x, int y, int width, int height, int id) {
+    return CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
+                           (HMENU)(INT_PTR)id, instance, NULL);
+}
+
+LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
+    HINSTANCE instance = create->hInstance;
+
+    AtlAxWinInit();
+
+    // The host loads its window text: the start page shows without any further call.
+    RECT browserRect;
+    SetRect(&browserRect, 0, 0, 640, 535);
+    hBrowserHost = CreateWindowExW(WS_EX_CLIENTEDGE, L"AtlAxWin", StartPageUrl,
+                                   WS_CHILD | WS_VISIBLE, browserRect.left, browserRect.top,
+                                   browserRect.right - browserRect.left,
+                                   browserRect.bottom - browserRect.top, window, NULL, instance,
+                                   NULL);
+
+    pWebBrowser = NULL;
+    IUnknown* control = NULL;
+    if (SUCCEEDED(AtlAxGetControl(hBrowserHost, &control)) && control)
+        control->QueryInterface(IID_IWebBrowser2, (void**)&pWebBrowser);
+    if (control)
+        control->Release();
+
+    hEpisodeList = CreateChild(window, instance, WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE, L"LISTBOX",
+                               L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 642, 0, 120,
+                               500, IDC_EPISODES);
+    hGetListButton = CreateChild(window, instance, 0, L"Button", L"获取播放列表",
+                                 WS_CHILD | WS_VISIBLE, 645, 510, 114, 25, IDC_GETLIST);
+    hSiteButton = CreateChild(window, instance, 0, L"Button", L"访问主站", WS_CHILD | WS_VISIBLE,
+                              645, 540, 114, 25, IDC_SITE);
+    hUpdateButton = CreateChild(window, instance, 0, L"Button", L"检测更新",
+                                WS_CHILD | WS_VISIBLE, 520, 540, 114, 25, IDC_UPDATE);
+    hTopMostBox = CreateChild(window, instance, 0, L"Button", L"置顶",
+                              WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 460, 540, 50, 25,
+                              IDC_TOPMOST);
+    WCHAR label[TEXT_CAPACITY];
+    ZeroMemory(label, sizeof label);
+    wsprintfW(label, L"Tessavo %s", SiteRoot);
+    hNoticeLabel = CreateChild(window, instance, 0, L"Static", label, WS_CHILD | WS_VISIBLE, 10,
+                               547, 450, 25, 0);
+
+    hStatusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE, CopyRightText, window, IDC_STATUSBAR);
+
+    InitPlayer();
+
+    if (ReadSettingInt(KeyTop) == 1) {
+        SendMessageW(hTopMostBox, BM_SETCHECK, BST_CHECKED, 0);
+        SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+    return 0;
+}
+
+void OnCommand(HWND window, int id, int notification) {
+    switch (id) {
+    case IDC_EPISODES:
+        if (notification == LBN_DBLCLK) {
+            // On an empty list, or with nothing selected, there is no episode to open.
+            LRESULT selection = SendMessageW(hEpisodeList, LB_GETCURSEL, 0, 0);
+            if (selection != LB_ERR)
+                OpenEpisode((int)selection + 1);
+        }
+        break;
+    case IDC_GETLIST:
+        RefreshEpisodeList();
+        break;
+    case IDC_UPDATE:
+        CheckForUpdate();
+        break;
+    case IDC_TOPMOST:
+        ToggleTopMost();
+        break;
+    case IDC_SITE:
+        VisitMainSite(window);
+        break;
+    default:
+        break;
+    }
+}
+
+// The controls draw in the stock GUI font on a transparent background.
+void PrepareControlColours(HDC dc) {
+    SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+}
+
+} // namespace
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window, (const CREATESTRUCTW*)lParam);
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+        PrepareControlColours((HDC)wParam);
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        PrepareControlColours((HDC)wParam);
+        return (LRESULT)GetStockObject(NULL_BRUSH);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,71 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include "resources/resource.h"
+#include "settings/Settings.h"
+#include "ui/MainWindow.h"
+
+HWND hMainWnd;
+WCHAR TitleText[TEXT_CAPACITY];
+WCHAR CopyRightText[TEXT_CAPACITY];
+
+const WCHAR MainWindowClassName[] = L"VelmoraPlayer";
+
+namespace {
+const WCHAR StartTitle[] = L"Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+const WCHAR StartTitleWithText[] = L"Tessavo全集在线播放器 - %s - VelmoraPlayer 1.0";
+const int MainWindowWidth = 770;
+const int MainWindowHeight = 615;
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    WNDCLASSEXW windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)(COLOR_SCROLLBAR + 1);
+    windowClass.lpszClassName = MainWindowClassName;
+    if (!RegisterClassExW(&windowClass))
+        return 0;
+
+    BuildIniPath();
+
+    ReadSettingText(KeyTitle, TitleText);
+    ReadSettingText(KeyCopyRight, CopyRightText);
+    if (lstrcmpW(CopyRightText, L"") == 0)
+        lstrcpyW(CopyRightText, DefaultNotice);
+
+    WCHAR title[TEXT_CAPACITY];
+    ZeroMemory(title, sizeof title);
+    if (lstrcmpW(TitleText, L"") == 0)
+        lstrcpyW(title, StartTitle);
+    else
+        wsprintfW(title, StartTitleWithText, TitleText);
+
+    hMainWnd = CreateWindowExW(0, MainWindowClassName, title, WS_CAPTION | WS_SYSMENU,
+                               CW_USEDEFAULT, CW_USEDEFAULT, MainWindowWidth, MainWindowHeight,
+                               NULL, NULL, instance, NULL);
+    // Without a window there is nothing whose closing could end the loop below.
+    if (!hMainWnd)
+        return 1;
+    ShowWindow(hMainWnd, showCommand);
+
+    CoInitialize(NULL);
+    InitCommonControls();
+
+    MSG message;
+    ZeroMemory(&message, sizeof message);
+    // GetMessageW answers -1 on an error; looping on it would spin for ever.
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+
+    CoUninitialize();
+    return (int)message.wParam;
+}

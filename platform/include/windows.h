@@ -335,6 +335,7 @@ int WINAPI GetWindowTextW(HWND window, LPWSTR buffer, int size);
 int WINAPI GetWindowTextLengthW(HWND window);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -354,6 +355,7 @@ HCURSOR WINAPI LoadCursorW(HINSTANCE instance, LPCWSTR name);
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // ---------------------------------------------------------------- gdi32
+#define WHITE_BRUSH 0
 #define NULL_BRUSH 5
 #define HOLLOW_BRUSH NULL_BRUSH
 #define DEFAULT_GUI_FONT 17

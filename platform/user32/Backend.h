@@ -49,7 +49,9 @@ class Backend {
     virtual void RedrawChanged(Window& window) = 0; // WM_SETREDRAW
     virtual void CheckChanged(Window& button) = 0;
 
-    // Browser host: load an address (UTF-8).
+    // Browser host: whether a browser control can be created at all, and loading an
+    // address (UTF-8) in it.
+    virtual bool CanHostBrowser() { return true; }
     virtual void Navigate(Window& host, const std::string& url) = 0;
 
     // Modal message box; returns IDOK, IDYES, IDNO, ... . While it is up, user32 keeps

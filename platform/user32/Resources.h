@@ -1,6 +1,8 @@
 // The linux build's resource table: what a Windows .rc puts into the executable.
 #pragma once
 
+#include <windows.h>
+
 #include <stddef.h>
 
 namespace velmora::platform {
@@ -16,5 +18,8 @@ struct IconResource {
 
 // The icon registered under id, or an empty one.
 IconResource FindIconResource(int id);
+
+// The resource id behind an icon handle from LoadIconW, or 0.
+int IconResourceId(HICON icon);
 
 } // namespace velmora::platform

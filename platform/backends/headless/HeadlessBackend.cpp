@@ -1,1 +1,60 @@
-// Headless backend lands here.
+#include "backends/headless/HeadlessBackend.h"
+
+namespace velmora::platform {
+
+void HeadlessBackend::Create(Window&) {}
+
+void HeadlessBackend::Destroy(Window& window) { closeRequested_.erase(window.handle); }
+
+void HeadlessBackend::TopMostChanged(Window& window) {
+    topMostChanges.push_back({window.handle, window.topMost});
+}
+
+void HeadlessBackend::Navigate(Window&, const std::string& url) { navigations.push_back(url); }
+
+int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
+    messageBoxes.push_back(request);
+    if (onMessageBox)
+        return onMessageBox(request);
+    UINT buttons = request.style & MB_TYPEMASK;
+    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDNO : IDOK;
+}
+
+bool HeadlessBackend::OpenInBrowser(const std::string& url) {
+    openedInBrowser.push_back(url);
+    return browserOpenSucceeds;
+}
+
+bool HeadlessBackend::WaitForInput() {
+    // A test that keeps saying "more" without ever queuing anything would spin for ever.
+    constexpr int kIdleLimit = 1000;
+    if (onIdle && idleWithoutInput_ < kIdleLimit) {
+        MSG peek;
+        bool more = onIdle();
+        if (more) {
+            idleWithoutInput_ = PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE) ? 0
+                                                                                : idleWithoutInput_ + 1;
+            return true;
+        }
+    }
+    bool closing = false;
+    for (Window* window : TopLevelWindows()) {
+        if (closeRequested_.insert(window->handle).second) {
+            input::Close(window->handle);
+            closing = true;
+        }
+    }
+    return closing;
+}
+
+HeadlessSession::HeadlessSession() {
+    SetBackend(&backend_);
+    ResetWindowSystem();
+}
+
+HeadlessSession::~HeadlessSession() {
+    ResetWindowSystem();
+    SetBackend(nullptr);
+}
+
+} // namespace velmora::platform

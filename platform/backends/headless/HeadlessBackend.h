@@ -1,0 +1,75 @@
+// A window system without a display: windows live only in user32's records. Tests drive
+// it: they answer message boxes, feed input when the queue runs dry, and read back every
+// navigation, browser hand-off and topmost change.
+#pragma once
+
+#include "user32/Backend.h"
+#include "user32/WindowStore.h"
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace velmora::platform {
+
+class HeadlessBackend final : public Backend {
+  public:
+    // Called when the message queue is empty. Perform one input (input::Click, ...) and
+    // return true, or return false when there is nothing more to do: the backend then
+    // closes the top-level windows, as a user would, so no run can hang.
+    std::function<bool()> onIdle;
+    // Answers a message box. Without it, boxes are answered IDOK (or IDNO for yes/no).
+    std::function<int(const MessageBoxRequest&)> onMessageBox;
+
+    bool browserAvailable = true;  // false: AtlAxGetControl finds no control
+    bool browserOpenSucceeds = true;
+
+    struct TopMostChange {
+        HWND window;
+        bool topMost;
+    };
+
+    std::vector<MessageBoxRequest> messageBoxes;
+    std::vector<std::string> navigations;      // every address a browser host loaded
+    std::vector<std::string> openedInBrowser;  // every address handed to the user's browser
+    std::vector<TopMostChange> topMostChanges;
+    int listRowsAdded = 0;
+
+    void Create(Window& window) override;
+    void Destroy(Window& window) override;
+    void Show(Window&, bool) override {}
+    void TextChanged(Window&) override {}
+    void EnabledChanged(Window&) override {}
+    void TopMostChanged(Window& window) override;
+    void ListReset(Window&) override {}
+    void ListAdd(Window&, const std::string&) override { ++listRowsAdded; }
+    void ListSelectionChanged(Window&) override {}
+    void RedrawChanged(Window&) override {}
+    void CheckChanged(Window&) override {}
+    bool CanHostBrowser() override { return browserAvailable; }
+    void Navigate(Window& host, const std::string& url) override;
+    int ShowMessageBox(const MessageBoxRequest& request) override;
+    bool OpenInBrowser(const std::string& url) override;
+    bool WaitForInput() override;
+
+  private:
+    std::set<HWND> closeRequested_;
+    int idleWithoutInput_ = 0;
+};
+
+// Installs a fresh headless backend and a clean window system for the object's lifetime.
+class HeadlessSession {
+  public:
+    HeadlessSession();
+    ~HeadlessSession();
+    HeadlessSession(const HeadlessSession&) = delete;
+    HeadlessSession& operator=(const HeadlessSession&) = delete;
+
+    HeadlessBackend& backend() { return backend_; }
+
+  private:
+    HeadlessBackend backend_;
+};
+
+} // namespace velmora::platform

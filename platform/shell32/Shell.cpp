@@ -1,0 +1,31 @@
+// ShellExecuteW for the one use the player has: open a web address in the user's browser.
+#include "user32/WindowStore.h"
+
+#include <shellapi.h>
+
+using namespace velmora::platform;
+
+namespace {
+bool IsWebAddress(const std::string& address) {
+    return address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0;
+}
+
+// ShellExecuteW's result is a fake instance handle: above 32 on success, an error code
+// otherwise.
+HINSTANCE ShellResult(int code) { return reinterpret_cast<HINSTANCE>((INT_PTR)code); }
+} // namespace
+
+HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters,
+                               LPCWSTR directory, INT showCommand) {
+    (void)owner;
+    (void)parameters;
+    (void)directory;
+    (void)showCommand;
+    std::string verb = operation ? ToUtf8(WideToU16(operation)) : "open";
+    if (!file)
+        return ShellResult(ERROR_FILE_NOT_FOUND);
+    std::string address = ToUtf8(WideToU16(file));
+    if (verb != "open" || !IsWebAddress(address))
+        return ShellResult(SE_ERR_NOASSOC);
+    return CurrentBackend().OpenInBrowser(address) ? ShellResult(42) : ShellResult(SE_ERR_NOASSOC);
+}

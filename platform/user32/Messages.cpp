@@ -1,0 +1,211 @@
+// The thread's message queue and the default window procedure.
+#include "user32/WindowStore.h"
+
+#include <algorithm>
+#include <deque>
+#include <stdio.h>
+
+namespace velmora::platform {
+namespace {
+
+struct Queue {
+    std::deque<MSG> posted;
+    bool quitRequested = false;
+    int quitCode = 0;
+};
+
+Queue& TheQueue() {
+    static Queue queue;
+    return queue;
+}
+
+bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
+    if (window && message.hwnd != window)
+        return false;
+    if (filterMin == 0 && filterMax == 0)
+        return true;
+    return message.message >= filterMin && message.message <= filterMax;
+}
+
+bool TakePosted(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
+    auto& posted = TheQueue().posted;
+    for (auto it = posted.begin(); it != posted.end(); ++it) {
+        if (Matches(*it, window, filterMin, filterMax)) {
+            *out = *it;
+            if (remove)
+                posted.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TakeQuit(MSG* out, bool remove) {
+    Queue& queue = TheQueue();
+    if (!queue.quitRequested)
+        return false;
+    *out = MSG{};
+    out->message = WM_QUIT;
+    out->wParam = (WPARAM)queue.quitCode;
+    if (remove)
+        queue.quitRequested = false;
+    return true;
+}
+
+LRESULT CopyText(const std::u16string& text, WPARAM size, LPARAM buffer) {
+    WCHAR* out = reinterpret_cast<WCHAR*>(buffer);
+    if (!out || size == 0)
+        return 0;
+    size_t count = std::min<size_t>(text.size(), size - 1);
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<WCHAR>(text[i]);
+    out[count] = 0;
+    return (LRESULT)count;
+}
+
+} // namespace
+
+bool QuitPending() { return TheQueue().quitRequested; }
+
+bool DispatchQueuedMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage((int)message.wParam);
+            return false;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return true;
+}
+
+namespace input {
+void Click(HWND button) { PostMessageW(button, kInputClick, 0, 0); }
+void ListSelect(HWND list, int row) { PostMessageW(list, kInputListSelect, (WPARAM)row, 0); }
+void ListDoubleClick(HWND list, int row) {
+    PostMessageW(list, kInputListActivate, (WPARAM)row, 0);
+}
+void Close(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+} // namespace input
+
+} // namespace velmora::platform
+
+using namespace velmora::platform;
+
+LRESULT WINAPI SendMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* window = FindWindowRecord(handle);
+    if (!window || !window->procedure) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return window->procedure(handle, message, wParam, lParam);
+}
+
+BOOL WINAPI PostMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (handle && !FindWindowRecord(handle)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    MSG posted = {};
+    posted.hwnd = handle;
+    posted.message = message;
+    posted.wParam = wParam;
+    posted.lParam = lParam;
+    TheQueue().posted.push_back(posted);
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int exitCode) {
+    TheQueue().quitRequested = true;
+    TheQueue().quitCode = exitCode;
+}
+
+BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT flags) {
+    if (!message)
+        return FALSE;
+    bool remove = (flags & PM_REMOVE) != 0;
+    if (TakePosted(message, window, filterMin, filterMax, remove))
+        return TRUE;
+    return TakeQuit(message, remove) ? TRUE : FALSE;
+}
+
+BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
+    if (!message)
+        return -1;
+    for (;;) {
+        if (TakePosted(message, window, filterMin, filterMax, true))
+            return TRUE;
+        if (TakeQuit(message, true))
+            return FALSE;
+        if (!CurrentBackend().WaitForInput()) {
+            // Nothing can arrive any more and nobody asked to quit: end the loop rather
+            // than wait for ever, with a code that tells it did not end normally.
+            fputs("velmora platform: no more input and no quit message; ending the loop\n",
+                  stderr);
+            *message = MSG{};
+            message->message = WM_QUIT;
+            message->wParam = (WPARAM)-1;
+            return FALSE;
+        }
+    }
+}
+
+BOOL WINAPI TranslateMessage(const MSG* message) {
+    (void)message;
+    return FALSE; // no keyboard messages to translate
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG* message) {
+    if (!message || !message->hwnd)
+        return 0;
+    return SendMessageW(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+LRESULT WINAPI CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wParam,
+                               LPARAM lParam) {
+    return procedure ? procedure(window, message, wParam, lParam) : 0;
+}
+
+LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return 0;
+    switch (message) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_SETTEXT:
+        window->text = WideToU16(reinterpret_cast<LPCWSTR>(lParam));
+        CurrentBackend().TextChanged(*window);
+        if (window->parent && window->visible)
+            PaintControl(*window);
+        return TRUE;
+    case WM_GETTEXT:
+        return CopyText(window->text, wParam, lParam);
+    case WM_GETTEXTLENGTH:
+        return (LRESULT)window->text.size();
+    case WM_SETREDRAW:
+        window->redraw = wParam != 0;
+        CurrentBackend().RedrawChanged(*window);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE)
+            SendMessageW(handle, WM_CLOSE, 0, 0);
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(handle);
+        return 0;
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+        // The system's default: the control's own colours on an opaque background.
+        SetBkMode(reinterpret_cast<HDC>(wParam), OPAQUE);
+        return (LRESULT)GetStockObject(WHITE_BRUSH);
+    default:
+        return 0;
+    }
+}

@@ -1,0 +1,457 @@
+// Window classes and windows: creation, destruction, text, visibility, position, z-order.
+#include "user32/WindowStore.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+namespace velmora::platform {
+namespace {
+
+struct Store {
+    std::vector<std::unique_ptr<WindowClass>> classes;
+    std::map<uintptr_t, std::unique_ptr<Window>> windows;
+    uintptr_t nextHandle = 0x10010;
+    ATOM nextAtom = 0xC000;
+};
+
+Store& TheStore() {
+    static Store store;
+    return store;
+}
+
+bool SameClassName(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'a' && x <= u'z')
+            x = x - u'a' + u'A';
+        if (y >= u'a' && y <= u'z')
+            y = y - u'a' + u'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+WindowClass* FindClass(LPCWSTR name) {
+    if (!name)
+        return nullptr;
+    if (IS_INTRESOURCE(name)) {
+        ATOM atom = (ATOM)(ULONG_PTR)name;
+        for (auto& cls : TheStore().classes)
+            if (cls->atom == atom)
+                return cls.get();
+        return nullptr;
+    }
+    std::u16string wanted = WideToU16(name);
+    for (auto& cls : TheStore().classes)
+        if (SameClassName(cls->name, wanted))
+            return cls.get();
+    return nullptr;
+}
+
+ATOM AddClass(std::unique_ptr<WindowClass> cls) {
+    cls->atom = TheStore().nextAtom++;
+    ATOM atom = cls->atom;
+    TheStore().classes.push_back(std::move(cls));
+    return atom;
+}
+
+void DetachFromParent(Window& window) {
+    if (Window* parent = FindWindowRecord(window.parent)) {
+        auto& siblings = parent->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), window.handle),
+                       siblings.end());
+    }
+}
+
+void SendDestroyTree(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return;
+    // The window hears WM_DESTROY before its children, WM_NCDESTROY after them.
+    SendMessageW(handle, WM_DESTROY, 0, 0);
+    std::vector<HWND> children = window->children;
+    for (HWND child : children) {
+        if (Window* record = FindWindowRecord(child))
+            record->destroying = true;
+        SendDestroyTree(child);
+    }
+    SendMessageW(handle, WM_NCDESTROY, 0, 0);
+}
+
+void ForgetTree(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return;
+    std::vector<HWND> children = window->children;
+    for (HWND child : children)
+        ForgetTree(child);
+    if (HasBackend())
+        CurrentBackend().Destroy(*window);
+    TheStore().windows.erase(reinterpret_cast<uintptr_t>(handle));
+}
+
+} // namespace
+
+Window* FindWindowRecord(HWND window) {
+    auto& windows = TheStore().windows;
+    auto found = windows.find(reinterpret_cast<uintptr_t>(window));
+    return found == windows.end() ? nullptr : found->second.get();
+}
+
+std::vector<Window*> TopLevelWindows() {
+    std::vector<Window*> result;
+    for (auto& [handle, window] : TheStore().windows)
+        if (!window->parent)
+            result.push_back(window.get());
+    return result;
+}
+
+std::vector<Window*> AllWindows() {
+    std::vector<Window*> result;
+    for (auto& [handle, window] : TheStore().windows)
+        result.push_back(window.get());
+    return result;
+}
+
+void ClientSize(const Window& window, int& width, int& height) {
+    width = window.width;
+    height = window.height;
+    if (!window.parent && (window.style & WS_CAPTION) == WS_CAPTION) {
+        width -= 2 * kFixedFrameWidth;
+        height -= 2 * kFixedFrameWidth + kCaptionHeight;
+    }
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+}
+
+void RegisterBuiltInClass(const char16_t* name, WNDPROC procedure, ControlKind kind) {
+    auto cls = std::make_unique<WindowClass>();
+    cls->name = name;
+    cls->procedure = procedure;
+    cls->kind = kind;
+    cls->style = CS_DBLCLKS;
+    AddClass(std::move(cls));
+}
+
+bool ClassRegistered(const char16_t* name) {
+    for (auto& cls : TheStore().classes)
+        if (SameClassName(cls->name, name))
+            return true;
+    return false;
+}
+
+void ResetWindowSystem() {
+    std::vector<HWND> topLevel;
+    for (Window* window : TopLevelWindows())
+        topLevel.push_back(window->handle);
+    for (HWND handle : topLevel)
+        ForgetTree(handle);
+    TheStore().windows.clear();
+    TheStore().classes.clear();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    while (QuitPending())
+        GetMessageW(&message, nullptr, 0, 0);
+    RegisterBuiltInControls();
+}
+
+} // namespace velmora::platform
+
+using namespace velmora::platform;
+
+ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass) {
+    if (!windowClass || windowClass->cbSize != sizeof(WNDCLASSEXW) ||
+        !windowClass->lpszClassName || !windowClass->lpfnWndProc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (FindClass(windowClass->lpszClassName)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    auto cls = std::make_unique<WindowClass>();
+    cls->name = WideToU16(windowClass->lpszClassName);
+    cls->style = windowClass->style;
+    cls->procedure = windowClass->lpfnWndProc;
+    cls->instance = windowClass->hInstance;
+    cls->icon = windowClass->hIcon;
+    cls->smallIcon = windowClass->hIconSm;
+    cls->cursor = windowClass->hCursor;
+    cls->background = windowClass->hbrBackground;
+    cls->kind = ControlKind::Child;
+    return AddClass(std::move(cls));
+}
+
+HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style,
+                            int x, int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param) {
+    WindowClass* cls = FindClass(className);
+    if (!cls) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    if (parent && !FindWindowRecord(parent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if ((style & WS_CHILD) && !parent) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+
+    auto record = std::make_unique<Window>();
+    Store& store = TheStore();
+    record->handle = reinterpret_cast<HWND>(store.nextHandle);
+    store.nextHandle += 4;
+    record->windowClass = cls;
+    record->procedure = cls->procedure;
+    record->parent = parent;
+    record->instance = instance;
+    record->style = style;
+    record->exStyle = exStyle;
+    record->topMost = (exStyle & WS_EX_TOPMOST) != 0;
+    record->enabled = (style & WS_DISABLED) == 0;
+    if (parent) {
+        record->kind = cls->kind == ControlKind::TopLevel ? ControlKind::Child : cls->kind;
+        record->id = (int)(INT_PTR)menu;
+    } else {
+        record->kind = ControlKind::TopLevel;
+    }
+    if (cls->kind == ControlKind::PushButton) {
+        DWORD type = style & BS_TYPEMASK;
+        record->kind = (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) ? ControlKind::CheckBox
+                                                                         : ControlKind::PushButton;
+    }
+    // Windows places a default-positioned top-level window itself; these are its first
+    // default place and keep the requested size.
+    record->x = x == CW_USEDEFAULT ? 26 : x;
+    record->y = (x == CW_USEDEFAULT || y == CW_USEDEFAULT) ? 26 : y;
+    record->width = width == CW_USEDEFAULT ? 640 : width;
+    record->height = width == CW_USEDEFAULT ? 480 : height;
+    record->text = WideToU16(windowName);
+
+    HWND handle = record->handle;
+    Window* window = record.get();
+    store.windows[reinterpret_cast<uintptr_t>(handle)] = std::move(record);
+    if (Window* parentRecord = FindWindowRecord(parent))
+        parentRecord->children.push_back(handle);
+    CurrentBackend().Create(*window);
+
+    CREATESTRUCTW create = {};
+    create.lpCreateParams = param;
+    create.hInstance = instance;
+    create.hMenu = menu;
+    create.hwndParent = parent;
+    create.cy = height;
+    create.cx = width;
+    create.y = y;
+    create.x = x;
+    create.style = (LONG)style;
+    create.lpszName = windowName;
+    create.lpszClass = className;
+    create.dwExStyle = exStyle;
+    if (!SendMessageW(handle, WM_NCCREATE, 0, (LPARAM)&create) ||
+        SendMessageW(handle, WM_CREATE, 0, (LPARAM)&create) == -1) {
+        DestroyWindow(handle);
+        return nullptr;
+    }
+    window = FindWindowRecord(handle);
+    if (!window)
+        return nullptr; // destroyed during its own creation
+    if (style & WS_VISIBLE) {
+        window->visible = true;
+        CurrentBackend().Show(*window, true);
+        if (window->parent)
+            PaintControl(*window);
+    }
+    return handle;
+}
+
+BOOL WINAPI DestroyWindow(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (window->destroying && !window->parent)
+        return TRUE;
+    window->destroying = true;
+    if (window->visible) {
+        window->visible = false;
+        CurrentBackend().Show(*window, false);
+    }
+    SendDestroyTree(handle);
+    window = FindWindowRecord(handle);
+    if (window)
+        DetachFromParent(*window);
+    ForgetTree(handle);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND handle) { return FindWindowRecord(handle) != nullptr; }
+
+BOOL WINAPI ShowWindow(HWND handle, int command) {
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return FALSE;
+    bool wasVisible = window->visible;
+    bool visible = command != SW_HIDE;
+    if (visible != wasVisible) {
+        window->visible = visible;
+        if (visible)
+            window->style |= WS_VISIBLE;
+        else
+            window->style &= ~WS_VISIBLE;
+        CurrentBackend().Show(*window, visible);
+    }
+    return wasVisible ? TRUE : FALSE;
+}
+
+BOOL WINAPI UpdateWindow(HWND handle) { return IsWindow(handle); }
+
+BOOL WINAPI IsWindowVisible(HWND handle) {
+    for (Window* window = FindWindowRecord(handle); window;
+         window = FindWindowRecord(window->parent)) {
+        if (!window->visible)
+            return FALSE;
+        if (!window->parent)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI EnableWindow(HWND handle, BOOL enable) {
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return FALSE;
+    bool wasDisabled = !window->enabled;
+    if (window->enabled != (enable != FALSE)) {
+        window->enabled = enable != FALSE;
+        if (enable)
+            window->style &= ~WS_DISABLED;
+        else
+            window->style |= WS_DISABLED;
+        CurrentBackend().EnabledChanged(*window);
+        SendMessageW(handle, WM_ENABLE, enable ? TRUE : FALSE, 0);
+    }
+    return wasDisabled ? TRUE : FALSE;
+}
+
+BOOL WINAPI IsWindowEnabled(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    return window && window->enabled ? TRUE : FALSE;
+}
+
+HWND WINAPI GetParent(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    return window ? window->parent : nullptr;
+}
+
+HWND WINAPI GetDlgItem(HWND parent, int id) {
+    Window* window = FindWindowRecord(parent);
+    if (!window)
+        return nullptr;
+    for (HWND child : window->children)
+        if (Window* record = FindWindowRecord(child); record && record->id == id)
+            return child;
+    return nullptr;
+}
+
+int WINAPI GetDlgCtrlID(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    return window && window->parent ? window->id : 0;
+}
+
+BOOL WINAPI SetWindowTextW(HWND handle, LPCWSTR text) {
+    return SendMessageW(handle, WM_SETTEXT, 0, (LPARAM)text) ? TRUE : FALSE;
+}
+
+int WINAPI GetWindowTextW(HWND handle, LPWSTR buffer, int size) {
+    if (!buffer || size <= 0)
+        return 0;
+    buffer[0] = 0;
+    return (int)SendMessageW(handle, WM_GETTEXT, (WPARAM)size, (LPARAM)buffer);
+}
+
+int WINAPI GetWindowTextLengthW(HWND handle) {
+    return (int)SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0);
+}
+
+BOOL WINAPI GetClientRect(HWND handle, LPRECT rect) {
+    Window* window = FindWindowRecord(handle);
+    if (!window || !rect)
+        return FALSE;
+    int width, height;
+    ClientSize(*window, width, height);
+    *rect = RECT{0, 0, width, height};
+    return TRUE;
+}
+
+BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
+    Window* window = FindWindowRecord(handle);
+    if (!window || !rect)
+        return FALSE;
+    int left = window->x, top = window->y;
+    for (Window* parent = FindWindowRecord(window->parent); parent;
+         parent = FindWindowRecord(parent->parent)) {
+        bool framed = !parent->parent && (parent->style & WS_CAPTION) == WS_CAPTION;
+        left += parent->x + (framed ? kFixedFrameWidth : 0);
+        top += parent->y + (framed ? kFixedFrameWidth + kCaptionHeight : 0);
+    }
+    *rect = RECT{left, top, left + window->width, top + window->height};
+    return TRUE;
+}
+
+BOOL WINAPI InvalidateRect(HWND handle, const RECT* rect, BOOL erase) {
+    (void)rect;
+    (void)erase;
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return FALSE;
+    CurrentBackend().RedrawChanged(*window);
+    return TRUE;
+}
+
+BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom) {
+    if (!rect)
+        return FALSE;
+    *rect = RECT{left, top, right, bottom};
+    return TRUE;
+}
+
+BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int cx, int cy,
+                         UINT flags) {
+    Window* window = FindWindowRecord(handle);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (!(flags & SWP_NOMOVE)) {
+        window->x = x;
+        window->y = y;
+    }
+    if (!(flags & SWP_NOSIZE)) {
+        window->width = cx;
+        window->height = cy;
+    }
+    if (!(flags & SWP_NOZORDER) && !window->parent &&
+        (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST)) {
+        bool topMost = insertAfter == HWND_TOPMOST;
+        if (topMost)
+            window->exStyle |= WS_EX_TOPMOST;
+        else
+            window->exStyle &= ~WS_EX_TOPMOST;
+        window->topMost = topMost;
+        CurrentBackend().TopMostChanged(*window);
+    }
+    if (flags & SWP_SHOWWINDOW)
+        ShowWindow(handle, SW_SHOW);
+    if (flags & SWP_HIDEWINDOW)
+        ShowWindow(handle, SW_HIDE);
+    return TRUE;
+}
