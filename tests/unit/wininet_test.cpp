@@ -1,0 +1,400 @@
+// The Linux WinINet against a scripted loopback server: what WinINet callers rely on.
+#include <windows.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <stdlib.h>
+#include <string>
+#include <vector>
+
+#include "LoopbackHttpServer.h"
+#include "TestText.h"
+
+namespace {
+
+using velmora::test::LoopbackHttpServer;
+using velmora::test::ScriptedReply;
+using velmora::test::Wide;
+
+const WCHAR kHeaders[] = L"Accept: */*\r\n\r\n";
+
+// Proxy settings of the environment would send loopback requests elsewhere; each test
+// states the proxy environment it needs.
+class WinInetTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                 "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+            if (const char* value = getenv(name))
+                saved_.emplace_back(name, value);
+            unsetenv(name);
+        }
+    }
+    void TearDown() override {
+        for (const char* name : {"http_proxy", "no_proxy"})
+            unsetenv(name);
+        for (const auto& [name, value] : saved_)
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+// One request, read to its end the way a WinINet caller does.
+struct Outcome {
+    bool opened = false;
+    DWORD openError = 0;
+    DWORD status = 0;
+    std::string body;
+    std::vector<DWORD> reads; // bytes delivered by each non-empty read
+    bool endedWithZeroRead = false;
+    DWORD readError = 0;
+    bool readAskedTooMuch = false;
+    long long elapsedMs = 0;
+};
+
+Outcome Fetch(const std::string& url, DWORD receiveTimeoutMs = 0, DWORD readSize = 4096,
+              DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG) {
+    Outcome outcome;
+    auto started = std::chrono::steady_clock::now();
+    HINTERNET session = InternetOpenW(L"Velmora", accessType, nullptr, nullptr, 0);
+    EXPECT_NE(session, nullptr);
+    if (receiveTimeoutMs) {
+        EXPECT_TRUE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeoutMs,
+                                       sizeof receiveTimeoutMs));
+    }
+    HINTERNET request = InternetOpenUrlW(session, Wide(url), kHeaders, lstrlenW(kHeaders),
+                                         INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    outcome.opened = request != nullptr;
+    if (!request) {
+        outcome.openError = GetLastError();
+    } else {
+        DWORD size = sizeof outcome.status;
+        EXPECT_TRUE(HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                                   &outcome.status, &size, nullptr));
+        EXPECT_EQ(size, sizeof(DWORD));
+        std::vector<char> buffer(readSize + 16, '#');
+        for (;;) {
+            DWORD got = 12345;
+            if (!InternetReadFile(request, buffer.data(), readSize, &got)) {
+                outcome.readError = GetLastError();
+                break;
+            }
+            if (got == 0) {
+                outcome.endedWithZeroRead = true;
+                break;
+            }
+            if (got > readSize || buffer[readSize] != '#')
+                outcome.readAskedTooMuch = true;
+            outcome.reads.push_back(got);
+            outcome.body.append(buffer.data(), got);
+        }
+        EXPECT_TRUE(InternetCloseHandle(request));
+    }
+    EXPECT_TRUE(InternetCloseHandle(session));
+    outcome.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started)
+                            .count();
+    return outcome;
+}
+
+TEST_F(WinInetTest, RepliesAsWinInetCallersSeeThem) {
+    LoopbackHttpServer server;
+    server.Route("/count", ScriptedReply::Body("220"));
+    server.Route("/missing", ScriptedReply::Body("no such page", 404));
+    server.Route("/broken", ScriptedReply::Body("server error", 500));
+    server.Route("/empty", ScriptedReply::Body(""));
+    server.Route("/final", ScriptedReply::Body("final body"));
+    server.Route("/moved301", ScriptedReply::Redirect(301, "/final"));
+    server.Route("/moved302", ScriptedReply::Redirect(302, server.Url("/final")));
+    server.Route("/moved307", ScriptedReply::Redirect(307, "/moved302"));
+    ScriptedReply unsized = ScriptedReply::Pieces({"until ", "close"}, 50);
+    unsized.sendContentLength = false;
+    server.Route("/unsized", unsized);
+    ScriptedReply early = ScriptedReply::Body("0123456789");
+    early.closeAfterBytes = 4;
+    server.Route("/early", early);
+    ScriptedReply refused;
+    refused.action = ScriptedReply::Action::Close;
+    server.Route("/hangup", refused);
+
+    struct Case {
+        const char* target;
+        DWORD status;
+        const char* body;
+        bool readFails;
+    } cases[] = {
+        {"/count", 200, "220", false},
+        // An error status is a reply, not a failure of the request.
+        {"/missing", 404, "no such page", false},
+        {"/broken", 500, "server error", false},
+        {"/empty", 200, "", false},
+        {"/moved301", 200, "final body", false},
+        {"/moved302", 200, "final body", false},
+        {"/moved307", 200, "final body", false},
+        {"/unsized", 200, "until close", false},
+        // The connection closed before the announced length: the part that came, then a
+        // failed read.
+        {"/early", 200, "0123", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        Outcome outcome = Fetch(server.Url(c.target));
+        ASSERT_TRUE(outcome.opened) << outcome.openError;
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.body, c.body);
+        EXPECT_EQ(outcome.endedWithZeroRead, !c.readFails);
+        EXPECT_EQ(outcome.readError != 0, c.readFails);
+        EXPECT_FALSE(outcome.readAskedTooMuch);
+    }
+
+    Outcome hangup = Fetch(server.Url("/hangup"));
+    EXPECT_FALSE(hangup.opened);
+    EXPECT_EQ(hangup.openError, (DWORD)ERROR_INTERNET_CONNECTION_RESET);
+}
+
+TEST_F(WinInetTest, ReadsDeliverTheBodyAsItArrivesAndNeverMoreThanAsked) {
+    LoopbackHttpServer server;
+    server.Route("/slow", ScriptedReply::Pieces({"first ", "second ", "third"}, 150));
+    std::string large;
+    for (int i = 0; large.size() < 1000000; ++i)
+        large += "line " + std::to_string(i) + "\n";
+    server.Route("/large", ScriptedReply::Body(large));
+
+    struct Case {
+        const char* target;
+        DWORD readSize;
+        std::string body;
+        size_t minReads;
+    } cases[] = {
+        // Three pieces apart in time: a read returns what has come, so at least three reads.
+        {"/slow", 1024, "first second third", 3},
+        // Reads smaller than a piece split it.
+        {"/slow", 4, "first second third", 5},
+        // Far more than the client buffers ahead of the reader.
+        {"/large", 7000, large, large.size() / 7000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " by " + std::to_string(c.readSize));
+        Outcome outcome = Fetch(server.Url(c.target), 0, c.readSize);
+        ASSERT_TRUE(outcome.opened) << outcome.openError;
+        EXPECT_TRUE(outcome.body == c.body) << outcome.body.size() << " bytes";
+        EXPECT_GE(outcome.reads.size(), c.minReads);
+        EXPECT_FALSE(outcome.readAskedTooMuch);
+        EXPECT_TRUE(outcome.endedWithZeroRead);
+    }
+    // The slow body really came in separate reads, in the order sent.
+    Outcome slow = Fetch(server.Url("/slow"), 0, 1024);
+    ASSERT_GE(slow.reads.size(), 3u);
+    EXPECT_EQ(slow.reads[0], 6u);
+}
+
+TEST_F(WinInetTest, ReceiveTimeOutAbandonsASilentSite) {
+    LoopbackHttpServer server;
+    ScriptedReply silent;
+    silent.action = ScriptedReply::Action::NeverAnswer;
+    server.Route("/silent", silent);
+    ScriptedReply stalls = ScriptedReply::Pieces({"late"}, 3000);
+    stalls.delayFirstPiece = true;
+    server.Route("/stalls", stalls);
+    ScriptedReply slowButSteady = ScriptedReply::Pieces({"a", "b", "c", "d"}, 150);
+    server.Route("/steady", slowButSteady);
+
+    // No answer at all: the request itself fails.
+    Outcome silentOutcome = Fetch(server.Url("/silent"), 300);
+    EXPECT_FALSE(silentOutcome.opened);
+    EXPECT_EQ(silentOutcome.openError, (DWORD)ERROR_INTERNET_TIMEOUT);
+    EXPECT_GE(silentOutcome.elapsedMs, 250);
+    EXPECT_LT(silentOutcome.elapsedMs, 2500);
+
+    // Head in time, body stalls: the read fails.
+    Outcome stallsOutcome = Fetch(server.Url("/stalls"), 300);
+    ASSERT_TRUE(stallsOutcome.opened);
+    EXPECT_EQ(stallsOutcome.readError, (DWORD)ERROR_INTERNET_TIMEOUT);
+    EXPECT_LT(stallsOutcome.elapsedMs, 2500);
+
+    // The time-out bounds each wait, not the whole body.
+    Outcome steady = Fetch(server.Url("/steady"), 300);
+    ASSERT_TRUE(steady.opened);
+    EXPECT_EQ(steady.body, "abcd");
+    EXPECT_TRUE(steady.endedWithZeroRead);
+}
+
+TEST_F(WinInetTest, RequestFailuresGiveWinInetErrors) {
+    int closedPort;
+    {
+        LoopbackHttpServer gone;
+        closedPort = gone.port();
+    }
+    struct Case {
+        std::string url;
+        DWORD error;
+    } cases[] = {
+        {"http://127.0.0.1:" + std::to_string(closedPort) + "/", ERROR_INTERNET_CANNOT_CONNECT},
+        {"gopher://127.0.0.1/", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+        {"not an address", ERROR_INTERNET_INVALID_URL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        Outcome outcome = Fetch(c.url);
+        EXPECT_FALSE(outcome.opened);
+        EXPECT_EQ(outcome.openError, c.error);
+    }
+}
+
+TEST_F(WinInetTest, AgentAndHeadersArriveAsSent) {
+    LoopbackHttpServer server;
+    server.Route("/", ScriptedReply::Body("ok"));
+    const WCHAR headers[] = L"Accept: */*\r\nX-Probe: one\r\nX-Cut: two\r\n\r\n";
+    struct Case {
+        LPCWSTR agent;
+        DWORD headersLength;
+        const char* userAgent;
+        const char* probe;
+        const char* cut;
+    } cases[] = {
+        {L"Velmora", (DWORD)lstrlenW(headers), "Velmora", "one", "two"},
+        // -1: up to the terminator.
+        {L"Velmora", 0xFFFFFFFF, "Velmora", "one", "two"},
+        // The length counts characters: the headers stop after the probe line.
+        {L"Velmora", 26, "Velmora", "one", ""},
+        {nullptr, (DWORD)lstrlenW(headers), "", "one", "two"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.userAgent);
+        size_t before = server.Requests().size();
+        HINTERNET session =
+            InternetOpenW(c.agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        HINTERNET request = InternetOpenUrlW(session, Wide(server.Url("/")), headers,
+                                             c.headersLength, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        ASSERT_NE(request, nullptr) << GetLastError();
+        InternetCloseHandle(session);
+        auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), before + 1);
+        const auto& seen = requests.back();
+        EXPECT_EQ(seen.method, "GET");
+        EXPECT_EQ(seen.target, "/");
+        EXPECT_EQ(seen.Header("User-Agent"), c.userAgent);
+        EXPECT_EQ(seen.Header("Accept"), "*/*");
+        EXPECT_EQ(seen.Header("X-Probe"), c.probe);
+        EXPECT_EQ(seen.Header("X-Cut"), c.cut);
+        int accepts = 0;
+        for (const std::string& line : seen.headerLines)
+            accepts += line.compare(0, 7, "Accept:") == 0;
+        EXPECT_EQ(accepts, 1) << "the given Accept replaces the library's own";
+    }
+}
+
+TEST_F(WinInetTest, HandlesAreCheckedAndClosingASessionClosesItsRequests) {
+    LoopbackHttpServer server;
+    server.Route("/", ScriptedReply::Body("ok"));
+    HINTERNET session =
+        InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(session, nullptr);
+    HINTERNET request = InternetOpenUrlW(session, Wide(server.Url("/")), kHeaders,
+                                         lstrlenW(kHeaders), INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    ASSERT_NE(request, nullptr);
+    int notAHandle = 0;
+    char buffer[16];
+    DWORD got = 0;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+
+    struct Case {
+        const char* call;
+        std::function<BOOL()> run;
+        DWORD error;
+    } cases[] = {
+        {"read from null", [&] { return InternetReadFile(nullptr, buffer, sizeof buffer, &got); },
+         ERROR_INVALID_HANDLE},
+        {"read from a foreign pointer",
+         [&] { return InternetReadFile(&notAHandle, buffer, sizeof buffer, &got); },
+         ERROR_INVALID_HANDLE},
+        {"read from a session",
+         [&] { return InternetReadFile(session, buffer, sizeof buffer, &got); },
+         ERROR_INTERNET_INCORRECT_HANDLE_TYPE},
+        {"query a session",
+         [&] {
+             return HttpQueryInfoW(session, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                                   &status, &size, nullptr);
+         },
+         ERROR_INTERNET_INCORRECT_HANDLE_TYPE},
+        {"open through a request",
+         [&] {
+             return (BOOL)(InternetOpenUrlW(request, Wide(server.Url("/")), kHeaders, 15, 0, 0) !=
+                           nullptr);
+         },
+         ERROR_INTERNET_INCORRECT_HANDLE_TYPE},
+        {"set an option on a foreign pointer",
+         [&] {
+             DWORD ms = 1000;
+             return InternetSetOptionW(&notAHandle, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms,
+                                       sizeof ms);
+         },
+         ERROR_INVALID_HANDLE},
+        {"close a foreign pointer", [&] { return InternetCloseHandle(&notAHandle); },
+         ERROR_INVALID_HANDLE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        SetLastError(0);
+        EXPECT_FALSE(c.run());
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+
+    // The status as text, and the buffer size it needs.
+    WCHAR text[8];
+    DWORD textSize = 4;
+    EXPECT_FALSE(HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE, text, &textSize, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(textSize, 4 * sizeof(WCHAR));
+    EXPECT_TRUE(HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE, text, &textSize, nullptr));
+    EXPECT_EQ(velmora::test::Utf8(text), "200");
+    EXPECT_EQ(textSize, 3 * sizeof(WCHAR));
+
+    EXPECT_TRUE(InternetCloseHandle(session));
+    EXPECT_FALSE(InternetReadFile(request, buffer, sizeof buffer, &got));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(InternetCloseHandle(request));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(InternetCloseHandle(session));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+}
+
+TEST_F(WinInetTest, PreconfigUsesTheProxyEnvironmentAndDirectIgnoresIt) {
+    LoopbackHttpServer origin;
+    origin.Route("/page", ScriptedReply::Body("from origin"));
+    LoopbackHttpServer proxy;
+    proxy.SetFallback(ScriptedReply::Body("from proxy"));
+    setenv("http_proxy", proxy.Url("").c_str(), 1);
+
+    struct Case {
+        DWORD accessType;
+        const char* noProxy;
+        const char* body;
+    } cases[] = {
+        {INTERNET_OPEN_TYPE_PRECONFIG, nullptr, "from proxy"},
+        {INTERNET_OPEN_TYPE_DIRECT, nullptr, "from origin"},
+        {INTERNET_OPEN_TYPE_PRECONFIG, "127.0.0.1", "from origin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        if (c.noProxy)
+            setenv("no_proxy", c.noProxy, 1);
+        else
+            unsetenv("no_proxy");
+        Outcome outcome = Fetch(origin.Url("/page"), 0, 4096, c.accessType);
+        ASSERT_TRUE(outcome.opened) << outcome.openError;
+        EXPECT_EQ(outcome.body, c.body);
+    }
+    // The proxy was asked for the origin's full address.
+    auto asked = proxy.Requests();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].target, origin.Url("/page"));
+}
+
+} // namespace
