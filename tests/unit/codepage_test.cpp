@@ -1,0 +1,226 @@
+// MultiByteToWideChar / WideCharToMultiByte: CP_UTF8 and CP_ACP (the locale's character set).
+#include <windows.h>
+
+#include <locale.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestText.h"
+
+using velmora::test::Utf16;
+using velmora::test::Utf8;
+using velmora::test::Wide;
+
+namespace {
+
+// Switches the process locale for one test, as the program's setlocale(LC_ALL, "") would.
+class Locale {
+  public:
+    explicit Locale(const char* name) : previous_(setlocale(LC_ALL, nullptr)) {
+        ok_ = setlocale(LC_ALL, name) != nullptr;
+    }
+    ~Locale() { setlocale(LC_ALL, previous_.c_str()); }
+    bool ok() const { return ok_; }
+
+  private:
+    std::string previous_;
+    bool ok_;
+};
+
+#define USE_LOCALE(name)                                                                           \
+    Locale locale(name);                                                                           \
+    ASSERT_TRUE(locale.ok()) << "locale " << name << " is not generated on this machine"
+
+std::u16string ToWide(UINT codePage, const std::string& bytes, DWORD flags = 0) {
+    int needed = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                     nullptr, 0);
+    std::vector<WCHAR> out(static_cast<size_t>(needed) + 1, 0);
+    int written = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                      out.data(), needed);
+    EXPECT_EQ(written, needed);
+    return std::u16string(out.begin(), out.begin() + written);
+}
+
+std::string ToBytes(UINT codePage, const std::u16string& text, BOOL* usedDefault = nullptr) {
+    const WCHAR* source = reinterpret_cast<const WCHAR*>(text.data());
+    int needed = WideCharToMultiByte(codePage, 0, source, static_cast<int>(text.size()), nullptr, 0,
+                                     nullptr, usedDefault);
+    std::string out(static_cast<size_t>(needed), '\0');
+    int written = WideCharToMultiByte(codePage, 0, source, static_cast<int>(text.size()),
+                                      out.data(), needed, nullptr, usedDefault);
+    EXPECT_EQ(written, needed);
+    return out;
+}
+
+struct RoundTrip {
+    const char* locale;
+    UINT codePage;
+    const char* utf8;  // the text
+    std::string bytes; // its form in the code page
+};
+
+TEST(CodePage, RoundTripsTextThroughUtf8AndTheLocaleCharacterSet) {
+    const RoundTrip cases[] = {
+        {"C.UTF-8", CP_UTF8, "Tessavo", "Tessavo"},
+        {"C.UTF-8", CP_UTF8, "第007集",
+         "\xE7\xAC\xAC"
+         "007\xE9\x9B\x86"},
+        {"C.UTF-8", CP_UTF8, "😀", "\xF0\x9F\x98\x80"},
+        {"zh_CN.GBK", CP_UTF8, "第七集", "\xE7\xAC\xAC\xE4\xB8\x83\xE9\x9B\x86"},
+        {"zh_CN.GBK", CP_ACP, "第七集", "\xB5\xDA\xC6\xDF\xBC\xAF"},
+        {"zh_CN.GBK", CP_ACP, "Last=12", "Last=12"},
+        {"zh_CN.UTF-8", CP_ACP, "第七集", "\xE7\xAC\xAC\xE4\xB8\x83\xE9\x9B\x86"},
+        {"en_US.UTF-8", CP_ACP, "é", "\xC3\xA9"},
+    };
+    for (const RoundTrip& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.utf8);
+        USE_LOCALE(c.locale);
+        EXPECT_EQ(ToBytes(c.codePage, Utf16(c.utf8)), c.bytes);
+        EXPECT_EQ(Utf8(ToWide(c.codePage, c.bytes)), c.utf8);
+    }
+}
+
+TEST(CodePage, LengthMinusOneCountsAndWritesTheTerminator) {
+    USE_LOCALE("zh_CN.GBK");
+    const char gbk[] = "\xB5\xDA"
+                       "7";
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, gbk, -1, nullptr, 0), 3);
+    WCHAR wide[8];
+    memset(wide, 0xAB, sizeof wide);
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, gbk, -1, wide, 8), 3);
+    EXPECT_EQ(wide[2], 0);
+    EXPECT_EQ(Utf8(wide), "第7");
+
+    Wide text("第7");
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr), 4);
+    char bytes[8];
+    memset(bytes, 'x', sizeof bytes);
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, 8, nullptr, nullptr), 4);
+    EXPECT_EQ(std::string(bytes, 4), std::string("\xB5\xDA"
+                                                 "7",
+                                                 4));
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), 5);
+}
+
+TEST(CodePage, TooSmallTargetFailsWithInsufficientBuffer) {
+    USE_LOCALE("zh_CN.GBK");
+    struct Case {
+        UINT codePage;
+        const char* utf8;
+        int room; // one less than needed, terminator included
+    };
+    const Case cases[] = {{CP_UTF8, "abc", 3}, {CP_UTF8, "第", 3}, {CP_ACP, "第七", 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        Wide text(c.utf8);
+        char bytes[16];
+        SetLastError(0);
+        EXPECT_EQ(WideCharToMultiByte(c.codePage, 0, text, -1, bytes, c.room, nullptr, nullptr), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(WideCharToMultiByte(c.codePage, 0, text, -1, bytes, c.room + 1, nullptr, nullptr),
+                  c.room + 1);
+    }
+    WCHAR wide[2];
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 2), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST(CodePage, CharactersTheCodePageLacksBecomeQuestionMarks) {
+    struct Case {
+        const char* locale;
+        const char* utf8;
+        std::string expected;
+        bool substituted;
+    };
+    const Case cases[] = {
+        {"zh_CN.GBK", "a한b", "a?b", true},
+        {"zh_CN.GBK", "😀", "?", true}, // one mark for the whole surrogate pair
+        {"zh_CN.GBK", "第", "\xB5\xDA", false},
+        {"C", "é", "?", true},
+        {"C", "plain", "plain", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.utf8);
+        USE_LOCALE(c.locale);
+        BOOL used = 2;
+        EXPECT_EQ(ToBytes(CP_ACP, Utf16(c.utf8), &used), c.expected);
+        EXPECT_EQ(used, c.substituted ? TRUE : FALSE);
+    }
+    USE_LOCALE("zh_CN.GBK");
+    Wide hangul("한");
+    char out[4];
+    BOOL used = FALSE;
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, hangul, 1, out, 4, "*", &used), 1);
+    EXPECT_EQ(out[0], '*');
+    EXPECT_TRUE(used);
+}
+
+TEST(CodePage, InvalidOrCutSequencesFailOnlyWithErrInvalidChars) {
+    struct Case {
+        const char* locale;
+        UINT codePage;
+        std::string bytes;
+        const char* replaced; // result without MB_ERR_INVALID_CHARS
+    };
+    const Case cases[] = {
+        {"C.UTF-8", CP_UTF8, "ab\xE7\xAC", "ab\xEF\xBF\xBD"}, // 第 cut after two bytes
+        {"C.UTF-8", CP_UTF8,
+         "\xE7\xAC"
+         "a",
+         "\xEF\xBF\xBD"
+         "a"},
+        {"C.UTF-8", CP_UTF8, "\xC0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},                 // overlong
+        {"C.UTF-8", CP_UTF8, "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // surrogate
+        {"C.UTF-8", CP_UTF8, "\xF4\x90\x80\x80",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // past U+10FFFF
+        {"zh_CN.UTF-8", CP_ACP, "x\xE9\x9B", "x\xEF\xBF\xBD"},
+        {"zh_CN.GBK", CP_ACP, "12\xB5", "12?"}, // lead byte without its trail byte
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        USE_LOCALE(c.locale);
+        WCHAR out[16];
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(c.codePage, MB_ERR_INVALID_CHARS, c.bytes.data(),
+                                      static_cast<int>(c.bytes.size()), out, 16),
+                  0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(Utf8(ToWide(c.codePage, c.bytes)), c.replaced);
+    }
+}
+
+TEST(CodePage, AnsiFollowsTheLocaleOfEachCall) {
+    const std::string bytes = "\xB5\xDA";
+    {
+        USE_LOCALE("zh_CN.GBK");
+        EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "第");
+    }
+    {
+        USE_LOCALE("zh_CN.UTF-8");
+        EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    }
+    USE_LOCALE("zh_CN.GBK");
+    EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "第");
+}
+
+TEST(CodePage, RejectsInvalidArguments) {
+    WCHAR wide[4];
+    char bytes[4];
+    BOOL used;
+    Wide text("a");
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, wide, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, 4, nullptr, &used), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+} // namespace

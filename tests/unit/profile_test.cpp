@@ -1,0 +1,453 @@
+// The profile functions against real files: reading rules, editing that keeps the rest of the
+// file, encodings, Windows paths and writes that never leave a damaged file.
+#include <windows.h>
+
+#include <dirent.h>
+#include <locale.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "TestText.h"
+
+using velmora::test::ReadFileBytes;
+using velmora::test::TempDir;
+using velmora::test::Utf16;
+using velmora::test::Utf8;
+using velmora::test::Wide;
+using velmora::test::WriteFileBytes;
+
+namespace {
+
+class Locale {
+  public:
+    explicit Locale(const char* name) : previous_(setlocale(LC_ALL, nullptr)) {
+        ok_ = setlocale(LC_ALL, name) != nullptr;
+    }
+    ~Locale() { setlocale(LC_ALL, previous_.c_str()); }
+    bool ok() const { return ok_; }
+
+  private:
+    std::string previous_;
+    bool ok_;
+};
+
+#define USE_LOCALE(name)                                                                           \
+    Locale locale(name);                                                                           \
+    ASSERT_TRUE(locale.ok()) << "locale " << name << " is not generated on this machine"
+
+// The program's way of naming the file: the working directory, a backslash, the name.
+std::string IniPath(const TempDir& dir) {
+    return dir.path() + "\\Config.ini";
+}
+
+std::string Read(const std::string& path, const char* section, const char* key,
+                 const char* fallback = "", DWORD size = 1024, DWORD* returned = nullptr) {
+    std::vector<WCHAR> buffer(size + 1, L'z');
+    Wide wideSection(section ? section : ""), wideKey(key ? key : "");
+    Wide wideFallback(fallback ? fallback : "");
+    DWORD result = GetPrivateProfileStringW(
+        section ? wideSection.get() : nullptr, key ? wideKey.get() : nullptr,
+        fallback ? wideFallback.get() : nullptr, buffer.data(), size, Wide(path));
+    if (returned)
+        *returned = result;
+    EXPECT_EQ(buffer[size], L'z') << "wrote past the buffer";
+    return Utf8(buffer.data());
+}
+
+BOOL Write(const std::string& path, const char* section, const char* key, const char* value) {
+    Wide wideSection(section ? section : ""), wideKey(key ? key : ""),
+        wideValue(value ? value : "");
+    return WritePrivateProfileStringW(section ? wideSection.get() : nullptr,
+                                      key ? wideKey.get() : nullptr,
+                                      value ? wideValue.get() : nullptr, Wide(path));
+}
+
+UINT ReadInt(const std::string& path, const char* key, INT fallback = 0) {
+    return GetPrivateProfileIntW(L"VelmoraPlayer", Wide(key), fallback, Wide(path));
+}
+
+struct ReadCase {
+    const char* name;
+    const char* file;
+    const char* section;
+    const char* key;
+    const char* fallback;
+    const char* expected;
+};
+
+TEST(Profile, ReadsValuesTheWayWindowsDoes) {
+    const ReadCase cases[] = {
+        {"exact", "[VelmoraPlayer]\r\nTitle=abc\r\n", "VelmoraPlayer", "Title", "", "abc"},
+        {"names ignore case", "[VelmoraPlayer]\r\nTitle=abc\r\n", "velmoraPLAYER", "TITLE", "",
+         "abc"},
+        {"blanks trimmed", "  [ S ]  \r\n \t Key \t=  \t value  x \t\r\n", "S", "Key", "",
+         "value  x"},
+        {"double quotes", "[S]\r\nKey=  \"  spaced  \"  \r\n", "S", "Key", "", "  spaced  "},
+        {"single quotes", "[S]\r\nKey='x'\r\n", "S", "Key", "", "x"},
+        {"unmatched quotes kept", "[S]\r\nKey=\"x'\r\n", "S", "Key", "", "\"x'"},
+        {"lone quote kept", "[S]\r\nKey=\"\r\n", "S", "Key", "", "\""},
+        {"one pair only", "[S]\r\nKey=\"\"x\"\"\r\n", "S", "Key", "", "\"x\""},
+        {"empty value is not absent", "[S]\r\nKey=\r\n", "S", "Key", "dflt", ""},
+        {"first '=' splits", "[S]\r\nKey=a=b\r\n", "S", "Key", "", "a=b"},
+        {"absent key", "[S]\r\nOther=1\r\n", "S", "Key", "dflt", "dflt"},
+        {"absent section", "[T]\r\nKey=1\r\n", "S", "Key", "dflt", "dflt"},
+        {"key of another section", "[T]\r\nKey=1\r\n[S]\r\nX=2\r\n", "S", "Key", "d", "d"},
+        {"null default", "[S]\r\n", "S", "Key", nullptr, ""},
+        {"default loses trailing blanks", "[S]\r\n", "S", "Key", "dflt \t ", "dflt"},
+        {"LF and CR line ends", "[S]\nA=1\rB=2\nC=3", "S", "B", "", "2"},
+        {"comment is no key", "[S]\r\n;Key=no\r\nKey=yes\r\n", "S", "Key", "", "yes"},
+        {"first duplicate wins", "[S]\r\nKey=one\r\nKey=two\r\n", "S", "Key", "", "one"},
+        {"line without '=' reads the default", "[S]\r\nKey\r\n", "S", "Key", "d", "d"},
+        {"lines before any section", "Key=top\r\n[S]\r\n", "S", "Key", "d", "d"},
+        {"empty key name", "[S]\r\n=v\r\n", "S", "", "d", "d"},
+        {"chinese", "[S]\r\n\xE5\x90\x8D=\xE5\x80\xBC\r\n", "S", "名", "", "值"},
+    };
+    Locale locale("C.UTF-8");
+    ASSERT_TRUE(locale.ok());
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFileBytes(dir.File("Config.ini"), c.file);
+        DWORD returned = 0;
+        EXPECT_EQ(Read(IniPath(dir), c.section, c.key, c.fallback, 1024, &returned), c.expected);
+        EXPECT_EQ(returned, Utf16(c.expected).size());
+    }
+}
+
+TEST(Profile, CutsValuesToTheBuffer) {
+    TempDir dir;
+    std::string longValue(1500, 'x');
+    WriteFileBytes(dir.File("Config.ini"), "[S]\r\nLong=" + longValue +
+                                               "\r\nShort=abcdef\r\n"
+                                               "Quoted=\"abcdef\"\r\n");
+    struct Case {
+        const char* key;
+        const char* fallback;
+        DWORD size;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"Long", "", 1024, std::string(1023, 'x')},
+        {"Short", "", 4, "abc"},
+        {"Short", "", 7, "abcdef"},
+        {"Short", "", 1, ""},
+        {"Quoted", "", 4, "abc"},
+        {"Missing", "fallback", 5, "fall"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " in " + std::to_string(c.size));
+        DWORD returned = 0;
+        EXPECT_EQ(Read(IniPath(dir), "S", c.key, c.fallback, c.size, &returned), c.expected);
+        EXPECT_EQ(returned, c.expected.size());
+    }
+    WCHAR untouched[2] = {L'q', 0};
+    EXPECT_EQ(GetPrivateProfileStringW(L"S", L"Short", L"", untouched, 0, Wide(IniPath(dir))), 0u);
+    EXPECT_EQ(untouched[0], L'q');
+}
+
+TEST(Profile, MissingFileReadsAsDefaults) {
+    TempDir dir;
+    DWORD returned = 99;
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title", "none", 1024, &returned), "none");
+    EXPECT_EQ(returned, 4u);
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title", nullptr, 1024, &returned), "");
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(ReadInt(IniPath(dir), "List", 7), 7u);
+    EXPECT_EQ(Read(dir.path() + "\\no\\such\\dir\\Config.ini", "S", "K", "d"), "d");
+}
+
+TEST(Profile, IntegerIsTheNumberAtTheStartOfTheValue) {
+    struct Case {
+        const char* value; // nullptr: key absent
+        INT fallback;
+        UINT expected;
+    };
+    const Case cases[] = {
+        {"12", 0, 12},
+        {"12abc", 0, 12},
+        {"abc", 5, 0},
+        {nullptr, 0, 0},
+        {nullptr, 9, 9},
+        {nullptr, -1, 0xFFFFFFFFu},
+        {"-1", 0, 0xFFFFFFFFu},
+        {"+1", 0, 1},
+        {"-", 3, 0},
+        {"4294967295", 0, 4294967295u},
+        {"4294967296", 0, 0},
+        {"4294967297", 0, 1},
+        {"-4294967296", 0, 0},
+        {"99999999999", 0, static_cast<UINT>(99999999999ULL)},
+        {"0x10", 0, 0},
+        {"\"7\"", 0, 7},
+        {"  42  ", 0, 42},
+        {"1 000", 0, 1},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(absent)");
+        std::string file = "[VelmoraPlayer]\r\n";
+        if (c.value)
+            file += std::string("List=") + c.value + "\r\n";
+        WriteFileBytes(dir.File("Config.ini"), file);
+        EXPECT_EQ(ReadInt(IniPath(dir), "List", c.fallback), c.expected);
+    }
+}
+
+struct Edit {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+struct WriteCase {
+    const char* name;
+    const char* before; // nullptr: no file
+    std::vector<Edit> edits;
+    const char* after; // nullptr: still no file
+};
+
+TEST(Profile, WritesEditOnlyWhatTheyMust) {
+    const WriteCase cases[] = {
+        {"first run creates the section and keys in order",
+         nullptr,
+         {{"VelmoraPlayer", "Version", "1.0"},
+          {"VelmoraPlayer", "List", "0"},
+          {"VelmoraPlayer", "Title", ""}},
+         "[VelmoraPlayer]\r\nVersion=1.0\r\nList=0\r\nTitle=\r\n"},
+        {"existing key keeps its stored name, comments and order",
+         "; settings\r\n[VelmoraPlayer]\r\nLast=1\r\n; note\r\nList=3\r\n\r\n[Other]\r\nx=y\r\n",
+         {{"velmoraplayer", "LAST", "25"}},
+         "; settings\r\n[VelmoraPlayer]\r\nLast=25\r\n; note\r\nList=3\r\n\r\n[Other]\r\nx=y\r\n"},
+        {"new key after the last non-blank line of its section",
+         "[VelmoraPlayer]\r\nLast=1\r\n; note\r\n\r\n\r\n[Other]\r\nx=y\r\n",
+         {{"VelmoraPlayer", "Top", "1"}},
+         "[VelmoraPlayer]\r\nLast=1\r\n; note\r\nTop=1\r\n\r\n\r\n[Other]\r\nx=y\r\n"},
+        {"new section at the end",
+         "[Other]\r\nx=y\r\n\r\n",
+         {{"VelmoraPlayer", "Once", "1"}},
+         "[Other]\r\nx=y\r\n\r\n[VelmoraPlayer]\r\nOnce=1\r\n"},
+        {"last line without a line break",
+         "[S]\r\nA=1",
+         {{"S", "B", "2"}},
+         "[S]\r\nA=1\r\nB=2\r\n"},
+        {"untouched lines keep their own line breaks",
+         "[S]\nA=1\nB=2\rC=3\n",
+         {{"S", "B", "9"}},
+         "[S]\nA=1\nB=9\r\nC=3\n"},
+        {"a value with a line break is written verbatim",
+         "[VelmoraPlayer]\r\nList=1\r\n",
+         {{"VelmoraPlayer", "List", "12\nabc"}},
+         "[VelmoraPlayer]\r\nList=12\nabc\r\n"},
+        {"null value deletes the key",
+         "[S]\r\nA=1\r\nB=2\r\n[T]\r\nA=3\r\n",
+         {{"S", "a", nullptr}},
+         "[S]\r\nB=2\r\n[T]\r\nA=3\r\n"},
+        {"null key deletes the section",
+         "; top\r\n[S]\r\nA=1\r\n; s note\r\n[T]\r\nA=3\r\n",
+         {{"s", nullptr, nullptr}},
+         "; top\r\n[T]\r\nA=3\r\n"},
+        {"deleting what is not there changes nothing",
+         "[S]\nA=1\n",
+         {{"S", "B", nullptr}, {"U", nullptr, nullptr}},
+         "[S]\nA=1\n"},
+        {"deleting creates no file",
+         nullptr,
+         {{"S", "B", nullptr}, {"S", nullptr, nullptr}},
+         nullptr},
+        {"names are written trimmed", "[S]\r\n", {{" S ", " Key\t", "v"}}, "[S]\r\nKey=v\r\n"},
+    };
+    Locale locale("C.UTF-8");
+    ASSERT_TRUE(locale.ok());
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        if (c.before)
+            WriteFileBytes(dir.File("Config.ini"), c.before);
+        for (const Edit& e : c.edits)
+            EXPECT_TRUE(Write(IniPath(dir), e.section, e.key, e.value));
+        struct stat info;
+        bool exists = stat(dir.File("Config.ini").c_str(), &info) == 0;
+        ASSERT_EQ(exists, c.after != nullptr);
+        if (c.after) {
+            EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), c.after);
+        }
+    }
+}
+
+TEST(Profile, ValueWrittenWithALineBreakReadsBackAsItsFirstLine) {
+    TempDir dir;
+    ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "List", "12\r\n[Evil]\r\nTop=1"));
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "List"), "12");
+    EXPECT_EQ(ReadInt(IniPath(dir), "List"), 12u);
+    EXPECT_EQ(ReadInt(IniPath(dir), "Top"), 0u);
+    EXPECT_EQ(Read(IniPath(dir), "Evil", "Top"), "1");
+}
+
+TEST(Profile, SectionAndKeyLists) {
+    TempDir dir;
+    WriteFileBytes(dir.File("Config.ini"), "x=0\r\n[A]\r\n[bb]\r\nk=1\r\n; c\r\nflag\r\nm = 2\r\n"
+                                           "[]\r\n[C]\r\n");
+    struct Case {
+        const char* section; // nullptr: list the sections
+        DWORD size;
+        std::string expected; // with its terminators
+        DWORD returned;
+    };
+    const Case cases[] = {
+        {nullptr, 64, std::string("A\0bb\0C\0\0", 8), 7},
+        {nullptr, 6, std::string("A\0bb\0\0", 6), 4}, // C does not fit
+        {nullptr, 5, std::string("A\0b\0\0", 5), 3},  // bb is cut
+        {"BB", 64, std::string("k\0flag\0m\0\0", 10), 9},
+        {"BB", 5, std::string("k\0f\0\0", 5), 3}, // flag is cut
+        {"C", 64, std::string("dflt\0", 5), 4},   // no keys: the default
+        {"Missing", 64, std::string("dflt\0", 5), 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.section ? c.section : "(sections)") + " in " +
+                     std::to_string(c.size));
+        std::vector<WCHAR> buffer(c.size + 1, L'z');
+        Wide section(c.section ? c.section : "");
+        DWORD returned =
+            GetPrivateProfileStringW(c.section ? section.get() : nullptr, nullptr, L"dflt",
+                                     buffer.data(), c.size, Wide(IniPath(dir)));
+        EXPECT_EQ(returned, c.returned);
+        std::u16string got(buffer.begin(), buffer.begin() + c.expected.size());
+        EXPECT_EQ(got, Utf16(c.expected));
+        EXPECT_EQ(buffer[c.size], L'z');
+    }
+}
+
+TEST(Profile, ByteOrderMarksChooseTheEncoding) {
+    // In a GBK locale, to show that a marked file does not depend on the locale.
+    USE_LOCALE("zh_CN.GBK");
+    TempDir dir;
+    std::u16string text = u"[VelmoraPlayer]\r\nUpdate=第七集上线\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t c : text) {
+        utf16.push_back(static_cast<char>(c & 0xFF));
+        utf16.push_back(static_cast<char>(c >> 8));
+    }
+    WriteFileBytes(dir.File("Config.ini"), utf16);
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集上线");
+    ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "标题"));
+    std::string expected = utf16;
+    for (char16_t c : std::u16string(u"Title=标题\r\n")) {
+        expected.push_back(static_cast<char>(c & 0xFF));
+        expected.push_back(static_cast<char>(c >> 8));
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), expected);
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title"), "标题");
+
+    WriteFileBytes(dir.File("Config.ini"), "\xEF\xBB\xBF[VelmoraPlayer]\r\nUpdate=第七集\r\n");
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集");
+    ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "한국"));
+    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
+              "\xEF\xBB\xBF[VelmoraPlayer]\r\nUpdate=第七集\r\nTitle=한국\r\n");
+}
+
+TEST(Profile, UnmarkedFilesUseTheLocaleCharacterSet) {
+    {
+        USE_LOCALE("zh_CN.GBK");
+        TempDir dir;
+        ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Update", "第七集"));
+        ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "a한b"));
+        EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
+                  "[VelmoraPlayer]\r\nUpdate=\xB5\xDA\xC6\xDF\xBC\xAF\r\nTitle=a?b\r\n");
+        EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集");
+        EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title"), "a?b");
+        // A GBK name as key: its trail byte 0x5C is not a path or line character.
+        ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "表", "1"));
+        EXPECT_EQ(ReadInt(IniPath(dir), "表"), 1u);
+    }
+    {
+        USE_LOCALE("zh_CN.UTF-8");
+        TempDir dir;
+        // A GBK line the UTF-8 locale cannot decode survives an edit of another line.
+        const std::string gbkLine = "Update=\xB5\xDA\xC6\xDF\xBC\xAF\r\n";
+        WriteFileBytes(dir.File("Config.ini"), "[VelmoraPlayer]\r\n" + gbkLine);
+        ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "第七集"));
+        EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
+                  "[VelmoraPlayer]\r\n" + gbkLine + "Title=第七集\r\n");
+    }
+}
+
+TEST(Profile, WindowsPathsNameLinuxFiles) {
+    USE_LOCALE("zh_CN.GBK");
+    TempDir dir;
+    mkdir(dir.File("sub").c_str(), 0755);
+    struct Case {
+        std::string name;   // as the program passes it
+        std::string native; // where the file must appear
+    };
+    const Case cases[] = {
+        {dir.path() + "\\Config.ini", dir.File("Config.ini")},
+        {".\\Local.ini", dir.File("Local.ini")},
+        {dir.path() + "\\sub\\Deep.ini", dir.File("sub/Deep.ini")},
+        {dir.path() + "\\配置.ini", dir.File("\xC5\xE4\xD6\xC3.ini")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.native);
+        ASSERT_TRUE(Write(c.name, "VelmoraPlayer", "Last", "3"));
+        EXPECT_EQ(ReadFileBytes(c.native), "[VelmoraPlayer]\r\nLast=3\r\n");
+        EXPECT_EQ(ReadInt(c.name, "Last"), 3u);
+    }
+}
+
+std::vector<std::string> Entries(const std::string& directory) {
+    std::vector<std::string> names;
+    DIR* d = opendir(directory.c_str());
+    while (dirent* entry = d ? readdir(d) : nullptr)
+        if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+            names.push_back(entry->d_name);
+    if (d)
+        closedir(d);
+    return names;
+}
+
+TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
+    TempDir dir;
+    const std::string before = "[VelmoraPlayer]\r\nLast=4\r\nList=20\r\n";
+    WriteFileBytes(dir.File("Config.ini"), before);
+
+    // A file size limit makes the write fail part-way, as a full disk would.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*savedHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    BOOL written = Write(IniPath(dir), "VelmoraPlayer", "Update", std::string(4000, 'n').c_str());
+    DWORD error = GetLastError();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, savedHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, 112u); // ERROR_DISK_FULL
+    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), before);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"Config.ini"})
+        << "the temporary file must be removed";
+
+    // A directory that does not exist cannot hold the file.
+    SetLastError(0);
+    EXPECT_FALSE(Write(dir.path() + "\\missing\\Config.ini", "S", "K", "v"));
+    EXPECT_EQ(GetLastError(), 3u); // ERROR_PATH_NOT_FOUND
+}
+
+TEST(Profile, RewriteKeepsTheFileMode) {
+    TempDir dir;
+    WriteFileBytes(dir.File("Config.ini"), "[S]\r\n");
+    ASSERT_EQ(chmod(dir.File("Config.ini").c_str(), 0640), 0);
+    ASSERT_TRUE(Write(IniPath(dir), "S", "K", "v"));
+    struct stat info;
+    ASSERT_EQ(stat(dir.File("Config.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+// wsprintfW, the lstr* helpers and GetCurrentDirectoryW.
+#include <windows.h>
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "TestText.h"
+
+using velmora::test::TempDir;
+using velmora::test::Utf8;
+using velmora::test::Wide;
+
+namespace {
+
+struct FormatCase {
+    const char* name;
+    std::function<int(WCHAR*)> format;
+    const char* expected;
+};
+
+TEST(Wsprintf, FormatsTheConversionsTheProgramUses) {
+    const FormatCase cases[] = {
+        {"episode 7", [](WCHAR* b) { return wsprintfW(b, L"Tessavo第%03d集", 7); },
+         "Tessavo第007集"},
+        {"episode 120", [](WCHAR* b) { return wsprintfW(b, L"Tessavo第%03d集", 120); },
+         "Tessavo第120集"},
+        {"episode 1000", [](WCHAR* b) { return wsprintfW(b, L"Tessavo第%03d集", 1000); },
+         "Tessavo第1000集"},
+        {"title",
+         [](WCHAR* b) {
+             return wsprintfW(b, L"Tessavo第%d集 - %s - VelmoraPlayer 1.0", 12, L"春季特辑");
+         },
+         "Tessavo第12集 - 春季特辑 - VelmoraPlayer 1.0"},
+        {"ini path", [](WCHAR* b) { return wsprintfW(b, L"%s\\Config.ini", L"/tmp/x"); },
+         "/tmp/x\\Config.ini"},
+        {"negative", [](WCHAR* b) { return wsprintfW(b, L"%d", -42); }, "-42"},
+        {"int min", [](WCHAR* b) { return wsprintfW(b, L"%d", INT_MIN); }, "-2147483648"},
+        {"zero", [](WCHAR* b) { return wsprintfW(b, L"%d", 0); }, "0"},
+        {"unsigned", [](WCHAR* b) { return wsprintfW(b, L"%u", -1); }, "4294967295"},
+        {"percent", [](WCHAR* b) { return wsprintfW(b, L"100%% %d%%", 5); }, "100% 5%"},
+        {"width and flags",
+         [](WCHAR* b) { return wsprintfW(b, L"[%5d|%-5d|%05d|%03d]", 42, 42, -42, -7); },
+         "[   42|42   |-0042|-07]"},
+        {"hex", [](WCHAR* b) { return wsprintfW(b, L"%x %X %#x %08X", 255, 255, 255, 0xBEEF); },
+         "ff FF 0xff 0000BEEF"},
+        {"long is 32 bits", [](WCHAR* b) { return wsprintfW(b, L"%ld %lu", -3, 3u); }, "-3 3"},
+        {"64 bits", [](WCHAR* b) { return wsprintfW(b, L"%I64d", INT64_C(-5000000000)); },
+         "-5000000000"},
+        {"wide char", [](WCHAR* b) { return wsprintfW(b, L"%c%c", L'第', L'x'); }, "第x"},
+        {"null string", [](WCHAR* b) { return wsprintfW(b, L"<%s>", (const WCHAR*)nullptr); },
+         "<(null)>"},
+        {"precision",
+         [](WCHAR* b) { return wsprintfW(b, L"%.2s|%4s|%-4s|", L"abc", L"ab", L"ab"); },
+         "ab|  ab|ab  |"},
+        {"narrow string", [](WCHAR* b) { return wsprintfW(b, L"%hs/%S", "one", "two"); },
+         "one/two"},
+        {"empty", [](WCHAR* b) { return wsprintfW(b, L""); }, ""},
+    };
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<WCHAR> buffer(1100, L'z');
+        int written = c.format(buffer.data());
+        EXPECT_EQ(Utf8(buffer.data()), c.expected);
+        EXPECT_EQ(written, lstrlenW(buffer.data()));
+    }
+}
+
+TEST(Wsprintf, WritesAtMost1024CharactersWithTheTerminator) {
+    std::vector<WCHAR> longText(2000, L'a');
+    longText.push_back(0);
+    const std::pair<const WCHAR*, const char*> formats[] = {{L"%s", ""}, {L"ab%s!", "ab"}};
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.second);
+        std::vector<WCHAR> buffer(1100, L'z');
+        EXPECT_EQ(wsprintfW(buffer.data(), f.first, longText.data()), 1023);
+        EXPECT_EQ(buffer[1023], 0);
+        EXPECT_EQ(buffer[1024], L'z'); // nothing beyond the cap is touched
+        EXPECT_EQ(lstrlenW(buffer.data()), 1023);
+        EXPECT_EQ(Utf8(buffer.data()),
+                  std::string(f.second) + std::string(1023 - strlen(f.second), 'a'));
+    }
+    std::vector<WCHAR> buffer(1100, L'z');
+    std::vector<WCHAR> exact(1023, L'b');
+    exact.push_back(0);
+    EXPECT_EQ(wsprintfW(buffer.data(), L"%s", exact.data()), 1023);
+    EXPECT_EQ(buffer[1022], L'b');
+}
+
+TEST(Lstr, LengthCompareAndCopy) {
+    EXPECT_EQ(lstrlenW(nullptr), 0);
+    EXPECT_EQ(lstrlenW(L""), 0);
+    EXPECT_EQ(lstrlenW(L"第七集"), 3);
+
+    struct Compare {
+        const WCHAR* a;
+        const WCHAR* b;
+        int sign;
+    };
+    const Compare cases[] = {
+        {L"1.0", L"1.0", 0}, {L"1.0", L"1.1", -1}, {L"1.10", L"1.1", 1},  {L"", L"a", -1},
+        {nullptr, L"", -1},  {L"", nullptr, 1},    {nullptr, nullptr, 0}, {L"\xFFFF", L"a", 1},
+    };
+    for (const Compare& c : cases) {
+        int result = lstrcmpW(c.a, c.b);
+        EXPECT_EQ((result > 0) - (result < 0), c.sign) << Utf8(c.a) << " vs " << Utf8(c.b);
+    }
+
+    WCHAR target[8];
+    EXPECT_EQ(lstrcpyW(target, L"第7集"), target);
+    EXPECT_EQ(Utf8(target), "第7集");
+    EXPECT_EQ(lstrcpyW(target, nullptr), nullptr);
+}
+
+TEST(CurrentDirectory, ReportsTheWorkingDirectoryOrTheRoomItNeeds) {
+    TempDir dir;
+    std::string cwd = dir.path();
+    const DWORD length = static_cast<DWORD>(cwd.size()); // ASCII temp path
+
+    EXPECT_EQ(GetCurrentDirectoryW(0, nullptr), length + 1);
+    std::vector<WCHAR> small(length, L'z');
+    EXPECT_EQ(GetCurrentDirectoryW(length, small.data()), length + 1);
+    for (WCHAR c : small)
+        ASSERT_EQ(c, L'z') << "a too small buffer must be left alone";
+
+    std::vector<WCHAR> exact(length + 1, L'z');
+    EXPECT_EQ(GetCurrentDirectoryW(length + 1, exact.data()), length);
+    EXPECT_EQ(Utf8(exact.data()), cwd);
+
+    WCHAR path[MAX_PATH] = {};
+    EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, path), length);
+    EXPECT_EQ(Utf8(path), cwd);
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(1234);
+    DWORD seen = 0;
+    std::thread other([&seen] {
+        SetLastError(7);
+        seen = GetLastError();
+    });
+    other.join();
+    EXPECT_EQ(seen, 7u);
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+} // namespace
