@@ -1,0 +1,161 @@
+// A small HTTP client for the site tests: libcurl for ordinary requests, raw sockets
+// where the test needs to hold or reuse connections itself.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+struct HttpReply {
+    bool ok = false; // the exchange happened (any status)
+    std::string error;
+    long status = 0;
+    std::map<std::string, std::string> headers; // names in lower case
+    std::string body;
+
+    std::string Header(const std::string& name) const {
+        auto it = headers.find(name);
+        return it == headers.end() ? std::string() : it->second;
+    }
+};
+
+struct HttpRequest {
+    std::string method = "GET";
+    std::vector<std::string> headers; // "Name: value"
+    std::string body;
+    bool pathAsIs = false; // send "/../" as written instead of letting curl fold it
+};
+
+inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) {
+    HttpReply reply;
+    CURL* curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+    if (request.method == "HEAD") {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (request.method != "GET") {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (!request.body.empty()) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
+    }
+    if (request.pathAsIs) {
+        curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    }
+    curl_slist* headers = nullptr;
+    for (const std::string& header : request.headers) {
+        headers = curl_slist_append(headers, header.c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
+            static_cast<std::string*>(user)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
+    curl_easy_setopt(
+        curl, CURLOPT_HEADERFUNCTION, +[](char* data, size_t size, size_t count, void* user) {
+            std::string line(data, size * count);
+            size_t colon = line.find(':');
+            if (colon != std::string::npos) {
+                std::string name = line.substr(0, colon);
+                std::transform(name.begin(), name.end(), name.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                size_t begin = line.find_first_not_of(" \t", colon + 1);
+                size_t end = line.find_last_not_of(" \t\r\n");
+                (*static_cast<std::map<std::string, std::string>*>(user))[name] =
+                    begin == std::string::npos || end < begin ? ""
+                                                              : line.substr(begin, end - begin + 1);
+            }
+            return size * count;
+        });
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply.headers);
+    CURLcode code = curl_easy_perform(curl);
+    reply.ok = code == CURLE_OK;
+    if (!reply.ok) {
+        reply.error = curl_easy_strerror(code);
+    }
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return reply;
+}
+
+// A plain TCP connection for tests that need to control the connection itself.
+class RawConnection {
+  public:
+    RawConnection(const std::string& host, int port) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, host.c_str(), &addr.sin_addr);
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~RawConnection() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool Connected() const { return fd_ >= 0; }
+
+    bool Send(const std::string& bytes) {
+        return fd_ >= 0 && send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                               static_cast<ssize_t>(bytes.size());
+    }
+
+    // Reads one response with a Content-Length body; empty on time-out or close.
+    std::string ReadResponse(int timeoutMs = 5000) {
+        std::string data;
+        for (;;) {
+            size_t headerEnd = data.find("\r\n\r\n");
+            if (headerEnd != std::string::npos) {
+                size_t length = 0;
+                std::string lower = data.substr(0, headerEnd);
+                std::transform(lower.begin(), lower.end(), lower.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                size_t at = lower.find("\r\ncontent-length:");
+                if (at != std::string::npos) {
+                    length = std::stoul(lower.substr(at + 17));
+                }
+                if (data.size() >= headerEnd + 4 + length) {
+                    return data.substr(0, headerEnd + 4 + length);
+                }
+            }
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) <= 0) {
+                return {};
+            }
+            char buffer[4096];
+            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return {};
+            }
+            data.append(buffer, static_cast<size_t>(n));
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+} // namespace velmora::test

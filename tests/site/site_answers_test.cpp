@@ -1,0 +1,284 @@
+// What each address of the content site answers: status, content type and body.
+#include "SiteHttp.h"
+#include "SiteProcess.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace velmora::test {
+namespace {
+
+const char kHtml[] = "text/html; charset=utf-8";
+const char kText[] = "text/plain; charset=utf-8";
+
+struct AnswerCase {
+    std::string target;
+    long status;
+    std::string contentType;
+    std::string exactBody; // checked when expectExact
+    bool expectExact;
+    std::vector<std::string> contains;
+    std::vector<std::string> absent;
+};
+
+class SiteAnswers : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        downloads_ = std::make_unique<TempDir>(false);
+        WriteFileBytes(downloads_->File("VelmoraPlayer-2.5.exe"), "MZ player");
+        site_ = std::make_unique<SiteProcess>(
+            std::vector<std::string>{"--episodes", "12", "--notice", "新番<b>&预告", "--version",
+                                     "2.5", "--downloads", downloads_->path()});
+    }
+    static void TearDownTestSuite() {
+        site_.reset();
+        downloads_.reset();
+    }
+    static std::unique_ptr<TempDir> downloads_;
+    static std::unique_ptr<SiteProcess> site_;
+};
+
+std::unique_ptr<TempDir> SiteAnswers::downloads_;
+std::unique_ptr<SiteProcess> SiteAnswers::site_;
+
+TEST_F(SiteAnswers, EachAddressAnswersWithItsPage) {
+    const std::string p = "video/player/?flv=";
+    const std::vector<AnswerCase> cases = {
+        {p + "list", 200, kText, "12", true, {}, {}},
+        {p + "next", 200, kText, "新番<b>&预告", true, {}, {}},
+        {p + "update", 200, kText, "2.5", true, {}, {}},
+        {p + "index",
+         200,
+         kHtml,
+         "",
+         false,
+         {"<meta charset=\"utf-8\">", "Tessavo", "新番&lt;b&gt;&amp;预告",
+          "href=\"/video/player/?flv=1\"", "href=\"/video/player/?flv=12\""},
+         {"<b>&", "?flv=13\"", "?flv=0\""}},
+        {"video/player/", 200, kHtml, "", false, {"href=\"/video/player/?flv=12\""}, {}},
+        {p + "1",
+         200,
+         kHtml,
+         "",
+         false,
+         {"第1集", "即将上线", "href=\"/video/player/?flv=2\">下一集"},
+         {"<video", "href=\"/video/player/?flv=0\""}},
+        {p + "7",
+         200,
+         kHtml,
+         "",
+         false,
+         {"第7集", "?flv=6\">上一集", "?flv=8\">下一集"},
+         {"<video"}},
+        {p + "12", 200, kHtml, "", false, {"第12集", "?flv=11\">上一集"}, {"?flv=13\""}},
+        {p + "download",
+         200,
+         kHtml,
+         "",
+         false,
+         {"href=\"/downloads/VelmoraPlayer-2.5.exe\"", ">VelmoraPlayer-2.5.exe</a>"},
+         {}},
+        {"", 200, kHtml, "", false, {"Tessavo", "?flv=index\"", "?flv=download\""}, {}},
+        {p + "0", 404, kHtml, "", false, {"404"}, {}},
+        {p + "13", 404, kHtml, "", false, {"404"}, {}},
+        {p + "99999999999", 404, kHtml, "", false, {}, {}},
+        {p + "01", 404, kHtml, "", false, {}, {}},
+        {p + "-1", 404, kHtml, "", false, {}, {}},
+        {p + "+1", 404, kHtml, "", false, {}, {}},
+        {p + "1x", 404, kHtml, "", false, {}, {}},
+        {p + "abc", 404, kHtml, "", false, {}, {}},
+        {p, 404, kHtml, "", false, {}, {}},
+        {p + "LIST", 404, kHtml, "", false, {}, {}},
+        {"video/player/?page=list", 200, kHtml, "", false, {"?flv=12\""}, {}},
+        {"nothing", 404, kHtml, "", false, {}, {}},
+        {"video/", 404, kHtml, "", false, {}, {}},
+        {"video/player/list", 404, kHtml, "", false, {}, {}},
+        {"VIDEO/player/?flv=list", 404, kHtml, "", false, {}, {}},
+        {"media/001.mp4", 404, kHtml, "", false, {}, {}},
+    };
+    for (const AnswerCase& c : cases) {
+        SCOPED_TRACE("/" + c.target);
+        HttpReply reply = Fetch(site_->Root() + c.target);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.Header("content-type"), c.contentType);
+        if (c.expectExact) {
+            EXPECT_EQ(reply.body, c.exactBody);
+        }
+        for (const std::string& text : c.contains) {
+            EXPECT_NE(reply.body.find(text), std::string::npos) << "missing: " << text;
+        }
+        for (const std::string& text : c.absent) {
+            EXPECT_EQ(reply.body.find(text), std::string::npos) << "unexpected: " << text;
+        }
+    }
+}
+
+TEST_F(SiteAnswers, PlayerFolderWithoutSlashRedirectsKeepingTheQuery) {
+    HttpReply reply = Fetch(site_->Root() + "video/player?flv=list");
+    ASSERT_TRUE(reply.ok) << reply.error;
+    EXPECT_EQ(reply.status, 301);
+    EXPECT_EQ(reply.Header("location"), "/video/player/?flv=list");
+}
+
+TEST_F(SiteAnswers, HeadSendsTheHeadersOfGetWithoutBody) {
+    HttpReply get = Fetch(site_->Root() + "video/player/?flv=next");
+    HttpRequest head;
+    head.method = "HEAD";
+    HttpReply reply = Fetch(site_->Root() + "video/player/?flv=next", head);
+    ASSERT_TRUE(reply.ok) << reply.error;
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.Header("content-length"), std::to_string(get.body.size()));
+    EXPECT_EQ(reply.body, "");
+}
+
+TEST_F(SiteAnswers, OtherMethodsAreRefusedWith405) {
+    for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS"}) {
+        SCOPED_TRACE(method);
+        HttpRequest request;
+        request.method = method;
+        request.body = std::string(method) == "POST" ? "a=1" : "";
+        HttpReply reply = Fetch(site_->Root() + "video/player/?flv=list", request);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, 405);
+        EXPECT_EQ(reply.Header("allow"), "GET, HEAD");
+    }
+}
+
+// The count: --episodes wins; else the episode files of the media folder; else the demo.
+TEST(SiteCount, ComesFromOptionsOrMediaFolder) {
+    TempDir media(false);
+    for (const char* name : {"001.mp4", "002.webm", "3.mp4", "003.webm", "0010.MP4"}) {
+        WriteFileBytes(media.File(name), "x");
+    }
+    // Not episodes: wrong extension, number 0, not a number, hidden, a folder.
+    for (const char* name : {"004.txt", "000.mp4", "abc.mp4", ".005.mp4", "6.mp4.part"}) {
+        WriteFileBytes(media.File(name), "x");
+    }
+    ASSERT_EQ(mkdir(media.File("007.mp4").c_str(), 0755), 0);
+    TempDir empty(false);
+
+    struct Case {
+        std::vector<std::string> options;
+        std::string count;
+    } cases[] = {
+        {{"--episodes", "220"}, "220"},     {{"--episodes", "0"}, "0"},
+        {{"--episodes", "12000"}, "12000"}, {{}, "24"},
+        {{"--media", media.path()}, "4"},   {{"--media", media.path(), "--episodes", "50"}, "50"},
+        {{"--media", empty.path()}, "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        SiteProcess site(c.options);
+        HttpReply reply = Fetch(site.Root() + "video/player/?flv=list");
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.body, c.count);
+    }
+}
+
+TEST(SiteCount, MediaFilesAddedWhileRunningAreCounted) {
+    TempDir media(false);
+    WriteFileBytes(media.File("001.mp4"), "x");
+    SiteProcess site({"--media", media.path()});
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "1");
+    WriteFileBytes(media.File("002.mp4"), "x");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "2");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=2").status, 200);
+}
+
+// Plain-text answers are sent in the chosen character set; pages stay UTF-8.
+TEST(SiteCharset, PlainTextIsEncodedInTheChosenCharset) {
+    struct Case {
+        std::string charset;
+        std::string notice;
+        std::string bytes;
+        std::string contentType;
+    } cases[] = {
+        {"gbk", "更新5",
+         "\xB8\xFC\xD0\xC2"
+         "5",
+         "text/plain; charset=gbk"},
+        {"GBK", "中文", "\xD6\xD0\xCE\xC4", "text/plain; charset=gbk"},
+        {"utf-8", "更新5",
+         "\xE6\x9B\xB4\xE6\x96\xB0"
+         "5",
+         "text/plain; charset=utf-8"},
+        {"gbk", "plain", "plain", "text/plain; charset=gbk"},
+        // Several lines are passed on as given; cutting them is the player's business.
+        {"gbk", "a\r\nb", "a\r\nb", "text/plain; charset=gbk"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.charset + " " + c.notice);
+        SiteProcess site({"--charset", c.charset, "--notice", c.notice, "--version", "版本2"});
+        HttpReply notice = Fetch(site.Root() + "video/player/?flv=next");
+        EXPECT_EQ(notice.body, c.bytes);
+        EXPECT_EQ(notice.Header("content-type"), c.contentType);
+        HttpReply version = Fetch(site.Root() + "video/player/?flv=update");
+        EXPECT_EQ(version.body, c.contentType.find("gbk") != std::string::npos
+                                    ? "\xB0\xE6\xB1\xBE"
+                                      "2"
+                                    : "\xE7\x89\x88\xE6\x9C\xAC"
+                                      "2");
+        HttpReply page = Fetch(site.Root() + "video/player/?flv=index");
+        EXPECT_EQ(page.Header("content-type"), kHtml);
+        EXPECT_NE(page.body.find(c.notice.substr(0, 3)), std::string::npos);
+    }
+}
+
+TEST(SiteCharset, DefaultNoticeIsOneNonEmptyChineseLine) {
+    SiteProcess site({});
+    HttpReply reply = Fetch(site.Root() + "video/player/?flv=next");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_GT(reply.body.size(), 6u);
+    EXPECT_EQ(reply.body.find_first_of("\r\n"), std::string::npos);
+    EXPECT_NE(reply.body.find("Tessavo"), std::string::npos);
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=update").body, "1.0");
+}
+
+// Episode pages play the episode's file when the media folder has one.
+TEST(SiteEpisodes, PagesPlayTheMediaFileOrShowAPlaceholder) {
+    TempDir media(false);
+    WriteFileBytes(media.File("001.mp4"), "mp4 bytes");
+    WriteFileBytes(media.File("2.webm"), "webm bytes");
+    WriteFileBytes(media.File("004.webm"), "webm");
+    WriteFileBytes(media.File("4.mp4"), "mp4 wins over webm");
+    SiteProcess site({"--media", media.path(), "--episodes", "5"});
+
+    struct Case {
+        int episode;
+        std::string source; // empty: placeholder
+        std::string type;
+    } cases[] = {
+        {1, "/media/001.mp4", "video/mp4"},
+        {2, "/media/2.webm", "video/webm"},
+        {3, "", ""},
+        {4, "/media/4.mp4", "video/mp4"},
+        {5, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.episode);
+        HttpReply page = Fetch(site.Root() + "video/player/?flv=" + std::to_string(c.episode));
+        ASSERT_EQ(page.status, 200);
+        if (c.source.empty()) {
+            EXPECT_EQ(page.body.find("<video"), std::string::npos);
+            EXPECT_NE(page.body.find("即将上线"), std::string::npos);
+            continue;
+        }
+        EXPECT_NE(page.body.find("<video controls autoplay"), std::string::npos);
+        EXPECT_NE(page.body.find("src=\"" + c.source + "\""), std::string::npos);
+        EXPECT_NE(page.body.find("type=\"" + c.type + "\""), std::string::npos);
+        HttpReply file = Fetch(site.Root() + c.source.substr(1));
+        EXPECT_EQ(file.status, 200);
+        EXPECT_EQ(file.Header("content-type"), c.type);
+        EXPECT_EQ(file.Header("accept-ranges"), "bytes");
+        EXPECT_EQ(file.body, ReadFileBytes(media.File(c.source.substr(7))));
+    }
+}
+
+} // namespace
+} // namespace velmora::test

@@ -1,0 +1,184 @@
+// Files the site sends: episode media with byte ranges, and downloads as attachments.
+#include "SiteHttp.h"
+#include "SiteProcess.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace velmora::test {
+namespace {
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(i % 251);
+    }
+    return bytes;
+}
+
+class SiteFiles : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        root_ = std::make_unique<TempDir>(false);
+        ASSERT_EQ(mkdir(root_->File("media").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(root_->File("downloads").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(root_->File("downloads/sub").c_str(), 0755), 0);
+        WriteFileBytes(root_->File("media/001.mp4"), Pattern(1000));
+        WriteFileBytes(root_->File("media/002.webm"), Pattern(10));
+        WriteFileBytes(root_->File("media/notes.txt"), "not an episode");
+        WriteFileBytes(root_->File("downloads/VelmoraPlayer 2.5.exe"), "MZ new player");
+        WriteFileBytes(root_->File("downloads/说明.txt"), "readme");
+        WriteFileBytes(root_->File("downloads/.hidden"), "hidden");
+        WriteFileBytes(root_->File("downloads/sub/inner.txt"), "inner");
+        WriteFileBytes(root_->File("secret.txt"), "TOP SECRET");
+        site_ = std::make_unique<SiteProcess>(std::vector<std::string>{
+            "--media", root_->File("media"), "--downloads", root_->File("downloads")});
+    }
+    static void TearDownTestSuite() {
+        site_.reset();
+        root_.reset();
+    }
+    static std::unique_ptr<TempDir> root_;
+    static std::unique_ptr<SiteProcess> site_;
+};
+
+std::unique_ptr<TempDir> SiteFiles::root_;
+std::unique_ptr<SiteProcess> SiteFiles::site_;
+
+TEST_F(SiteFiles, MediaHonoursSingleByteRanges) {
+    const std::string whole = Pattern(1000);
+    struct Case {
+        std::string range; // empty: no Range header
+        long status;
+        std::string contentRange;
+        size_t first;
+        size_t length;
+    } cases[] = {
+        {"", 200, "", 0, 1000},
+        {"bytes=0-9", 206, "bytes 0-9/1000", 0, 10},
+        {"bytes=10-10", 206, "bytes 10-10/1000", 10, 1},
+        {"bytes=990-", 206, "bytes 990-999/1000", 990, 10},
+        {"bytes=0-", 206, "bytes 0-999/1000", 0, 1000},
+        {"bytes=-5", 206, "bytes 995-999/1000", 995, 5},
+        {"bytes=-2000", 206, "bytes 0-999/1000", 0, 1000},
+        {"bytes=500-5000", 206, "bytes 500-999/1000", 500, 500},
+        {"bytes=999-999", 206, "bytes 999-999/1000", 999, 1},
+        {"bytes=1000-", 416, "bytes */1000", 0, 0},
+        {"bytes=1000-2000", 416, "bytes */1000", 0, 0},
+        {"bytes=-0", 416, "bytes */1000", 0, 0},
+        // Malformed, reversed, other units and several ranges: the whole file.
+        {"bytes=5-2", 200, "", 0, 1000},
+        {"bytes=0-1,5-6", 200, "", 0, 1000},
+        {"items=0-1", 200, "", 0, 1000},
+        {"bytes=x-y", 200, "", 0, 1000},
+        {"bytes=-", 200, "", 0, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.range);
+        HttpRequest request;
+        if (!c.range.empty()) {
+            request.headers.push_back("Range: " + c.range);
+        }
+        HttpReply reply = Fetch(site_->Root() + "media/001.mp4", request);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.Header("content-range"), c.contentRange);
+        EXPECT_EQ(reply.Header("accept-ranges"), c.status == 416 ? "" : "bytes");
+        if (c.status != 416) {
+            EXPECT_EQ(reply.Header("content-type"), "video/mp4");
+            EXPECT_EQ(reply.Header("content-length"), std::to_string(c.length));
+            EXPECT_EQ(reply.body, whole.substr(c.first, c.length));
+        }
+    }
+}
+
+TEST_F(SiteFiles, OnlyEpisodeFilesAreServedFromTheMediaFolder) {
+    struct Case {
+        std::string target;
+        long status;
+        std::string contentType;
+    } cases[] = {
+        {"media/002.webm", 200, "video/webm"},
+        {"media/notes.txt", 404, "text/html; charset=utf-8"},
+        {"media/003.mp4", 404, "text/html; charset=utf-8"},
+        {"media/", 404, "text/html; charset=utf-8"},
+        {"media/../secret.txt", 404, "text/html; charset=utf-8"},
+        {"media/%2e%2e%2fsecret.txt", 404, "text/html; charset=utf-8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        HttpRequest request;
+        request.pathAsIs = true;
+        HttpReply reply = Fetch(site_->Root() + c.target, request);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.Header("content-type"), c.contentType);
+        EXPECT_EQ(reply.body.find("SECRET"), std::string::npos);
+    }
+}
+
+TEST_F(SiteFiles, DownloadPageLinksEveryPlainFile) {
+    HttpReply page = Fetch(site_->Root() + "video/player/?flv=download");
+    ASSERT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("href=\"/downloads/VelmoraPlayer%202.5.exe\" download>"
+                             "VelmoraPlayer 2.5.exe</a>"),
+              std::string::npos);
+    EXPECT_NE(page.body.find("href=\"/downloads/%E8%AF%B4%E6%98%8E.txt\""), std::string::npos);
+    EXPECT_EQ(page.body.find("hidden"), std::string::npos);
+    EXPECT_EQ(page.body.find("sub"), std::string::npos);
+}
+
+TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
+    struct Case {
+        std::string target;
+        long status;
+        std::string body; // for 200
+        std::string disposition;
+    } cases[] = {
+        {"downloads/VelmoraPlayer%202.5.exe", 200, "MZ new player",
+         "attachment; filename=\"VelmoraPlayer 2.5.exe\"; "
+         "filename*=UTF-8''VelmoraPlayer%202.5.exe"},
+        {"downloads/%E8%AF%B4%E6%98%8E.txt", 200, "readme",
+         "attachment; filename=\"______.txt\"; filename*=UTF-8''%E8%AF%B4%E6%98%8E.txt"},
+        {"downloads/../secret.txt", 404, "", ""},
+        {"downloads/..%2fsecret.txt", 404, "", ""},
+        {"downloads/%2E%2E%2Fsecret.txt", 404, "", ""},
+        {"downloads/%2E%2E/secret.txt", 404, "", ""},
+        {"downloads/..", 404, "", ""},
+        {"downloads/.hidden", 404, "", ""},
+        {"downloads/sub", 404, "", ""},
+        {"downloads/sub/inner.txt", 404, "", ""},
+        {"downloads/", 404, "", ""},
+        {"downloads/missing.exe", 404, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        HttpRequest request;
+        request.pathAsIs = true;
+        HttpReply reply = Fetch(site_->Root() + c.target, request);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.Header("content-disposition"), c.disposition);
+        if (c.status == 200) {
+            EXPECT_EQ(reply.body, c.body);
+            EXPECT_EQ(reply.Header("content-type"), "application/octet-stream");
+        }
+        EXPECT_EQ(reply.body.find("SECRET"), std::string::npos);
+        EXPECT_EQ(reply.body.find("inner"), std::string::npos);
+    }
+}
+
+TEST(SiteDownloads, WithoutAFolderThePageSaysThereIsNothing) {
+    SiteProcess site({});
+    HttpReply page = Fetch(site.Root() + "video/player/?flv=download");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("暂无可下载的文件"), std::string::npos);
+    EXPECT_EQ(Fetch(site.Root() + "downloads/x").status, 404);
+}
+
+} // namespace
+} // namespace velmora::test

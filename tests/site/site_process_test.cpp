@@ -1,0 +1,167 @@
+// velmora-site as a process: options, start-up failures, the request log, signals, and
+// staying responsive with many idle keep-alive connections open.
+#include "SiteHttp.h"
+#include "SiteProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <memory>
+
+namespace velmora::test {
+namespace {
+
+TEST(SiteOptions, BadOptionsExitWith2AndOneLineOnStderr) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message; // the whole stderr line after "velmora-site: "
+    } cases[] = {
+        {{"--port", "x"}, "--port needs a number from 0 to 65535, got 'x'"},
+        {{"--port", "70000"}, "--port needs a number from 0 to 65535, got '70000'"},
+        {{"--port", "-1"}, "--port needs a number from 0 to 65535, got '-1'"},
+        {{"--port"}, "option --port needs a value"},
+        {{"--listen", "localhost"},
+         "--listen needs an IPv4 address such as 127.0.0.1, got 'localhost'"},
+        {{"--listen", "::1"}, "--listen needs an IPv4 address such as 127.0.0.1, got '::1'"},
+        {{"--episodes", "ten"}, "--episodes needs a number from 0 to 1000000, got 'ten'"},
+        {{"--episodes", "-3"}, "--episodes needs a number from 0 to 1000000, got '-3'"},
+        {{"--episodes=2000000"}, "--episodes needs a number from 0 to 1000000, got '2000000'"},
+        {{"--charset", "latin1"}, "--charset must be utf-8 or gbk, got 'latin1'"},
+        {{"--media", "/nonexistent/velmora"},
+         "--media needs an existing folder, got '/nonexistent/velmora'"},
+        {{"--downloads", "/proc/self/status"},
+         "--downloads needs an existing folder, got '/proc/self/status'"},
+        {{"--charset", "gbk", "--notice", "\xF0\x9F\x98\x80"},
+         "--notice text cannot be encoded in gbk"},
+        {{"--notice", "\xFF\xFE"}, "--notice must be UTF-8 text"},
+        {{"--bogus"}, "unknown option '--bogus' (try --help)"},
+        {{"stray"}, "unexpected argument 'stray' (try --help)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        SiteRun run = RunSite(c.args);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, "velmora-site: " + c.message + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(SiteOptions, HelpListsEveryOptionAndExits0) {
+    SiteRun run = RunSite({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    for (const char* option : {"--listen", "--port", "--media", "--downloads", "--episodes",
+                               "--notice", "--version", "--charset", "--help"}) {
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(SiteStartup, APortInUseIsReportedAndFails) {
+    SiteProcess first({});
+    SiteRun run = RunSite({"--port", std::to_string(first.Port())});
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.err, "velmora-site: cannot listen on 127.0.0.1:" + std::to_string(first.Port()) +
+                           ": Address already in use\n");
+    // The first site is untouched.
+    EXPECT_EQ(Fetch(first.Root() + "video/player/?flv=list").body, "24");
+}
+
+TEST(SiteStartup, SiteProcessReportsASiteThatCannotStart) {
+    try {
+        SiteProcess site({"--charset", "ebcdic"});
+        FAIL() << "started anyway";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("--charset must be utf-8 or gbk"),
+                  std::string::npos)
+            << error.what();
+    }
+}
+
+TEST(SiteStartup, ListensOnTheGivenLoopbackAddressAndPort) {
+    SiteProcess site({"--episodes", "3"}, "127.0.0.2");
+    EXPECT_EQ(site.Root(), "http://127.0.0.2:" + std::to_string(site.Port()) + "/");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "3");
+    EXPECT_FALSE(Fetch("http://127.0.0.1:" + std::to_string(site.Port()) + "/").ok);
+}
+
+TEST(SiteSignals, StopsCleanlyOnSigintAndSigterm) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        SiteProcess site({});
+        ASSERT_EQ(kill(site.Pid(), signal), 0);
+        EXPECT_EQ(site.Stop(), 0);
+        EXPECT_EQ(site.ErrorOutput(), "");
+        EXPECT_FALSE(Fetch(site.Root()).ok);
+    }
+}
+
+TEST(SiteLog, OneLinePerRequestWithMethodTargetStatusAndBytes) {
+    SiteProcess site({"--episodes", "220"});
+    HttpRequest head;
+    head.method = "HEAD";
+    HttpRequest post;
+    post.method = "POST";
+    post.body = "x=1";
+    Fetch(site.Root() + "video/player/?flv=list");
+    Fetch(site.Root() + "video/player/?flv=list", head);
+    HttpReply missing = Fetch(site.Root() + "no%20such?a=b");
+    HttpReply refused = Fetch(site.Root(), post);
+    HttpReply episode = Fetch(site.Root() + "video/player/?flv=7");
+
+    ASSERT_TRUE(site.WaitForRequest("/video/player/?flv=7", 2000));
+    EXPECT_EQ(site.RequestLog(),
+              (std::vector<std::string>{
+                  "GET /video/player/?flv=list 200 3",
+                  "HEAD /video/player/?flv=list 200 0",
+                  "GET /no%20such?a=b 404 " + std::to_string(missing.body.size()),
+                  "POST / 405 " + std::to_string(refused.body.size()),
+                  "GET /video/player/?flv=7 200 " + std::to_string(episode.body.size()),
+              }));
+    EXPECT_EQ(site.RequestedTargets().front(), "/video/player/?flv=list");
+    EXPECT_FALSE(site.WaitForRequest("/video/player/?flv=next", 100));
+}
+
+TEST(SiteConnections, KeepAliveConnectionsServeRequestAfterRequest) {
+    SiteProcess site({"--episodes", "220"});
+    RawConnection connection(site.Host(), site.Port());
+    ASSERT_TRUE(connection.Connected());
+    for (const char* flv : {"list", "update", "list"}) {
+        SCOPED_TRACE(flv);
+        ASSERT_TRUE(connection.Send(std::string("GET /video/player/?flv=") + flv +
+                                    " HTTP/1.1\r\nHost: x\r\n\r\n"));
+        std::string response = connection.ReadResponse();
+        EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
+        EXPECT_EQ(response.find("Connection: close"), std::string::npos);
+    }
+}
+
+// Every installed player holds a connection; hundreds of idle ones must not starve the rest.
+TEST(SiteConnections, AnswersWhileHundredsOfIdleConnectionsAreOpen) {
+    SiteProcess site({"--episodes", "220"});
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 600; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(site.Host(), site.Port()));
+        ASSERT_TRUE(idle.back()->Connected()) << i;
+    }
+    // Half of them have been used once and are now idle keep-alive connections.
+    for (size_t i = 0; i < idle.size(); i += 2) {
+        ASSERT_TRUE(idle[i]->Send("GET /video/player/?flv=list HTTP/1.1\r\nHost: x\r\n\r\n"));
+        ASSERT_NE(idle[i]->ReadResponse().find("\r\n\r\n220"), std::string::npos) << i;
+    }
+    for (int i = 0; i < 20; ++i) {
+        HttpReply reply = Fetch(site.Root() + "video/player/?flv=list");
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.body, "220");
+    }
+    // The oldest idle connections still work.
+    for (size_t i : {size_t{0}, size_t{1}, idle.size() - 1}) {
+        ASSERT_TRUE(idle[i]->Send("GET /video/player/?flv=update HTTP/1.1\r\nHost: x\r\n\r\n"));
+        EXPECT_NE(idle[i]->ReadResponse().find("\r\n\r\n1.0"), std::string::npos) << i;
+    }
+}
+
+} // namespace
+} // namespace velmora::test
