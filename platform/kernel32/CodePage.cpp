@@ -37,14 +37,23 @@ const char* CurrentCodeset() {
 
 // One descriptor per (target, source) pair and thread: iconv descriptors carry state, and
 // opening them is far slower than converting a short text.
+struct ConverterCache {
+    std::map<std::pair<std::string, std::string>, iconv_t> converters;
+    ~ConverterCache() {
+        for (auto& entry : converters)
+            if (entry.second != reinterpret_cast<iconv_t>(-1))
+                iconv_close(entry.second);
+    }
+};
+
 iconv_t Converter(const char* to, const char* from) {
-    thread_local std::map<std::pair<std::string, std::string>, iconv_t> cache;
+    thread_local ConverterCache cache;
     auto key = std::make_pair(std::string(to), std::string(from));
-    auto found = cache.find(key);
-    if (found != cache.end())
+    auto found = cache.converters.find(key);
+    if (found != cache.converters.end())
         return found->second;
     iconv_t cd = iconv_open(to, from);
-    cache.emplace(key, cd);
+    cache.converters.emplace(key, cd);
     return cd;
 }
 
