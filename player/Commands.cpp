@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsBlank(WCHAR c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+bool IsBlank(WCHAR c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
 
 // Removes surrounding spaces, tabs and line breaks in place: a version sent as "1.0\r\n"
 // is the same version.

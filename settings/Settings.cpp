@@ -12,8 +12,8 @@ const WCHAR KeyTop[] = L"Top";
 const WCHAR KeyOnce[] = L"Once";
 const WCHAR KeyVersion[] = L"Version";
 
-const WCHAR DefaultNotice[] =
-    L"《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/";
+const WCHAR DefaultNotice[] = L"《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: "
+                              L"http://www.tessavo.example/";
 
 void BuildIniPath() {
     static const WCHAR fileName[] = L"\\Config.ini";
@@ -36,7 +36,9 @@ void ReadSettingText(LPCWSTR key, WCHAR* buffer) {
     GetPrivateProfileStringW(SettingsSection, key, L"", buffer, TEXT_CAPACITY, IniPath);
 }
 
-UINT ReadSettingInt(LPCWSTR key) { return GetPrivateProfileIntW(SettingsSection, key, 0, IniPath); }
+UINT ReadSettingInt(LPCWSTR key) {
+    return GetPrivateProfileIntW(SettingsSection, key, 0, IniPath);
+}
 
 void WriteSetting(LPCWSTR key, LPCWSTR value) {
     WritePrivateProfileStringW(SettingsSection, key, value, IniPath);

@@ -21,8 +21,8 @@ HWND hStatusBar;
 
 namespace {
 
-HWND CreateChild(HWND parent, HINSTANCE instance, DWORD exStyle, LPCWSTR className,
-                 LPCWSTR text, DWORD style, int x, int y, int width, int height, int id) {
+HWND CreateChild(HWND parent, HINSTANCE instance, DWORD exStyle, LPCWSTR className, LPCWSTR text,
+                 DWORD style, int x, int y, int width, int height, int id) {
     return CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
                            (HMENU)(INT_PTR)id, instance, NULL);
 }
@@ -35,11 +35,10 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
     // The host loads its window text: the start page shows without any further call.
     RECT browserRect;
     SetRect(&browserRect, 0, 0, 640, 535);
-    hBrowserHost = CreateWindowExW(WS_EX_CLIENTEDGE, L"AtlAxWin", StartPageUrl,
-                                   WS_CHILD | WS_VISIBLE, browserRect.left, browserRect.top,
-                                   browserRect.right - browserRect.left,
-                                   browserRect.bottom - browserRect.top, window, NULL, instance,
-                                   NULL);
+    hBrowserHost =
+        CreateWindowExW(WS_EX_CLIENTEDGE, L"AtlAxWin", StartPageUrl, WS_CHILD | WS_VISIBLE,
+                        browserRect.left, browserRect.top, browserRect.right - browserRect.left,
+                        browserRect.bottom - browserRect.top, window, NULL, instance, NULL);
 
     pWebBrowser = NULL;
     IUnknown* control = NULL;
@@ -55,11 +54,11 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
                                  WS_CHILD | WS_VISIBLE, 645, 510, 114, 25, IDC_GETLIST);
     hSiteButton = CreateChild(window, instance, 0, L"Button", L"访问主站", WS_CHILD | WS_VISIBLE,
                               645, 540, 114, 25, IDC_SITE);
-    hUpdateButton = CreateChild(window, instance, 0, L"Button", L"检测更新",
-                                WS_CHILD | WS_VISIBLE, 520, 540, 114, 25, IDC_UPDATE);
-    hTopMostBox = CreateChild(window, instance, 0, L"Button", L"置顶",
-                              WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 460, 540, 50, 25,
-                              IDC_TOPMOST);
+    hUpdateButton = CreateChild(window, instance, 0, L"Button", L"检测更新", WS_CHILD | WS_VISIBLE,
+                                520, 540, 114, 25, IDC_UPDATE);
+    hTopMostBox =
+        CreateChild(window, instance, 0, L"Button", L"置顶",
+                    WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 460, 540, 50, 25, IDC_TOPMOST);
     WCHAR label[TEXT_CAPACITY];
     ZeroMemory(label, sizeof label);
     wsprintfW(label, L"Tessavo %s", SiteRoot);

@@ -43,8 +43,7 @@ class WebBrowser final : public IWebBrowser2 {
         return left;
     }
 
-    HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*,
-                                       VARIANT*) override {
+    HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
         Window* host = FindWindowRecord(host_);
         if (!host || host->kind != ControlKind::Browser)
             return E_FAIL;
@@ -119,7 +118,9 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control) {
     return S_OK;
 }
 
-HRESULT WINAPI CoInitialize(LPVOID) { return S_OK; }
+HRESULT WINAPI CoInitialize(LPVOID) {
+    return S_OK;
+}
 
 void WINAPI CoUninitialize(void) {}
 

@@ -32,8 +32,8 @@ typedef WORD INTERNET_PORT;
 #define ERROR_INTERNET_CANNOT_CONNECT 12029
 #define ERROR_HTTP_HEADER_NOT_FOUND 12150
 
-HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy,
-                               LPCWSTR proxyBypass, DWORD flags);
+HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
+                               DWORD flags);
 HINTERNET WINAPI InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers,
                                   DWORD headersLength, DWORD flags, DWORD_PTR context);
 BOOL WINAPI InternetReadFile(HINTERNET request, LPVOID buffer, DWORD bytesToRead,

@@ -12,7 +12,9 @@ bool IsWebAddress(const std::string& address) {
 
 // ShellExecuteW's result is a fake instance handle: above 32 on success, an error code
 // otherwise.
-HINSTANCE ShellResult(int code) { return reinterpret_cast<HINSTANCE>((INT_PTR)code); }
+HINSTANCE ShellResult(int code) {
+    return reinterpret_cast<HINSTANCE>((INT_PTR)code);
+}
 } // namespace
 
 HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters,

@@ -8,9 +8,13 @@ namespace {
 Backend* installed = nullptr;
 }
 
-void SetBackend(Backend* backend) { installed = backend; }
+void SetBackend(Backend* backend) {
+    installed = backend;
+}
 
-bool HasBackend() { return installed != nullptr; }
+bool HasBackend() {
+    return installed != nullptr;
+}
 
 Backend& CurrentBackend() {
     if (!installed) {

@@ -203,6 +203,5 @@ HWND WINAPI CreateStatusWindowW(LONG style, LPCWSTR text, HWND parent, UINT id) 
         ClientSize(*parentRecord, width, height);
     // A status bar docks itself along the bottom of its parent's client area.
     return CreateWindowExW(0, STATUSCLASSNAMEW, text, (DWORD)style, 0, height - kStatusBarHeight,
-                           width, kStatusBarHeight, parent, (HMENU)(UINT_PTR)id, nullptr,
-                           nullptr);
+                           width, kStatusBarHeight, parent, (HMENU)(UINT_PTR)id, nullptr, nullptr);
 }

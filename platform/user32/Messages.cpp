@@ -65,7 +65,9 @@ LRESULT CopyText(const std::u16string& text, WPARAM size, LPARAM buffer) {
 
 } // namespace
 
-bool QuitPending() { return TheQueue().quitRequested; }
+bool QuitPending() {
+    return TheQueue().quitRequested;
+}
 
 bool DispatchQueuedMessages() {
     MSG message;
@@ -81,12 +83,18 @@ bool DispatchQueuedMessages() {
 }
 
 namespace input {
-void Click(HWND button) { PostMessageW(button, kInputClick, 0, 0); }
-void ListSelect(HWND list, int row) { PostMessageW(list, kInputListSelect, (WPARAM)row, 0); }
+void Click(HWND button) {
+    PostMessageW(button, kInputClick, 0, 0);
+}
+void ListSelect(HWND list, int row) {
+    PostMessageW(list, kInputListSelect, (WPARAM)row, 0);
+}
 void ListDoubleClick(HWND list, int row) {
     PostMessageW(list, kInputListActivate, (WPARAM)row, 0);
 }
-void Close(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+void Close(HWND window) {
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
 } // namespace input
 
 } // namespace velmora::platform
@@ -141,8 +149,7 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterM
         if (!CurrentBackend().WaitForInput()) {
             // Nothing can arrive any more and nobody asked to quit: end the loop rather
             // than wait for ever, with a code that tells it did not end normally.
-            fputs("velmora platform: no more input and no quit message; ending the loop\n",
-                  stderr);
+            fputs("velmora platform: no more input and no quit message; ending the loop\n", stderr);
             *message = MSG{};
             message->message = WM_QUIT;
             message->wParam = (WPARAM)-1;

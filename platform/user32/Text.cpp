@@ -13,8 +13,8 @@ std::string ToUtf8(const std::u16string& text) {
     if (text.empty())
         return {};
     const WCHAR* wide = reinterpret_cast<const WCHAR*>(text.data());
-    int needed = WideCharToMultiByte(CP_UTF8, 0, wide, (int)text.size(), nullptr, 0, nullptr,
-                                     nullptr);
+    int needed =
+        WideCharToMultiByte(CP_UTF8, 0, wide, (int)text.size(), nullptr, 0, nullptr, nullptr);
     std::string out(needed > 0 ? needed : 0, '\0');
     if (needed > 0)
         WideCharToMultiByte(CP_UTF8, 0, wide, (int)text.size(), out.data(), needed, nullptr,

@@ -99,9 +99,9 @@ bool QuitPending();
 // Private messages carrying user input into a control's procedure. They sit in the range
 // Windows reserves for the system, so no program sends them by accident.
 enum InputMessage : UINT {
-    kInputClick = 0x03E0,         // a button was clicked
-    kInputListSelect = 0x03E1,    // wParam = row clicked once
-    kInputListActivate = 0x03E2,  // wParam = row double-clicked
+    kInputClick = 0x03E0,        // a button was clicked
+    kInputListSelect = 0x03E1,   // wParam = row clicked once
+    kInputListActivate = 0x03E2, // wParam = row double-clicked
 };
 
 // User input, as the window system delivers it: queued, then dispatched by the loop.

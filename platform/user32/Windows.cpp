@@ -165,8 +165,8 @@ void ResetWindowSystem() {
 using namespace velmora::platform;
 
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass) {
-    if (!windowClass || windowClass->cbSize != sizeof(WNDCLASSEXW) ||
-        !windowClass->lpszClassName || !windowClass->lpfnWndProc) {
+    if (!windowClass || windowClass->cbSize != sizeof(WNDCLASSEXW) || !windowClass->lpszClassName ||
+        !windowClass->lpfnWndProc) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -225,7 +225,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     if (cls->kind == ControlKind::PushButton) {
         DWORD type = style & BS_TYPEMASK;
         record->kind = (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) ? ControlKind::CheckBox
-                                                                         : ControlKind::PushButton;
+                                                                        : ControlKind::PushButton;
     }
     // Windows places a default-positioned top-level window itself; these are its first
     // default place and keep the requested size.
@@ -293,7 +293,9 @@ BOOL WINAPI DestroyWindow(HWND handle) {
     return TRUE;
 }
 
-BOOL WINAPI IsWindow(HWND handle) { return FindWindowRecord(handle) != nullptr; }
+BOOL WINAPI IsWindow(HWND handle) {
+    return FindWindowRecord(handle) != nullptr;
+}
 
 BOOL WINAPI ShowWindow(HWND handle, int command) {
     Window* window = FindWindowRecord(handle);
@@ -312,7 +314,9 @@ BOOL WINAPI ShowWindow(HWND handle, int command) {
     return wasVisible ? TRUE : FALSE;
 }
 
-BOOL WINAPI UpdateWindow(HWND handle) { return IsWindow(handle); }
+BOOL WINAPI UpdateWindow(HWND handle) {
+    return IsWindow(handle);
+}
 
 BOOL WINAPI IsWindowVisible(HWND handle) {
     for (Window* window = FindWindowRecord(handle); window;
@@ -424,8 +428,7 @@ BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom) {
     return TRUE;
 }
 
-BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int cx, int cy,
-                         UINT flags) {
+BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
     Window* window = FindWindowRecord(handle);
     if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);

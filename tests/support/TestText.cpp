@@ -44,7 +44,11 @@ std::u16string Utf16(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
         unsigned char b = static_cast<unsigned char>(text[i]);
         uint32_t c = 0xFFFD;
-        size_t extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 0;
+        size_t extra = b < 0x80         ? 0
+                       : (b >> 5) == 6  ? 1
+                       : (b >> 4) == 14 ? 2
+                       : (b >> 3) == 30 ? 3
+                                        : 0;
         if (b < 0x80) {
             c = b;
         } else if (extra && i + extra < text.size() + 0) {

@@ -1,1 +1,487 @@
-// GTK backend lands here.
+#include "backends/gtk/GtkBackend.h"
+
+#include "user32/Resources.h"
+#include "user32/WindowStore.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <stdio.h>
+
+namespace velmora::platform {
+namespace {
+
+// Windows draws its controls exactly at the size asked for. GTK themes give buttons and
+// check boxes minimum sizes and paddings that would grow them, so these are taken away,
+// and the text uses the small dialog font size Windows uses.
+const char kControlStyle[] = R"css(
+.velmora-client * { font-size: 9pt; }
+.velmora-client button { min-height: 0; min-width: 0; padding: 0 4px; }
+.velmora-client checkbutton { min-height: 0; padding: 0; }
+.velmora-client check { min-width: 13px; min-height: 13px; margin: 0 4px 0 0; }
+.velmora-client scrolledwindow, .velmora-client treeview { min-height: 0; min-width: 0; }
+.velmora-status { border-top: 1px solid alpha(currentColor, 0.2); padding: 0 4px; }
+)css";
+
+struct Native {
+    GtkWidget* widget = nullptr; // what sits in the parent (or the GtkWindow)
+    // Top-level: the GtkLayout holding the children. Unlike GtkFixed it gives each child
+    // its requested size, not its natural one, so a web view cannot stretch the window.
+    GtkWidget* container = nullptr;
+    GtkWidget* label = nullptr;    // static text and status bar
+    GtkTreeView* view = nullptr;   // list box
+    GtkListStore* store = nullptr; // list box rows
+    bool storeDetached = false;    // rows are being added with redraw off
+    bool updating = false;         // a change made by user32, not by the user
+};
+
+Native* NativeOf(Window& window) {
+    return static_cast<Native*>(window.native);
+}
+
+Native* NativeOf(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    return window ? NativeOf(*window) : nullptr;
+}
+
+HWND HandleOf(gpointer data) {
+    return static_cast<HWND>(data);
+}
+
+GdkPixbuf* LoadIcon(HICON icon) {
+    IconResource resource = FindIconResource(IconResourceId(icon));
+    if (!resource.data)
+        return nullptr;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("ico", nullptr);
+    if (!loader)
+        return nullptr;
+    GdkPixbuf* pixbuf = nullptr;
+    if (gdk_pixbuf_loader_write(loader, resource.data, resource.size, nullptr) &&
+        gdk_pixbuf_loader_close(loader, nullptr)) {
+        pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+        if (pixbuf)
+            g_object_ref(pixbuf);
+    }
+    g_object_unref(loader);
+    return pixbuf;
+}
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    // The close box goes through the window procedure (WM_CLOSE); the window is destroyed
+    // only if the program lets it.
+    input::Close(HandleOf(data));
+    return TRUE;
+}
+
+void RestrictFrame(GtkWidget* widget) {
+    // WS_CAPTION | WS_SYSMENU without WS_MINIMIZEBOX, WS_MAXIMIZEBOX or WS_THICKFRAME.
+    GdkWindow* window = gtk_widget_get_window(widget);
+    gdk_window_set_functions(window, (GdkWMFunction)(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+    gdk_window_set_decorations(
+        window, (GdkWMDecoration)(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+}
+
+void OnButtonClicked(GtkButton*, gpointer data) {
+    input::Click(HandleOf(data));
+}
+
+void OnCheckToggled(GtkToggleButton* toggle, gpointer data) {
+    Window* window = FindWindowRecord(HandleOf(data));
+    Native* native = window ? NativeOf(*window) : nullptr;
+    if (!native || native->updating)
+        return;
+    // The check mark belongs to the control's procedure, which flips it on the click.
+    native->updating = true;
+    gtk_toggle_button_set_active(toggle, window->check == BST_CHECKED);
+    native->updating = false;
+    input::Click(window->handle);
+}
+
+int RowOf(GtkTreePath* path) {
+    int depth = 0;
+    int* indices = gtk_tree_path_get_indices_with_depth(path, &depth);
+    return depth > 0 ? indices[0] : -1;
+}
+
+void OnRowActivated(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer data) {
+    input::ListDoubleClick(HandleOf(data), RowOf(path));
+}
+
+void OnSelectionChanged(GtkTreeSelection* selection, gpointer data) {
+    Native* native = NativeOf(HandleOf(data));
+    if (!native || native->updating)
+        return;
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter iter;
+    if (!gtk_tree_selection_get_selected(selection, &model, &iter))
+        return;
+    GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
+    input::ListSelect(HandleOf(data), RowOf(path));
+    gtk_tree_path_free(path);
+}
+
+void ApplySelection(Window& list, Native& native) {
+    if (native.storeDetached)
+        return; // applied when the rows are shown again
+    native.updating = true;
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(native.view);
+    if (list.selection >= 0) {
+        GtkTreePath* path = gtk_tree_path_new_from_indices(list.selection, -1);
+        gtk_tree_selection_select_path(selection, path);
+        gtk_tree_view_scroll_to_cell(native.view, path, nullptr, FALSE, 0, 0);
+        gtk_tree_path_free(path);
+    } else {
+        gtk_tree_selection_unselect_all(selection);
+    }
+    native.updating = false;
+}
+
+GtkWidget* MakeListBox(Window& window, Native& native) {
+    native.store = gtk_list_store_new(1, G_TYPE_STRING);
+    GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(native.store));
+    native.view = GTK_TREE_VIEW(view);
+    gtk_tree_view_set_headers_visible(native.view, FALSE);
+    gtk_tree_view_set_enable_search(native.view, FALSE);
+    GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
+    g_object_set(renderer, "ypad", 0, nullptr);
+    GtkTreeViewColumn* column =
+        gtk_tree_view_column_new_with_attributes("", renderer, "text", 0, nullptr);
+    // Fixed-height rows keep thousands of rows as cheap as a handful.
+    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_append_column(native.view, column);
+    gtk_tree_view_set_fixed_height_mode(native.view, TRUE);
+    g_signal_connect(view, "row-activated", G_CALLBACK(OnRowActivated), window.handle);
+    g_signal_connect(gtk_tree_view_get_selection(native.view), "changed",
+                     G_CALLBACK(OnSelectionChanged), window.handle);
+
+    GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
+                                   (window.style & WS_VSCROLL) ? GTK_POLICY_ALWAYS
+                                                               : GTK_POLICY_NEVER);
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scroller), FALSE);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_IN);
+    gtk_container_add(GTK_CONTAINER(scroller), view);
+    gtk_widget_show(view);
+    return scroller;
+}
+
+GtkWidget* MakeBrowser() {
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_media(settings, TRUE);
+    webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    GtkWidget* view = webkit_web_view_new_with_settings(settings);
+    g_object_unref(settings);
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
+    gtk_container_add(GTK_CONTAINER(frame), view);
+    gtk_widget_show(view);
+    return frame;
+}
+
+WebKitWebView* WebViewOf(Native& native) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(native.widget));
+    return child ? WEBKIT_WEB_VIEW(child) : nullptr;
+}
+
+GtkWidget* ParentContainer(Window& window) {
+    Window* parent = FindWindowRecord(window.parent);
+    Native* native = parent ? NativeOf(*parent) : nullptr;
+    return native ? native->container : nullptr;
+}
+
+void ApplyText(Window& window, Native& native) {
+    std::string text = ToUtf8(window.text);
+    switch (window.kind) {
+    case ControlKind::TopLevel:
+        gtk_window_set_title(GTK_WINDOW(native.widget), text.c_str());
+        break;
+    case ControlKind::PushButton:
+    case ControlKind::CheckBox:
+        gtk_button_set_label(GTK_BUTTON(native.widget), text.c_str());
+        break;
+    case ControlKind::Static:
+    case ControlKind::StatusBar:
+        gtk_label_set_text(GTK_LABEL(native.label), text.c_str());
+        break;
+    default:
+        break; // a browser host's text is the address it was created with
+    }
+}
+
+} // namespace
+
+bool GtkBackend::Start(int* argc, char*** argv, std::string& error) {
+    if (!gtk_init_check(argc, argv)) {
+        const char* display = g_getenv("DISPLAY");
+        error = std::string("cannot open display '") + (display ? display : "") +
+                "' (is a desktop session or Xvfb running?)";
+        return false;
+    }
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, kControlStyle, -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(),
+                                              GTK_STYLE_PROVIDER(provider),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+    return true;
+}
+
+void GtkBackend::Create(Window& window) {
+    auto* native = new Native;
+    window.native = native;
+    HWND handle = window.handle;
+
+    if (window.kind == ControlKind::TopLevel) {
+        GtkWidget* top = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        native->widget = top;
+        int width, height;
+        ClientSize(window, width, height);
+        native->container = gtk_layout_new(nullptr, nullptr);
+        gtk_widget_set_size_request(native->container, width, height);
+        gtk_style_context_add_class(gtk_widget_get_style_context(native->container),
+                                    "velmora-client");
+        gtk_container_add(GTK_CONTAINER(top), native->container);
+        gtk_widget_show(native->container);
+        gtk_window_set_resizable(GTK_WINDOW(top), (window.style & WS_THICKFRAME) != 0);
+        gtk_window_set_keep_above(GTK_WINDOW(top), window.topMost);
+        if (window.windowClass) {
+            if (GdkPixbuf* icon = LoadIcon(window.windowClass->icon)) {
+                gtk_window_set_icon(GTK_WINDOW(top), icon);
+                g_object_unref(icon);
+            }
+        }
+        g_signal_connect(top, "delete-event", G_CALLBACK(OnDelete), handle);
+        // The window manager reads the allowed functions when the window is mapped, so
+        // they must be on the X window before it is first shown.
+        gtk_widget_realize(top);
+        RestrictFrame(top);
+        ApplyText(window, *native);
+        return;
+    }
+
+    switch (window.kind) {
+    case ControlKind::ListBox:
+        native->widget = MakeListBox(window, *native);
+        break;
+    case ControlKind::PushButton:
+        native->widget = gtk_button_new_with_label("");
+        g_signal_connect(native->widget, "clicked", G_CALLBACK(OnButtonClicked), handle);
+        break;
+    case ControlKind::CheckBox:
+        native->widget = gtk_check_button_new_with_label("");
+        g_signal_connect(native->widget, "toggled", G_CALLBACK(OnCheckToggled), handle);
+        break;
+    case ControlKind::Static:
+    case ControlKind::StatusBar: {
+        native->label = gtk_label_new("");
+        gtk_label_set_xalign(GTK_LABEL(native->label), 0);
+        gtk_label_set_ellipsize(GTK_LABEL(native->label), PANGO_ELLIPSIZE_END);
+        if (window.kind == ControlKind::StatusBar) {
+            gtk_label_set_yalign(GTK_LABEL(native->label), 0.5);
+            gtk_style_context_add_class(gtk_widget_get_style_context(native->label),
+                                        "velmora-status");
+        } else {
+            gtk_label_set_yalign(GTK_LABEL(native->label), 0);
+        }
+        native->widget = native->label;
+        break;
+    }
+    case ControlKind::Browser:
+        native->widget = MakeBrowser();
+        break;
+    default:
+        native->widget = gtk_drawing_area_new();
+        break;
+    }
+    gtk_widget_set_size_request(native->widget, window.width, window.height);
+    gtk_widget_set_sensitive(native->widget, window.enabled);
+    ApplyText(window, *native);
+    if (GtkWidget* container = ParentContainer(window))
+        gtk_layout_put(GTK_LAYOUT(container), native->widget, window.x, window.y);
+}
+
+void GtkBackend::Destroy(Window& window) {
+    Native* native = NativeOf(window);
+    if (!native)
+        return;
+    window.native = nullptr;
+    if (native->store)
+        g_object_unref(native->store);
+    if (native->widget)
+        gtk_widget_destroy(native->widget);
+    delete native;
+}
+
+void GtkBackend::Show(Window& window, bool visible) {
+    Native* native = NativeOf(window);
+    if (!native)
+        return;
+    if (visible)
+        gtk_widget_show(native->widget);
+    else
+        gtk_widget_hide(native->widget);
+}
+
+void GtkBackend::TextChanged(Window& window) {
+    if (Native* native = NativeOf(window))
+        ApplyText(window, *native);
+}
+
+void GtkBackend::EnabledChanged(Window& window) {
+    if (Native* native = NativeOf(window))
+        gtk_widget_set_sensitive(native->widget, window.enabled);
+}
+
+void GtkBackend::TopMostChanged(Window& window) {
+    Native* native = NativeOf(window);
+    if (native && window.kind == ControlKind::TopLevel)
+        gtk_window_set_keep_above(GTK_WINDOW(native->widget), window.topMost);
+}
+
+void GtkBackend::ListReset(Window& list) {
+    Native* native = NativeOf(list);
+    if (!native || !native->store)
+        return;
+    native->updating = true;
+    gtk_list_store_clear(native->store);
+    native->updating = false;
+}
+
+void GtkBackend::ListAdd(Window& list, const std::string& utf8) {
+    Native* native = NativeOf(list);
+    if (!native || !native->store)
+        return;
+    gtk_list_store_insert_with_values(native->store, nullptr, -1, 0, utf8.c_str(), -1);
+}
+
+void GtkBackend::ListSelectionChanged(Window& list) {
+    Native* native = NativeOf(list);
+    if (native && native->view)
+        ApplySelection(list, *native);
+}
+
+void GtkBackend::RedrawChanged(Window& window) {
+    Native* native = NativeOf(window);
+    if (!native || !native->view)
+        return;
+    // With redraw off the rows go into a model no view watches, which is what makes a
+    // fill of thousands of rows fast; redraw on shows them all at once.
+    if (!window.redraw && !native->storeDetached) {
+        native->updating = true;
+        gtk_tree_view_set_model(native->view, nullptr);
+        native->updating = false;
+        native->storeDetached = true;
+    } else if (window.redraw && native->storeDetached) {
+        native->storeDetached = false;
+        native->updating = true;
+        gtk_tree_view_set_model(native->view, GTK_TREE_MODEL(native->store));
+        native->updating = false;
+        ApplySelection(window, *native);
+    }
+}
+
+void GtkBackend::CheckChanged(Window& button) {
+    Native* native = NativeOf(button);
+    if (!native || button.kind != ControlKind::CheckBox)
+        return;
+    native->updating = true;
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(native->widget), button.check == BST_CHECKED);
+    native->updating = false;
+}
+
+void GtkBackend::Navigate(Window& host, const std::string& url) {
+    Native* native = NativeOf(host);
+    if (!native)
+        return;
+    if (WebKitWebView* view = WebViewOf(*native))
+        webkit_web_view_load_uri(view, url.c_str());
+}
+
+int GtkBackend::ShowMessageBox(const MessageBoxRequest& request) {
+    GtkWindow* owner = nullptr;
+    if (Window* ownerWindow = FindWindowRecord(request.owner)) {
+        Window* top = ownerWindow;
+        while (top->parent)
+            top = FindWindowRecord(top->parent);
+        if (Native* native = NativeOf(*top))
+            owner = GTK_WINDOW(native->widget);
+    }
+    GtkMessageType type = GTK_MESSAGE_INFO;
+    switch (request.style & MB_ICONMASK) {
+    case MB_ICONERROR:
+        type = GTK_MESSAGE_ERROR;
+        break;
+    case MB_ICONQUESTION:
+        type = GTK_MESSAGE_QUESTION;
+        break;
+    case MB_ICONWARNING:
+        type = GTK_MESSAGE_WARNING;
+        break;
+    default:
+        break;
+    }
+    UINT buttons = request.style & MB_TYPEMASK;
+    GtkButtonsType gtkButtons = buttons == MB_YESNO      ? GTK_BUTTONS_YES_NO
+                                : buttons == MB_OKCANCEL ? GTK_BUTTONS_OK_CANCEL
+                                                         : GTK_BUTTONS_OK;
+    GtkWidget* dialog = gtk_message_dialog_new(owner, owner ? GTK_DIALOG_MODAL : GtkDialogFlags(0),
+                                               type, gtkButtons, "%s", request.text.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), request.caption.c_str());
+    gtk_window_set_position(GTK_WINDOW(dialog),
+                            owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    if (request.style & MB_TOPMOST)
+        gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+
+    int response = GTK_RESPONSE_NONE;
+    g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog*, int id, gpointer data) {
+                         *static_cast<int*>(data) = id;
+                     }),
+                     &response);
+    gtk_widget_show_all(dialog);
+    gtk_window_present(GTK_WINDOW(dialog));
+
+    // A modal loop, as MessageBoxW runs one: the thread's other messages keep flowing, so
+    // an unowned box leaves the main window working.
+    bool quit = false;
+    while (response == GTK_RESPONSE_NONE && !quit) {
+        g_main_context_iteration(nullptr, TRUE);
+        quit = !DispatchQueuedMessages();
+    }
+    gtk_widget_destroy(dialog);
+
+    switch (response) {
+    case GTK_RESPONSE_YES:
+        return IDYES;
+    case GTK_RESPONSE_NO:
+        return IDNO;
+    case GTK_RESPONSE_CANCEL:
+        return IDCANCEL;
+    case GTK_RESPONSE_OK:
+        return IDOK;
+    default:
+        // Closed without a button: a yes/no box has no cancel, so that means no.
+        return buttons == MB_YESNO ? IDNO : buttons == MB_OKCANCEL ? IDCANCEL : IDOK;
+    }
+}
+
+bool GtkBackend::OpenInBrowser(const std::string& url) {
+    GError* error = nullptr;
+    if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
+        fprintf(stderr, "velmora-player: cannot open %s: %s\n", url.c_str(),
+                error ? error->message : "no handler");
+        if (error)
+            g_error_free(error);
+        return false;
+    }
+    return true;
+}
+
+bool GtkBackend::WaitForInput() {
+    if (TopLevelWindows().empty())
+        return false; // nothing left that could give input
+    g_main_context_iteration(nullptr, TRUE);
+    return true;
+}
+
+} // namespace velmora::platform

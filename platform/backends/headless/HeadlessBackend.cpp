@@ -4,13 +4,17 @@ namespace velmora::platform {
 
 void HeadlessBackend::Create(Window&) {}
 
-void HeadlessBackend::Destroy(Window& window) { closeRequested_.erase(window.handle); }
+void HeadlessBackend::Destroy(Window& window) {
+    closeRequested_.erase(window.handle);
+}
 
 void HeadlessBackend::TopMostChanged(Window& window) {
     topMostChanges.push_back({window.handle, window.topMost});
 }
 
-void HeadlessBackend::Navigate(Window&, const std::string& url) { navigations.push_back(url); }
+void HeadlessBackend::Navigate(Window&, const std::string& url) {
+    navigations.push_back(url);
+}
 
 int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
     messageBoxes.push_back(request);
@@ -32,8 +36,8 @@ bool HeadlessBackend::WaitForInput() {
         MSG peek;
         bool more = onIdle();
         if (more) {
-            idleWithoutInput_ = PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE) ? 0
-                                                                                : idleWithoutInput_ + 1;
+            idleWithoutInput_ =
+                PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE) ? 0 : idleWithoutInput_ + 1;
             return true;
         }
     }

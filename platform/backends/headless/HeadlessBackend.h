@@ -22,7 +22,7 @@ class HeadlessBackend final : public Backend {
     // Answers a message box. Without it, boxes are answered IDOK (or IDNO for yes/no).
     std::function<int(const MessageBoxRequest&)> onMessageBox;
 
-    bool browserAvailable = true;  // false: AtlAxGetControl finds no control
+    bool browserAvailable = true; // false: AtlAxGetControl finds no control
     bool browserOpenSucceeds = true;
 
     struct TopMostChange {
@@ -31,8 +31,8 @@ class HeadlessBackend final : public Backend {
     };
 
     std::vector<MessageBoxRequest> messageBoxes;
-    std::vector<std::string> navigations;      // every address a browser host loaded
-    std::vector<std::string> openedInBrowser;  // every address handed to the user's browser
+    std::vector<std::string> navigations;     // every address a browser host loaded
+    std::vector<std::string> openedInBrowser; // every address handed to the user's browser
     std::vector<TopMostChange> topMostChanges;
     int listRowsAdded = 0;
 
