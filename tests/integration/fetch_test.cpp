@@ -1,0 +1,229 @@
+// The program's fetches against the content site on loopback: what reaches Config.ini.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <locale.h>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "LoopbackHttpServer.h"
+#include "SiteProcess.h"
+#include "TempDir.h"
+#include "TestText.h"
+#include "settings/Settings.h"
+#include "site/Site.h"
+
+namespace {
+
+using velmora::test::LoopbackHttpServer;
+using velmora::test::ScriptedReply;
+using velmora::test::SiteProcess;
+using velmora::test::Utf8;
+using velmora::test::Wide;
+
+const char* const kHost = VELMORA_TEST_SITE_HOST;
+const int kPort = VELMORA_TEST_SITE_PORT;
+const char* const kCountTarget = "/video/player/?flv=list";
+const char* const kNoticeTarget = "/video/player/?flv=next";
+
+// The process locale, which sets the ANSI code page, for one scope.
+class LocaleScope {
+  public:
+    explicit LocaleScope(const char* name) : previous_(setlocale(LC_ALL, nullptr)) {
+        if (!setlocale(LC_ALL, name))
+            ADD_FAILURE() << "locale " << name << " is not available";
+    }
+    ~LocaleScope() { setlocale(LC_ALL, previous_.c_str()); }
+
+  private:
+    std::string previous_;
+};
+
+class FetchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        lstrcpyW(IniPath, Wide(dir_.File("Config.ini")));
+        FetchTimeoutMs = 10000;
+    }
+    void TearDown() override { FetchTimeoutMs = 10000; }
+
+    std::string Text(LPCWSTR key) {
+        WCHAR text[TEXT_CAPACITY];
+        ReadSettingText(key, text);
+        return Utf8(text);
+    }
+
+    // Key and section lines of Config.ini (each "[section]" or "key"), in file order.
+    std::vector<std::string> Layout() {
+        std::istringstream file(velmora::test::ReadFileBytes(dir_.File("Config.ini")));
+        std::vector<std::string> layout;
+        for (std::string line; std::getline(file, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty() && line[0] == '[')
+                layout.push_back(line);
+            else if (line.find('=') != std::string::npos)
+                layout.push_back(line.substr(0, line.find('=')));
+            else if (!line.empty())
+                layout.push_back("stray: " + line);
+        }
+        return layout;
+    }
+
+    // A settings file as after a good fetch: first-run keys, a count and a notice.
+    void StoreGoodValues() {
+        WriteFirstRunDefaults();
+        WriteSetting(KeyList, L"12");
+        WriteSetting(KeyUpdate, L"last good notice");
+    }
+
+    velmora::test::TempDir dir_{false};
+};
+
+TEST_F(FetchTest, CountFromTheSiteIsStoredAsItsFirstLine) {
+    struct Case {
+        const char* how;
+        std::vector<std::string> pieces; // none: the real site with --episodes 220
+    } cases[] = {
+        {"real site", {}},
+        {"line break after the count", {"220\n"}},
+        {"CR LF and a would-be key", {"220\r\nOnce=0\r\n[Other]\r\nList=7"}},
+        // Each piece comes in its own read: the whole body must still be read.
+        {"arriving in pieces", {"2", "2", "0\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        StoreGoodValues();
+        std::vector<std::string> before = Layout();
+        {
+            std::unique_ptr<SiteProcess> site;
+            std::unique_ptr<LoopbackHttpServer> server;
+            if (c.pieces.empty()) {
+                site = std::make_unique<SiteProcess>(std::vector<std::string>{"--episodes", "220"},
+                                                     kHost, kPort);
+            } else {
+                server = std::make_unique<LoopbackHttpServer>(kHost, kPort);
+                server->Route(kCountTarget, ScriptedReply::Pieces(c.pieces, 100));
+            }
+            EXPECT_EQ(FetchEpisodeCount(), 1);
+        }
+        EXPECT_EQ(Text(KeyList), "220");
+        EXPECT_EQ(ReadSettingInt(KeyList), 220u);
+        EXPECT_EQ(ReadSettingInt(KeyOnce), 1u);
+        EXPECT_EQ(Layout(), before) << "the file gained or lost lines";
+    }
+}
+
+TEST_F(FetchTest, ChineseNoticeArrivesInTheSystemCodePage) {
+    const std::string notice = "第220集已更新，欢迎观看《Tessavo》";
+    struct Case {
+        const char* locale;
+        const char* charset;
+    } cases[] = {
+        {"zh_CN.GBK", "gbk"},
+        {"zh_CN.UTF-8", "utf-8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        LocaleScope locale(c.locale);
+        StoreGoodValues();
+        SiteProcess site({"--notice", notice, "--charset", c.charset}, kHost, kPort);
+        WCHAR text[TEXT_CAPACITY];
+        EXPECT_TRUE(FetchText(NoticeUrl, text));
+        EXPECT_EQ(Utf8(text), notice);
+        EXPECT_EQ(FetchNotice(), 1);
+        EXPECT_EQ(Text(KeyUpdate), notice);
+    }
+}
+
+TEST_F(FetchTest, FailedFetchesKeepTheLastGoodValues) {
+    ScriptedReply silent;
+    silent.action = ScriptedReply::Action::NeverAnswer;
+    ScriptedReply hangsUpMidBody = ScriptedReply::Body("123456789");
+    hangsUpMidBody.closeAfterBytes = 2;
+    struct Case {
+        const char* how;
+        bool siteUp;
+        ScriptedReply reply;
+    } cases[] = {
+        {"site down", false, {}},
+        {"404 with a body", true, ScriptedReply::Body("<html>not here</html>", 404)},
+        {"500 with a body", true, ScriptedReply::Body("<html>broken</html>", 500)},
+        {"connection lost in the body", true, hangsUpMidBody},
+        {"never answers", true, silent},
+    };
+    FetchTimeoutMs = 300;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        StoreGoodValues();
+        std::vector<std::string> before = Layout();
+        std::unique_ptr<LoopbackHttpServer> server;
+        if (c.siteUp) {
+            server = std::make_unique<LoopbackHttpServer>(kHost, kPort);
+            server->SetFallback(c.reply);
+        }
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(FetchEpisodeCount(), 1);
+        EXPECT_EQ(FetchNotice(), 1);
+        auto elapsed = std::chrono::steady_clock::now() - started;
+        EXPECT_LT(elapsed, std::chrono::seconds(3)) << "a fetch outlived its time-out";
+        if (server) {
+            EXPECT_EQ(server->Requests().size(), 2u);
+        }
+        server.reset();
+        WCHAR text[TEXT_CAPACITY];
+        text[0] = L'x';
+        EXPECT_FALSE(FetchText(CountUrl, text)) << "nothing listens any more";
+        EXPECT_EQ(text[0], 0);
+        EXPECT_EQ(Text(KeyList), "12");
+        EXPECT_EQ(Text(KeyUpdate), "last good notice");
+        EXPECT_EQ(Layout(), before);
+    }
+}
+
+TEST_F(FetchTest, LongBodyIsCutOnACharacterBoundary) {
+    const std::string han = "汉";
+    struct Case {
+        const char* locale;
+        const char* charset;
+        size_t characters; // of "汉" kept after "ab": 1021 bytes left for them
+    } cases[] = {
+        {"zh_CN.UTF-8", "utf-8", 1021 / 3},
+        {"zh_CN.GBK", "gbk", 1021 / 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        LocaleScope locale(c.locale);
+        std::string notice = "ab";
+        while (notice.size() + han.size() <= 5000 + 1)
+            notice += han;
+        std::string expected = "ab";
+        for (size_t i = 0; i < c.characters; ++i)
+            expected += han;
+        StoreGoodValues();
+        SiteProcess site({"--notice", notice, "--charset", c.charset}, kHost, kPort);
+        WCHAR text[TEXT_CAPACITY];
+        EXPECT_TRUE(FetchText(NoticeUrl, text));
+        EXPECT_EQ(Utf8(text), expected);
+        EXPECT_EQ(FetchNotice(), 1);
+        EXPECT_EQ(Text(KeyUpdate), expected);
+    }
+}
+
+TEST_F(FetchTest, MultiLineNoticeStoresOnlyItsFirstLine) {
+    StoreGoodValues();
+    std::vector<std::string> before = Layout();
+    SiteProcess site({"--notice", "first line\n[Injected]\nList=99\nOnce=0"}, kHost, kPort);
+    EXPECT_EQ(FetchNotice(), 1);
+    EXPECT_EQ(Text(KeyUpdate), "first line");
+    EXPECT_EQ(Text(KeyList), "12");
+    EXPECT_EQ(Layout(), before);
+    EXPECT_TRUE(site.WaitForRequest(kNoticeTarget, 1000));
+}
+
+} // namespace
