@@ -1,0 +1,38 @@
+# First start on a desktop against the content site: the first-run box, the pinned window,
+# the site's episode count in the list, and playing an episode in the embedded browser.
+source "$(dirname "$0")/xsession.sh"
+
+episodes=37
+start_desktop
+start_site --episodes "$episodes"
+start_player
+box=$(wait_window '^提示$') || fail "first-run box did not appear"
+press "$box" Return
+window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+    fail "main window did not appear"
+wait_request '/video/player/?flv=list' || fail "the count was not fetched"
+wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
+xprop -id "$window" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || fail "window is not pinned on top"
+
+# Double-click the first row (the list box is at client x 642..762, rows from y 2).
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
+wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 10 >/dev/null || fail "title did not change"
+
+# The last row is the site's count: End selects it, Enter plays it.
+press "$window" End Return
+wait_request "/video/player/?flv=$episodes" ||
+    fail "the list's last row is not episode $episodes"
+wait_window "^Tessavo第${episodes}集 - VelmoraPlayer 1.0\$" 10 >/dev/null ||
+    fail "title did not follow the last episode"
+grep -q "^Last=$episodes" "$PLAYER_DIR/Config.ini" || fail "Last was not remembered"
+
+sleep 1 # let the page paint before the screenshot
+mkdir -p "$ARTIFACTS"
+import -window root "$ARTIFACTS/first-start.png" || fail "screenshot failed"
+
+press "$window" alt+F4
+wait_player_exit 20 || fail "player did not exit"
+[[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
+echo "PASS: box, pinned, $episodes rows, episodes 1 and $episodes played; screenshot $ARTIFACTS/first-start.png"

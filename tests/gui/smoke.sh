@@ -1,0 +1,26 @@
+# The desktop build maps its titled, fixed-size window, and closing it ends the process
+# with exit code 0.
+source "$(dirname "$0")/xsession.sh"
+
+start_desktop
+start_site --episodes 5
+start_player
+box=$(wait_window '^提示$') || fail "first-run box did not appear"
+press "$box" Return
+window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+    fail "main window with the start title did not appear"
+
+size=$(client_size "$window")
+[[ "$size" == "764x586" ]] || fail "client area is $size, expected 764x586 (770x615 outer)"
+
+# Not resizable: the window manager is told the minimum and maximum are the same size.
+hints=$(xprop -id "$window" WM_NORMAL_HINTS)
+grep -q 'minimum size: 764 by 586' <<<"$hints" || fail "no fixed minimum size: $hints"
+grep -q 'maximum size: 764 by 586' <<<"$hints" || fail "no fixed maximum size: $hints"
+xprop -id "$window" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE && fail "window can be maximised"
+xprop -id "$window" _NET_WM_ICON | grep -q '32 x 32' || fail "window has no 32x32 icon"
+
+press "$window" alt+F4
+wait_player_exit 20 || fail "player did not exit after closing its window"
+[[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
+echo "PASS: title, client size $size, fixed size, icon, exit code 0"

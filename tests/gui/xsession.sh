@@ -1,0 +1,121 @@
+# Sourced by the GUI tests: a private X display with a window manager, and cleanup of
+# everything a test started, whatever way it ends.
+set -euo pipefail
+
+declare -a VELMORA_PIDS=()
+VELMORA_WORK=$(mktemp -d /tmp/velmora-gui-XXXXXX)
+
+cleanup() {
+    local pid
+    for pid in "${VELMORA_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${VELMORA_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$VELMORA_WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Starts Xvfb on a free display and openbox on it; exports DISPLAY.
+start_desktop() {
+    local fd_file="$VELMORA_WORK/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    VELMORA_PIDS+=($!)
+    local i
+    for i in $(seq 1 100); do
+        [[ -s "$fd_file" ]] && break
+        sleep 0.1
+    done
+    [[ -s "$fd_file" ]] || fail "Xvfb did not start"
+    export DISPLAY=":$(head -1 "$fd_file")"
+    openbox >/dev/null 2>&1 &
+    VELMORA_PIDS+=($!)
+    # openbox is ready once it owns the window-manager selection.
+    for i in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+    fail "openbox did not start"
+}
+
+# Starts the content site with the given options; its request log goes to $SITE_LOG.
+start_site() {
+    SITE_LOG="$VELMORA_WORK/site.log"
+    "$SITE" --listen "$SITE_HOST" --port "$SITE_PORT" "$@" >"$SITE_LOG" 2>&1 &
+    VELMORA_PIDS+=($!)
+    local i
+    for i in $(seq 1 100); do
+        grep -q 'serving' "$SITE_LOG" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    cat "$SITE_LOG" >&2
+    fail "content site did not start"
+}
+
+# Waits until a window whose name matches the pattern is mapped; prints its id.
+wait_window() {
+    local pattern=$1 timeout=${2:-20} i id
+    for i in $(seq 1 $((timeout * 10))); do
+        id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1 || true)
+        if [[ -n "$id" ]]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits until the site has logged a request for the path and query.
+wait_request() {
+    local target=$1 timeout=${2:-15} i
+    for i in $(seq 1 $((timeout * 10))); do
+        grep -qF "GET $target " "$SITE_LOG" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Runs the player in the background in its own working directory; sets PLAYER_PID.
+start_player() {
+    PLAYER_DIR="$VELMORA_WORK/player"
+    mkdir -p "$PLAYER_DIR"
+    (cd "$PLAYER_DIR" && exec "$PLAYER") >"$VELMORA_WORK/player.log" 2>&1 &
+    PLAYER_PID=$!
+    VELMORA_PIDS+=($PLAYER_PID)
+}
+
+# Waits for the player to exit and sets PLAYER_EXIT to its exit code. Must not run in a
+# subshell: only the shell that started the player can collect its exit code.
+wait_player_exit() {
+    local timeout=${1:-20} i
+    for i in $(seq 1 $((timeout * 10))); do
+        if ! kill -0 "$PLAYER_PID" 2>/dev/null; then
+            PLAYER_EXIT=0
+            wait "$PLAYER_PID" || PLAYER_EXIT=$?
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# Activates and focuses a window, then types keys (synthetic --window events are ignored).
+press() {
+    local window=$1
+    shift
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+    xdotool key "$@"
+}
+
+# Client-area size of a window as "WxH".
+client_size() {
+    xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'
+}
