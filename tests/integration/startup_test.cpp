@@ -1,0 +1,286 @@
+// Start-up of the whole program: the window class, the main window and its children, the
+// start title and status bar, the settings path, and the end of the run.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "PlayerRun.h"
+#include "SiteProcess.h"
+#include "TempDir.h"
+#include "TestText.h"
+#include "settings/Settings.h"
+#include "ui/ControlIds.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+using velmora::platform::FindWindowRecord;
+using velmora::platform::HeadlessBackend;
+using velmora::platform::Window;
+using velmora::test::IniKeys;
+using velmora::test::IniValue;
+using velmora::test::PlayerRun;
+using velmora::test::SiteProcess;
+using velmora::test::TempDir;
+using velmora::test::Utf8;
+using velmora::test::WindowText;
+using velmora::test::WriteIni;
+
+const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
+                          std::to_string(VELMORA_TEST_SITE_PORT) + "/";
+const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+
+class StartupTest : public ::testing::Test {
+  protected:
+    std::string Ini() const { return dir_.File("Config.ini"); }
+
+    TempDir dir_;
+    SiteProcess site_{{"--episodes", "220"}, VELMORA_TEST_SITE_HOST, VELMORA_TEST_SITE_PORT};
+};
+
+TEST_F(StartupTest, StartTitleAndStatusBarComeFromTitleAndCopyRight) {
+    const std::string notice = Utf8(DefaultNotice);
+    struct Case {
+        const char* how;
+        std::vector<std::pair<std::string, std::string>> file; // empty: no Config.ini
+        std::string title;
+        std::string statusBar;
+        std::string copyRightAfter; // the stored value once the run is over
+    } cases[] = {
+        {"no settings file", {}, kStartTitle, notice, notice},
+        {"Title abc",
+         {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Title", "abc"}, {"CopyRight", "c"}},
+         "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0",
+         "c",
+         "c"},
+        {"CopyRight empty",
+         {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Title", ""}, {"CopyRight", ""}},
+         kStartTitle,
+         notice,
+         ""},
+        {"CopyRight in Chinese",
+         {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"CopyRight", "问题请找站长"}},
+         kStartTitle,
+         "问题请找站长",
+         "问题请找站长"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        std::filesystem::remove(Ini());
+        if (!c.file.empty())
+            WriteIni(Ini(), c.file);
+        PlayerRun run;
+        std::string title, statusBar;
+        bool visible = false;
+        run.steps = {[&](HeadlessBackend& backend) {
+            EXPECT_TRUE(backend.navigations.size() <= 1) << "an episode was opened";
+            visible = IsWindowVisible(hMainWnd);
+            title = WindowText(hMainWnd);
+            statusBar = WindowText(hStatusBar);
+        }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.stepsRun, 1);
+        EXPECT_TRUE(visible);
+        EXPECT_EQ(title, c.title);
+        EXPECT_EQ(statusBar, c.statusBar);
+        EXPECT_EQ(IniValue(Ini(), "CopyRight"), c.copyRightAfter);
+    }
+}
+
+TEST_F(StartupTest, ClosingTheWindowEndsWinMainWithZero) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
+    PlayerRun run;
+    HWND closed = nullptr;
+    bool stepAfterClose = false;
+    run.steps = {[&](HeadlessBackend&) {
+                     closed = hMainWnd;
+                     velmora::platform::input::Close(hMainWnd);
+                 },
+                 [&](HeadlessBackend&) { stepAfterClose = true; }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_NE(closed, nullptr);
+    EXPECT_FALSE(stepAfterClose) << "the message loop went on after the window closed";
+    EXPECT_EQ(run.stepsRun, 1);
+}
+
+// Makes the working directory a path of exactly length characters below the temporary one.
+std::string EnterDirectoryOfLength(const std::string& base, size_t length) {
+    std::string path = base;
+    while (path.size() < length) {
+        size_t left = length - path.size() - 1; // one for the separator
+        size_t segment = left > 100 ? 100 : left;
+        // Never leave a single character to fill: it would need an empty name.
+        if (left > 100 && left - segment < 2)
+            segment = left - 2;
+        path += "/" + std::string(segment, 'd');
+        std::filesystem::create_directory(path);
+    }
+    std::filesystem::current_path(path);
+    return path;
+}
+
+TEST_F(StartupTest, SettingsPathFollowsTheWorkingDirectoryOrFallsBackToRelative) {
+    struct Case {
+        size_t directoryLength;
+        bool relative; // whether IniPath must be the relative name
+    } cases[] = {
+        {248, false}, // 248 + "\Config.ini" = 259 characters: fits with the terminator
+        {249, true},
+        {300, true},  // longer than the buffer GetCurrentDirectoryW is given
+        {1000, true}, // far beyond 260
+    };
+    ASSERT_LT(dir_.path().size() + 3, 248u) << "TMPDIR too long for this test";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.directoryLength);
+        std::string directory = EnterDirectoryOfLength(dir_.path(), c.directoryLength);
+        ASSERT_EQ(directory.size(), c.directoryLength);
+        PlayerRun run;
+        std::string title;
+        run.steps = {[&](HeadlessBackend&) { title = WindowText(hMainWnd); }};
+        EXPECT_EQ(run.Run(), 0);
+        std::string expected = c.relative ? ".\\Config.ini" : directory + "\\Config.ini";
+        EXPECT_EQ(Utf8(IniPath), expected);
+        EXPECT_EQ(title, kStartTitle);
+        // The first start wrote its file in the working directory either way.
+        std::string file = directory + "/Config.ini";
+        EXPECT_EQ(IniKeys(file), (std::vector<std::string>{"Version", "List", "Last", "Top", "Once",
+                                                           "Title", "Update", "CopyRight"}));
+        EXPECT_EQ(IniValue(file, "List"), "220");
+        EXPECT_FALSE(std::filesystem::exists(dir_.File("Config.ini")));
+        std::filesystem::current_path(dir_.path());
+    }
+}
+
+TEST_F(StartupTest, WindowClassAndMainWindowAreFixed) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", "0"}});
+    PlayerRun run;
+    bool checked = false;
+    run.steps = {[&](HeadlessBackend&) {
+        const Window* window = FindWindowRecord(hMainWnd);
+        ASSERT_NE(window, nullptr);
+        ASSERT_NE(window->windowClass, nullptr);
+        checked = true;
+        EXPECT_EQ(Utf8(window->windowClass->name), "VelmoraPlayer");
+        EXPECT_EQ(window->windowClass->style, (UINT)CS_DBLCLKS);
+        EXPECT_EQ(window->windowClass->procedure, &MainWndProc);
+        EXPECT_EQ(window->windowClass->instance, velmora::test::PlayerInstance());
+        EXPECT_EQ(window->windowClass->cursor, LoadCursorW(nullptr, IDC_ARROW));
+        EXPECT_EQ(window->windowClass->background, (HBRUSH)(COLOR_SCROLLBAR + 1));
+        EXPECT_EQ(window->parent, nullptr);
+        // A caption and the system menu: no sizing border, no minimise or maximise box.
+        EXPECT_EQ(window->style & ~(DWORD)WS_VISIBLE, (DWORD)(WS_CAPTION | WS_SYSMENU));
+        EXPECT_TRUE(window->style & WS_VISIBLE);
+        EXPECT_EQ(window->exStyle, 0u);
+        EXPECT_FALSE(window->topMost);
+        EXPECT_EQ(window->width, 770);
+        EXPECT_EQ(window->height, 615);
+        RECT outer;
+        ASSERT_TRUE(GetWindowRect(hMainWnd, &outer));
+        EXPECT_EQ(outer.right - outer.left, 770);
+        EXPECT_EQ(outer.bottom - outer.top, 615);
+    }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_TRUE(checked);
+    ASSERT_FALSE(run.created.empty());
+    EXPECT_EQ(run.created[0].className, "VelmoraPlayer");
+    EXPECT_EQ(run.created[0].text, kStartTitle);
+}
+
+TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
+    // No file: the first start, so the status bar shows the built-in notice.
+    const int kAny = -1;
+    struct Child {
+        HWND* handle;
+        const char* className;
+        std::string text;
+        DWORD style;
+        DWORD exStyle;
+        int x, y, width, height; // kAny: docked by the window system
+        int id;
+    } expected[] = {
+        {&hBrowserHost, "AtlAxWin", kRoot + "video/player/?flv=index", 0x50000000, 0x200, 0, 0, 640,
+         535, 0},
+        {&hEpisodeList, "LISTBOX", "", 0x50200001, 0x300, 642, 0, 120, 500, IDC_EPISODES},
+        {&hGetListButton, "Button", "获取播放列表", 0x50000000, 0, 645, 510, 114, 25, IDC_GETLIST},
+        {&hSiteButton, "Button", "访问主站", 0x50000000, 0, 645, 540, 114, 25, IDC_SITE},
+        {&hUpdateButton, "Button", "检测更新", 0x50000000, 0, 520, 540, 114, 25, IDC_UPDATE},
+        {&hTopMostBox, "Button", "置顶", 0x50000003, 0, 460, 540, 50, 25, IDC_TOPMOST},
+        {&hNoticeLabel, "Static", "Tessavo " + kRoot, 0x50000000, 0, 10, 547, 450, 25, 0},
+        {&hStatusBar, "msctls_statusbar32", Utf8(DefaultNotice), 0x50000000, 0, kAny, kAny, kAny,
+         kAny, IDC_STATUSBAR},
+    };
+    PlayerRun run;
+    std::vector<HWND> handles;
+    run.steps = {[&](HeadlessBackend&) {
+        for (const Child& child : expected)
+            handles.push_back(*child.handle);
+    }};
+    EXPECT_EQ(run.Run(), 0);
+    ASSERT_FALSE(run.created.empty());
+    HWND mainWindow = run.created[0].handle;
+    EXPECT_EQ(run.created[0].parent, nullptr);
+    std::vector<velmora::test::CreatedWindow> children;
+    for (const auto& window : run.created)
+        if (window.parent)
+            children.push_back(window);
+    ASSERT_EQ(children.size(), std::size(expected));
+    for (size_t i = 0; i < children.size(); ++i) {
+        const Child& want = expected[i];
+        const auto& got = children[i];
+        SCOPED_TRACE(want.className + std::string(" ") + want.text);
+        EXPECT_EQ(got.handle, handles[i]) << "created out of order or kept in the wrong handle";
+        EXPECT_EQ(got.parent, mainWindow);
+        EXPECT_EQ(got.className, want.className);
+        EXPECT_EQ(got.text, want.text);
+        EXPECT_EQ(got.style, want.style);
+        EXPECT_EQ(got.exStyle, want.exStyle);
+        EXPECT_EQ(got.id, want.id);
+        if (want.x != kAny) {
+            EXPECT_EQ(got.x, want.x);
+            EXPECT_EQ(got.y, want.y);
+            EXPECT_EQ(got.width, want.width);
+            EXPECT_EQ(got.height, want.height);
+        }
+    }
+    // The host loads its own text: the start page, and nothing else at start.
+    EXPECT_EQ(run.navigations, std::vector<std::string>{kRoot + "video/player/?flv=index"});
+}
+
+TEST_F(StartupTest, ControlsDrawInTheGuiFontOnATransparentBackground) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Update", "notice"}});
+    struct Control {
+        const char* name;
+        HWND* handle;
+        LRESULT brush; // what the control-colour message answered
+    } controls[] = {
+        {"list", &hEpisodeList, 0},
+        {"get list", &hGetListButton, 0},
+        {"site", &hSiteButton, 0},
+        {"update", &hUpdateButton, 0},
+        {"check box", &hTopMostBox, (LRESULT)GetStockObject(NULL_BRUSH)},
+        {"label", &hNoticeLabel, (LRESULT)GetStockObject(NULL_BRUSH)},
+    };
+    PlayerRun run;
+    int seen = 0;
+    run.steps = {[&](HeadlessBackend&) {
+        for (const Control& control : controls) {
+            SCOPED_TRACE(control.name);
+            const Window* window = FindWindowRecord(*control.handle);
+            ASSERT_NE(window, nullptr);
+            ++seen;
+            EXPECT_TRUE(window->paint.painted);
+            EXPECT_EQ(window->paint.font, GetStockObject(DEFAULT_GUI_FONT));
+            EXPECT_EQ(window->paint.backgroundMode, TRANSPARENT);
+            EXPECT_EQ(window->paint.brush, control.brush);
+        }
+    }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(seen, (int)std::size(controls));
+}
+
+} // namespace
