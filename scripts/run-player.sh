@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Sets everything up, starts the content site on loopback, runs the desktop player against
+# it, and stops the site when the player exits. Without a desktop (no DISPLAY) the player
+# runs on a virtual one (Xvfb) and a screenshot is saved when it exits.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [[ "${VELMORA_SKIP_SETUP:-}" != 1 ]]; then
+    "$root/scripts/setup.sh"
+fi
+"$root/scripts/build.sh" linux
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+"$root/build/linux/velmora-site" --listen 127.0.0.1 --port 8848 "$@" &
+pids+=($!)
+sleep 0.5
+kill -0 "${pids[0]}" 2>/dev/null || { echo "run-player.sh: the content site did not start" >&2; exit 1; }
+
+virtual=0
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+    virtual=1
+    Xvfb :77 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    pids+=($!)
+    export DISPLAY=:77
+    sleep 1
+    openbox >/dev/null 2>&1 &
+    pids+=($!)
+    echo "run-player.sh: no desktop found; the player runs on the virtual display :77"
+    echo "run-player.sh: watch it with e.g. 'DISPLAY=:77 import -window root shot.png'"
+fi
+
+# The player keeps Config.ini in its working directory: use one beside the build.
+mkdir -p "$root/build/player-home"
+cd "$root/build/player-home"
+status=0
+"$root/build/linux/velmora-player" || status=$?
+if [[ $virtual == 1 ]]; then
+    import -window root "$root/build/player-home/last-screen.png" 2>/dev/null || true
+fi
+exit $status

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing VelmoraPlayer needs on Debian 12 (as root),
+# and the locales the tests switch between. Safe to run again.
+#   setup.sh            everything (build, desktop run, tests, Windows builds, Wine)
+#   setup.sh --bench    also the load tools for bench/ (wrk, nginx)
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config
+    libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libmicrohttpd-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    # run on a desktop: Chinese text, video in the embedded browser, opening links
+    fonts-wqy-microhei gstreamer1.0-libav gstreamer1.0-plugins-good xdg-utils
+    # tests: a virtual desktop with a window manager, Windows under Wine, locales
+    xvfb xauth openbox xdotool x11-utils imagemagick wine wine64 locales curl ca-certificates
+)
+if [[ "${1:-}" == "--bench" ]]; then
+    packages+=(wrk nginx-light)
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "setup.sh: run as root (it installs Debian packages)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+
+# The tests read and write text in a GBK and in UTF-8 locales, as Chinese Windows and Linux
+# desktops do.
+localedef -i zh_CN -f GBK zh_CN.GBK
+localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+localedef -i en_US -f UTF-8 en_US.UTF-8
+echo "setup.sh: done"
