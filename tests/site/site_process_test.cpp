@@ -87,6 +87,21 @@ TEST(SiteStartup, ListensOnTheGivenLoopbackAddressAndPort) {
     EXPECT_FALSE(Fetch("http://127.0.0.1:" + std::to_string(site.Port()) + "/").ok);
 }
 
+// Integration tests start one site after another on the same fixed address and port.
+TEST(SiteStartup, RestartsOnTheSamePortRightAfterServingConnections) {
+    SiteProcess first({"--episodes", "5"});
+    const int port = first.Port();
+    RawConnection open(first.Host(), port);
+    ASSERT_TRUE(open.Send("GET /video/player/?flv=list HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_NE(open.ReadResponse().find("\r\n\r\n5"), std::string::npos);
+    EXPECT_EQ(Fetch(first.Root() + "video/player/?flv=list").body, "5");
+    EXPECT_EQ(first.Stop(), 0);
+
+    SiteProcess second({"--episodes", "6"}, "127.0.0.1", port);
+    EXPECT_EQ(second.Port(), port);
+    EXPECT_EQ(Fetch(second.Root() + "video/player/?flv=list").body, "6");
+}
+
 TEST(SiteSignals, StopsCleanlyOnSigintAndSigterm) {
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
