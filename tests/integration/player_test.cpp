@@ -1,0 +1,628 @@
+// What a user of the player relies on: the first start, later starts, the episode list and
+// playback, and the four commands, each driven through the whole program against the
+// content site on loopback.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LoopbackHttpServer.h"
+#include "PlayerRun.h"
+#include "SiteProcess.h"
+#include "TempDir.h"
+#include "TestText.h"
+#include "settings/Settings.h"
+#include "site/Site.h"
+#include "ui/ControlIds.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+namespace input = velmora::platform::input;
+using velmora::platform::FindWindowRecord;
+using velmora::platform::HeadlessBackend;
+using velmora::platform::MessageBoxRequest;
+using velmora::test::IniKeys;
+using velmora::test::IniValue;
+using velmora::test::ListRows;
+using velmora::test::ListSelection;
+using velmora::test::LoopbackHttpServer;
+using velmora::test::PlayerRun;
+using velmora::test::ReadFileBytes;
+using velmora::test::ScriptedReply;
+using velmora::test::SiteProcess;
+using velmora::test::TempDir;
+using velmora::test::Utf8;
+using velmora::test::WindowText;
+using velmora::test::WriteIni;
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+const char* const kHost = VELMORA_TEST_SITE_HOST;
+const int kPort = VELMORA_TEST_SITE_PORT;
+const std::string kRoot = std::string("http://") + kHost + ":" + std::to_string(kPort) + "/";
+const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+const std::string kCountTarget = "/video/player/?flv=list";
+const std::string kNoticeTarget = "/video/player/?flv=next";
+const std::string kVersionTarget = "/video/player/?flv=update";
+const std::string kFirstRunText = "第一次运行 自动获取播放列表!";
+const UINT kOkBox = 0x00040040;
+const UINT kYesNoBox = 0x00040044;
+
+bool Pinned() {
+    const auto* window = FindWindowRecord(hMainWnd);
+    return window && window->topMost;
+}
+
+int CheckMark() {
+    return (int)SendMessageW(hTopMostBox, BM_GETCHECK, 0, 0);
+}
+
+// What the site was asked for up to now. A request of our own, logged after all earlier
+// ones, tells when the log has caught up.
+std::vector<std::string> RequestsSoFar(const SiteProcess& site) {
+    const std::string marker = "/video/player/?flv=index";
+    WCHAR text[TEXT_CAPACITY];
+    EXPECT_TRUE(FetchText(StartPageUrl, text));
+    EXPECT_TRUE(site.WaitForRequest(marker, 5000));
+    std::vector<std::string> targets = site.RequestedTargets();
+    while (!targets.empty() && targets.back() == marker)
+        targets.pop_back();
+    return targets;
+}
+
+std::string Row(int episode) {
+    char row[32];
+    snprintf(row, sizeof row, "%03d", episode);
+    return std::string("Tessavo第") + row + "集";
+}
+
+class PlayerTest : public ::testing::Test {
+  protected:
+    std::string Ini() const { return dir_.File("Config.ini"); }
+    std::optional<std::string> Value(const char* key) const { return IniValue(Ini(), key); }
+
+    TempDir dir_;
+};
+
+TEST_F(PlayerTest, FirstStartWritesDefaultsFetchesAndPinsTheWindow) {
+    const std::string notice = "第220集已更新，欢迎观看《Tessavo》";
+    SiteProcess site({"--episodes", "220", "--notice", notice}, kHost, kPort);
+    PlayerRun run;
+    bool shownBeforeWindowAndFetch = false;
+    run.onMessageBox = [&](const MessageBoxRequest&) {
+        bool windowHidden = true;
+        for (auto* window : velmora::platform::TopLevelWindows())
+            windowHidden = windowHidden && !window->visible;
+        shownBeforeWindowAndFetch = windowHidden && Value("Once") == "1" && Value("List") == "0" &&
+                                    site.RequestedTargets().empty();
+        return IDOK;
+    };
+    std::vector<std::string> rows;
+    int selection = -2;
+    bool pinned = false;
+    int check = -1;
+    std::string label;
+    run.steps = {[&](HeadlessBackend&) {
+        rows = ListRows(hEpisodeList);
+        selection = ListSelection(hEpisodeList);
+        pinned = Pinned();
+        check = CheckMark();
+        label = WindowText(hNoticeLabel);
+    }};
+    EXPECT_EQ(run.Run(), 0);
+
+    ASSERT_EQ(run.messageBoxes.size(), 1u);
+    EXPECT_EQ(run.messageBoxes[0].owner, nullptr);
+    EXPECT_EQ(run.messageBoxes[0].text, kFirstRunText);
+    EXPECT_EQ(run.messageBoxes[0].caption, "提示");
+    EXPECT_EQ(run.messageBoxes[0].style, kOkBox);
+    EXPECT_TRUE(shownBeforeWindowAndFetch)
+        << "the box must come after the first-run writes, before the fetch and the window";
+
+    EXPECT_EQ(IniKeys(Ini()), (std::vector<std::string>{"Version", "List", "Last", "Top", "Once",
+                                                        "Title", "Update", "CopyRight"}));
+    EXPECT_EQ(Value("Version"), "1.0");
+    EXPECT_EQ(Value("List"), "220");
+    EXPECT_EQ(Value("Last"), "1");
+    EXPECT_EQ(Value("Top"), "1");
+    EXPECT_EQ(Value("Once"), "1");
+    EXPECT_EQ(Value("Title"), "");
+    EXPECT_EQ(Value("Update"), notice);
+    EXPECT_EQ(Value("CopyRight"), Utf8(DefaultNotice));
+    EXPECT_EQ(RequestsSoFar(site), (std::vector<std::string>{kCountTarget, kNoticeTarget}));
+
+    ASSERT_EQ(rows.size(), 220u);
+    EXPECT_EQ(rows.front(), "Tessavo第001集");
+    EXPECT_EQ(rows[6], "Tessavo第007集");
+    EXPECT_EQ(rows.back(), "Tessavo第220集");
+    EXPECT_EQ(selection, 0);
+    EXPECT_EQ(label, notice);
+    EXPECT_TRUE(pinned);
+    EXPECT_EQ(check, BST_CHECKED);
+}
+
+TEST_F(PlayerTest, LaterStartsListFromTheFileWithoutFetching) {
+    struct Case {
+        const char* how;
+        Entries file;
+        size_t rows;
+        int selection;
+        std::string lastAfter;
+    } cases[] = {
+        {"Last 0 is repaired", {{"Once", "1"}, {"List", "50"}, {"Last", "0"}}, 50, 0, "1"},
+        {"second selected", {{"Once", "1"}, {"List", "3"}, {"Last", "2"}}, 3, 1, "2"},
+        {"Last beyond the list", {{"Once", "1"}, {"List", "3"}, {"Last", "5"}}, 3, -1, "5"},
+        {"count with trailing text",
+         {{"Once", "1"}, {"List", "12abc"}, {"Last", "12"}},
+         12,
+         11,
+         "12"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        SiteProcess site({"--episodes", "220"}, kHost, kPort);
+        WriteIni(Ini(), c.file);
+        PlayerRun run;
+        std::vector<std::string> rows;
+        int selection = -2;
+        run.steps = {[&](HeadlessBackend&) {
+            rows = ListRows(hEpisodeList);
+            selection = ListSelection(hEpisodeList);
+        }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_TRUE(run.messageBoxes.empty());
+        EXPECT_TRUE(RequestsSoFar(site).empty());
+        ASSERT_EQ(rows.size(), c.rows);
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i], Row((int)i + 1));
+        EXPECT_EQ(selection, c.selection);
+        EXPECT_EQ(Value("Last"), c.lastAfter);
+        EXPECT_EQ(Value("List"), c.file[1].second) << "the stored count is not rewritten";
+    }
+}
+
+TEST_F(PlayerTest, ZeroCountShowsTheBoxAndFetchesOnEveryStartUntilACountIsStored) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "0"}, {"Last", "1"}, {"Update", "old"}});
+    struct Case {
+        bool siteUp;
+        size_t boxes;
+        std::string list;
+        size_t rows;
+    } starts[] = {
+        {false, 1, "0", 0},    // nothing stored: the next start tries again
+        {false, 1, "0", 0},    // and again
+        {true, 1, "220", 220}, // the site answers
+        {true, 0, "220", 220}, // a count is known: no box, no fetch
+    };
+    int number = 0;
+    for (const Case& c : starts) {
+        SCOPED_TRACE("start " + std::to_string(++number));
+        std::unique_ptr<SiteProcess> site;
+        if (c.siteUp)
+            site = std::make_unique<SiteProcess>(std::vector<std::string>{"--episodes", "220"},
+                                                 kHost, kPort);
+        PlayerRun run;
+        size_t rows = 0;
+        run.steps = {[&](HeadlessBackend&) { rows = ListRows(hEpisodeList).size(); }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.messageBoxes.size(), c.boxes);
+        for (const auto& box : run.messageBoxes)
+            EXPECT_EQ(box.text, kFirstRunText);
+        if (site) {
+            EXPECT_EQ(RequestsSoFar(*site).size(), c.boxes * 2);
+        }
+        EXPECT_EQ(Value("List"), c.list);
+        EXPECT_EQ(rows, c.rows);
+    }
+}
+
+TEST_F(PlayerTest, OnceZeroOverwritesEveryKeyButThisRunKeepsTheOldTexts) {
+    SiteProcess site({"--episodes", "220"}, kHost, kPort);
+    WriteIni(Ini(), {{"Once", "0"},
+                     {"List", "50"},
+                     {"Last", "7"},
+                     {"Top", "0"},
+                     {"Title", "abc"},
+                     {"CopyRight", "mine"},
+                     {"Update", "old notice"},
+                     {"Version", "0.9"}});
+    PlayerRun run;
+    std::string title, status, label;
+    size_t rows = 99;
+    bool pinned = false;
+    run.steps = {[&](HeadlessBackend&) {
+        title = WindowText(hMainWnd);
+        status = WindowText(hStatusBar);
+        label = WindowText(hNoticeLabel);
+        rows = ListRows(hEpisodeList).size();
+        pinned = Pinned();
+    }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_TRUE(run.messageBoxes.empty()) << "the count read before the rewrite was 50";
+    EXPECT_TRUE(RequestsSoFar(site).empty());
+    EXPECT_EQ(Value("Version"), "1.0");
+    EXPECT_EQ(Value("List"), "0");
+    EXPECT_EQ(Value("Last"), "1");
+    EXPECT_EQ(Value("Top"), "1");
+    EXPECT_EQ(Value("Once"), "1");
+    EXPECT_EQ(Value("Title"), "");
+    EXPECT_EQ(Value("Update"), "");
+    EXPECT_EQ(Value("CopyRight"), Utf8(DefaultNotice));
+    EXPECT_EQ(IniKeys(Ini()).size(), 8u);
+    EXPECT_EQ(rows, 0u);
+    EXPECT_EQ(label, "");
+    EXPECT_EQ(title, "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0");
+    EXPECT_EQ(status, "mine");
+    EXPECT_TRUE(pinned);
+}
+
+TEST_F(PlayerTest, ListNeverHoldsMoreThan9999Rows) {
+    struct Case {
+        const char* list;
+        size_t rows;
+    } cases[] = {
+        {"4294967295", 9999}, {"-1", 9999}, {"100000", 9999}, {"10000", 9999}, {"9999", 9999},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", c.list}, {"Last", "1"}});
+        PlayerRun run;
+        std::vector<std::string> rows;
+        run.steps = {[&](HeadlessBackend&) { rows = ListRows(hEpisodeList); }};
+        EXPECT_EQ(run.Run(), 0);
+        ASSERT_EQ(rows.size(), c.rows);
+        EXPECT_EQ(rows.back(), "Tessavo第9999集");
+        EXPECT_EQ(rows[999], "Tessavo第1000集");
+        EXPECT_EQ(run.listRowsAdded, (int)c.rows) << "rows were added beyond the bound";
+    }
+}
+
+TEST_F(PlayerTest, DoubleClickPlaysTheEpisodeRetitlesAndRemembersIt) {
+    struct Case {
+        const char* title; // the Title key
+        int row;
+        bool browser;
+        std::string windowTitle;
+    } cases[] = {
+        {"", 0, true, "Tessavo第1集 - VelmoraPlayer 1.0"},
+        {"abc", 11, true, "Tessavo第12集 - abc - VelmoraPlayer 1.0"},
+        {"", 219, true, "Tessavo第220集 - VelmoraPlayer 1.0"},
+        {"", 4, false, "Tessavo第5集 - VelmoraPlayer 1.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.row) + (c.browser ? "" : " without a browser"));
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "1"}, {"Title", c.title}});
+        PlayerRun run;
+        run.browserAvailable = c.browser;
+        std::string title;
+        int selection = -2;
+        bool hadBrowser = false;
+        run.steps = {[&](HeadlessBackend&) {
+                         hadBrowser = pWebBrowser != nullptr;
+                         input::ListDoubleClick(hEpisodeList, c.row);
+                     },
+                     [&](HeadlessBackend&) {
+                         title = WindowText(hMainWnd);
+                         selection = ListSelection(hEpisodeList);
+                     }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(hadBrowser, c.browser);
+        std::vector<std::string> navigations = {kRoot + "video/player/?flv=index"};
+        if (c.browser)
+            navigations.push_back(kRoot + "video/player/?flv=" + std::to_string(c.row + 1));
+        EXPECT_EQ(run.navigations, navigations);
+        EXPECT_EQ(title, c.windowTitle);
+        EXPECT_EQ(selection, c.row);
+        EXPECT_EQ(Value("Last"), std::to_string(c.row + 1));
+        EXPECT_TRUE(run.messageBoxes.empty());
+
+        // The next start preselects the episode.
+        PlayerRun next;
+        next.steps = {[&](HeadlessBackend&) { selection = ListSelection(hEpisodeList); }};
+        EXPECT_EQ(next.Run(), 0);
+        EXPECT_EQ(selection, c.row);
+    }
+}
+
+TEST_F(PlayerTest, DoubleClickWithNothingSelectedDoesNothing) {
+    struct Case {
+        const char* how;
+        Entries file;
+        int row; // where the double-click lands
+    } cases[] = {
+        // The site is down: the list stays empty.
+        {"empty list", {{"Once", "1"}, {"List", "0"}, {"Last", "1"}}, 0},
+        {"below the last row, none selected", {{"Once", "1"}, {"List", "3"}, {"Last", "5"}}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(), c.file);
+        std::string fileBefore;
+        PlayerRun run;
+        std::string title;
+        run.steps = {[&](HeadlessBackend&) {
+                         fileBefore = ReadFileBytes(Ini());
+                         ASSERT_EQ(ListSelection(hEpisodeList), LB_ERR);
+                         input::ListDoubleClick(hEpisodeList, c.row);
+                     },
+                     [&](HeadlessBackend&) { title = WindowText(hMainWnd); }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.stepsRun, 2);
+        EXPECT_EQ(title, kStartTitle);
+        EXPECT_EQ(run.navigations.size(), 1u) << "only the start page";
+        EXPECT_EQ(ReadFileBytes(Ini()), fileBefore) << "Last must not change";
+    }
+}
+
+TEST_F(PlayerTest, SingleClickOnlySelects) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
+    PlayerRun run;
+    std::string title;
+    int selection = -2;
+    run.steps = {[&](HeadlessBackend&) { input::ListSelect(hEpisodeList, 2); },
+                 [&](HeadlessBackend&) {
+                     title = WindowText(hMainWnd);
+                     selection = ListSelection(hEpisodeList);
+                 }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(selection, 2);
+    EXPECT_EQ(title, kStartTitle);
+    EXPECT_EQ(run.navigations.size(), 1u);
+    EXPECT_EQ(Value("Last"), "1");
+}
+
+TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {
+    enum class Site { Up, Down, NotFound };
+    struct Case {
+        const char* how;
+        Site site;
+        std::string list;
+        std::string update;
+    } cases[] = {
+        {"site up", Site::Up, "300", "新的一集"},
+        {"site down", Site::Down, "40", "old notice"},
+        {"site answers 404", Site::NotFound, "40", "old notice"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "50"}, {"Last", "2"}, {"Update", "old notice"}});
+        std::unique_ptr<SiteProcess> site;
+        std::unique_ptr<LoopbackHttpServer> server;
+        if (c.site == Site::Up)
+            site = std::make_unique<SiteProcess>(
+                std::vector<std::string>{"--episodes", "300", "--notice", "新的一集"}, kHost,
+                kPort);
+        if (c.site == Site::NotFound) {
+            server = std::make_unique<LoopbackHttpServer>(kHost, kPort);
+            server->SetFallback(ScriptedReply::Body("<html>gone</html>", 404));
+        }
+        PlayerRun run;
+        std::vector<std::string> rows;
+        int selection = -2;
+        std::string label;
+        run.steps = {
+            [&](HeadlessBackend&) {
+                // Edited by hand while the player runs: a rebuilt list shows it.
+                WriteIni(Ini(),
+                         {{"Once", "1"}, {"List", "40"}, {"Last", "2"}, {"Update", "old notice"}});
+                input::Click(hGetListButton);
+            },
+            [&](HeadlessBackend&) {
+                rows = ListRows(hEpisodeList);
+                selection = ListSelection(hEpisodeList);
+                label = WindowText(hNoticeLabel);
+            }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_TRUE(run.messageBoxes.empty());
+        EXPECT_EQ(Value("List"), c.list);
+        EXPECT_EQ(Value("Update"), c.update);
+        EXPECT_EQ(rows.size(), std::stoul(c.list));
+        EXPECT_EQ(selection, 1);
+        EXPECT_EQ(label, c.update);
+        if (site) {
+            EXPECT_EQ(RequestsSoFar(*site),
+                      (std::vector<std::string>{kCountTarget, kNoticeTarget}));
+        }
+        if (server) {
+            EXPECT_EQ(server->Requests().size(), 2u);
+        }
+    }
+}
+
+TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
+    enum class Reply { Site, Scripted, Down };
+    const std::string failed = "检测更新失败，请检查网络连接!";
+    const std::string upToDate = "当前是最新版本!";
+    const std::string newer = "有新版本 是否升级?";
+    const std::string download = kRoot + "video/player/?flv=download";
+    struct Case {
+        const char* how;
+        Reply reply;
+        std::string latest; // --version of the site, or the scripted body
+        int status;         // of the scripted reply
+        const char* installed;
+        int answer;
+        std::string text;
+        bool owned; // by the main window
+        UINT style;
+        std::vector<std::string> opened;
+    } cases[] = {
+        {"same version", Reply::Site, "1.0", 200, "1.0", IDOK, upToDate, false, kOkBox, {}},
+        {"trailing line break",
+         Reply::Scripted,
+         "1.0\r\n",
+         200,
+         "1.0",
+         IDOK,
+         upToDate,
+         false,
+         kOkBox,
+         {}},
+        {"surrounding blanks",
+         Reply::Scripted,
+         " \t1.0 \n",
+         200,
+         "1.0",
+         IDOK,
+         upToDate,
+         false,
+         kOkBox,
+         {}},
+        {"newer, yes", Reply::Site, "2.0", 200, "1.0", IDYES, newer, true, kYesNoBox, {download}},
+        {"newer, no", Reply::Site, "2.0", 200, "1.0", IDNO, newer, true, kYesNoBox, {}},
+        {"case differs", Reply::Site, "1.0A", 200, "1.0a", IDNO, newer, true, kYesNoBox, {}},
+        {"site down", Reply::Down, "", 0, "1.0", IDOK, failed, false, kOkBox, {}},
+        {"site down, no version", Reply::Down, "", 0, "", IDOK, failed, false, kOkBox, {}},
+        {"404", Reply::Scripted, "1.0", 404, "1.0", IDOK, failed, false, kOkBox, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Version", c.installed}});
+        std::unique_ptr<SiteProcess> site;
+        std::unique_ptr<LoopbackHttpServer> server;
+        if (c.reply == Reply::Site)
+            site = std::make_unique<SiteProcess>(std::vector<std::string>{"--version", c.latest},
+                                                 kHost, kPort);
+        if (c.reply == Reply::Scripted) {
+            server = std::make_unique<LoopbackHttpServer>(kHost, kPort);
+            server->Route(kVersionTarget, ScriptedReply::Body(c.latest, c.status));
+        }
+        PlayerRun run;
+        HWND mainWindow = nullptr;
+        std::optional<bool> ownerEnabled;
+        run.onMessageBox = [&](const MessageBoxRequest&) {
+            ownerEnabled = IsWindowEnabled(hMainWnd) != FALSE;
+            return c.answer;
+        };
+        run.steps = {[&](HeadlessBackend&) {
+                         mainWindow = hMainWnd;
+                         input::Click(hUpdateButton);
+                     },
+                     [&](HeadlessBackend&) {
+                         EXPECT_TRUE(IsWindowEnabled(hMainWnd)) << "still disabled after the box";
+                     }};
+        EXPECT_EQ(run.Run(), 0);
+        ASSERT_EQ(run.messageBoxes.size(), 1u);
+        const MessageBoxRequest& box = run.messageBoxes[0];
+        EXPECT_EQ(box.text, c.text);
+        EXPECT_EQ(box.caption, "提示");
+        EXPECT_EQ(box.style, c.style);
+        EXPECT_EQ(box.owner, c.owned ? mainWindow : nullptr);
+        EXPECT_EQ(ownerEnabled, !c.owned) << "an owned box disables the main window";
+        EXPECT_EQ(run.openedInBrowser, c.opened);
+        EXPECT_EQ(Value("Version"), c.installed) << "the check never writes Version";
+        if (site) {
+            EXPECT_EQ(RequestsSoFar(*site), std::vector<std::string>{kVersionTarget});
+        }
+        if (server) {
+            EXPECT_EQ(server->Requests().size(), 1u);
+        }
+    }
+}
+
+TEST_F(PlayerTest, TopMostBoxFollowsTheStoredChoice) {
+    struct State {
+        std::string top;
+        bool pinned;
+        int check;
+    };
+    struct Case {
+        const char* top;
+        State atStart;
+        std::vector<State> afterClicks;
+    } cases[] = {
+        {"1", {"1", true, BST_CHECKED}, {{"0", false, BST_UNCHECKED}, {"1", true, BST_CHECKED}}},
+        {"7", {"7", false, BST_UNCHECKED}, {{"1", true, BST_CHECKED}}},
+        {"0", {"0", false, BST_UNCHECKED}, {{"1", true, BST_CHECKED}, {"0", false, BST_UNCHECKED}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("Top=") + c.top);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", c.top}});
+        PlayerRun run;
+        std::vector<State> seen;
+        auto look = [&](HeadlessBackend&) {
+            seen.push_back({Value("Top").value_or("absent"), Pinned(), CheckMark()});
+        };
+        run.steps.push_back(look);
+        for (size_t i = 0; i < c.afterClicks.size(); ++i) {
+            run.steps.push_back([](HeadlessBackend&) { input::Click(hTopMostBox); });
+            run.steps.push_back(look);
+        }
+        EXPECT_EQ(run.Run(), 0);
+        std::vector<State> expected = {c.atStart};
+        expected.insert(expected.end(), c.afterClicks.begin(), c.afterClicks.end());
+        ASSERT_EQ(seen.size(), expected.size());
+        for (size_t i = 0; i < seen.size(); ++i) {
+            SCOPED_TRACE("look " + std::to_string(i));
+            EXPECT_EQ(seen[i].top, expected[i].top);
+            EXPECT_EQ(seen[i].pinned, expected[i].pinned);
+            EXPECT_EQ(seen[i].check, expected[i].check);
+        }
+        EXPECT_TRUE(run.messageBoxes.empty());
+    }
+}
+
+TEST_F(PlayerTest, VisitMainSiteOpensTheSiteInTheUsersBrowser) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
+    PlayerRun run;
+    run.steps = {[&](HeadlessBackend&) { input::Click(hSiteButton); }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{kRoot});
+    EXPECT_TRUE(run.messageBoxes.empty());
+    EXPECT_EQ(run.navigations.size(), 1u) << "the embedded browser stays on the start page";
+}
+
+TEST_F(PlayerTest, ClicksOnTheStatusBarAndTheLabelDoNothing) {
+    // Each is delivered as the control's click and as the command a control with its id
+    // would send.
+    struct Target {
+        const char* name;
+        HWND* control;
+        int id;
+    } targets[] = {
+        {"status bar", &hStatusBar, IDC_STATUSBAR},
+        {"label", &hNoticeLabel, 0},
+        {"unknown id", &hNoticeLabel, 1999},
+    };
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "2"}, {"Top", "0"}});
+        const std::string fileBefore = ReadFileBytes(Ini());
+        PlayerRun run;
+        std::string title, label, status;
+        int selection = -2;
+        bool pinned = true;
+        LRESULT result = -1;
+        run.steps = {[&](HeadlessBackend&) { input::Click(*t.control); },
+                     [&](HeadlessBackend&) {
+                         result = SendMessageW(hMainWnd, WM_COMMAND, MAKEWPARAM(t.id, BN_CLICKED),
+                                               (LPARAM)*t.control);
+                     },
+                     [&](HeadlessBackend&) {
+                         title = WindowText(hMainWnd);
+                         label = WindowText(hNoticeLabel);
+                         status = WindowText(hStatusBar);
+                         selection = ListSelection(hEpisodeList);
+                         pinned = Pinned();
+                     }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(title, kStartTitle);
+        EXPECT_EQ(label, "");
+        EXPECT_EQ(status, Utf8(DefaultNotice));
+        EXPECT_EQ(selection, 1);
+        EXPECT_FALSE(pinned);
+        EXPECT_TRUE(run.messageBoxes.empty());
+        EXPECT_TRUE(run.openedInBrowser.empty());
+        EXPECT_EQ(run.navigations.size(), 1u);
+        EXPECT_EQ(ReadFileBytes(Ini()), fileBefore);
+    }
+}
+
+} // namespace
