@@ -98,8 +98,7 @@ std::string EpisodePage(long number, long count, const std::string& mediaFile) {
     std::string title = std::string(kSeriesName) + " " + EpisodeName(number);
     std::string body = "<h1>" + HtmlEscape(title) + "</h1>\n";
     if (!mediaFile.empty()) {
-        body += "<video controls autoplay preload=\"auto\" src=\"" +
-                HtmlEscape(MediaAddress(mediaFile)) + "\">\n<source src=\"" +
+        body += "<video controls autoplay preload=\"auto\">\n<source src=\"" +
                 HtmlEscape(MediaAddress(mediaFile)) + "\" type=\"" + MediaContentType(mediaFile) +
                 "\">\n您的浏览器不支持视频播放。\n</video>\n";
     } else {
