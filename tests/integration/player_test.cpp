@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string.h>
 #include <vector>
 
 #include "LoopbackHttpServer.h"
@@ -53,6 +54,7 @@ const std::string kVersionTarget = "/video/player/?flv=update";
 const std::string kFirstRunText = "第一次运行 自动获取播放列表!";
 const UINT kOkBox = 0x00040040;
 const UINT kYesNoBox = 0x00040044;
+const std::string kLongTitle(1500, 'T');
 
 bool Pinned() {
     const auto* window = FindWindowRecord(hMainWnd);
@@ -294,9 +296,12 @@ TEST_F(PlayerTest, DoubleClickPlaysTheEpisodeRetitlesAndRemembersIt) {
         {"abc", 11, true, "Tessavo第12集 - abc - VelmoraPlayer 1.0"},
         {"", 219, true, "Tessavo第220集 - VelmoraPlayer 1.0"},
         {"", 4, false, "Tessavo第5集 - VelmoraPlayer 1.0"},
+        // The title buffer holds 1023 characters: "Tessavo第12集 - " is 14 of them.
+        {kLongTitle.c_str(), 11, true, "Tessavo第12集 - " + std::string(1023 - 14, 'T')},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.row) + (c.browser ? "" : " without a browser"));
+        SCOPED_TRACE(std::to_string(c.row) + (c.browser ? "" : " without a browser") + " Title " +
+                     std::to_string(strlen(c.title)));
         WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "1"}, {"Title", c.title}});
         PlayerRun run;
         run.browserAvailable = c.browser;
