@@ -1,0 +1,475 @@
+// Runs one table of profile-function calls (GetPrivateProfileStringW, GetPrivateProfileIntW,
+// WritePrivateProfileStringW) against prepared INI files and writes a plain-ASCII report of
+// every answer and of every file's bytes afterwards. The same source is built for Windows
+// (run under wine64) and against the Linux platform; run-windows-tests.sh compares the two
+// reports, so any difference is a place where the Linux platform does not behave like
+// Windows.
+//
+// Usage: profile_probe REPORT   (run in an empty directory: it creates probe_NN.ini files)
+#include <windows.h>
+
+#include <locale.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A wide argument that may also be NULL.
+struct Arg {
+    bool null = false;
+    std::u16string text;
+};
+
+Arg Null() {
+    Arg arg;
+    arg.null = true;
+    return arg;
+}
+Arg A(const std::u16string& text) {
+    Arg arg;
+    arg.text = text;
+    return arg;
+}
+
+const WCHAR* W(const Arg& arg) {
+    return arg.null ? nullptr : reinterpret_cast<const WCHAR*>(arg.text.c_str());
+}
+
+enum class Op { Read, ReadInt, Write };
+
+struct Step {
+    Op op;
+    Arg section;
+    Arg key;
+    Arg text;       // the default of a read, the value of a write
+    int number = 0; // the buffer size of a read, the default of an integer read
+};
+
+Step Read(Arg section, Arg key, Arg fallback, int size) {
+    return Step{Op::Read, section, key, fallback, size};
+}
+Step ReadInt(Arg section, Arg key, int fallback) {
+    return Step{Op::ReadInt, section, key, A(u""), fallback};
+}
+Step Write(Arg section, Arg key, Arg value) {
+    return Step{Op::Write, section, key, value, 0};
+}
+
+struct Case {
+    const char* name;
+    bool absent; // no file before the steps
+    std::string bytes;
+    std::vector<Step> steps;
+};
+
+template <size_t N> std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+std::string Utf16(const std::u16string& text, bool bom) {
+    std::string bytes = bom ? std::string("\xFF\xFE") : std::string();
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+// --------------------------------------------------------------------------- the report
+
+std::string Escape(const std::u16string& text) {
+    std::string out;
+    char hex[16];
+    for (char16_t c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned>(c));
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string EscapeBytes(const std::string& bytes) {
+    std::string out;
+    char hex[8];
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+        // One report line per file line keeps the differences readable.
+        if (c == '\n')
+            out += "\n       ";
+    }
+    return out;
+}
+
+std::string Show(const Arg& arg) {
+    if (arg.null)
+        return "NULL";
+    if (arg.text.size() > 40)
+        return "\"" + Escape(arg.text.substr(0, 12)) + "...(" + std::to_string(arg.text.size()) +
+               ")\"";
+    return "\"" + Escape(arg.text) + "\"";
+}
+
+bool ReadFileBytes(const char* name, std::string* bytes) {
+    FILE* file = fopen(name, "rb");
+    if (!file)
+        return false;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->append(chunk, got);
+    fclose(file);
+    return true;
+}
+
+std::u16string CurrentDirectory() {
+    WCHAR buffer[MAX_PATH + 1];
+    memset(buffer, 0, sizeof buffer);
+    GetCurrentDirectoryW(MAX_PATH, buffer);
+    std::u16string directory;
+    for (const WCHAR* p = buffer; *p; ++p)
+        directory.push_back(static_cast<char16_t>(*p));
+    return directory;
+}
+
+std::string RunCase(const Case& probe, int index) {
+    char fileName[32];
+    snprintf(fileName, sizeof fileName, "probe_%02d.ini", index);
+    // A file of its own for each case: no cached copy of an earlier case can answer.
+    remove(fileName);
+    if (!probe.absent) {
+        FILE* file = fopen(fileName, "wb");
+        if (!file || fwrite(probe.bytes.data(), 1, probe.bytes.size(), file) != probe.bytes.size())
+            return std::string("cannot write ") + fileName + "\n";
+        fclose(file);
+    }
+    std::u16string path = CurrentDirectory() + u"\\";
+    for (const char* p = fileName; *p; ++p)
+        path.push_back(static_cast<char16_t>(*p));
+    const WCHAR* widePath = reinterpret_cast<const WCHAR*>(path.c_str());
+
+    std::string report = std::string("case ") + probe.name + "\n";
+    for (const Step& step : probe.steps) {
+        std::string line;
+        switch (step.op) {
+        case Op::Read: {
+            // The fill shows how far the call wrote past its terminator.
+            std::vector<WCHAR> buffer(static_cast<size_t>(step.number) + 2, 0xCCCC);
+            DWORD got =
+                GetPrivateProfileStringW(W(step.section), W(step.key), W(step.text), buffer.data(),
+                                         static_cast<DWORD>(step.number), widePath);
+            size_t shown = got + 2 < static_cast<DWORD>(step.number) ? got + 2 : step.number;
+            std::u16string text;
+            for (size_t i = 0; i < shown; ++i)
+                text.push_back(static_cast<char16_t>(buffer[i]));
+            line = "  read " + Show(step.section) + " " + Show(step.key) + " " + Show(step.text) +
+                   " size " + std::to_string(step.number) + " -> " + std::to_string(got) + " \"" +
+                   Escape(text) + "\"";
+            break;
+        }
+        case Op::ReadInt: {
+            UINT got = GetPrivateProfileIntW(W(step.section), W(step.key), step.number, widePath);
+            line = "  int " + Show(step.section) + " " + Show(step.key) + " " +
+                   std::to_string(step.number) + " -> " + std::to_string(got);
+            break;
+        }
+        case Op::Write: {
+            BOOL ok =
+                WritePrivateProfileStringW(W(step.section), W(step.key), W(step.text), widePath);
+            line = "  write " + Show(step.section) + " " + Show(step.key) + " " + Show(step.text) +
+                   " -> " + (ok ? "TRUE" : "FALSE");
+            break;
+        }
+        }
+        report += line + "\n";
+    }
+    std::string bytes;
+    if (ReadFileBytes(fileName, &bytes))
+        report += "  file " + EscapeBytes(bytes) + "\n";
+    else
+        report += "  file absent\n";
+    return report;
+}
+
+// --------------------------------------------------------------------------- the table
+
+const Arg kSection = A(u"VelmoraPlayer");
+
+std::vector<Case> Table() {
+    std::vector<Case> cases;
+    const std::u16string long1023(1023, u'a'), long1024(1024, u'b'), long1100(1100, u'c');
+
+    // Names in other cases, blanks around names and values, quotes.
+    cases.push_back(
+        {"names-blanks-quotes",
+         false,
+         Bytes("[VelmoraPlayer]\r\n"
+               "Title=abc\r\n"
+               "  Spaced  =  value with blanks  \r\n"
+               "\tTabbed\t=\tx\t\r\n"
+               "Quoted=\"quoted value\"\r\n"
+               "Single='single'\r\n"
+               "Half=\"half\r\n"
+               "Mixed=\"mixed'\r\n"
+               "Inner=a \"b\" c\r\n"
+               "Padded=  \"padded\"  \r\n"
+               "Lone=\"\r\n"),
+         {Read(kSection, A(u"Title"), A(u""), 1024),
+          Read(A(u"VELMORAPLAYER"), A(u"TITLE"), A(u""), 1024),
+          Read(A(u"velmoraplayer"), A(u"title"), A(u""), 1024),
+          Read(A(u"  VelmoraPlayer  "), A(u"  Title  "), A(u""), 1024),
+          Read(kSection, A(u"Spaced"), A(u""), 1024), Read(kSection, A(u"Tabbed"), A(u""), 1024),
+          Read(kSection, A(u"Quoted"), A(u""), 1024), Read(kSection, A(u"Single"), A(u""), 1024),
+          Read(kSection, A(u"Half"), A(u""), 1024), Read(kSection, A(u"Mixed"), A(u""), 1024),
+          Read(kSection, A(u"Inner"), A(u""), 1024), Read(kSection, A(u"Padded"), A(u""), 1024),
+          Read(kSection, A(u"Lone"), A(u""), 1024), Read(kSection, A(u"Quoted"), A(u""), 6)}});
+
+    // Defaults: absent keys, empty values, key lines without '=', blanks in the default.
+    cases.push_back({"defaults-and-empty",
+                     false,
+                     Bytes("[VelmoraPlayer]\r\n"
+                           "Empty=\r\n"
+                           "Blank=   \r\n"
+                           "NoEquals\r\n"
+                           "=nameless\r\n"),
+                     {Read(kSection, A(u"Empty"), A(u"def"), 1024),
+                      Read(kSection, A(u"Blank"), A(u"def"), 1024),
+                      Read(kSection, A(u"NoEquals"), A(u"def"), 1024),
+                      Read(kSection, A(u"Absent"), A(u"def"), 1024),
+                      Read(kSection, A(u"Absent"), A(u"  def  "), 1024),
+                      Read(kSection, A(u"Absent"), Null(), 1024),
+                      Read(A(u"NoSuchSection"), A(u"Empty"), A(u"def"), 1024),
+                      Read(kSection, A(u""), A(u"def"), 1024),
+                      Read(kSection, A(u"Absent"), A(u"defaultvalue"), 5),
+                      ReadInt(kSection, A(u"Empty"), 5), ReadInt(kSection, A(u"Blank"), 5),
+                      ReadInt(kSection, A(u"NoEquals"), 5), ReadInt(kSection, A(u"Absent"), -3)}});
+
+    // Numbers: signs, junk after the digits, overflow, hexadecimal, blanks, quotes.
+    cases.push_back({"integers",
+                     false,
+                     Bytes("[VelmoraPlayer]\r\n"
+                           "List=12abc\r\n"
+                           "Junk=abc\r\n"
+                           "Neg=-42\r\n"
+                           "Plus=+7\r\n"
+                           "Minus=-\r\n"
+                           "Big=4294967297\r\n"
+                           "Max=2147483648\r\n"
+                           "Hex=0x10\r\n"
+                           "Lead=   17 \r\n"
+                           "Quoted=\"33\"\r\n"
+                           "Space=1 2\r\n"
+                           "Float=3.9\r\n"
+                           "Wide=\xA3\xB1\xA3\xB2\r\n"), // full-width digits in GBK
+                     {ReadInt(kSection, A(u"List"), 0), ReadInt(kSection, A(u"Junk"), 9),
+                      ReadInt(kSection, A(u"Neg"), 0), ReadInt(kSection, A(u"Plus"), 0),
+                      ReadInt(kSection, A(u"Minus"), 9), ReadInt(kSection, A(u"Big"), 0),
+                      ReadInt(kSection, A(u"Max"), 0), ReadInt(kSection, A(u"Hex"), 0),
+                      ReadInt(kSection, A(u"Lead"), 0), ReadInt(kSection, A(u"Quoted"), 0),
+                      ReadInt(kSection, A(u"Space"), 0), ReadInt(kSection, A(u"Float"), 0),
+                      ReadInt(kSection, A(u"Wide"), 9)}});
+
+    // Long values read into the program's 1024-character buffer and larger ones.
+    {
+        std::string bytes = "[VelmoraPlayer]\r\nL1023=";
+        bytes += std::string(1023, 'a') + "\r\nL1024=" + std::string(1024, 'b') +
+                 "\r\nL1100=" + std::string(1100, 'c') + "\r\nAfter=ok\r\n";
+        cases.push_back(
+            {"long-values",
+             false,
+             bytes,
+             {Read(kSection, A(u"L1023"), A(u""), 1024), Read(kSection, A(u"L1024"), A(u""), 1024),
+              Read(kSection, A(u"L1100"), A(u""), 1024), Read(kSection, A(u"L1100"), A(u""), 4096),
+              Read(kSection, A(u"After"), A(u""), 1024), Read(kSection, A(u"L1023"), A(u""), 1),
+              Read(kSection, A(u"L1023"), A(u""), 2)}});
+        cases.push_back(
+            {"long-writes",
+             true,
+             std::string(),
+             {Write(kSection, A(u"L1023"), A(long1023)), Write(kSection, A(u"L1024"), A(long1024)),
+              Write(kSection, A(u"L1100"), A(long1100)), Read(kSection, A(u"L1023"), A(u""), 1024),
+              Read(kSection, A(u"L1024"), A(u""), 1024),
+              Read(kSection, A(u"L1100"), A(u""), 2048)}});
+    }
+
+    // Comments, duplicate keys and sections, keys outside any section.
+    cases.push_back(
+        {"comments-duplicates",
+         false,
+         Bytes("Orphan=before any section\r\n"
+               "; a comment\r\n"
+               "[VelmoraPlayer]\r\n"
+               ";Title=commented\r\n"
+               "  ; indented comment\r\n"
+               "#Hash=1\r\n"
+               "Dup=first\r\n"
+               "DUP=second\r\n"
+               "[Other]\r\n"
+               "Key=v\r\n"
+               "[velmoraplayer]\r\n"
+               "Dup=third\r\n"
+               "Late=in the second copy\r\n"),
+         {Read(kSection, A(u";Title"), A(u"def"), 1024),
+          Read(kSection, A(u"Title"), A(u"def"), 1024),
+          Read(kSection, A(u"#Hash"), A(u"def"), 1024), Read(kSection, A(u"Dup"), A(u""), 1024),
+          Read(kSection, A(u"Late"), A(u"def"), 1024), Read(A(u""), A(u"Orphan"), A(u"def"), 1024),
+          Read(kSection, Null(), A(u""), 1024), Read(Null(), Null(), A(u""), 1024),
+          Read(Null(), Null(), A(u""), 10), Read(kSection, Null(), A(u""), 8),
+          Write(kSection, A(u"Dup"), A(u"written")), Write(kSection, A(u"Late"), A(u"new")),
+          Read(kSection, A(u"Dup"), A(u""), 1024)}});
+
+    // Sections whose header is odd.
+    cases.push_back(
+        {"section-headers",
+         false,
+         Bytes("[ Spaced ]\r\n"
+               "A=1\r\n"
+               "[Open\r\n"
+               "B=2\r\n"
+               "[Tail] junk\r\n"
+               "C=3\r\n"
+               "[]\r\n"
+               "D=4\r\n"),
+         {Read(A(u"Spaced"), A(u"A"), A(u"def"), 1024), Read(A(u"Open"), A(u"B"), A(u"def"), 1024),
+          Read(A(u"Tail"), A(u"C"), A(u"def"), 1024), Read(A(u""), A(u"D"), A(u"def"), 1024)}});
+
+    // Line breaks: LF-only and CR-only files, values written with line breaks in them.
+    cases.push_back(
+        {"line-breaks",
+         false,
+         Bytes("[VelmoraPlayer]\nList=5\nUpdate=old\n\n[Next]\rKey=cr\r"),
+         {Read(kSection, A(u"Update"), A(u""), 1024), Read(A(u"Next"), A(u"Key"), A(u""), 1024),
+          Write(kSection, A(u"Update"), A(u"line one\r\nline two")),
+          Read(kSection, A(u"Update"), A(u""), 1024), Write(kSection, A(u"List"), A(u"12\n")),
+          ReadInt(kSection, A(u"List"), 0), Write(kSection, A(u"Added"), A(u"x"))}});
+
+    // A file without a final line break, and writes that add to it.
+    cases.push_back({"no-final-break",
+                     false,
+                     Bytes("[VelmoraPlayer]\r\nA=1"),
+                     {Write(kSection, A(u"B"), A(u"2")), Write(A(u"New"), A(u"C"), A(u"3")),
+                      Read(kSection, A(u"A"), A(u""), 1024)}});
+
+    // Writes: new and existing keys and sections, where new keys go, blanks and quotes in
+    // written values, names in other cases.
+    cases.push_back(
+        {"writes",
+         false,
+         Bytes("; settings\r\n"
+               "[VelmoraPlayer]\r\n"
+               "Title = old title\r\n"
+               "List=1\r\n"
+               "\r\n"
+               "[Other]\r\n"
+               "Key=v\r\n"
+               "\r\n"),
+         {Write(kSection, A(u"TITLE"), A(u"new")), Write(kSection, A(u"list"), A(u"2")),
+          Write(kSection, A(u"Added"), A(u"3")), Write(A(u"OTHER"), A(u"Second"), A(u"  padded  ")),
+          Write(A(u"Third"), A(u"Quoted"), A(u"\"q\"")),
+          Write(A(u" Spaced "), A(u" Key "), A(u"v")), Write(kSection, A(u"Empty"), A(u"")),
+          Read(A(u"Other"), A(u"Second"), A(u""), 1024),
+          Read(A(u"Third"), A(u"Quoted"), A(u""), 1024),
+          Read(A(u"Spaced"), A(u"Key"), A(u""), 1024)}});
+
+    // The program's own first start: no file, then the eight keys in order.
+    cases.push_back(
+        {"first-run",
+         true,
+         std::string(),
+         {ReadInt(kSection, A(u"List"), 0), ReadInt(kSection, A(u"Once"), 0),
+          Read(kSection, A(u"Title"), A(u""), 1024), Write(kSection, A(u"Version"), A(u"1.0")),
+          Write(kSection, A(u"List"), A(u"0")), Write(kSection, A(u"Last"), A(u"1")),
+          Write(kSection, A(u"Top"), A(u"1")), Write(kSection, A(u"Once"), A(u"1")),
+          Write(kSection, A(u"Title"), A(u"")), Write(kSection, A(u"Update"), A(u"")),
+          Write(kSection, A(u"CopyRight"),
+                A(u"\u300ATessavo\u300B\u5168\u96C6 \u95EE\u9898\u62A5\u544A")),
+          Write(kSection, A(u"Last"), A(u"1")), Read(kSection, A(u"CopyRight"), A(u""), 1024)}});
+
+    // Deletes: a key, a section, things that are not there.
+    cases.push_back(
+        {"deletes",
+         false,
+         Bytes("[VelmoraPlayer]\r\n"
+               "A=1\r\n"
+               "B=2\r\n"
+               "; kept\r\n"
+               "[Gone]\r\n"
+               "X=1\r\n"
+               "[Last]\r\n"
+               "Y=2\r\n"),
+         {Write(kSection, A(u"a"), Null()), Write(A(u"gone"), Null(), Null()),
+          Write(kSection, A(u"Missing"), Null()), Write(A(u"Missing"), Null(), Null()),
+          Read(kSection, A(u"A"), A(u"def"), 1024), Read(A(u"Gone"), A(u"X"), A(u"def"), 1024)}});
+
+    // An absent file: reads give defaults, a delete creates nothing, a write creates it.
+    cases.push_back(
+        {"absent-file",
+         true,
+         std::string(),
+         {Read(kSection, A(u"Title"), A(u"def"), 1024), ReadInt(kSection, A(u"List"), 7),
+          Read(Null(), Null(), A(u""), 64), Write(kSection, A(u"Title"), Null()),
+          Write(kSection, A(u"Title"), A(u"abc"))}});
+
+    // The ANSI code page (GBK here): Chinese text in and out, a character it lacks.
+    cases.push_back({"ansi-chinese",
+                     false,
+                     Bytes("[VelmoraPlayer]\r\n"
+                           "Update=\xD0\xC2\xB5\xC4\xBE\xE7\xBC\xAF\r\n" // 新的剧集
+                           "\xB1\xEA\xCC\xE2=key named in Chinese\r\n"), // 标题
+                     {Read(kSection, A(u"Update"), A(u""), 1024),
+                      Read(kSection, A(u"\u6807\u9898"), A(u""), 1024),
+                      Write(kSection, A(u"Notice"), A(u"\u5468\u4E94\u66F4\u65B0")),
+                      Write(kSection, A(u"Lacking"), A(u"a\u0E01b")),
+                      Read(kSection, A(u"Lacking"), A(u""), 1024)}});
+
+    // Byte-order marks: UTF-16LE and UTF-8 files are read and written in their encoding.
+    cases.push_back({"utf16le-bom",
+                     false,
+                     Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true),
+                     {Read(kSection, A(u"Title"), A(u""), 1024), ReadInt(kSection, A(u"List"), 0),
+                      Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
+                      Write(kSection, A(u"List"), A(u"13")), Write(A(u"New"), A(u"K"), A(u"v"))}});
+    cases.push_back({"utf8-bom",
+                     false,
+                     Bytes("\xEF\xBB\xBF[VelmoraPlayer]\r\nTitle=\xE6\xA0\x87\xE9\xA2\x98\r\n"),
+                     {Read(kSection, A(u"Title"), A(u""), 1024),
+                      Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
+                      Read(kSection, A(u"Update"), A(u""), 1024)}});
+    cases.push_back({"utf16le-no-bom",
+                     false,
+                     Utf16(u"[VelmoraPlayer]\r\nList=12\r\n", false),
+                     {ReadInt(kSection, A(u"List"), 5)}});
+    return cases;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: profile_probe REPORT\n");
+        return 2;
+    }
+    // The Linux platform takes its ANSI code page from the locale, as a C program does.
+    setlocale(LC_ALL, "");
+    std::string report;
+    std::vector<Case> cases = Table();
+    for (size_t i = 0; i < cases.size(); ++i)
+        report += RunCase(cases[i], static_cast<int>(i));
+    FILE* out = fopen(argv[1], "wb");
+    if (!out || fwrite(report.data(), 1, report.size(), out) != report.size()) {
+        fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    fclose(out);
+    return 0;
+}

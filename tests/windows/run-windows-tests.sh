@@ -1,0 +1,545 @@
+#!/usr/bin/env bash
+# The windows tests, one subcommand per CTest entry (see CMakeLists.txt beside this file):
+#
+#   artefacts            the win32/win64 builds: size, imported DLLs, GUI subsystem
+#   test_program         builds the win64 test copy (own SiteRoot) and profile_probe.exe
+#   prefix_setup         creates the Wine prefix the run shares (wineboot -i)
+#   prefix_cleanup       stops its wineserver and removes it
+#   first_start | title | get_playlist | update_yes | update_current
+#                        the win64 program under wine64 + Xvfb + openbox against the site
+#   profile_differential the profile functions: profile_probe.exe under Wine against the
+#                        same table run on the Linux platform
+#
+# CTest passes the paths in the environment (VELMORA_*). Every process a test starts (Xvfb,
+# openbox, the site, Wine) is stopped by the EXIT trap, whatever way the test ends.
+set -u
+
+: "${VELMORA_SOURCE_DIR:?}" "${VELMORA_WINDOWS_BUILD_ROOT:?}" "${VELMORA_TEST_WORK:?}"
+: "${VELMORA_TEST_PROGRAM_TREE:?}" "${VELMORA_SITE_BINARY:?}" "${VELMORA_TEST_SITE_HOST:?}"
+: "${VELMORA_TEST_SITE_PORT:?}"
+
+PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
+TEST_EXE="$VELMORA_TEST_PROGRAM_TREE/VelmoraPlayer.exe"
+PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/profile_probe.exe"
+SITE_ROOT="http://$VELMORA_TEST_SITE_HOST:$VELMORA_TEST_SITE_PORT/"
+MAIN_TITLE="Tessavo全集在线播放器 - VelmoraPlayer 1.0"
+# DefaultNotice, the first-run CopyRight value.
+DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+note() { echo "-- $*"; }
+seconds_since() { echo "$(($(date +%s%N) / 1000000 - $1))ms"; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+find_wine() {
+    WINE64=$(command -v wine64 || true)
+    [ -n "$WINE64" ] || WINE64=/usr/lib/wine/wine64
+    [ -x "$WINE64" ] || fail "wine64 not found (Debian package wine64)"
+    # The wineserver must be the one that belongs to this loader.
+    WINESERVER=$(dirname "$(readlink -f "$WINE64")")/wineserver
+    [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
+    [ -x "$WINESERVER" ] || fail "wineserver not found (Debian package wine64)"
+}
+
+need_tools() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || fail "$tool not found; the windows tests need it"
+    done
+}
+
+# Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives code page 936 (GBK),
+# the code page of a Chinese Windows. The locale must exist, or Wine falls back to 1252.
+need_locale() {
+    locale -a 2>/dev/null | grep -qix "$1" ||
+        fail "locale $1 is not installed (Debian: locales-all, or locale-gen it)"
+}
+
+wine_environment() {
+    find_wine
+    [ -f "$PREFIX_NOTE" ] || fail "no Wine prefix: run the fixture windows.prefix_setup"
+    WINEPREFIX=$(cat "$PREFIX_NOTE")
+    [ -f "$WINEPREFIX/system.reg" ] || fail "Wine prefix $WINEPREFIX is not set up"
+    export WINEPREFIX WINEDEBUG=-all
+    # No Mono and no Gecko here: the browser control stays empty instead of asking to install.
+    export WINEDLLOVERRIDES="mscoree=;mshtml="
+    # WinINet's preconfigured access would honour a proxy; every address here is loopback.
+    unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+}
+
+# ----------------------------------------------------------------------- artefacts
+
+check_pe() {
+    local exe=$1 dump dll
+    [ -f "$exe" ] || fail "$exe is missing: build it first (cmake --preset ${2} && ninja -C build/${2}), or set VELMORA_WINDOWS_BUILD_ROOT"
+    dump=$(x86_64-w64-mingw32-objdump -p "$exe") || fail "objdump cannot read $exe"
+    echo "$dump" | grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' ||
+        fail "$exe is not a GUI-subsystem program: $(echo "$dump" | grep '^Subsystem')"
+    local dlls
+    dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    [ -n "$dlls" ] || fail "$exe shows no imported DLLs"
+    note "$exe imports: $(echo $dlls)"
+    for dll in $dlls; do
+        case "$(echo "$dll" | tr '[:lower:]' '[:upper:]')" in
+        KERNEL32.DLL | USER32.DLL | GDI32.DLL | COMCTL32.DLL | SHELL32.DLL | OLE32.DLL | \
+            OLEAUT32.DLL | WININET.DLL | ATL.DLL | MSVCRT.DLL) ;;
+        *) fail "$exe imports $dll, which does not ship with Windows" ;;
+        esac
+    done
+}
+
+cmd_artefacts() {
+    need_tools x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strip
+    local win32="$VELMORA_WINDOWS_BUILD_ROOT/win32/VelmoraPlayer.exe"
+    local win64="$VELMORA_WINDOWS_BUILD_ROOT/win64/VelmoraPlayer.exe"
+    check_pe "$win32" win32
+    check_pe "$win64" win64
+    x86_64-w64-mingw32-objdump -f "$win32" | grep -q 'file format pei-i386' ||
+        fail "$win32 is not a 32-bit program"
+    x86_64-w64-mingw32-objdump -f "$win64" | grep -q 'file format pei-x86-64' ||
+        fail "$win64 is not a 64-bit program"
+    # The size that counts is what ships: the stripped program.
+    local stripped
+    stripped=$(mktemp "${TMPDIR:-/tmp}/velmora-win32.XXXXXX")
+    trap 'rm -f "$stripped"' EXIT
+    x86_64-w64-mingw32-strip -o "$stripped" "$win32" || fail "cannot strip $win32"
+    local size
+    size=$(stat -c %s "$stripped")
+    note "win32 program stripped: $size bytes"
+    [ "$size" -lt 65536 ] || fail "stripped $win32 is $size bytes, the budget is under 64 KB"
+}
+
+# ----------------------------------------------------------------------- fixtures
+
+cmd_test_program() {
+    need_tools x86_64-w64-mingw32-g++ cmake ninja
+    local start
+    start=$(now_ms)
+    if [ ! -f "$VELMORA_TEST_PROGRAM_TREE/build.ninja" ]; then
+        cmake -S "$VELMORA_SOURCE_DIR" -B "$VELMORA_TEST_PROGRAM_TREE" -G Ninja \
+            --toolchain "$VELMORA_SOURCE_DIR/cmake/mingw-x86_64.cmake" \
+            -DCMAKE_BUILD_TYPE=MinSizeRel -DVELMORA_SITE_ROOT="$SITE_ROOT" ||
+            fail "cannot configure the win64 test program in $VELMORA_TEST_PROGRAM_TREE"
+    fi
+    # The address is part of the program: make sure a kept tree still has the test one.
+    cmake -DVELMORA_SITE_ROOT="$SITE_ROOT" "$VELMORA_TEST_PROGRAM_TREE" >/dev/null ||
+        fail "cannot set VELMORA_SITE_ROOT in $VELMORA_TEST_PROGRAM_TREE"
+    ninja -C "$VELMORA_TEST_PROGRAM_TREE" VelmoraPlayer profile_probe ||
+        fail "cannot build the win64 test program"
+    [ -f "$TEST_EXE" ] && [ -f "$PROBE_EXE" ] || fail "the test build made no programs"
+    note "win64 test program (SiteRoot $SITE_ROOT) ready in $(seconds_since "$start")"
+}
+
+cmd_prefix_setup() {
+    find_wine
+    local start prefix
+    start=$(now_ms)
+    # A previous run that was killed may have left its prefix behind.
+    if [ -f "$PREFIX_NOTE" ]; then
+        WINEPREFIX=$(cat "$PREFIX_NOTE") "$WINESERVER" -k 2>/dev/null
+        rm -rf "$(cat "$PREFIX_NOTE")"
+    fi
+    prefix=$(mktemp -d "${TMPDIR:-/tmp}/velmora-wine.XXXXXX") || fail "no temporary directory"
+    echo "$prefix" >"$PREFIX_NOTE"
+    (
+        unset DISPLAY
+        export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+        "$WINE64" wineboot -i >"$VELMORA_TEST_WORK/wineboot.log" 2>&1
+        "$WINESERVER" -w
+    )
+    [ -f "$prefix/system.reg" ] || {
+        cat "$VELMORA_TEST_WORK/wineboot.log" >&2
+        fail "wineboot -i did not create the prefix $prefix"
+    }
+    note "Wine prefix $prefix created in $(seconds_since "$start")"
+}
+
+cmd_prefix_cleanup() {
+    [ -f "$PREFIX_NOTE" ] || exit 0
+    find_wine
+    local prefix
+    prefix=$(cat "$PREFIX_NOTE")
+    WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null
+    case "$prefix" in
+    */velmora-wine.*) rm -rf "$prefix" ;;
+    esac
+    rm -f "$PREFIX_NOTE"
+    note "Wine prefix $prefix removed"
+}
+
+# ----------------------------------------------------------------------- a session
+
+PIDS=()
+SITE_PID=
+WORK=
+KEEP_WORK=1
+
+stop_all() {
+    local status=$?
+    if [ -n "${WINEPREFIX:-}" ] && [ -n "${WINESERVER:-}" ]; then
+        "$WINESERVER" -k 2>/dev/null
+        "$WINESERVER" -w 2>/dev/null
+    fi
+    site_stop
+    local pid
+    for pid in "${PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${PIDS[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    if [ -n "$WORK" ]; then
+        if [ "$status" -eq 0 ] && [ "$KEEP_WORK" -eq 0 ]; then
+            rm -rf "$WORK"
+        else
+            echo "test files kept in $WORK" >&2
+        fi
+    fi
+    exit "$status"
+}
+
+new_session() {
+    need_tools Xvfb openbox xdotool xprop iconv curl
+    need_locale zh_CN.utf8
+    [ -f "$TEST_EXE" ] || fail "$TEST_EXE is missing: run the fixture windows.test_program"
+    wine_environment
+    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.$1.XXXXXX") || fail "no working directory"
+    mkdir "$WORK/cwd" "$WORK/bin"
+    trap stop_all EXIT
+    trap 'exit 130' INT TERM
+
+    # A display of its own: -displayfd picks a free number and tells it once it serves.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" \
+        >"$WORK/xvfb.log" 2>&1 &
+    PIDS+=($!)
+    local i
+    for i in $(seq 100); do
+        [ -s "$WORK/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+    export DISPLAY=":$(head -1 "$WORK/display")"
+    openbox >"$WORK/openbox.log" 2>&1 &
+    PIDS+=($!)
+    for i in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+    done
+
+    # The player opens web addresses with ShellExecute; Wine's winebrowser hands them to
+    # xdg-open from PATH. This one fetches the address the way a browser would, so the
+    # site's log shows it, and notes it.
+    cat >"$WORK/bin/xdg-open" <<EOF
+#!/bin/sh
+echo "\$1" >>"$WORK/opened.log"
+exec curl -s -o /dev/null --noproxy '*' "\$1"
+EOF
+    chmod +x "$WORK/bin/xdg-open"
+    export PATH="$WORK/bin:$PATH"
+    # zh_CN.UTF-8: Wine's ANSI code page is then 936 (GBK), as on a Chinese Windows.
+    export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
+}
+
+# site_start OPTION...: the content site on the test address; its log is $WORK/site.log.
+site_start() {
+    : >"$WORK/site.log"
+    "$VELMORA_SITE_BINARY" --listen "$VELMORA_TEST_SITE_HOST" --port "$VELMORA_TEST_SITE_PORT" \
+        --charset gbk "$@" >>"$WORK/site.log" 2>&1 &
+    SITE_PID=$!
+    local i
+    for i in $(seq 50); do
+        grep -q 'serving' "$WORK/site.log" && return 0
+        kill -0 "$SITE_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "the content site did not start on $SITE_ROOT: $(cat "$WORK/site.log")"
+}
+
+site_stop() {
+    [ -n "$SITE_PID" ] || return 0
+    kill "$SITE_PID" 2>/dev/null
+    wait "$SITE_PID" 2>/dev/null
+    SITE_PID=
+}
+
+# wait_request TARGET SECONDS: the site logged a request for TARGET (path and query).
+wait_request() {
+    local i
+    for i in $(seq $(($2 * 10))); do
+        [ "$(count_requests "$1")" -gt 0 ] && return 0
+        sleep 0.1
+    done
+    fail "the site saw no request for $1 within $2 s; its log: $(cat "$WORK/site.log")"
+}
+
+# count_requests TARGET: how many GET requests for TARGET the site logged.
+count_requests() {
+    awk -v target="$1" '$1 == "GET" && $2 == target { n++ } END { print n + 0 }' "$WORK/site.log"
+}
+
+program_start() {
+    (
+        cd "$WORK/cwd" || exit 99
+        "$WINE64" "$TEST_EXE" >"$WORK/program.log" 2>&1
+        echo $? >"$WORK/program.rc"
+    ) &
+    PROGRAM_SHELL=$!
+    PIDS+=($PROGRAM_SHELL)
+    PROGRAM_STARTED=$(now_ms)
+}
+
+title_pattern() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[].[*^$()+?{}|\\]/\\&/g')"; }
+
+# wait_window TITLE SECONDS [--onlyvisible]: prints the window's id.
+wait_window() {
+    local i id
+    for i in $(seq $(($2 * 10))); do
+        id=$(xdotool search ${3:-} --name "$(title_pattern "$1")" 2>/dev/null | head -1)
+        [ -n "$id" ] && {
+            echo "$id"
+            return 0
+        }
+        sleep 0.1
+    done
+    return 1
+}
+
+main_window() {
+    local id
+    id=$(wait_window "$1" 30 --onlyvisible) || fail "no window \"$1\" within 30 s; windows: $(list_windows)"
+    note "window \"$1\" shown after $(seconds_since "$PROGRAM_STARTED")" >&2
+    echo "$id"
+}
+
+list_windows() {
+    local id
+    for id in $(xdotool search --name . 2>/dev/null); do
+        printf '[%s] ' "$(xdotool getwindowname "$id")"
+    done
+}
+
+# answer_box KEY: the message box captioned 提示 gets KEY once it has the focus.
+answer_box() {
+    local box
+    box=$(wait_window "提示" 30 --onlyvisible) || fail "no box \"提示\" within 30 s; windows: $(list_windows)"
+    xdotool windowactivate --sync "$box" || fail "cannot activate the box"
+    xdotool key "$1"
+    local i
+    for i in $(seq 50); do
+        xdotool search --onlyvisible --name "$(title_pattern "提示")" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    fail "the box \"提示\" is still open after $1"
+}
+
+# click WINDOW X Y: a click at client coordinates (Wine's X window is the client area; the
+# frame belongs to openbox).
+click() {
+    xdotool windowactivate --sync "$1" || fail "cannot activate window $1"
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+# Buttons by their client rectangles: a click in the middle.
+click_get_playlist() { click "$1" $((645 + 57)) $((510 + 12)); }
+click_update() { click "$1" $((520 + 57)) $((540 + 12)); }
+
+# close_program WINDOW: alt+F4 must end the program with exit code 0.
+close_program() {
+    xdotool windowactivate --sync "$1" || fail "cannot activate window $1"
+    xdotool key alt+F4
+    local i
+    for i in $(seq 150); do
+        [ -f "$WORK/program.rc" ] && break
+        sleep 0.1
+    done
+    [ -f "$WORK/program.rc" ] || fail "the program did not end within 15 s of alt+F4"
+    local rc
+    rc=$(cat "$WORK/program.rc")
+    [ "$rc" = 0 ] || fail "the program ended with exit code $rc, expected 0: $(cat "$WORK/program.log")"
+}
+
+# The settings file, which Wine writes in code page 936, as UTF-8.
+config_utf8() {
+    [ -f "$WORK/cwd/Config.ini" ] || fail "no Config.ini in the working directory"
+    iconv -f GBK -t UTF-8 "$WORK/cwd/Config.ini" ||
+        fail "Config.ini is not in code page 936: $(od -c "$WORK/cwd/Config.ini" | head)"
+}
+
+# expect_config LINE...: Config.ini holds exactly these lines, each ended by CR LF.
+expect_config() {
+    local expected actual
+    expected=$(printf '%s\r\n' "$@" | od -An -c)
+    actual=$(config_utf8 | od -An -c)
+    [ "$expected" = "$actual" ] && return 0
+    printf '%s\r\n' "$@" >"$WORK/Config.expected"
+    config_utf8 >"$WORK/Config.actual"
+    diff -u "$WORK/Config.expected" "$WORK/Config.actual" | cat -A >&2
+    fail "Config.ini differs from what was expected"
+}
+
+# write_config LINE...: a settings file as a user of a Chinese Windows would have it.
+write_config() {
+    printf '%s\r\n' "$@" | iconv -f UTF-8 -t GBK >"$WORK/cwd/Config.ini" || fail "cannot write Config.ini"
+}
+
+# ----------------------------------------------------------------------- end-to-end tests
+
+NOTICE_ONE="新剧集每周五晚八点更新"
+NOTICE_TWO="第二季已上线，感谢收看"
+
+# A fresh directory: the first-run box comes before the main window is shown; answering it
+# fetches the count and the notice, and Config.ini holds the eight keys in order.
+cmd_first_start() {
+    new_session first_start
+    site_start --episodes 220 --notice "$NOTICE_ONE"
+    program_start
+    wait_window "提示" 30 --onlyvisible >/dev/null || fail "no first-run box; windows: $(list_windows)"
+    note "first-run box after $(seconds_since "$PROGRAM_STARTED")"
+    ! xdotool search --onlyvisible --name "$(title_pattern "$MAIN_TITLE")" >/dev/null 2>&1 ||
+        fail "the main window is shown before the first-run box was answered"
+    [ "$(count_requests '/video/player/?flv=list')" = 0 ] ||
+        fail "the count was fetched before the first-run box was answered"
+    answer_box Return
+    local window
+    window=$(main_window "$MAIN_TITLE")
+    wait_request '/video/player/?flv=list' 10
+    wait_request '/video/player/?flv=next' 10
+    expect_config "[VelmoraPlayer]" "Version=1.0" "List=220" "Last=1" "Top=1" "Once=1" "Title=" \
+        "Update=$NOTICE_ONE" "CopyRight=$DEFAULT_NOTICE"
+    close_program "$window"
+    [ "$(count_requests '/video/player/?flv=list')" = 1 ] || fail "the count was fetched more than once"
+    KEEP_WORK=0
+}
+
+# Title is read at start and goes into the window title; a stored count means no box and no
+# fetch.
+cmd_title() {
+    new_session title
+    site_start --episodes 220
+    write_config "[VelmoraPlayer]" "Version=1.0" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
+        "Update=旧的通知" "CopyRight="
+    program_start
+    local window
+    window=$(main_window "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0")
+    ! xdotool search --name "$(title_pattern "提示")" >/dev/null 2>&1 || fail "a box was shown with List=50"
+    close_program "$window"
+    [ "$(count_requests '/video/player/?flv=list')" = 0 ] || fail "the count was fetched with List=50"
+    # Nothing is written on a start whose file is complete, and nothing at exit.
+    expect_config "[VelmoraPlayer]" "Version=1.0" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
+        "Update=旧的通知" "CopyRight="
+    KEEP_WORK=0
+}
+
+# Get playlist against a site that was restarted with another count and notice stores both.
+cmd_get_playlist() {
+    new_session get_playlist
+    site_start --episodes 220 --notice "$NOTICE_ONE"
+    program_start
+    answer_box Return
+    local window
+    window=$(main_window "$MAIN_TITLE")
+    wait_request '/video/player/?flv=next' 10
+    site_stop
+    site_start --episodes 321 --notice "$NOTICE_TWO"
+    click_get_playlist "$window"
+    wait_request '/video/player/?flv=list' 10
+    wait_request '/video/player/?flv=next' 10
+    local i
+    for i in $(seq 50); do
+        config_utf8 | grep -q "^Update=$NOTICE_TWO" && break
+        sleep 0.1
+    done
+    expect_config "[VelmoraPlayer]" "Version=1.0" "List=321" "Last=1" "Top=1" "Once=1" "Title=" \
+        "Update=$NOTICE_TWO" "CopyRight=$DEFAULT_NOTICE"
+    close_program "$window"
+    KEEP_WORK=0
+}
+
+update_session() {
+    new_session "$1"
+    site_start --episodes 30 --version "$2"
+    write_config "[VelmoraPlayer]" "Version=1.0" "List=30" "Last=1" "Top=0" "Once=1" "Title=" \
+        "Update=" "CopyRight="
+    program_start
+    WINDOW=$(main_window "$MAIN_TITLE")
+    click_update "$WINDOW"
+    wait_request '/video/player/?flv=update' 10
+}
+
+# A newer version on the site: the question's default button is 是 (yes), so Return opens the
+# download page through the shell, and the site sees the request.
+cmd_update_yes() {
+    update_session update_yes 2.0
+    answer_box Return
+    wait_request '/video/player/?flv=download' 15
+    grep -qx "${SITE_ROOT}video/player/?flv=download" "$WORK/opened.log" ||
+        fail "the shell opened something else: $(cat "$WORK/opened.log")"
+    close_program "$WINDOW"
+    KEEP_WORK=0
+}
+
+# The same version: the up-to-date notice, and no download page.
+cmd_update_current() {
+    update_session update_current 1.0
+    answer_box Return
+    sleep 1
+    [ "$(count_requests '/video/player/?flv=download')" = 0 ] ||
+        fail "the download page was opened although the version is current"
+    [ ! -f "$WORK/opened.log" ] || fail "the shell was asked to open $(cat "$WORK/opened.log")"
+    close_program "$WINDOW"
+    KEEP_WORK=0
+}
+
+# ----------------------------------------------------------------------- profile functions
+
+# Cases where Wine and Windows differ: the Linux platform follows Windows there, so the case is
+# left out of the comparison. One "case NAME" per line, each with the reason beside it.
+WINDOWS_ONLY_CASES=(
+)
+
+# report_without FILE: the report with the Windows-only cases removed.
+report_without() {
+    local skip=" ${WINDOWS_ONLY_CASES[*]:-} "
+    awk -v skip="$skip" '
+        /^case / { keep = index(skip, " " $2 " ") == 0 }
+        keep' "$1"
+}
+
+cmd_profile_differential() {
+    : "${VELMORA_PROFILE_PROBE_LINUX:?}"
+    need_locale zh_CN.gbk
+    [ -f "$PROBE_EXE" ] || fail "$PROBE_EXE is missing: run the fixture windows.test_program"
+    wine_environment
+    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.profile.XXXXXX") || fail "no working directory"
+    trap stop_all EXIT
+    mkdir "$WORK/wine" "$WORK/linux"
+    # GBK on both sides: Wine's code page 936 and the Linux platform's locale character set.
+    export LC_ALL=zh_CN.GBK LANG=zh_CN.GBK
+    unset DISPLAY
+    local start
+    start=$(now_ms)
+    (cd "$WORK/wine" && "$WINE64" "$PROBE_EXE" report.txt) || fail "profile_probe.exe failed under Wine"
+    note "probe under Wine: $(seconds_since "$start")"
+    (cd "$WORK/linux" && "$VELMORA_PROFILE_PROBE_LINUX" report.txt) || fail "profile_probe_linux failed"
+    grep -q '^case ' "$WORK/wine/report.txt" || fail "the Wine report is empty"
+    note "$(grep -c '^case ' "$WORK/wine/report.txt") cases, $(grep -c '^  [a-z]' "$WORK/wine/report.txt") calls and files"
+    if ! diff -u <(report_without "$WORK/wine/report.txt") <(report_without "$WORK/linux/report.txt") \
+        >"$WORK/differences.txt"; then
+        echo "The Linux platform answers differently from Windows (Wine, -) (Linux, +):" >&2
+        cat "$WORK/differences.txt" >&2
+        fail "profile functions differ; reports in $WORK"
+    fi
+    KEEP_WORK=0
+}
+
+[ $# -eq 1 ] || fail "usage: $0 SUBCOMMAND"
+case "$1" in
+artefacts | test_program | prefix_setup | prefix_cleanup | first_start | title | get_playlist | \
+    update_yes | update_current | profile_differential)
+    "cmd_$1"
+    ;;
+*) fail "unknown subcommand $1" ;;
+esac
