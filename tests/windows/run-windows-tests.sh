@@ -102,12 +102,11 @@ cmd_artefacts() {
     x86_64-w64-mingw32-objdump -f "$win64" | grep -q 'file format pei-x86-64' ||
         fail "$win64 is not a 64-bit program"
     # The size that counts is what ships: the stripped program.
-    local stripped
-    stripped=$(mktemp "${TMPDIR:-/tmp}/velmora-win32.XXXXXX")
-    trap 'rm -f "$stripped"' EXIT
-    x86_64-w64-mingw32-strip -o "$stripped" "$win32" || fail "cannot strip $win32"
+    STRIPPED=$(mktemp "${TMPDIR:-/tmp}/velmora-win32.XXXXXX")
+    trap 'rm -f "$STRIPPED"' EXIT
+    x86_64-w64-mingw32-strip -o "$STRIPPED" "$win32" || fail "cannot strip $win32"
     local size
-    size=$(stat -c %s "$stripped")
+    size=$(stat -c %s "$STRIPPED")
     note "win32 program stripped: $size bytes"
     [ "$size" -lt 65536 ] || fail "stripped $win32 is $size bytes, the budget is under 64 KB"
 }
