@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -36,10 +37,11 @@ struct IniFile {
     std::vector<Line> lines;
 };
 
-enum class Kind { Blank, Comment, Section, Key };
+enum class Kind { Blank, Section, Key };
 
 struct Parsed {
     Kind kind = Kind::Blank;
+    bool comment = false; // a ';' line: found by its name, left out of key lists
     std::u16string name;
     std::u16string value;
     bool hasValue = false; // a key line without '=' has a name only
@@ -93,18 +95,16 @@ Parsed Classify(const std::u16string& text) {
     std::u16string line = Trim(text);
     if (line.empty())
         return parsed;
-    if (line[0] == u';') {
-        parsed.kind = Kind::Comment;
-        return parsed;
-    }
-    if (line[0] == u'[') {
+    // As on Windows, a line that opens with '[' but never closes it is no section header,
+    // and a ';' line is still found by its full name.
+    size_t close = line[0] == u'[' ? line.rfind(u']') : std::u16string::npos;
+    if (close != std::u16string::npos) {
         parsed.kind = Kind::Section;
-        size_t close = line.rfind(u']');
-        parsed.name =
-            Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1));
+        parsed.name = Trim(line.substr(1, close - 1));
         return parsed;
     }
     parsed.kind = Kind::Key;
+    parsed.comment = line[0] == u';';
     size_t equals = line.find(u'=');
     if (equals == std::u16string::npos) {
         parsed.name = line;
@@ -415,6 +415,11 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
         SetLastError(ERROR_FILE_NOT_FOUND);
 
     if (!section) {
+        // Without a file there is no list at all: one terminator, nothing more written.
+        if (!file.exists) {
+            buffer[0] = 0;
+            return 0;
+        }
         std::vector<std::u16string> names;
         for (const auto& found : Sections(file))
             if (!found.first.empty())
@@ -428,7 +433,7 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
         if (haveSection) {
             for (size_t i = range.header + 1; i < range.end; ++i) {
                 Parsed parsed = Classify(file.lines[i].text);
-                if (parsed.kind == Kind::Key && !parsed.name.empty())
+                if (parsed.kind == Kind::Key && !parsed.comment && !parsed.name.empty())
                     names.push_back(parsed.name);
             }
         }
@@ -438,8 +443,8 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
     }
     std::u16string keyName = Trim(FromWide(key));
     Parsed parsed;
-    if (haveSection && !keyName.empty() &&
-        FindKey(file, range, keyName, &parsed) != std::u16string::npos && parsed.hasValue)
+    if (haveSection && FindKey(file, range, keyName, &parsed) != std::u16string::npos &&
+        parsed.hasValue)
         return CopyValue(StripQuotes(parsed.value), buffer, size);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return CopyValue(fallback, buffer, size);
@@ -450,16 +455,41 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
     WCHAR value[1024];
     if (GetPrivateProfileStringW(section, key, L"", value, 1024, fileName) == 0)
         return static_cast<UINT>(defaultValue);
-    // The decimal number at the start, wrapping like the 32-bit arithmetic of Windows.
+    // The number at the start of the value, read as Windows reads it: an optional sign,
+    // then decimal digits, or hexadecimal, octal or binary after 0x, 0o or 0b; the
+    // arithmetic wraps at 32 bits.
     const WCHAR* p = value;
-    while (IsBlank(*p))
+    while (*p && *p <= u' ')
         ++p;
     bool negative = *p == u'-';
     if (*p == u'-' || *p == u'+')
         ++p;
+    UINT base = 10;
+    if (p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) {
+        base = 16;
+        p += 2;
+    } else if (p[0] == u'0' && (p[1] == u'o' || p[1] == u'O')) {
+        base = 8;
+        p += 2;
+    } else if (p[0] == u'0' && (p[1] == u'b' || p[1] == u'B')) {
+        base = 2;
+        p += 2;
+    }
     UINT result = 0;
-    for (; *p >= u'0' && *p <= u'9'; ++p)
-        result = result * 10u + static_cast<UINT>(*p - u'0');
+    for (;; ++p) {
+        UINT digit;
+        if (*p >= u'0' && *p <= u'9')
+            digit = static_cast<UINT>(*p - u'0');
+        else if (*p >= u'a' && *p <= u'f')
+            digit = static_cast<UINT>(*p - u'a' + 10);
+        else if (*p >= u'A' && *p <= u'F')
+            digit = static_cast<UINT>(*p - u'A' + 10);
+        else
+            break;
+        if (digit >= base)
+            break;
+        result = result * base + digit;
+    }
     return negative ? 0u - result : result;
 }
 
@@ -498,6 +528,9 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
                          file.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
     } else {
         std::u16string keyName = Trim(FromWide(key));
+        // Windows drops the value's leading blanks when it writes the line.
+        std::u16string text = FromWide(value);
+        text.erase(0, std::min(text.size(), text.find_first_not_of(u" \t")));
         Parsed parsed;
         size_t keyLine =
             haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
@@ -507,7 +540,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
             file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(keyLine));
         } else if (keyLine != std::u16string::npos) {
             Line& line = file.lines[keyLine];
-            line.text = parsed.name + u"=" + FromWide(value);
+            line.text = parsed.name + u"=" + text;
             line.untouched = false;
             line.eol = kCrLf;
         } else if (haveSection) {
@@ -517,11 +550,11 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
                     after = i + 1;
             breakBefore(after);
             file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
-                              Line{keyName + u"=" + FromWide(value), kCrLf, {}, false});
+                              Line{keyName + u"=" + text, kCrLf, {}, false});
         } else {
             breakBefore(file.lines.size());
             file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
-            file.lines.push_back(Line{keyName + u"=" + FromWide(value), kCrLf, {}, false});
+            file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
         }
     }
     return SaveAtomically(path, Serialize(file)) ? TRUE : FALSE;

@@ -106,7 +106,9 @@ TEST(Profile, ReadsValuesTheWayWindowsDoes) {
         {"first duplicate wins", "[S]\r\nKey=one\r\nKey=two\r\n", "S", "Key", "", "one"},
         {"line without '=' reads the default", "[S]\r\nKey\r\n", "S", "Key", "d", "d"},
         {"lines before any section", "Key=top\r\n[S]\r\n", "S", "Key", "d", "d"},
-        {"empty key name", "[S]\r\n=v\r\n", "S", "", "d", "d"},
+        {"empty key name finds a nameless line", "[S]\r\n=v\r\n", "S", "", "d", "v"},
+        {"a comment line is found by its full name", "[S]\r\n;Key=no\r\n", "S", ";Key", "", "no"},
+        {"'[' without ']' opens no section", "[S]\r\n[Open\r\nB=2\r\n", "S", "B", "d", "2"},
         {"chinese", "[S]\r\n\xE5\x90\x8D=\xE5\x80\xBC\r\n", "S", "名", "", "值"},
     };
     Locale locale("C.UTF-8");
@@ -184,7 +186,10 @@ TEST(Profile, IntegerIsTheNumberAtTheStartOfTheValue) {
         {"4294967297", 0, 1},
         {"-4294967296", 0, 0},
         {"99999999999", 0, static_cast<UINT>(99999999999ULL)},
-        {"0x10", 0, 0},
+        {"0x10", 0, 16}, // a 0x, 0o or 0b prefix picks the base, as Windows reads numbers
+        {"0o17", 0, 15},
+        {"0b101", 0, 5},
+        {"0x", 0, 0},
         {"\"7\"", 0, 7},
         {"  42  ", 0, 42},
         {"1 000", 0, 1},
@@ -233,6 +238,10 @@ TEST(Profile, WritesEditOnlyWhatTheyMust) {
          "[Other]\r\nx=y\r\n\r\n",
          {{"VelmoraPlayer", "Once", "1"}},
          "[Other]\r\nx=y\r\n\r\n[VelmoraPlayer]\r\nOnce=1\r\n"},
+        {"leading blanks of a value are dropped, trailing ones kept",
+         nullptr,
+         {{"S", "A", "  padded  "}},
+         "[S]\r\nA=padded  \r\n"},
         {"last line without a line break",
          "[S]\r\nA=1",
          {{"S", "B", "2"}},
