@@ -89,6 +89,7 @@ class PlayerTest : public ::testing::Test {
     std::string Ini() const { return dir_.File("Config.ini"); }
     std::optional<std::string> Value(const char* key) const { return IniValue(Ini(), key); }
 
+    velmora::test::SiteAddressLock address_{VELMORA_TEST_SITE_HOST, VELMORA_TEST_SITE_PORT};
     TempDir dir_;
 };
 
@@ -533,7 +534,7 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
 
 TEST_F(PlayerTest, TopMostBoxFollowsTheStoredChoice) {
     struct State {
-        std::string top;
+        const char* top;
         bool pinned;
         int check;
     };
@@ -550,7 +551,12 @@ TEST_F(PlayerTest, TopMostBoxFollowsTheStoredChoice) {
         SCOPED_TRACE(std::string("Top=") + c.top);
         WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", c.top}});
         PlayerRun run;
-        std::vector<State> seen;
+        struct Seen {
+            std::string top;
+            bool pinned;
+            int check;
+        };
+        std::vector<Seen> seen;
         auto look = [&](HeadlessBackend&) {
             seen.push_back({Value("Top").value_or("absent"), Pinned(), CheckMark()});
         };

@@ -6,8 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <locale.h>
 #include <sstream>
+#include <stdexcept>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace velmora::test {
 namespace {
@@ -95,6 +101,24 @@ bool SameName(const std::string& a, const std::string& b) {
 const char* const kSection = "VelmoraPlayer";
 
 } // namespace
+
+SiteAddressLock::SiteAddressLock(const std::string& host, int port) {
+    const char* base = getenv("TMPDIR");
+    std::string path = std::string(base && *base ? base : "/tmp") + "/velmora-site-" + host + "-" +
+                       std::to_string(port) + ".lock";
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0)
+        throw std::runtime_error("cannot open " + path);
+    while (flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("cannot lock " + path);
+    }
+}
+
+SiteAddressLock::~SiteAddressLock() {
+    if (fd_ >= 0)
+        close(fd_); // releases the lock
+}
 
 HINSTANCE PlayerInstance() {
     static int marker;

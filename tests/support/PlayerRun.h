@@ -56,6 +56,19 @@ class PlayerRun {
     int listRowsAdded = 0;
 };
 
+// Holds the loopback address a test executable's site listens on, across processes: ctest
+// runs the cases of one executable in parallel, and they all use the same address.
+class SiteAddressLock {
+  public:
+    SiteAddressLock(const std::string& host, int port);
+    ~SiteAddressLock();
+    SiteAddressLock(const SiteAddressLock&) = delete;
+    SiteAddressLock& operator=(const SiteAddressLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
 // The instance handle the runs hand to WinMain.
 HINSTANCE PlayerInstance();
 
