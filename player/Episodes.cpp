@@ -11,7 +11,7 @@ int FillEpisodeList() {
 
     WCHAR notice[TEXT_CAPACITY];
     ReadSettingText(KeyUpdate, notice);
-    SetWindowTextW(hNoticeLabel, notice);
+    SetNoticeText(notice);
 
     SendMessageW(hEpisodeList, LB_RESETCONTENT, 0, 0);
     UINT rows = count < MAX_EPISODE_ROWS ? count : MAX_EPISODE_ROWS;

@@ -21,6 +21,11 @@ HWND hStatusBar;
 
 namespace {
 
+const int NoticeLabelLeft = 10;
+const int NoticeLabelTop = 547;
+const int NoticeLabelWidth = 450;
+const int NoticeLabelHeight = 25;
+
 HWND CreateChild(HWND parent, HINSTANCE instance, DWORD exStyle, LPCWSTR className, LPCWSTR text,
                  DWORD style, int x, int y, int width, int height, int id) {
     return CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
@@ -62,8 +67,9 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
     WCHAR label[TEXT_CAPACITY];
     ZeroMemory(label, sizeof label);
     wsprintfW(label, L"Tessavo %s", SiteRoot);
-    hNoticeLabel = CreateChild(window, instance, 0, L"Static", label, WS_CHILD | WS_VISIBLE, 10,
-                               547, 450, 25, 0);
+    hNoticeLabel =
+        CreateChild(window, instance, 0, L"Static", label, WS_CHILD | WS_VISIBLE, NoticeLabelLeft,
+                    NoticeLabelTop, NoticeLabelWidth, NoticeLabelHeight, 0);
 
     hStatusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE, CopyRightText, window, IDC_STATUSBAR);
 
@@ -110,6 +116,16 @@ void PrepareControlColours(HDC dc) {
 }
 
 } // namespace
+
+void SetNoticeText(LPCWSTR text) {
+    SetWindowTextW(hNoticeLabel, text);
+    // The label paints with a hollow brush, so its old text would stay under the new one
+    // unless the window behind it is repainted first.
+    RECT area;
+    SetRect(&area, NoticeLabelLeft, NoticeLabelTop, NoticeLabelLeft + NoticeLabelWidth,
+            NoticeLabelTop + NoticeLabelHeight);
+    InvalidateRect(GetParent(hNoticeLabel), &area, TRUE);
+}
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

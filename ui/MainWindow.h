@@ -23,4 +23,7 @@ extern HWND hStatusBar;
 
 extern const WCHAR MainWindowClassName[];
 
+// Shows text in the notice label, clearing what it showed before.
+void SetNoticeText(LPCWSTR text);
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -47,6 +47,8 @@ class Backend {
     virtual void ListAdd(Window& list, const std::string& utf8) = 0;
     virtual void ListSelectionChanged(Window& list) = 0;
     virtual void RedrawChanged(Window& window) = 0; // WM_SETREDRAW
+    // InvalidateRect: the area (client coordinates; null = all) is to be painted again.
+    virtual void Invalidate(Window& window, const RECT* area) = 0;
     virtual void CheckChanged(Window& button) = 0;
 
     // Browser host: whether a browser control can be created at all, and loading an

@@ -412,12 +412,11 @@ BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
 }
 
 BOOL WINAPI InvalidateRect(HWND handle, const RECT* rect, BOOL erase) {
-    (void)rect;
-    (void)erase;
+    (void)erase; // backgrounds are always repainted with what lies behind
     Window* window = FindWindowRecord(handle);
     if (!window)
         return FALSE;
-    CurrentBackend().RedrawChanged(*window);
+    CurrentBackend().Invalidate(*window, rect);
     return TRUE;
 }
 

@@ -381,6 +381,18 @@ void GtkBackend::RedrawChanged(Window& window) {
     }
 }
 
+void GtkBackend::Invalidate(Window& window, const RECT* area) {
+    Native* native = NativeOf(window);
+    if (!native)
+        return;
+    GtkWidget* widget = native->container ? native->container : native->widget;
+    if (area)
+        gtk_widget_queue_draw_area(widget, area->left, area->top, area->right - area->left,
+                                   area->bottom - area->top);
+    else
+        gtk_widget_queue_draw(widget);
+}
+
 void GtkBackend::CheckChanged(Window& button) {
     Native* native = NativeOf(button);
     if (!native || button.kind != ControlKind::CheckBox)

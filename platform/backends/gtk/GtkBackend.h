@@ -23,6 +23,7 @@ class GtkBackend final : public Backend {
     void ListAdd(Window& list, const std::string& utf8) override;
     void ListSelectionChanged(Window& list) override;
     void RedrawChanged(Window& window) override;
+    void Invalidate(Window& window, const RECT* area) override;
     void CheckChanged(Window& button) override;
     void Navigate(Window& host, const std::string& url) override;
     int ShowMessageBox(const MessageBoxRequest& request) override;

@@ -34,6 +34,12 @@ class HeadlessBackend final : public Backend {
     std::vector<std::string> navigations;     // every address a browser host loaded
     std::vector<std::string> openedInBrowser; // every address handed to the user's browser
     std::vector<TopMostChange> topMostChanges;
+    struct Invalidation {
+        HWND window;
+        bool whole; // no rectangle given
+        RECT area;
+    };
+    std::vector<Invalidation> invalidations;
     int listRowsAdded = 0;
 
     void Create(Window& window) override;
@@ -46,6 +52,9 @@ class HeadlessBackend final : public Backend {
     void ListAdd(Window&, const std::string&) override { ++listRowsAdded; }
     void ListSelectionChanged(Window&) override {}
     void RedrawChanged(Window&) override {}
+    void Invalidate(Window& window, const RECT* area) override {
+        invalidations.push_back({window.handle, area == nullptr, area ? *area : RECT{}});
+    }
     void CheckChanged(Window&) override {}
     bool CanHostBrowser() override { return browserAvailable; }
     void Navigate(Window& host, const std::string& url) override;
