@@ -54,6 +54,7 @@ class RecordingBackend final : public Backend {
     void ListAdd(Window& list, const std::string& row) override { inner_.ListAdd(list, row); }
     void ListSelectionChanged(Window& list) override { inner_.ListSelectionChanged(list); }
     void RedrawChanged(Window& window) override { inner_.RedrawChanged(window); }
+    void Invalidate(Window& window, const RECT* area) override { inner_.Invalidate(window, area); }
     void CheckChanged(Window& button) override { inner_.CheckChanged(button); }
     bool CanHostBrowser() override { return inner_.CanHostBrowser(); }
     void Navigate(Window& host, const std::string& url) override { inner_.Navigate(host, url); }
