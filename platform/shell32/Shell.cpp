@@ -19,7 +19,6 @@ HINSTANCE ShellResult(int code) {
 
 HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters,
                                LPCWSTR directory, INT showCommand) {
-    (void)owner;
     (void)parameters;
     (void)directory;
     (void)showCommand;
@@ -29,5 +28,7 @@ HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCW
     std::string address = ToUtf8(WideToU16(file));
     if (verb != "open" || !IsWebAddress(address))
         return ShellResult(SE_ERR_NOASSOC);
-    return CurrentBackend().OpenInBrowser(address) ? ShellResult(42) : ShellResult(SE_ERR_NOASSOC);
+    return CurrentBackend().OpenInBrowser(FindWindowRecord(owner) ? owner : nullptr, address)
+               ? ShellResult(42)
+               : ShellResult(SE_ERR_NOASSOC);
 }

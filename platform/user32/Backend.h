@@ -60,8 +60,9 @@ class Backend {
     // dispatching the thread's messages through PumpWhileModal.
     virtual int ShowMessageBox(const MessageBoxRequest& request) = 0;
 
-    // Shell: open an address in the user's browser. False when that failed.
-    virtual bool OpenInBrowser(const std::string& url) = 0;
+    // Shell: open an address in the user's browser, for the owner window (may be null).
+    // False when that failed.
+    virtual bool OpenInBrowser(HWND owner, const std::string& url) = 0;
 
     // Blocks until the backend has put at least one message in the queue (user input)
     // or knows none will come. Returns false when no input can come any more.

@@ -412,8 +412,10 @@ TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {
         std::vector<std::string> rows;
         int selection = -2;
         std::string label;
+        HWND mainWindow = nullptr;
         run.steps = {
             [&](HeadlessBackend&) {
+                mainWindow = hMainWnd;
                 // Edited by hand while the player runs: a rebuilt list shows it.
                 WriteIni(Ini(),
                          {{"Once", "1"}, {"List", "40"}, {"Last", "2"}, {"Update", "old notice"}});
@@ -431,6 +433,15 @@ TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {
         EXPECT_EQ(rows.size(), std::stoul(c.list));
         EXPECT_EQ(selection, 1);
         EXPECT_EQ(label, c.update);
+        // The label paints on a hollow brush: the window behind it must be repainted, or
+        // the new notice is drawn over the old one.
+        bool behindLabelRepainted = false;
+        for (const auto& invalidation : run.invalidations)
+            behindLabelRepainted |= invalidation.window == mainWindow && !invalidation.whole &&
+                                    invalidation.area.left == 10 && invalidation.area.top == 547 &&
+                                    invalidation.area.right == 460 &&
+                                    invalidation.area.bottom == 572;
+        EXPECT_TRUE(behindLabelRepainted);
         if (site) {
             EXPECT_EQ(RequestsSoFar(*site),
                       (std::vector<std::string>{kCountTarget, kNoticeTarget}));
@@ -522,6 +533,9 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         EXPECT_EQ(box.owner, c.owned ? mainWindow : nullptr);
         EXPECT_EQ(ownerEnabled, !c.owned) << "an owned box disables the main window";
         EXPECT_EQ(run.openedInBrowser, c.opened);
+        if (!c.opened.empty()) {
+            EXPECT_EQ(run.openedInBrowserOwners, std::vector<HWND>{mainWindow});
+        }
         EXPECT_EQ(Value("Version"), c.installed) << "the check never writes Version";
         if (site) {
             EXPECT_EQ(RequestsSoFar(*site), std::vector<std::string>{kVersionTarget});
@@ -582,9 +596,14 @@ TEST_F(PlayerTest, TopMostBoxFollowsTheStoredChoice) {
 TEST_F(PlayerTest, VisitMainSiteOpensTheSiteInTheUsersBrowser) {
     WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
     PlayerRun run;
-    run.steps = {[&](HeadlessBackend&) { input::Click(hSiteButton); }};
+    HWND mainWindow = nullptr;
+    run.steps = {[&](HeadlessBackend&) {
+        mainWindow = hMainWnd;
+        input::Click(hSiteButton);
+    }};
     EXPECT_EQ(run.Run(), 0);
     EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{kRoot});
+    EXPECT_EQ(run.openedInBrowserOwners, std::vector<HWND>{mainWindow});
     EXPECT_TRUE(run.messageBoxes.empty());
     EXPECT_EQ(run.navigations.size(), 1u) << "the embedded browser stays on the start page";
 }

@@ -61,7 +61,9 @@ class RecordingBackend final : public Backend {
     int ShowMessageBox(const platform::MessageBoxRequest& request) override {
         return inner_.ShowMessageBox(request);
     }
-    bool OpenInBrowser(const std::string& url) override { return inner_.OpenInBrowser(url); }
+    bool OpenInBrowser(HWND owner, const std::string& url) override {
+        return inner_.OpenInBrowser(owner, url);
+    }
     bool WaitForInput() override { return inner_.WaitForInput(); }
 
   private:
@@ -156,6 +158,8 @@ int PlayerRun::Run() {
     messageBoxes = backend.messageBoxes;
     navigations = backend.navigations;
     openedInBrowser = backend.openedInBrowser;
+    openedInBrowserOwners = backend.openedInBrowserOwners;
+    invalidations = backend.invalidations;
     topMostChanges = backend.topMostChanges;
     listRowsAdded = backend.listRowsAdded;
     backend.onIdle = nullptr;

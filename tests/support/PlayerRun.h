@@ -51,6 +51,8 @@ class PlayerRun {
     std::vector<platform::MessageBoxRequest> messageBoxes;
     std::vector<std::string> navigations;
     std::vector<std::string> openedInBrowser;
+    std::vector<HWND> openedInBrowserOwners;
+    std::vector<platform::HeadlessBackend::Invalidation> invalidations;
     std::vector<platform::HeadlessBackend::TopMostChange> topMostChanges;
     std::vector<CreatedWindow> created;
     int listRowsAdded = 0;

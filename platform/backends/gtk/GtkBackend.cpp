@@ -477,7 +477,7 @@ int GtkBackend::ShowMessageBox(const MessageBoxRequest& request) {
     }
 }
 
-bool GtkBackend::OpenInBrowser(const std::string& url) {
+bool GtkBackend::OpenInBrowser(HWND, const std::string& url) {
     GError* error = nullptr;
     if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
         fprintf(stderr, "velmora-player: cannot open %s: %s\n", url.c_str(),

@@ -27,7 +27,7 @@ class GtkBackend final : public Backend {
     void CheckChanged(Window& button) override;
     void Navigate(Window& host, const std::string& url) override;
     int ShowMessageBox(const MessageBoxRequest& request) override;
-    bool OpenInBrowser(const std::string& url) override;
+    bool OpenInBrowser(HWND owner, const std::string& url) override;
     bool WaitForInput() override;
 };
 

@@ -24,8 +24,9 @@ int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
     return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDNO : IDOK;
 }
 
-bool HeadlessBackend::OpenInBrowser(const std::string& url) {
+bool HeadlessBackend::OpenInBrowser(HWND owner, const std::string& url) {
     openedInBrowser.push_back(url);
+    openedInBrowserOwners.push_back(owner);
     return browserOpenSucceeds;
 }
 

@@ -33,6 +33,7 @@ class HeadlessBackend final : public Backend {
     std::vector<MessageBoxRequest> messageBoxes;
     std::vector<std::string> navigations;     // every address a browser host loaded
     std::vector<std::string> openedInBrowser; // every address handed to the user's browser
+    std::vector<HWND> openedInBrowserOwners;  // ... and the owner window given with it
     std::vector<TopMostChange> topMostChanges;
     struct Invalidation {
         HWND window;
@@ -59,7 +60,7 @@ class HeadlessBackend final : public Backend {
     bool CanHostBrowser() override { return browserAvailable; }
     void Navigate(Window& host, const std::string& url) override;
     int ShowMessageBox(const MessageBoxRequest& request) override;
-    bool OpenInBrowser(const std::string& url) override;
+    bool OpenInBrowser(HWND owner, const std::string& url) override;
     bool WaitForInput() override;
 
   private:
