@@ -151,43 +151,22 @@ template <class T> T* Expect(HINTERNET handle, Kind kind) {
     return static_cast<T*>(found);
 }
 
-void AppendUtf8(std::string& out, unsigned long c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // UTF-16 to UTF-8 for libcurl; length < 0 means up to the terminator. Unpaired surrogates
-// become U+FFFD.
+// become U+FFFD, as the code-page conversion makes them.
 std::string Utf8(LPCWSTR text, long length = -1) {
-    std::string out;
     if (!text)
-        return out;
+        return {};
     if (length < 0)
         length = lstrlenW(text);
-    for (long i = 0; i < length && text[i]; ++i) {
-        unsigned long c = static_cast<WORD>(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<WORD>(text[i + 1]) - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
+    long end = 0;
+    while (end < length && text[end])
+        ++end;
+    if (end == 0)
+        return {};
+    int needed = WideCharToMultiByte(CP_UTF8, 0, text, (int)end, nullptr, 0, nullptr, nullptr);
+    std::string out(needed > 0 ? (size_t)needed : 0, '\0');
+    if (needed > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, (int)end, out.data(), needed, nullptr, nullptr);
     return out;
 }
 

@@ -14,6 +14,7 @@
 #include "LoopbackHttpServer.h"
 #include "SiteProcess.h"
 #include "TempDir.h"
+#include "ScopedLocale.h"
 #include "TestText.h"
 #include "settings/Settings.h"
 #include "site/Site.h"
@@ -30,19 +31,6 @@ const char* const kHost = VELMORA_TEST_SITE_HOST;
 const int kPort = VELMORA_TEST_SITE_PORT;
 const char* const kCountTarget = "/video/player/?flv=list";
 const char* const kNoticeTarget = "/video/player/?flv=next";
-
-// The process locale, which sets the ANSI code page, for one scope.
-class LocaleScope {
-  public:
-    explicit LocaleScope(const char* name) : previous_(setlocale(LC_ALL, nullptr)) {
-        if (!setlocale(LC_ALL, name))
-            ADD_FAILURE() << "locale " << name << " is not available";
-    }
-    ~LocaleScope() { setlocale(LC_ALL, previous_.c_str()); }
-
-  private:
-    std::string previous_;
-};
 
 class FetchTest : public ::testing::Test {
   protected:
@@ -130,7 +118,7 @@ TEST_F(FetchTest, ChineseNoticeArrivesInTheSystemCodePage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale);
-        LocaleScope locale(c.locale);
+        velmora::test::ScopedLocale locale(c.locale);
         StoreGoodValues();
         SiteProcess site({"--notice", notice, "--charset", c.charset}, kHost, kPort);
         WCHAR text[TEXT_CAPACITY];
@@ -198,7 +186,7 @@ TEST_F(FetchTest, LongBodyIsCutOnACharacterBoundary) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale);
-        LocaleScope locale(c.locale);
+        velmora::test::ScopedLocale locale(c.locale);
         std::string notice = "ab";
         while (notice.size() + han.size() <= 5000 + 1)
             notice += han;

@@ -1,5 +1,7 @@
 #include "PlayerRun.h"
 
+#include "ScopedLocale.h"
+
 #include "TempDir.h"
 #include "TestText.h"
 #include "ui/MainWindow.h"
@@ -71,18 +73,6 @@ class RecordingBackend final : public Backend {
     std::vector<CreatedWindow>& created_;
 };
 
-class LocaleScope {
-  public:
-    explicit LocaleScope(const std::string& name) : previous_(setlocale(LC_ALL, nullptr)) {
-        if (!setlocale(LC_ALL, name.c_str()))
-            ADD_FAILURE() << "locale " << name << " is not available";
-    }
-    ~LocaleScope() { setlocale(LC_ALL, previous_.c_str()); }
-
-  private:
-    std::string previous_;
-};
-
 std::string Trim(const std::string& text) {
     const char* blanks = " \t\r\n";
     size_t first = text.find_first_not_of(blanks);
@@ -129,7 +119,7 @@ HINSTANCE PlayerInstance() {
 }
 
 int PlayerRun::Run() {
-    LocaleScope locale(this->locale);
+    ScopedLocale locale(this->locale);
     platform::HeadlessSession session;
     HeadlessBackend& backend = session.backend();
     RecordingBackend recorder(backend, created);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedLocale.h"
 #include "TestText.h"
 
 using velmora::test::Utf16;
@@ -15,24 +16,6 @@ using velmora::test::Utf8;
 using velmora::test::Wide;
 
 namespace {
-
-// Switches the process locale for one test, as the program's setlocale(LC_ALL, "") would.
-class Locale {
-  public:
-    explicit Locale(const char* name) : previous_(setlocale(LC_ALL, nullptr)) {
-        ok_ = setlocale(LC_ALL, name) != nullptr;
-    }
-    ~Locale() { setlocale(LC_ALL, previous_.c_str()); }
-    bool ok() const { return ok_; }
-
-  private:
-    std::string previous_;
-    bool ok_;
-};
-
-#define USE_LOCALE(name)                                                                           \
-    Locale locale(name);                                                                           \
-    ASSERT_TRUE(locale.ok()) << "locale " << name << " is not generated on this machine"
 
 std::u16string ToWide(UINT codePage, const std::string& bytes, DWORD flags = 0) {
     int needed = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedLocale.h"
 #include "TempDir.h"
 #include "TestText.h"
 
@@ -24,23 +25,6 @@ using velmora::test::Wide;
 using velmora::test::WriteFileBytes;
 
 namespace {
-
-class Locale {
-  public:
-    explicit Locale(const char* name) : previous_(setlocale(LC_ALL, nullptr)) {
-        ok_ = setlocale(LC_ALL, name) != nullptr;
-    }
-    ~Locale() { setlocale(LC_ALL, previous_.c_str()); }
-    bool ok() const { return ok_; }
-
-  private:
-    std::string previous_;
-    bool ok_;
-};
-
-#define USE_LOCALE(name)                                                                           \
-    Locale locale(name);                                                                           \
-    ASSERT_TRUE(locale.ok()) << "locale " << name << " is not generated on this machine"
 
 // The program's way of naming the file: the working directory, a backslash, the name.
 std::string IniPath(const TempDir& dir) {
@@ -111,8 +95,7 @@ TEST(Profile, ReadsValuesTheWayWindowsDoes) {
         {"'[' without ']' opens no section", "[S]\r\n[Open\r\nB=2\r\n", "S", "B", "d", "2"},
         {"chinese", "[S]\r\n\xE5\x90\x8D=\xE5\x80\xBC\r\n", "S", "名", "", "值"},
     };
-    Locale locale("C.UTF-8");
-    ASSERT_TRUE(locale.ok());
+    USE_LOCALE("C.UTF-8");
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
@@ -272,8 +255,7 @@ TEST(Profile, WritesEditOnlyWhatTheyMust) {
          nullptr},
         {"names are written trimmed", "[S]\r\n", {{" S ", " Key\t", "v"}}, "[S]\r\nKey=v\r\n"},
     };
-    Locale locale("C.UTF-8");
-    ASSERT_TRUE(locale.ok());
+    USE_LOCALE("C.UTF-8");
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
