@@ -18,5 +18,5 @@ ctest --test-dir build/linux --output-on-failure -j2 "$@"
 if [[ "${VELMORA_SANITIZE:-}" == 1 ]]; then
     scripts/build.sh linux-asan
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/linux-asan --output-on-failure -j2 \
-        -L 'unit|integration'
+        -L 'unit|integration|site'
 fi
