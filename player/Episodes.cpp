@@ -28,7 +28,7 @@ int FillEpisodeList() {
     InvalidateRect(hEpisodeList, NULL, TRUE);
 
     // Last 0 passes -1 and so selects nothing; a Last beyond the list is refused.
-    SendMessageW(hEpisodeList, LB_SETCURSEL, (WPARAM)(INT_PTR)((int)last - 1), 0);
+    SendMessageW(hEpisodeList, LB_SETCURSEL, (WPARAM)(INT_PTR)(int)(last - 1u), 0);
     return 1;
 }
 

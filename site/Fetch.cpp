@@ -5,8 +5,9 @@
 
 #include "settings/Settings.h"
 
-// Both time-outs of a fetch. Without them a site that accepts the connection and never
-// answers froze the window for as long as the system cared to wait.
+// Both time-outs of a fetch, and the longest a whole fetch may take. Without them a site
+// that accepts the connection and never answers, or sends a byte now and then, froze the
+// window for as long as it cared to.
 DWORD FetchTimeoutMs = 10000;
 
 // Bytes of body kept: the byte buffer is 1024 bytes and always ends in a terminator.
@@ -34,6 +35,7 @@ static void DropCutCharacter(char* bytes, DWORD length) {
 
 BOOL FetchText(LPCWSTR address, WCHAR* text) {
     ZeroMemory(text, TEXT_CAPACITY * sizeof(WCHAR));
+    const DWORD started = GetTickCount();
 
     HINTERNET session = InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (!session)
@@ -64,6 +66,11 @@ BOOL FetchText(LPCWSTR address, WCHAR* text) {
     ZeroMemory(bytes, sizeof bytes);
     DWORD length = 0;
     while (succeeded && length < BodyCapacity) {
+        // The receive time-out bounds each wait; this bounds them all together.
+        if (GetTickCount() - started > FetchTimeoutMs) {
+            succeeded = FALSE;
+            break;
+        }
         DWORD got = 0;
         if (!InternetReadFile(request, bytes + length, BodyCapacity - length, &got))
             succeeded = FALSE;

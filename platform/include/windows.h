@@ -111,6 +111,7 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
                                        LPCWSTR fileName);
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
+DWORD WINAPI GetTickCount(void);
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                LPWSTR target, int targetLength);

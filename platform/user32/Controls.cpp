@@ -67,7 +67,7 @@ LRESULT CALLBACK ListBoxProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
         return (LRESULT)list->items.capacity();
     case kInputListSelect: {
         int row = (int)wParam;
-        if (!list->enabled || row < 0 || row >= count)
+        if (!AcceptsInput(*list) || row < 0 || row >= count)
             return 0;
         bool changed = list->selection != row;
         Select(*list, row);
@@ -78,7 +78,7 @@ LRESULT CALLBACK ListBoxProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
     case kInputListActivate: {
         // A double-click on a row selects it; one below the last row keeps the selection.
         int row = (int)wParam;
-        if (!list->enabled)
+        if (!AcceptsInput(*list))
             return 0;
         if (row >= 0 && row < count && list->selection != row) {
             Select(*list, row);
@@ -112,13 +112,20 @@ LRESULT CALLBACK ButtonProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
         }
         return 0;
     case BM_CLICK:
-    case kInputClick:
         if (!button->enabled)
+            return 0;
+        [[fallthrough]];
+    case kInputClick:
+        if (message == kInputClick && !AcceptsInput(*button))
             return 0;
         // An automatic check box flips its own mark before telling its parent.
         if ((button->style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
             button->check = button->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
             CurrentBackend().CheckChanged(*button);
+            PaintControl(*button);
+            button = FindWindowRecord(handle);
+            if (!button)
+                return 0;
         }
         Notify(*button, BN_CLICKED);
         return 0;

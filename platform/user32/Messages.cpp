@@ -93,7 +93,10 @@ void ListDoubleClick(HWND list, int row) {
     PostMessageW(list, kInputListActivate, (WPARAM)row, 0);
 }
 void Close(HWND window) {
-    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    // The close box of a window disabled by a modal box does nothing.
+    Window* record = FindWindowRecord(window);
+    if (record && AcceptsInput(*record))
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 } // namespace input
 

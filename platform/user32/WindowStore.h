@@ -82,6 +82,10 @@ void RegisterBuiltInClass(const char16_t* name, WNDPROC procedure, ControlKind k
 void RegisterBuiltInControls();
 bool ClassRegistered(const char16_t* name);
 
+// Whether the user can reach the window: it and every window it sits in are enabled (a
+// window disabled by a modal box takes no input, nor do its controls).
+bool AcceptsInput(const Window& window);
+
 // Sends the control-colour message for a control to its parent and keeps the result.
 void PaintControl(Window& control);
 

@@ -67,18 +67,29 @@ void DetachFromParent(Window& window) {
     }
 }
 
-void SendDestroyTree(HWND handle) {
+// As on Windows: every window of the tree hears WM_DESTROY, parents before children, and
+// only then WM_NCDESTROY, children before parents.
+void SendDestroyMessages(HWND handle) {
     Window* window = FindWindowRecord(handle);
     if (!window)
         return;
-    // The window hears WM_DESTROY before its children, WM_NCDESTROY after them.
+    window->destroying = true;
     SendMessageW(handle, WM_DESTROY, 0, 0);
+    window = FindWindowRecord(handle);
+    if (!window)
+        return;
     std::vector<HWND> children = window->children;
-    for (HWND child : children) {
-        if (Window* record = FindWindowRecord(child))
-            record->destroying = true;
-        SendDestroyTree(child);
-    }
+    for (HWND child : children)
+        SendDestroyMessages(child);
+}
+
+void SendNcDestroyMessages(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    if (!window)
+        return;
+    std::vector<HWND> children = window->children;
+    for (HWND child : children)
+        SendNcDestroyMessages(child);
     SendMessageW(handle, WM_NCDESTROY, 0, 0);
 }
 
@@ -135,6 +146,13 @@ void RegisterBuiltInClass(const char16_t* name, WNDPROC procedure, ControlKind k
     cls->kind = kind;
     cls->style = CS_DBLCLKS;
     AddClass(std::move(cls));
+}
+
+bool AcceptsInput(const Window& window) {
+    for (const Window* current = &window; current; current = FindWindowRecord(current->parent))
+        if (!current->enabled)
+            return false;
+    return true;
 }
 
 bool ClassRegistered(const char16_t* name) {
@@ -278,14 +296,17 @@ BOOL WINAPI DestroyWindow(HWND handle) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (window->destroying && !window->parent)
+    // Asked again from within its own destruction (a WM_DESTROY handler): already going.
+    if (window->destroying)
         return TRUE;
     window->destroying = true;
     if (window->visible) {
         window->visible = false;
         CurrentBackend().Show(*window, false);
     }
-    SendDestroyTree(handle);
+    window->destroying = false; // set again, tree-wide, as the messages go out
+    SendDestroyMessages(handle);
+    SendNcDestroyMessages(handle);
     window = FindWindowRecord(handle);
     if (window)
         DetachFromParent(*window);

@@ -20,8 +20,18 @@ xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 10 >/dev/null || fail "title did not change"
 
-# The last row is the site's count: End selects it, Enter plays it.
-press "$window" End Return
+# Enter does nothing in a list box (only a double-click plays).
+plays_before=$(grep -cF 'GET /video/player/?flv=1 ' "$SITE_LOG")
+press "$window" Return
+sleep 1
+plays_after=$(grep -cF 'GET /video/player/?flv=1 ' "$SITE_LOG")
+[[ "$plays_after" == "$plays_before" ]] || fail "Enter in the list played the episode again"
+
+# The last row is the site's count: End selects it and scrolls it to the bottom of the
+# list, where a double-click plays it.
+press "$window" End
+sleep 0.5
+xdotool mousemove --window "$window" 700 490 click --repeat 2 --delay 80 1
 wait_request "/video/player/?flv=$episodes" ||
     fail "the list's last row is not episode $episodes"
 wait_window "^Tessavo第${episodes}集 - VelmoraPlayer 1.0\$" 10 >/dev/null ||

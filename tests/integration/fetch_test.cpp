@@ -134,6 +134,8 @@ TEST_F(FetchTest, FailedFetchesKeepTheLastGoodValues) {
     silent.action = ScriptedReply::Action::NeverAnswer;
     ScriptedReply hangsUpMidBody = ScriptedReply::Body("123456789");
     hangsUpMidBody.closeAfterBytes = 2;
+    // A byte every 100 ms never trips the 300 ms receive time-out, but 40 of them take 4 s.
+    ScriptedReply trickles = ScriptedReply::Pieces(std::vector<std::string>(40, "7"), 100);
     struct Case {
         const char* how;
         bool siteUp;
@@ -144,6 +146,7 @@ TEST_F(FetchTest, FailedFetchesKeepTheLastGoodValues) {
         {"500 with a body", true, ScriptedReply::Body("<html>broken</html>", 500)},
         {"connection lost in the body", true, hangsUpMidBody},
         {"never answers", true, silent},
+        {"sends a byte now and then", true, trickles},
     };
     FetchTimeoutMs = 300;
     for (const Case& c : cases) {

@@ -44,6 +44,8 @@ std::optional<CreateView> createView;
 // Set when a command arrives: the check state the sender had at that moment.
 std::optional<LRESULT> checkAtNotify;
 bool handleCloseItself = false;
+// A window of the test class that calls DestroyWindow on itself when it hears WM_DESTROY.
+bool destroySelfOnDestroy = false;
 
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (journal)
@@ -66,6 +68,11 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         if (handleCloseItself)
             return 0;
         break;
+    case WM_DESTROY:
+        if (destroySelfOnDestroy) {
+            EXPECT_TRUE(DestroyWindow(window)) << "a window already being destroyed";
+        }
+        break;
     default:
         break;
     }
@@ -80,6 +87,7 @@ class User32Test : public ::testing::Test {
         createView.reset();
         checkAtNotify.reset();
         handleCloseItself = false;
+        destroySelfOnDestroy = false;
         WNDCLASSEXW windowClass = {};
         windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = RecordingProc;
@@ -310,9 +318,13 @@ TEST_F(User32Test, CloseDestroysTheWindowParentFirst) {
             SendMessageW(parent, WM_CLOSE, 0, 0);
         }
         std::vector<HWND> destroyed;
-        for (const Received& r : received_)
+        std::vector<std::pair<UINT, HWND>> teardown;
+        for (const Received& r : received_) {
             if (r.message == WM_DESTROY)
                 destroyed.push_back(r.window);
+            if (r.message == WM_DESTROY || r.message == WM_NCDESTROY)
+                teardown.emplace_back(r.message, r.window);
+        }
         if (c.handledByProgram) {
             EXPECT_TRUE(destroyed.empty());
             EXPECT_TRUE(IsWindow(parent));
@@ -321,6 +333,13 @@ TEST_F(User32Test, CloseDestroysTheWindowParentFirst) {
             DestroyWindow(parent);
         } else {
             EXPECT_EQ(destroyed, (std::vector<HWND>{parent, first, second}));
+            // Every WM_DESTROY, parents first, then every WM_NCDESTROY, children first.
+            EXPECT_EQ(teardown, (std::vector<std::pair<UINT, HWND>>{{WM_DESTROY, parent},
+                                                                    {WM_DESTROY, first},
+                                                                    {WM_DESTROY, second},
+                                                                    {WM_NCDESTROY, first},
+                                                                    {WM_NCDESTROY, second},
+                                                                    {WM_NCDESTROY, parent}}));
         }
         EXPECT_FALSE(IsWindow(parent));
         EXPECT_FALSE(IsWindow(first));
@@ -542,3 +561,58 @@ TEST_F(User32Test, RegisteringAClassTwiceFails) {
 }
 
 } // namespace
+
+TEST_F(User32Test, DestroyWindowFromWithinWmDestroyIsHarmless) {
+    struct Case {
+        const char* what;
+        bool destroyChild; // destroy the child alone rather than the whole tree
+    } cases[] = {{"whole tree", false}, {"child alone", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND parent = TopLevel();
+        HWND child = Child(parent, L"User32Test", 0, 1);
+        HWND sibling = Child(parent, L"Button", 0, 2);
+        destroySelfOnDestroy = true;
+        EXPECT_TRUE(DestroyWindow(c.destroyChild ? child : parent));
+        destroySelfOnDestroy = false;
+        EXPECT_FALSE(IsWindow(child));
+        EXPECT_EQ(IsWindow(parent) != FALSE, c.destroyChild);
+        EXPECT_EQ(IsWindow(sibling) != FALSE, c.destroyChild);
+        DestroyWindow(parent);
+    }
+}
+
+TEST_F(User32Test, InputToADisabledWindowOrItsControlsIsDropped) {
+    HWND parent = TopLevel();
+    HWND button = Child(parent, L"Button", 0, 7, L"go");
+    HWND box = Child(parent, L"Button", BS_AUTOCHECKBOX, 8, L"pin");
+    HWND list = Child(parent, L"LISTBOX", LBS_NOTIFY, 9);
+    SendMessageW(list, LB_ADDSTRING, 0, (LPARAM)L"one");
+    struct Case {
+        const char* what;
+        bool parentEnabled;
+        size_t commands;
+    } cases[] = {{"enabled", true, 4}, {"owner disabled by a modal box", false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EnableWindow(parent, c.parentEnabled);
+        received_.clear();
+        SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
+        SendMessageW(list, LB_SETCURSEL, (WPARAM)-1, 0);
+        input::Click(button);
+        input::Click(box);
+        input::ListDoubleClick(list, 0); // LBN_SELCHANGE, then LBN_DBLCLK
+        input::Close(parent);
+        handleCloseItself = true; // keep the window for the next case
+        Pump();
+        handleCloseItself = false;
+        EXPECT_EQ(Commands(parent).size(), c.commands);
+        EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0),
+                  c.parentEnabled ? BST_CHECKED : BST_UNCHECKED);
+        bool closeHeard = false;
+        for (const Received& r : received_)
+            closeHeard |= r.window == parent && r.message == WM_CLOSE;
+        EXPECT_EQ(closeHeard, c.parentEnabled);
+    }
+    DestroyWindow(parent);
+}

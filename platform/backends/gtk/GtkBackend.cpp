@@ -103,8 +103,21 @@ int RowOf(GtkTreePath* path) {
     return depth > 0 ? indices[0] : -1;
 }
 
-void OnRowActivated(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer data) {
-    input::ListDoubleClick(HandleOf(data), RowOf(path));
+// A double-click, and only a double-click, is LBN_DBLCLK: unlike GtkTreeView's
+// row-activated, Enter and Space do nothing in a Windows list box. A double-click below
+// the last row keeps the selection, as on Windows.
+gboolean OnListButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data) {
+    if (event->type != GDK_2BUTTON_PRESS || event->button != 1)
+        return FALSE;
+    int row = -1;
+    GtkTreePath* path = nullptr;
+    if (gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(view), (int)event->x, (int)event->y, &path,
+                                      nullptr, nullptr, nullptr)) {
+        row = RowOf(path);
+        gtk_tree_path_free(path);
+    }
+    input::ListDoubleClick(HandleOf(data), row);
+    return FALSE;
 }
 
 void OnSelectionChanged(GtkTreeSelection* selection, gpointer data) {
@@ -150,7 +163,7 @@ GtkWidget* MakeListBox(Window& window, Native& native) {
     gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
     gtk_tree_view_append_column(native.view, column);
     gtk_tree_view_set_fixed_height_mode(native.view, TRUE);
-    g_signal_connect(view, "row-activated", G_CALLBACK(OnRowActivated), window.handle);
+    g_signal_connect(view, "button-press-event", G_CALLBACK(OnListButtonPress), window.handle);
     g_signal_connect(gtk_tree_view_get_selection(native.view), "changed",
                      G_CALLBACK(OnSelectionChanged), window.handle);
 
