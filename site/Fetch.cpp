@@ -66,11 +66,14 @@ BOOL FetchText(LPCWSTR address, WCHAR* text) {
     ZeroMemory(bytes, sizeof bytes);
     DWORD length = 0;
     while (succeeded && length < BodyCapacity) {
-        // The receive time-out bounds each wait; this bounds them all together.
-        if (GetTickCount() - started > FetchTimeoutMs) {
+        // The receive time-out bounds each wait; the time left bounds them all together.
+        DWORD elapsed = GetTickCount() - started;
+        if (elapsed >= FetchTimeoutMs) {
             succeeded = FALSE;
             break;
         }
+        DWORD left = FetchTimeoutMs - elapsed;
+        InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof left);
         DWORD got = 0;
         if (!InternetReadFile(request, bytes + length, BodyCapacity - length, &got))
             succeeded = FALSE;

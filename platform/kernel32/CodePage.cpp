@@ -400,7 +400,9 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int s
         }
     } else if (IsAnsiCodePage(codePage)) {
         std::string substitute = defaultChar && *defaultChar ? std::string(defaultChar, 1) : "?";
-        if (defaultChar && defaultChar[0] && defaultChar[1])
+        // Only a lead byte says the default character has a second byte; an ASCII one is
+        // a single byte and nothing after it may be read.
+        if (defaultChar && static_cast<unsigned char>(defaultChar[0]) >= 0x80 && defaultChar[1])
             substitute = std::string(defaultChar, 2); // a double-byte default character
         EncodeAnsi(units, length, substitute, &bytes, &used);
     } else {

@@ -3,6 +3,8 @@
 // floating point, and it never writes more than 1024 characters including the terminator.
 #include "Kernel32Internal.h"
 
+#include <algorithm>
+
 #include <stdarg.h>
 
 using namespace velmora::kernel32;
@@ -19,7 +21,7 @@ class Output {
             buffer_[length_++] = static_cast<WCHAR>(c);
     }
     void Repeat(char16_t c, int count) {
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count && !Full(); ++i)
             Put(c);
     }
     bool Full() const { return length_ >= kMaxOutput - 1; }
@@ -104,15 +106,17 @@ int Format(LPWSTR buffer, LPCWSTR format, va_list args) {
             else
                 break;
         }
+        // Nothing wider than the whole output can show: clamping keeps the arithmetic
+        // below from overflowing on a width like %99999999999d.
         int width = 0;
         while (*p >= u'0' && *p <= u'9')
-            width = width * 10 + (*p++ - u'0');
+            width = std::min(width * 10 + (*p++ - u'0'), kMaxOutput);
         int precision = -1;
         if (*p == u'.') {
             ++p;
             precision = 0;
             while (*p >= u'0' && *p <= u'9')
-                precision = precision * 10 + (*p++ - u'0');
+                precision = std::min(precision * 10 + (*p++ - u'0'), kMaxOutput);
         }
         Size size = Size::Default;
         if (*p == u'h') {

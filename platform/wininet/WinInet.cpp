@@ -243,8 +243,9 @@ void EndOfHead(Request* request) {
         // 0: a proxy's CONNECT answer; 1xx: interim.
     } else if (request->followRedirects && code >= 300 && code < 400 &&
                !request->location.empty() && request->redirectsTaken < MaxRedirects) {
+        // The receive time-out keeps running through the redirect's own body and the next
+        // hop: a redirect whose body never comes must not wait for ever.
         ++request->redirectsTaken;
-        request->connected = false; // the next hop connects afresh
     } else {
         request->headersDone = true;
         request->status = static_cast<DWORD>(code);

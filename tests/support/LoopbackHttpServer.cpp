@@ -196,7 +196,7 @@ void LoopbackHttpServer::Serve(int client) {
             head += header.first + ": " + header.second + "\r\n";
         if (reply.sendContentLength)
             head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-        head += "Connection: close\r\n\r\n";
+        head += reply.keepAlive ? "\r\n" : "Connection: close\r\n\r\n";
         bool open = SendAll(client, head);
         size_t budget =
             reply.closeAfterBytes < 0 ? body.size() : static_cast<size_t>(reply.closeAfterBytes);

@@ -33,6 +33,9 @@ struct ScriptedReply {
     bool sendContentLength = true;
     // Close the connection after this many body bytes; negative: send the whole body.
     long closeAfterBytes = -1;
+    // Leave out "Connection: close", so the client expects to reuse the connection and
+    // reads the whole body (even of a redirect) before going on.
+    bool keepAlive = false;
 
     static ScriptedReply Body(std::string body, int status = 200);
     static ScriptedReply Redirect(int status, std::string location);

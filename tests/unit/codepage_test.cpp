@@ -207,3 +207,27 @@ TEST(CodePage, RejectsInvalidArguments) {
 }
 
 } // namespace
+
+// A default character is one character: for an ASCII one, no byte after it is read
+// (AddressSanitizer catches the read past this single char).
+TEST(CodePage, SingleByteDefaultCharacterIsReadAlone) {
+    USE_LOCALE("en_US.UTF-8");
+    const char* locales[] = {"C", "zh_CN.GBK"};
+    for (const char* name : locales) {
+        SCOPED_TRACE(name);
+        velmora::test::ScopedLocale locale(name);
+        const WCHAR text[] = {0x4E00, 0};
+        char star = '*';
+        char out[8] = {};
+        BOOL used = FALSE;
+        int written = WideCharToMultiByte(CP_ACP, 0, text, 1, out, 8, &star, &used);
+        if (std::string(name) == "C") {
+            EXPECT_EQ(written, 1);
+            EXPECT_EQ(out[0], '*');
+            EXPECT_TRUE(used);
+        } else {
+            EXPECT_EQ(written, 2) << "GBK holds the character";
+            EXPECT_FALSE(used);
+        }
+    }
+}

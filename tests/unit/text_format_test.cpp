@@ -94,6 +94,29 @@ TEST(Wsprintf, WritesAtMost1024CharactersWithTheTerminator) {
     EXPECT_EQ(buffer[1022], L'b');
 }
 
+// Widths and precisions beyond the cap: no arithmetic overflow (UBSan aborts the test
+// otherwise) and the output still stops at 1023 characters.
+TEST(Wsprintf, HugeWidthsAndPrecisionsStopAtTheCap) {
+    const struct {
+        const WCHAR* format;
+        const char* what;
+        int value;
+    } cases[] = {
+        {L"%99999999999d", "width past int", 5},
+        {L"%.99999999999d", "precision past int", 5},
+        {L"%.2147483647d", "precision at INT_MAX, negative value", -5},
+        {L"%2000000000d", "width of two billion", 7},
+        {L"%-2000000000d|", "left-aligned", 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<WCHAR> buffer(1100, L'z');
+        EXPECT_EQ(wsprintfW(buffer.data(), c.format, c.value), 1023);
+        EXPECT_EQ(buffer[1023], 0);
+        EXPECT_EQ(buffer[1024], L'z');
+    }
+}
+
 TEST(Lstr, LengthCompareAndCopy) {
     EXPECT_EQ(lstrlenW(nullptr), 0);
     EXPECT_EQ(lstrlenW(L""), 0);

@@ -203,6 +203,12 @@ TEST_F(WinInetTest, ReceiveTimeOutAbandonsASilentSite) {
     server.Route("/stalls", stalls);
     ScriptedReply slowButSteady = ScriptedReply::Pieces({"a", "b", "c", "d"}, 150);
     server.Route("/steady", slowButSteady);
+    // A redirect whose own body stops half-way: the hop is never followed.
+    ScriptedReply stalledRedirect = ScriptedReply::Redirect(302, "/steady");
+    stalledRedirect.pieces = {"moved", "...here"};
+    stalledRedirect.pieceDelayMs = 3000;
+    stalledRedirect.keepAlive = true;
+    server.Route("/stalled-redirect", stalledRedirect);
 
     // No answer at all: the request itself fails.
     Outcome silentOutcome = Fetch(server.Url("/silent"), 300);
@@ -216,6 +222,12 @@ TEST_F(WinInetTest, ReceiveTimeOutAbandonsASilentSite) {
     ASSERT_TRUE(stallsOutcome.opened);
     EXPECT_EQ(stallsOutcome.readError, (DWORD)ERROR_INTERNET_TIMEOUT);
     EXPECT_LT(stallsOutcome.elapsedMs, 2500);
+
+    // The time-out runs through a redirect too.
+    Outcome redirectOutcome = Fetch(server.Url("/stalled-redirect"), 300);
+    EXPECT_FALSE(redirectOutcome.opened);
+    EXPECT_EQ(redirectOutcome.openError, (DWORD)ERROR_INTERNET_TIMEOUT);
+    EXPECT_LT(redirectOutcome.elapsedMs, 2500);
 
     // The time-out bounds each wait, not the whole body.
     Outcome steady = Fetch(server.Url("/steady"), 300);
