@@ -1,5 +1,7 @@
 #include "Catalog.h"
 
+#include "Options.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -64,7 +66,9 @@ std::optional<long> EpisodeNumberOfFile(const std::string& name) {
         }
         number = number * 10 + (name[i] - '0');
     }
-    if (number < 1) {
+    // Above the most episodes a site may have: not an episode, so one stray file cannot
+    // make the start page list a billion placeholders.
+    if (number < 1 || number > kMaxEpisodes) {
         return std::nullopt;
     }
     return number;

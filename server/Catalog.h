@@ -14,7 +14,8 @@
 namespace velmora::site {
 
 // The episode number a media file stands for: "001.mp4", "12.webm" (any zero padding,
-// extension in any case) give 1 and 12; anything else gives nothing.
+// extension in any case) give 1 and 12; anything else, numbers above kMaxEpisodes
+// included, gives nothing.
 std::optional<long> EpisodeNumberOfFile(const std::string& name);
 
 // "video/mp4", "video/webm" or "application/octet-stream" by the file name's extension.

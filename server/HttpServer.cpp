@@ -33,15 +33,15 @@ struct RequestState {
 //
 //     METHOD TARGET STATUS BYTES
 //
-// TARGET is the path and query exactly as requested (bytes outside printable ASCII as
-// %XX); BYTES is the body length sent (0 for HEAD). Tests read this log: keep the format.
+// TARGET is the path and query exactly as requested and METHOD the method as sent, both
+// with bytes outside printable ASCII as %XX (in METHOD '%' too, since a method is not
+// percent-encoded), so a request is always one line of four fields whatever it carries;
+// BYTES is the body length sent (0 for HEAD). Tests read this log: keep the format.
 std::mutex logMutex;
 
-void LogRequest(const char* method, const std::string& target, unsigned status, uint64_t bytes) {
-    std::string line = method;
-    line += ' ';
-    for (unsigned char c : target) {
-        if (c > 0x20 && c < 0x7F) {
+void AppendEscaped(std::string& line, const std::string& text, bool escapePercent) {
+    for (unsigned char c : text) {
+        if (c > 0x20 && c < 0x7F && (c != '%' || !escapePercent)) {
             line += static_cast<char>(c);
         } else {
             char hex[4];
@@ -49,6 +49,13 @@ void LogRequest(const char* method, const std::string& target, unsigned status, 
             line += hex;
         }
     }
+}
+
+void LogRequest(const char* method, const std::string& target, unsigned status, uint64_t bytes) {
+    std::string line;
+    AppendEscaped(line, method, true);
+    line += ' ';
+    AppendEscaped(line, target, false);
     line += ' ';
     line += std::to_string(status);
     line += ' ';
@@ -109,12 +116,24 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
     Request request;
     request.method = method;
     request.path = url;
-    if (const char* flv = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "flv")) {
-        request.flv = flv;
+    // With its length: a decoded %00 inside the value must not cut it short. A bare "flv"
+    // without '=' has no value and counts as absent.
+    const char* flv = nullptr;
+    size_t flvLength = 0;
+    if (MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, "flv", 3, &flv,
+                                      &flvLength) == MHD_YES &&
+        flv) {
+        request.flv = std::string(flv, flvLength);
     }
     size_t question = state->target.find('?');
     if (question != std::string::npos) {
         request.query = state->target.substr(question + 1);
+    }
+    // libmicrohttpd hands over the decoded path as a C string, so a %00 would cut it short
+    // ("/downloads/a.txt%00.jpg" would send a.txt). Keep a NUL in it instead: no address
+    // holds one, so such a path is not found.
+    if (state->target.substr(0, question).find("%00") != std::string::npos) {
+        request.path += '\0';
     }
     request.range = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
 

@@ -63,8 +63,9 @@ std::string HelpText() {
            "  --port N           TCP port, 0 for any free port (default 8848)\n"
            "  --media DIR        folder of episode files named by number (001.mp4, 2.webm)\n"
            "  --downloads DIR    folder whose files the download page offers\n"
-           "  --episodes N       episode count (default: the number of media files,\n"
-           "                     or 24 when no media folder is given)\n"
+           "  --episodes N       episode count (default: the highest episode number in\n"
+           "                     the media folder, missing ones in between get a\n"
+           "                     placeholder page; 24 when no media folder is given)\n"
            "  --notice TEXT      the one-line notice (UTF-8)\n"
            "  --version TEXT     the latest player version (default 1.0)\n"
            "  --charset NAME     character set of the plain-text answers: utf-8 or gbk\n"
@@ -73,7 +74,8 @@ std::string HelpText() {
            "  --help             show this text and exit\n"
            "\n"
            "Options also take the form --name=value. Each request is logged to stdout as\n"
-           "one line: METHOD PATH?QUERY STATUS BYTES.\n";
+           "one line: METHOD PATH?QUERY STATUS BYTES, where METHOD and PATH?QUERY show\n"
+           "bytes outside printable ASCII as %XX.\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {

@@ -80,7 +80,10 @@ long Site::EpisodeCount() const {
         return *options_.episodes;
     }
     if (media_) {
-        return static_cast<long>(media_->Files()->size());
+        // The highest episode number found, not the number of files: a missing episode in
+        // between gets its placeholder page rather than hiding the ones after it.
+        std::shared_ptr<const MediaFiles> files = media_->Files();
+        return files->empty() ? 0 : files->rbegin()->first;
     }
     return kDemoEpisodes;
 }
@@ -142,6 +145,8 @@ Response Site::Player(const Request& request) const {
     // The bare player folder is the start page too: the place a visitor trimming the
     // address would expect to land.
     const std::string flv = request.flv.value_or("index");
+    // The value keeps its real length, so "list%00x" is not "list" and, like any value
+    // holding a NUL, matches nothing below: a 404.
     if (flv == "index") {
         return Html(200, StartPage(options_.notice, EpisodeCount()));
     }
@@ -176,13 +181,21 @@ Response Site::ServeFile(const Request& request, const std::string& dir, const s
     if (!IsPlainFileName(name)) {
         return Html(404, NotFoundPage());
     }
-    int fd = open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO (or a symlink to one) for reading would otherwise wait
+    // for a writer and hold this server thread for good; O_NOCTTY keeps a terminal device
+    // from becoming ours. Only regular files are served, and
+    // for those the flag changes nothing, but clear it anyway so the file is read normally.
+    int fd = open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return Html(404, NotFoundPage());
     }
     FileBody guard(fd, 0, 0);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return Html(404, NotFoundPage());
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return Html(404, NotFoundPage());
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);

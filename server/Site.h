@@ -15,8 +15,8 @@ namespace velmora::site {
 
 struct Request {
     std::string method;
-    std::string path;               // percent-decoded, without the query
-    std::optional<std::string> flv; // the decoded "flv" query value, if any
+    std::string path;               // percent-decoded, without the query; may hold a NUL
+    std::optional<std::string> flv; // the decoded "flv" query value, if any (may hold NULs)
     std::string query;              // the raw query after '?', for redirects
     const char* range = nullptr;    // the Range header, if any
 };
@@ -60,7 +60,7 @@ class Site {
 
     Response Handle(const Request& request) const;
 
-    // --episodes, else the media files found, else the demo count.
+    // --episodes, else the highest episode number in the media folder, else the demo count.
     long EpisodeCount() const;
     const Options& Settings() const { return options_; }
 

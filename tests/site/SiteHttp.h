@@ -35,7 +35,8 @@ struct HttpRequest {
     std::string method = "GET";
     std::vector<std::string> headers; // "Name: value"
     std::string body;
-    bool pathAsIs = false; // send "/../" as written instead of letting curl fold it
+    bool pathAsIs = false;  // send "/../" as written instead of letting curl fold it
+    long timeoutMs = 10000; // the whole exchange
 };
 
 inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) {
@@ -43,7 +44,7 @@ inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) 
     CURL* curl = curl_easy_init();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request.timeoutMs);
     if (request.method == "HEAD") {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (request.method != "GET") {

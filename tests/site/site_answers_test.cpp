@@ -93,6 +93,16 @@ TEST_F(SiteAnswers, EachAddressAnswersWithItsPage) {
         {p + "abc", 404, kHtml, "", false, {}, {}},
         {p, 404, kHtml, "", false, {}, {}},
         {p + "LIST", 404, kHtml, "", false, {}, {}},
+        // A decoded NUL is part of the value, never its end.
+        {p + "list%00x", 404, kHtml, "", false, {}, {}},
+        {p + "list%00", 404, kHtml, "", false, {}, {}},
+        {p + "next%00", 404, kHtml, "", false, {}, {}},
+        {p + "1%00", 404, kHtml, "", false, {}, {}},
+        {p + "%00", 404, kHtml, "", false, {}, {}},
+        {"video/player/?flv", 200, kHtml, "", false, {"?flv=12\""}, {}},
+        {"video/player/?fl%00v=list", 200, kHtml, "", false, {"?flv=12\""}, {}},
+        {"video/player/%00?flv=list", 404, kHtml, "", false, {}, {}},
+        {"%00", 404, kHtml, "", false, {}, {}},
         {"video/player/?page=list", 200, kHtml, "", false, {"?flv=12\""}, {}},
         {"nothing", 404, kHtml, "", false, {}, {}},
         {"video/", 404, kHtml, "", false, {}, {}},
@@ -149,14 +159,17 @@ TEST_F(SiteAnswers, OtherMethodsAreRefusedWith405) {
     }
 }
 
-// The count: --episodes wins; else the episode files of the media folder; else the demo.
+// The count: --episodes wins; else the highest episode number in the media folder; else
+// the demo.
 TEST(SiteCount, ComesFromOptionsOrMediaFolder) {
     TempDir media(false);
     for (const char* name : {"001.mp4", "002.webm", "3.mp4", "003.webm", "0010.MP4"}) {
         WriteFileBytes(media.File(name), "x");
     }
-    // Not episodes: wrong extension, number 0, not a number, hidden, a folder.
-    for (const char* name : {"004.txt", "000.mp4", "abc.mp4", ".005.mp4", "6.mp4.part"}) {
+    // Not episodes: wrong extension, number 0, not a number, hidden, a folder, a number
+    // above the most episodes a site may have.
+    for (const char* name :
+         {"004.txt", "000.mp4", "abc.mp4", ".005.mp4", "6.mp4.part", "1000001.mp4"}) {
         WriteFileBytes(media.File(name), "x");
     }
     ASSERT_EQ(mkdir(media.File("007.mp4").c_str(), 0755), 0);
@@ -168,7 +181,7 @@ TEST(SiteCount, ComesFromOptionsOrMediaFolder) {
     } cases[] = {
         {{"--episodes", "220"}, "220"},     {{"--episodes", "0"}, "0"},
         {{"--episodes", "12000"}, "12000"}, {{}, "24"},
-        {{"--media", media.path()}, "4"},   {{"--media", media.path(), "--episodes", "50"}, "50"},
+        {{"--media", media.path()}, "10"},  {{"--media", media.path(), "--episodes", "5"}, "5"},
         {{"--media", empty.path()}, "0"},
     };
     for (const Case& c : cases) {
@@ -189,6 +202,42 @@ TEST(SiteCount, MediaFilesAddedWhileRunningAreCounted) {
     WriteFileBytes(media.File("002.mp4"), "x");
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "2");
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=2").status, 200);
+}
+
+// Numbers missing from the media folder do not hide the episodes after them.
+TEST(SiteCount, GapsInTheMediaNumberingGetPlaceholders) {
+    TempDir media(false);
+    for (const char* name : {"001.mp4", "002.mp4", "5.mp4"}) {
+        WriteFileBytes(media.File(name), "x");
+    }
+    SiteProcess site({"--media", media.path()});
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "5");
+    struct Case {
+        std::string flv;
+        long status;
+        std::string source; // empty: no video on the page
+    } cases[] = {
+        {"2", 200, "/media/002.mp4"}, {"3", 200, ""}, {"4", 200, ""},
+        {"5", 200, "/media/5.mp4"},   {"6", 404, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flv);
+        HttpReply page = Fetch(site.Root() + "video/player/?flv=" + c.flv);
+        ASSERT_TRUE(page.ok) << page.error;
+        EXPECT_EQ(page.status, c.status);
+        if (c.status != 200) {
+            continue;
+        }
+        if (c.source.empty()) {
+            EXPECT_EQ(page.body.find("<video"), std::string::npos);
+            EXPECT_NE(page.body.find("即将上线"), std::string::npos);
+        } else {
+            EXPECT_NE(page.body.find("src=\"" + c.source + "\""), std::string::npos);
+        }
+    }
+    HttpReply start = Fetch(site.Root() + "video/player/?flv=index");
+    EXPECT_NE(start.body.find("href=\"/video/player/?flv=5\""), std::string::npos);
+    EXPECT_EQ(start.body.find("href=\"/video/player/?flv=6\""), std::string::npos);
 }
 
 // Plain-text answers are sent in the chosen character set; pages stay UTF-8.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -108,6 +109,7 @@ TEST_F(SiteFiles, OnlyEpisodeFilesAreServedFromTheMediaFolder) {
         {"media/", 404, "text/html; charset=utf-8"},
         {"media/../secret.txt", 404, "text/html; charset=utf-8"},
         {"media/%2e%2e%2fsecret.txt", 404, "text/html; charset=utf-8"},
+        {"media/002.webm%00.txt", 404, "text/html; charset=utf-8"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
@@ -154,6 +156,8 @@ TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
         {"downloads/sub/inner.txt", 404, "", ""},
         {"downloads/", 404, "", ""},
         {"downloads/missing.exe", 404, "", ""},
+        {"downloads/VelmoraPlayer%202.5.exe%00.txt", 404, "", ""},
+        {"downloads/VelmoraPlayer%202.5.exe%00", 404, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
@@ -169,6 +173,40 @@ TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
         }
         EXPECT_EQ(reply.body.find("SECRET"), std::string::npos);
         EXPECT_EQ(reply.body.find("inner"), std::string::npos);
+    }
+}
+
+// A FIFO opened for reading waits for a writer; the site must refuse it at once instead.
+// One server thread, so a request stuck on it would also stop every later answer.
+TEST(SiteSpecialFiles, FifosAreRefusedAtOnceAndTheSiteKeepsAnswering) {
+    TempDir root(false);
+    ASSERT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(root.File("elsewhere").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(root.File("downloads/pipe").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("pipe", root.File("downloads/link-to-pipe").c_str()), 0);
+    // An episode file that turns into a FIFO behind a symlink: the media folder itself does
+    // not change, so the site still takes 001.mp4 for an episode file.
+    WriteFileBytes(root.File("elsewhere/episode"), "mp4 bytes");
+    ASSERT_EQ(symlink(root.File("elsewhere/episode").c_str(), root.File("media/001.mp4").c_str()),
+              0);
+    SiteProcess site(
+        {"--media", root.File("media"), "--downloads", root.File("downloads"), "--threads", "1"});
+    ASSERT_EQ(Fetch(site.Root() + "media/001.mp4").body, "mp4 bytes");
+    ASSERT_EQ(unlink(root.File("elsewhere/episode").c_str()), 0);
+    ASSERT_EQ(mkfifo(root.File("elsewhere/episode").c_str(), 0644), 0);
+
+    for (const char* target : {"downloads/pipe", "downloads/link-to-pipe", "media/001.mp4"}) {
+        SCOPED_TRACE(target);
+        HttpRequest quick;
+        quick.timeoutMs = 2000;
+        HttpReply reply = Fetch(site.Root() + target, quick);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, 404);
+        EXPECT_EQ(reply.Header("content-type"), "text/html; charset=utf-8");
+        HttpReply list = Fetch(site.Root() + "video/player/?flv=list", quick);
+        ASSERT_TRUE(list.ok) << list.error;
+        EXPECT_EQ(list.body, "1");
     }
 }
 

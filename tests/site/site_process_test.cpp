@@ -139,6 +139,42 @@ TEST(SiteLog, OneLinePerRequestWithMethodTargetStatusAndBytes) {
     EXPECT_FALSE(site.WaitForRequest("/video/player/?flv=next", 100));
 }
 
+// Whatever bytes a client puts in the method, the log gets one line of printable ASCII
+// for the request, so nobody can forge log lines or drive a terminal reading it.
+TEST(SiteLog, MethodBytesAreEscapedSoEachRequestIsOneLine) {
+    SiteProcess site({"--episodes", "3"});
+    struct Case {
+        std::string method;
+        std::string logged;
+    } cases[] = {
+        {"GE\rT", "GE%0DT"},
+        {"G\x1b[2JT", "G%1B[2JT"},
+        {"G\xff\xfeT", "G%FF%FET"},
+        {"G\x7fT", "G%7FT"},
+        {"G\tT", "G%09T"},
+        {"G%0DT", "G%250DT"}, // not mistaken for an escaped CR
+        {"GET", "GET"},
+    };
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
+        RawConnection connection(site.Host(), site.Port());
+        ASSERT_TRUE(connection.Connected());
+        ASSERT_TRUE(
+            connection.Send(c.method + " /video/player/?flv=list HTTP/1.1\r\nHost: x\r\n\r\n"));
+        std::string response = connection.ReadResponse();
+        ASSERT_EQ(response.rfind("HTTP/1.1 ", 0), 0u) << response;
+        size_t bodyAt = response.find("\r\n\r\n") + 4;
+        expected.push_back(c.logged + " /video/player/?flv=list " + response.substr(9, 3) + " " +
+                           std::to_string(response.size() - bodyAt));
+    }
+    // A last plain request marks the end: every line before it belongs to the cases.
+    HttpReply done = Fetch(site.Root() + "done");
+    expected.push_back("GET /done 404 " + std::to_string(done.body.size()));
+    ASSERT_TRUE(site.WaitForRequest("/done", 2000));
+    EXPECT_EQ(site.RequestLog(), expected);
+}
+
 TEST(SiteConnections, KeepAliveConnectionsServeRequestAfterRequest) {
     SiteProcess site({"--episodes", "220"});
     RawConnection connection(site.Host(), site.Port());
