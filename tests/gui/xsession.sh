@@ -22,8 +22,18 @@ fail() {
     exit 1
 }
 
-# Starts Xvfb on a free display and openbox on it; exports DISPLAY.
+# Starts Xvfb on a free display and openbox on it; exports DISPLAY. Now and then a fresh
+# Xvfb's display cannot be opened at once: then everything is started again.
 start_desktop() {
+    local attempt
+    for attempt in 1 2 3; do
+        try_desktop && return 0
+        echo "-- desktop attempt $attempt failed; starting again" >&2
+    done
+    fail "no desktop after 3 attempts"
+}
+
+try_desktop() {
     local fd_file="$VELMORA_WORK/display"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
     VELMORA_PIDS+=($!)
@@ -32,16 +42,20 @@ start_desktop() {
         [[ -s "$fd_file" ]] && break
         sleep 0.1
     done
-    [[ -s "$fd_file" ]] || fail "Xvfb did not start"
+    [[ -s "$fd_file" ]] || return 1
     export DISPLAY=":$(head -1 "$fd_file")"
     openbox >/dev/null 2>&1 &
-    VELMORA_PIDS+=($!)
-    # openbox is ready once it owns the window-manager selection.
+    local wm=$!
+    VELMORA_PIDS+=($wm)
+    # openbox is ready once it announces what it supports: xdotool refuses to activate
+    # windows until _NET_ACTIVE_WINDOW is listed.
     for i in $(seq 1 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        xprop -root _NET_SUPPORTED 2>/dev/null | grep -q '_NET_ACTIVE_WINDOW' && return 0
+        kill -0 "$wm" 2>/dev/null || break
         sleep 0.1
     done
-    fail "openbox did not start"
+    kill "$wm" "${VELMORA_PIDS[-2]}" 2>/dev/null || true
+    return 1
 }
 
 # Starts the content site with the given options; its request log goes to $SITE_LOG.

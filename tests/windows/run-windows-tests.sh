@@ -200,6 +200,38 @@ stop_all() {
     exit "$status"
 }
 
+# Xvfb (-displayfd picks a free number and tells it once it serves) and openbox, ready
+# once it announces what it supports: xdotool refuses to activate windows until
+# _NET_ACTIVE_WINDOW is listed. Returns non-zero, with both stopped, when that fails.
+start_desktop() {
+    local xvfb wm i
+    : >"$WORK/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" \
+        >"$WORK/xvfb.log" 2>&1 &
+    xvfb=$!
+    PIDS+=($xvfb)
+    for i in $(seq 100); do
+        [ -s "$WORK/display" ] && break
+        sleep 0.1
+    done
+    if [ -s "$WORK/display" ]; then
+        export DISPLAY=":$(head -1 "$WORK/display")"
+        openbox >"$WORK/openbox.log" 2>&1 &
+        wm=$!
+        PIDS+=($wm)
+        for i in $(seq 100); do
+            xprop -root _NET_SUPPORTED 2>/dev/null | grep -q '_NET_ACTIVE_WINDOW' && return 0
+            kill -0 "$wm" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$wm" 2>/dev/null
+        wait "$wm" 2>/dev/null
+    fi
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+    return 1
+}
+
 new_session() {
     need_tools Xvfb openbox xdotool xprop iconv curl
     need_locale zh_CN.utf8
@@ -210,22 +242,13 @@ new_session() {
     trap stop_all EXIT
     trap 'exit 130' INT TERM
 
-    # A display of its own: -displayfd picks a free number and tells it once it serves.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" \
-        >"$WORK/xvfb.log" 2>&1 &
-    PIDS+=($!)
-    local i
-    for i in $(seq 100); do
-        [ -s "$WORK/display" ] && break
-        sleep 0.1
-    done
-    [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-    export DISPLAY=":$(head -1 "$WORK/display")"
-    openbox >"$WORK/openbox.log" 2>&1 &
-    PIDS+=($!)
-    for i in $(seq 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-        sleep 0.1
+    # A display of its own with a window manager. Now and then a fresh Xvfb's display
+    # cannot be opened at once (seen as openbox failing to open it): start again then.
+    local attempt
+    for attempt in 1 2 3; do
+        start_desktop && break
+        echo "-- desktop attempt $attempt failed: $(cat "$WORK/openbox.log")" >&2
+        [ "$attempt" -lt 3 ] || fail "no desktop: $(cat "$WORK/xvfb.log" "$WORK/openbox.log")"
     done
 
     # The player opens web addresses with ShellExecute; Wine's winebrowser hands them to
