@@ -3,6 +3,7 @@
 # and the locales the tests switch between. Safe to run again.
 #   setup.sh            everything (build, desktop run, tests, Windows builds, Wine)
 #   setup.sh --bench    also the load tools for bench/ (wrk, nginx)
+#   setup.sh --fuzz     also clang and libFuzzer for fuzz/
 set -euo pipefail
 
 packages=(
@@ -17,9 +18,13 @@ packages=(
     # tests: a virtual desktop with a window manager, Windows under Wine, locales
     xvfb xauth openbox xdotool x11-utils imagemagick wine wine64 locales curl ca-certificates
 )
-if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(wrk nginx-light)
-fi
+for option in "$@"; do
+    case "$option" in
+    --bench) packages+=(wrk nginx-light python3) ;;
+    --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
+    esac
+done
 
 if [[ $(id -u) -ne 0 ]]; then
     echo "setup.sh: run as root (it installs Debian packages)" >&2
