@@ -24,14 +24,18 @@ kill -0 "${pids[0]}" 2>/dev/null || { echo "run-player.sh: the content site did 
 virtual=0
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
     virtual=1
-    Xvfb :77 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
     pids+=($!)
-    export DISPLAY=:77
-    sleep 1
+    for _ in $(seq 50); do [[ -s "$display_file" ]] && break; sleep 0.1; done
+    [[ -s "$display_file" ]] || { echo "run-player.sh: Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$(head -1 "$display_file")"
+    rm -f "$display_file"
     openbox >/dev/null 2>&1 &
     pids+=($!)
-    echo "run-player.sh: no desktop found; the player runs on the virtual display :77"
-    echo "run-player.sh: watch it with e.g. 'DISPLAY=:77 import -window root shot.png'"
+    sleep 1
+    echo "run-player.sh: no desktop found; the player runs on the virtual display $DISPLAY"
+    echo "run-player.sh: watch it with e.g. 'DISPLAY=$DISPLAY import -window root shot.png'"
 fi
 
 # The player keeps Config.ini in its working directory: use one beside the build.
