@@ -38,20 +38,20 @@ ByteRange ParseRange(const char* header, uint64_t size) {
     if (!header) {
         return whole;
     }
-    std::string spec = Trim(header);
-    if (spec.compare(0, 6, "bytes=") != 0) {
+    std::string rangeText = Trim(header);
+    if (rangeText.compare(0, 6, "bytes=") != 0) {
         return whole;
     }
-    spec = Trim(spec.substr(6));
-    if (spec.find(',') != std::string::npos) {
+    rangeText = Trim(rangeText.substr(6));
+    if (rangeText.find(',') != std::string::npos) {
         return whole;
     }
-    size_t dash = spec.find('-');
+    size_t dash = rangeText.find('-');
     if (dash == std::string::npos) {
         return whole;
     }
-    std::string from = Trim(spec.substr(0, dash));
-    std::string to = Trim(spec.substr(dash + 1));
+    std::string from = Trim(rangeText.substr(0, dash));
+    std::string to = Trim(rangeText.substr(dash + 1));
 
     ByteRange range;
     range.kind = ByteRange::Partial;
