@@ -148,6 +148,32 @@ void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* invalid) {
     }
 }
 
+// Runs iconv over the whole input, appending what it gives to out. Where iconv meets a
+// sequence it cannot convert, onBad(in, inLeft) steps past it and returns true, or returns
+// false to stop there.
+template <class Unit, class OnBad>
+void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* out, OnBad onBad) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    Unit chunk[1024 / sizeof(Unit)];
+    for (;;) {
+        char* outPtr = reinterpret_cast<char*>(chunk);
+        size_t outLeft = sizeof chunk;
+        size_t result = inLeft ? iconv(cd, &in, &inLeft, &outPtr, &outLeft)
+                               : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        int error = errno;
+        out->append(chunk, static_cast<size_t>(reinterpret_cast<Unit*>(outPtr) - chunk));
+        if (result != static_cast<size_t>(-1)) {
+            if (inLeft == 0)
+                break;
+            continue;
+        }
+        if (error == E2BIG)
+            continue;
+        if (!onBad(in, inLeft))
+            return;
+    }
+}
+
 // Bytes in the locale's character set to UTF-16. A byte that does not start a valid
 // character (or a character cut off by the end of the input) becomes '?', like Windows'
 // default Unicode character for the DBCS code pages. Stops early when strict.
@@ -164,31 +190,15 @@ void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool*
             out->push_back(static_cast<unsigned char>(s[i]));
         return;
     }
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(s);
-    size_t inLeft = n;
-    char16_t chunk[512];
-    for (;;) {
-        char* outPtr = reinterpret_cast<char*>(chunk);
-        size_t outLeft = sizeof chunk;
-        size_t result = inLeft ? iconv(cd, &in, &inLeft, &outPtr, &outLeft)
-                               : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-        int error = errno;
-        out->append(chunk, static_cast<size_t>(reinterpret_cast<char16_t*>(outPtr) - chunk));
-        if (result != static_cast<size_t>(-1)) {
-            if (inLeft == 0)
-                break;
-            continue;
-        }
-        if (error == E2BIG)
-            continue;
+    ConvertAll(cd, const_cast<char*>(s), n, out, [&](char*& in, size_t& inLeft) {
         *invalid = true;
         if (strict)
-            return;
+            return false;
         out->push_back(u'?');
         ++in;
         --inLeft;
-    }
+        return true;
+    });
 }
 
 // UTF-16 to the locale's character set; characters it lacks become defaultChar.
@@ -212,36 +222,21 @@ void EncodeAnsi(const char16_t* s, size_t n, const std::string& defaultChar, std
         }
         return;
     }
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     char* in = reinterpret_cast<char*>(const_cast<char16_t*>(s));
-    size_t inLeft = n * sizeof(char16_t);
-    char chunk[1024];
-    for (;;) {
-        char* outPtr = chunk;
-        size_t outLeft = sizeof chunk;
-        size_t result = inLeft ? iconv(cd, &in, &inLeft, &outPtr, &outLeft)
-                               : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-        int error = errno;
-        out->append(chunk, static_cast<size_t>(outPtr - chunk));
-        if (result != static_cast<size_t>(-1)) {
-            if (inLeft == 0)
-                break;
-            continue;
-        }
-        if (error == E2BIG)
-            continue;
+    ConvertAll(cd, in, n * sizeof(char16_t), out, [&](char*& at, size_t& left) {
         // Not representable (or an unpaired surrogate): one default character per
         // character, so a surrogate pair is skipped whole.
         *usedDefault = true;
         out->append(defaultChar);
-        const char16_t* unit = reinterpret_cast<const char16_t*>(in);
+        const char16_t* unit = reinterpret_cast<const char16_t*>(at);
         size_t skip = 1;
-        if (inLeft >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 &&
+        if (left >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 &&
             unit[1] <= 0xDFFF)
             skip = 2;
-        in += skip * sizeof(char16_t);
-        inLeft -= skip * sizeof(char16_t);
-    }
+        at += skip * sizeof(char16_t);
+        left -= skip * sizeof(char16_t);
+        return true;
+    });
 }
 
 bool IsAnsiCodePage(UINT codePage) {
