@@ -12,14 +12,11 @@ void Notify(Window& control, WORD code) {
                      (LPARAM)control.handle);
 }
 
-LRESULT CopyItem(const std::u16string& item, LPARAM buffer) {
-    WCHAR* out = reinterpret_cast<WCHAR*>(buffer);
-    if (!out)
+// LB_GETTEXT and SB_GETTEXTW trust the caller's buffer to hold the whole text.
+LRESULT CopyWhole(const std::u16string& text, LPARAM buffer) {
+    if (!buffer)
         return LB_ERR;
-    for (size_t i = 0; i < item.size(); ++i)
-        out[i] = static_cast<WCHAR>(item[i]);
-    out[item.size()] = 0;
-    return (LRESULT)item.size();
+    return (LRESULT)CopyToBuffer(text, reinterpret_cast<WCHAR*>(buffer), text.size() + 1);
 }
 
 void Select(Window& list, int row) {
@@ -57,7 +54,7 @@ LRESULT CALLBACK ListBoxProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
     case LB_GETTEXT:
         if ((int)wParam < 0 || (int)wParam >= count)
             return LB_ERR;
-        return CopyItem(list->items[wParam], lParam);
+        return CopyWhole(list->items[wParam], lParam);
     case LB_GETTEXTLEN:
         if ((int)wParam < 0 || (int)wParam >= count)
             return LB_ERR;
@@ -150,8 +147,7 @@ LRESULT CALLBACK StatusBarProc(HWND handle, UINT message, WPARAM wParam, LPARAM 
         Window* bar = FindWindowRecord(handle);
         if (!bar || !lParam)
             return 0;
-        CopyItem(bar->text, lParam);
-        return (LRESULT)bar->text.size();
+        return CopyWhole(bar->text, lParam);
     }
     default:
         return DefWindowProcW(handle, message, wParam, lParam);

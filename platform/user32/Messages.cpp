@@ -52,17 +52,6 @@ bool TakeQuit(MSG* out, bool remove) {
     return true;
 }
 
-LRESULT CopyText(const std::u16string& text, WPARAM size, LPARAM buffer) {
-    WCHAR* out = reinterpret_cast<WCHAR*>(buffer);
-    if (!out || size == 0)
-        return 0;
-    size_t count = std::min<size_t>(text.size(), size - 1);
-    for (size_t i = 0; i < count; ++i)
-        out[i] = static_cast<WCHAR>(text[i]);
-    out[count] = 0;
-    return (LRESULT)count;
-}
-
 } // namespace
 
 bool QuitPending() {
@@ -191,7 +180,9 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
             PaintControl(*window);
         return TRUE;
     case WM_GETTEXT:
-        return CopyText(window->text, wParam, lParam);
+        if (!lParam || wParam == 0)
+            return 0;
+        return (LRESULT)CopyToBuffer(window->text, reinterpret_cast<WCHAR*>(lParam), wParam);
     case WM_GETTEXTLENGTH:
         return (LRESULT)window->text.size();
     case WM_SETREDRAW:

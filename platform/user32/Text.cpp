@@ -9,6 +9,14 @@ std::u16string WideToU16(LPCWSTR text) {
     return out;
 }
 
+size_t CopyToBuffer(const std::u16string& text, WCHAR* out, size_t capacity) {
+    size_t count = text.size() < capacity - 1 ? text.size() : capacity - 1;
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<WCHAR>(text[i]);
+    out[count] = 0;
+    return count;
+}
+
 std::string ToUtf8(const std::u16string& text) {
     if (text.empty())
         return {};

@@ -119,5 +119,7 @@ void Close(HWND window); // the close box or the system menu's Close
 std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 std::u16string WideToU16(LPCWSTR text);
+// Copies at most capacity - 1 characters of text and a terminator; returns the count.
+size_t CopyToBuffer(const std::u16string& text, WCHAR* out, size_t capacity);
 
 } // namespace velmora::platform
