@@ -89,7 +89,6 @@ class PlayerTest : public ::testing::Test {
     std::string Ini() const { return dir_.File("Config.ini"); }
     std::optional<std::string> Value(const char* key) const { return IniValue(Ini(), key); }
 
-    velmora::test::SiteAddressLock address_{VELMORA_TEST_SITE_HOST, VELMORA_TEST_SITE_PORT};
     TempDir dir_;
 };
 

@@ -39,7 +39,6 @@ class StartupTest : public ::testing::Test {
   protected:
     std::string Ini() const { return dir_.File("Config.ini"); }
 
-    velmora::test::SiteAddressLock address_{VELMORA_TEST_SITE_HOST, VELMORA_TEST_SITE_PORT};
     TempDir dir_;
     SiteProcess site_{{"--episodes", "220"}, VELMORA_TEST_SITE_HOST, VELMORA_TEST_SITE_PORT};
 };

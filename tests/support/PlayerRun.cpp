@@ -8,70 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include <errno.h>
-#include <fcntl.h>
 #include <locale.h>
 #include <sstream>
-#include <stdexcept>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace velmora::test {
 namespace {
 
-using platform::Backend;
 using platform::HeadlessBackend;
-using platform::Window;
-
-// Passes everything to the headless backend and notes each window as user32 completes its
-// record: the only moment the initial text of a control the program rewrites is visible.
-class RecordingBackend final : public Backend {
-  public:
-    RecordingBackend(HeadlessBackend& inner, std::vector<CreatedWindow>& created)
-        : inner_(inner), created_(created) {}
-
-    void Create(Window& window) override {
-        CreatedWindow record;
-        record.handle = window.handle;
-        record.parent = window.parent;
-        record.className = window.windowClass ? Utf8(window.windowClass->name) : "";
-        record.text = Utf8(window.text);
-        record.style = window.style;
-        record.exStyle = window.exStyle;
-        record.x = window.x;
-        record.y = window.y;
-        record.width = window.width;
-        record.height = window.height;
-        record.id = window.id;
-        created_.push_back(record);
-        inner_.Create(window);
-    }
-    void Destroy(Window& window) override { inner_.Destroy(window); }
-    void Show(Window& window, bool visible) override { inner_.Show(window, visible); }
-    void TextChanged(Window& window) override { inner_.TextChanged(window); }
-    void EnabledChanged(Window& window) override { inner_.EnabledChanged(window); }
-    void TopMostChanged(Window& window) override { inner_.TopMostChanged(window); }
-    void ListReset(Window& list) override { inner_.ListReset(list); }
-    void ListAdd(Window& list, const std::string& row) override { inner_.ListAdd(list, row); }
-    void ListSelectionChanged(Window& list) override { inner_.ListSelectionChanged(list); }
-    void RedrawChanged(Window& window) override { inner_.RedrawChanged(window); }
-    void Invalidate(Window& window, const RECT* area) override { inner_.Invalidate(window, area); }
-    void CheckChanged(Window& button) override { inner_.CheckChanged(button); }
-    bool CanHostBrowser() override { return inner_.CanHostBrowser(); }
-    void Navigate(Window& host, const std::string& url) override { inner_.Navigate(host, url); }
-    int ShowMessageBox(const platform::MessageBoxRequest& request) override {
-        return inner_.ShowMessageBox(request);
-    }
-    bool OpenInBrowser(HWND owner, const std::string& url) override {
-        return inner_.OpenInBrowser(owner, url);
-    }
-    bool WaitForInput() override { return inner_.WaitForInput(); }
-
-  private:
-    HeadlessBackend& inner_;
-    std::vector<CreatedWindow>& created_;
-};
 
 std::string Trim(const std::string& text) {
     const char* blanks = " \t\r\n";
@@ -95,24 +38,6 @@ const char* const kSection = "VelmoraPlayer";
 
 } // namespace
 
-SiteAddressLock::SiteAddressLock(const std::string& host, int port) {
-    const char* base = getenv("TMPDIR");
-    std::string path = std::string(base && *base ? base : "/tmp") + "/velmora-site-" + host + "-" +
-                       std::to_string(port) + ".lock";
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0)
-        throw std::runtime_error("cannot open " + path);
-    while (flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR)
-            throw std::runtime_error("cannot lock " + path);
-    }
-}
-
-SiteAddressLock::~SiteAddressLock() {
-    if (fd_ >= 0)
-        close(fd_); // releases the lock
-}
-
 HINSTANCE PlayerInstance() {
     static int marker;
     return reinterpret_cast<HINSTANCE>(&marker);
@@ -122,8 +47,6 @@ int PlayerRun::Run() {
     ScopedLocale locale(this->locale);
     platform::HeadlessSession session;
     HeadlessBackend& backend = session.backend();
-    RecordingBackend recorder(backend, created);
-    platform::SetBackend(&recorder);
 
     backend.browserAvailable = browserAvailable;
     if (onMessageBox)
@@ -152,9 +75,9 @@ int PlayerRun::Run() {
     invalidations = backend.invalidations;
     topMostChanges = backend.topMostChanges;
     listRowsAdded = backend.listRowsAdded;
+    created = backend.created;
     backend.onIdle = nullptr;
     backend.onMessageBox = nullptr;
-    platform::SetBackend(&backend); // the session uninstalls its own backend
     return exitCode;
 }
 

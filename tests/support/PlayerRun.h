@@ -14,18 +14,7 @@
 
 namespace velmora::test {
 
-// A window as it was when user32 finished its record, before WM_CREATE reached it: the
-// creation order and the initial texts, which later messages may overwrite.
-struct CreatedWindow {
-    HWND handle = nullptr;
-    HWND parent = nullptr;
-    std::string className; // UTF-8
-    std::string text;      // UTF-8
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    int x = 0, y = 0, width = 0, height = 0;
-    int id = 0;
-};
+using CreatedWindow = platform::HeadlessBackend::CreatedWindow;
 
 class PlayerRun {
   public:
@@ -56,19 +45,6 @@ class PlayerRun {
     std::vector<platform::HeadlessBackend::TopMostChange> topMostChanges;
     std::vector<CreatedWindow> created;
     int listRowsAdded = 0;
-};
-
-// Holds the loopback address a test executable's site listens on, across processes: ctest
-// runs the cases of one executable in parallel, and they all use the same address.
-class SiteAddressLock {
-  public:
-    SiteAddressLock(const std::string& host, int port);
-    ~SiteAddressLock();
-    SiteAddressLock(const SiteAddressLock&) = delete;
-    SiteAddressLock& operator=(const SiteAddressLock&) = delete;
-
-  private:
-    int fd_ = -1;
 };
 
 // The instance handle the runs hand to WinMain.

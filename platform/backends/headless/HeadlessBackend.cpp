@@ -2,7 +2,21 @@
 
 namespace velmora::platform {
 
-void HeadlessBackend::Create(Window&) {}
+void HeadlessBackend::Create(Window& window) {
+    CreatedWindow record;
+    record.handle = window.handle;
+    record.parent = window.parent;
+    record.className = window.windowClass ? ToUtf8(window.windowClass->name) : "";
+    record.text = ToUtf8(window.text);
+    record.style = window.style;
+    record.exStyle = window.exStyle;
+    record.x = window.x;
+    record.y = window.y;
+    record.width = window.width;
+    record.height = window.height;
+    record.id = window.id;
+    created.push_back(record);
+}
 
 void HeadlessBackend::Destroy(Window& window) {
     closeRequested_.erase(window.handle);

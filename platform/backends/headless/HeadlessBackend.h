@@ -25,11 +25,25 @@ class HeadlessBackend final : public Backend {
     bool browserAvailable = true; // false: AtlAxGetControl finds no control
     bool browserOpenSucceeds = true;
 
+    // A window as it was when user32 finished its record, before WM_CREATE reached it: the
+    // creation order and the initial texts, which later messages may overwrite.
+    struct CreatedWindow {
+        HWND handle = nullptr;
+        HWND parent = nullptr;
+        std::string className; // UTF-8
+        std::string text;      // UTF-8
+        DWORD style = 0;
+        DWORD exStyle = 0;
+        int x = 0, y = 0, width = 0, height = 0;
+        int id = 0;
+    };
+
     struct TopMostChange {
         HWND window;
         bool topMost;
     };
 
+    std::vector<CreatedWindow> created; // every window, in creation order
     std::vector<MessageBoxRequest> messageBoxes;
     std::vector<std::string> navigations;     // every address a browser host loaded
     std::vector<std::string> openedInBrowser; // every address handed to the user's browser
