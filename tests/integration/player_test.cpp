@@ -88,6 +88,19 @@ class PlayerTest : public ::testing::Test {
   protected:
     std::string Ini() const { return dir_.File("Config.ini"); }
     std::optional<std::string> Value(const char* key) const { return IniValue(Ini(), key); }
+    // The eight first-run values, except the count and the notice, which a first start may
+    // have fetched since; no other key.
+    void ExpectFirstRunValues(const std::string& list, const std::string& update) const {
+        EXPECT_EQ(IniKeys(Ini()).size(), 8u);
+        EXPECT_EQ(Value("Version"), "1.0");
+        EXPECT_EQ(Value("List"), list);
+        EXPECT_EQ(Value("Last"), "1");
+        EXPECT_EQ(Value("Top"), "1");
+        EXPECT_EQ(Value("Once"), "1");
+        EXPECT_EQ(Value("Title"), "");
+        EXPECT_EQ(Value("Update"), update);
+        EXPECT_EQ(Value("CopyRight"), Utf8(DefaultNotice));
+    }
 
     TempDir dir_;
 };
@@ -129,14 +142,7 @@ TEST_F(PlayerTest, FirstStartWritesDefaultsFetchesAndPinsTheWindow) {
 
     EXPECT_EQ(IniKeys(Ini()), (std::vector<std::string>{"Version", "List", "Last", "Top", "Once",
                                                         "Title", "Update", "CopyRight"}));
-    EXPECT_EQ(Value("Version"), "1.0");
-    EXPECT_EQ(Value("List"), "220");
-    EXPECT_EQ(Value("Last"), "1");
-    EXPECT_EQ(Value("Top"), "1");
-    EXPECT_EQ(Value("Once"), "1");
-    EXPECT_EQ(Value("Title"), "");
-    EXPECT_EQ(Value("Update"), notice);
-    EXPECT_EQ(Value("CopyRight"), Utf8(DefaultNotice));
+    ExpectFirstRunValues("220", notice);
     EXPECT_EQ(RequestsSoFar(site), (std::vector<std::string>{kCountTarget, kNoticeTarget}));
 
     ASSERT_EQ(rows.size(), 220u);
@@ -259,15 +265,7 @@ TEST_F(PlayerTest, OnceZeroOverwritesEveryKeyButThisRunKeepsTheOldTexts) {
     EXPECT_EQ(run.Run(), 0);
     EXPECT_TRUE(run.messageBoxes.empty()) << "the count read before the rewrite was 50";
     EXPECT_TRUE(RequestsSoFar(site).empty());
-    EXPECT_EQ(Value("Version"), "1.0");
-    EXPECT_EQ(Value("List"), "0");
-    EXPECT_EQ(Value("Last"), "1");
-    EXPECT_EQ(Value("Top"), "1");
-    EXPECT_EQ(Value("Once"), "1");
-    EXPECT_EQ(Value("Title"), "");
-    EXPECT_EQ(Value("Update"), "");
-    EXPECT_EQ(Value("CopyRight"), Utf8(DefaultNotice));
-    EXPECT_EQ(IniKeys(Ini()).size(), 8u);
+    ExpectFirstRunValues("0", "");
     EXPECT_EQ(rows, 0u);
     EXPECT_EQ(label, "");
     EXPECT_EQ(title, "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0");
