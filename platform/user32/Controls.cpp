@@ -64,7 +64,7 @@ LRESULT CALLBACK ListBoxProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
         return (LRESULT)list->items.capacity();
     case kInputListSelect: {
         int row = (int)wParam;
-        if (!AcceptsInput(*list) || row < 0 || row >= count)
+        if (row < 0 || row >= count)
             return 0;
         bool changed = list->selection != row;
         Select(*list, row);
@@ -75,8 +75,6 @@ LRESULT CALLBACK ListBoxProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
     case kInputListActivate: {
         // A double-click on a row selects it; one below the last row keeps the selection.
         int row = (int)wParam;
-        if (!AcceptsInput(*list))
-            return 0;
         if (row >= 0 && row < count && list->selection != row) {
             Select(*list, row);
             if (list->style & LBS_NOTIFY)
@@ -109,11 +107,8 @@ LRESULT CALLBACK ButtonProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
         }
         return 0;
     case BM_CLICK:
-        if (!button->enabled)
-            return 0;
-        [[fallthrough]];
     case kInputClick:
-        if (message == kInputClick && !AcceptsInput(*button))
+        if (!button->enabled)
             return 0;
         // An automatic check box flips its own mark before telling its parent.
         if ((button->style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {

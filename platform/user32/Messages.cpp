@@ -72,20 +72,27 @@ bool DispatchQueuedMessages() {
 }
 
 namespace input {
+namespace {
+// As on Windows, input for a window that is disabled, or sits in one (a window under a
+// modal box), never reaches it.
+void Post(HWND target, UINT message, WPARAM wParam) {
+    Window* window = FindWindowRecord(target);
+    if (window && AcceptsInput(*window))
+        PostMessageW(target, message, wParam, 0);
+}
+} // namespace
+
 void Click(HWND button) {
-    PostMessageW(button, kInputClick, 0, 0);
+    Post(button, kInputClick, 0);
 }
 void ListSelect(HWND list, int row) {
-    PostMessageW(list, kInputListSelect, (WPARAM)row, 0);
+    Post(list, kInputListSelect, (WPARAM)row);
 }
 void ListDoubleClick(HWND list, int row) {
-    PostMessageW(list, kInputListActivate, (WPARAM)row, 0);
+    Post(list, kInputListActivate, (WPARAM)row);
 }
 void Close(HWND window) {
-    // The close box of a window disabled by a modal box does nothing.
-    Window* record = FindWindowRecord(window);
-    if (record && AcceptsInput(*record))
-        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Post(window, WM_SYSCOMMAND, SC_CLOSE);
 }
 } // namespace input
 

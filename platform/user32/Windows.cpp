@@ -299,13 +299,11 @@ BOOL WINAPI DestroyWindow(HWND handle) {
     // Asked again from within its own destruction (a WM_DESTROY handler): already going.
     if (window->destroying)
         return TRUE;
-    window->destroying = true;
     if (window->visible) {
         window->visible = false;
         CurrentBackend().Show(*window, false);
     }
-    window->destroying = false; // set again, tree-wide, as the messages go out
-    SendDestroyMessages(handle);
+    SendDestroyMessages(handle); // marks the whole tree as going
     SendNcDestroyMessages(handle);
     window = FindWindowRecord(handle);
     if (window)
