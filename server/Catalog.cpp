@@ -42,9 +42,9 @@ template <typename F> void ForEachRegularFile(const std::string& dir, F&& visit)
     closedir(d);
 }
 
-// Lower is better.
+// Lower comes first.
 int Preference(const std::string& name) {
-    int rank = LowerExtension(name) == "mp4" ? 0 : 2;
+    int rank = IsMp4(name) ? 0 : 2;
     return rank + (name[0] == '0' || name.find('.') >= 3 ? 0 : 1);
 }
 
@@ -88,17 +88,29 @@ const char* MediaContentType(const std::string& name) {
 MediaFiles ScanMedia(const std::string& dir) {
     MediaFiles files;
     ForEachRegularFile(dir, [&](const std::string& name, const struct stat&) {
-        std::optional<long> number = EpisodeNumberOfFile(name);
-        if (!number) {
-            return;
-        }
-        auto [it, inserted] = files.emplace(*number, name);
-        if (!inserted && (Preference(name) < Preference(it->second) ||
-                          (Preference(name) == Preference(it->second) && name < it->second))) {
-            it->second = name;
+        if (std::optional<long> number = EpisodeNumberOfFile(name)) {
+            files[*number].push_back(name);
         }
     });
+    for (auto& [number, names] : files) {
+        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+            int pa = Preference(a);
+            int pb = Preference(b);
+            return pa != pb ? pa < pb : a < b;
+        });
+    }
     return files;
+}
+
+bool IsCatalogued(const MediaFiles& files, const std::string& name) {
+    std::optional<long> number = EpisodeNumberOfFile(name);
+    auto it = number ? files.find(*number) : files.end();
+    return it != files.end() &&
+           std::find(it->second.begin(), it->second.end(), name) != it->second.end();
+}
+
+bool IsMp4(const std::string& name) {
+    return LowerExtension(name) == "mp4";
 }
 
 MediaCatalog::MediaCatalog(std::string dir)

@@ -21,8 +21,10 @@ std::optional<long> EpisodeNumberOfFile(const std::string& name);
 // "video/mp4", "video/webm" or "application/octet-stream" by the file name's extension.
 const char* MediaContentType(const std::string& name);
 
-// Episode number -> file name inside the media folder.
-using MediaFiles = std::map<long, std::string>;
+// Episode number -> its file names inside the media folder, in the order an episode page
+// offers them: MP4 first (the Windows player's browser control plays nothing else and takes
+// the first source it can play), then WebM; within one type the zero-padded name first.
+using MediaFiles = std::map<long, std::vector<std::string>>;
 
 // Reads the media folder, again whenever its modification time changes, so episodes
 // dropped into a running site's folder show up without a restart.
@@ -39,9 +41,14 @@ class MediaCatalog {
     mutable std::shared_ptr<const MediaFiles> files_;
 };
 
-// Reads a folder's episode files. When a number has several files, mp4 wins over webm,
-// then the zero-padded name over the others.
+// Reads a folder's episode files, every file of each number, ordered as MediaFiles says.
 MediaFiles ScanMedia(const std::string& dir);
+
+// True when the folder's catalogue holds the file name as an episode file.
+bool IsCatalogued(const MediaFiles& files, const std::string& name);
+
+// True when the file name is an MP4 file.
+bool IsMp4(const std::string& name);
 
 struct DownloadEntry {
     std::string name;

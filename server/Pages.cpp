@@ -7,22 +7,27 @@ namespace velmora::site {
 
 namespace {
 
+// The Windows player's browser control is IE9-11 (no flex gap; in IE7 mode, should a page
+// ever land there, no flexbox either), so the layout uses floats, margins and padding, which
+// WebKitGTK and every IE mode render alike. zoom:1 makes IE7 contain the floated tiles.
 const char* const kStyle =
     "body{font-family:sans-serif;background:#14161c;color:#e8e8ee;margin:0;padding:16px}"
     "a{color:#7cc4ff}h1{font-size:22px;margin:0 0 12px}"
     ".notice{background:#2a2f3a;padding:8px 12px;border-radius:4px;margin-bottom:12px}"
-    ".grid{display:flex;flex-wrap:wrap;gap:6px}"
-    ".grid a{display:block;width:64px;padding:6px 0;text-align:center;background:#232733;"
-    "border-radius:4px;text-decoration:none}"
+    ".grid{zoom:1}.grid:after{content:\"\";display:block;clear:both}"
+    ".grid a{float:left;display:block;width:64px;margin:0 6px 6px 0;padding:6px 0;"
+    "text-align:center;background:#232733;border-radius:4px;text-decoration:none}"
     "video{width:100%;max-width:960px;background:#000}"
-    ".placeholder{width:100%;max-width:960px;height:360px;background:#232733;display:flex;"
-    "align-items:center;justify-content:center;font-size:20px;border-radius:4px}"
-    ".nav{margin-top:12px;display:flex;gap:16px}.nav span{color:#666}";
+    ".placeholder{max-width:960px;padding:168px 0;line-height:24px;background:#232733;"
+    "text-align:center;font-size:20px;border-radius:4px}"
+    ".nav{margin-top:12px}.nav a,.nav span{margin-right:12px}.nav span{color:#666}";
 
 std::string Page(const std::string& title, const std::string& body) {
     std::string html;
     html.reserve(body.size() + 1024);
+    // IE takes the X-UA-Compatible tag only before anything but other meta tags in <head>.
     html += "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
     html += HtmlEscape(title);
     html += "</title>\n<style>";
@@ -94,21 +99,27 @@ std::string StartPage(const std::string& notice, long count) {
     return Page(series + " - 剧集列表", body);
 }
 
-std::string EpisodePage(long number, long count, const std::string& mediaFile) {
+std::string EpisodePage(long number, long count, const std::vector<std::string>& mediaFiles) {
     std::string title = std::string(kSeriesName) + " " + EpisodeName(number);
     std::string body = "<h1>" + HtmlEscape(title) + "</h1>\n";
-    if (!mediaFile.empty()) {
-        body += "<video controls autoplay preload=\"auto\">\n<source src=\"" +
-                HtmlEscape(MediaAddress(mediaFile)) + "\" type=\"" + MediaContentType(mediaFile) +
-                "\">\n您的浏览器不支持视频播放。\n</video>\n";
+    if (!mediaFiles.empty()) {
+        body += "<video controls autoplay preload=\"auto\">\n";
+        for (const std::string& file : mediaFiles) {
+            body += "<source src=\"" + HtmlEscape(MediaAddress(file)) + "\" type=\"" +
+                    MediaContentType(file) + "\">\n";
+        }
+        body += "您的浏览器不支持视频播放。\n</video>\n";
     } else {
         body += "<div class=\"placeholder\">" + HtmlEscape(EpisodeName(number)) +
                 "：视频即将上线，敬请期待。</div>\n";
     }
+    // Spaces between the links as well as margins: they stay apart even unstyled.
     body += "<div class=\"nav\">";
     body += number > 1 ? Link(PlayerAddress(std::to_string(number - 1)), "上一集")
                        : std::string("<span>上一集</span>");
+    body += ' ';
     body += Link(PlayerAddress("index"), "剧集列表");
+    body += ' ';
     body += number < count ? Link(PlayerAddress(std::to_string(number + 1)), "下一集")
                            : std::string("<span>下一集</span>");
     body += "</div>\n";

@@ -16,8 +16,8 @@ std::string DownloadAddress(const std::string& fileName);
 
 std::string HomePage();
 std::string StartPage(const std::string& notice, long count);
-// mediaFile is empty when the episode has no file yet: the page then says so.
-std::string EpisodePage(long number, long count, const std::string& mediaFile);
+// One <source> per media file, in the given order; with no files yet the page says so.
+std::string EpisodePage(long number, long count, const std::vector<std::string>& mediaFiles);
 std::string DownloadPage(const std::vector<DownloadEntry>& files);
 std::string NotFoundPage();
 std::string MethodNotAllowedPage();

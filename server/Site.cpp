@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace velmora::site {
 
 FileBody& FileBody::operator=(FileBody&& other) noexcept {
@@ -59,6 +61,29 @@ std::string AsciiFileName(const std::string& name) {
     return out;
 }
 
+// "3", "3-7, 9", or for many "1, 3, 5, ... and 7 more": one line a person can read.
+std::string NumberRuns(const std::vector<long>& numbers) {
+    constexpr size_t kShownRuns = 8;
+    std::string text;
+    size_t runs = 0;
+    for (size_t i = 0; i < numbers.size(); ++runs) {
+        if (runs == kShownRuns) {
+            text += " and " + std::to_string(numbers.size() - i) + " more";
+            break;
+        }
+        size_t last = i;
+        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1) {
+            ++last;
+        }
+        text += (runs ? ", " : "") + std::to_string(numbers[i]);
+        if (last > i) {
+            text += "-" + std::to_string(numbers[last]);
+        }
+        i = last + 1;
+    }
+    return text;
+}
+
 } // namespace
 
 Site::Site(Options options) : options_(std::move(options)) {
@@ -88,6 +113,29 @@ long Site::EpisodeCount() const {
     return kDemoEpisodes;
 }
 
+std::string Site::EpisodesWithoutMp4() const {
+    if (!media_) {
+        return {};
+    }
+    std::vector<long> numbers;
+    const long count = EpisodeCount();
+    for (const auto& [number, names] : *Media()) {
+        if (number > count) {
+            break;
+        }
+        if (std::none_of(names.begin(), names.end(), IsMp4)) {
+            numbers.push_back(number);
+        }
+    }
+    if (numbers.empty()) {
+        return {};
+    }
+    return numbers.size() == 1 ? "episode " + NumberRuns(numbers) +
+                                     " has no MP4 file: it will not play in the Windows player"
+                               : "episodes " + NumberRuns(numbers) +
+                                     " have no MP4 file: they will not play in the Windows player";
+}
+
 Response Site::Text(const std::string& bytes) const {
     Response response;
     response.contentType = textContentType_;
@@ -100,6 +148,11 @@ Response Site::Html(unsigned status, std::string html) const {
     Response response;
     response.status = status;
     response.contentType = "text/html; charset=utf-8";
+    // The header as well as the pages' meta tag: the Windows player's browser control would
+    // otherwise render in IE7 mode, without <video>.
+    response.headers.emplace_back("X-UA-Compatible", "IE=edge");
+    // Players keep no stale page: a changed episode list or media file shows at once.
+    response.headers.emplace_back("Cache-Control", "no-cache");
     response.body = std::move(html);
     return response;
 }
@@ -127,10 +180,8 @@ Response Site::Handle(const Request& request) const {
     if (path.compare(0, media.size(), media) == 0 && media_) {
         std::string name = path.substr(media.size());
         // Only the episode files are served from the media folder, nothing else in it.
-        for (const auto& [number, file] : *Media()) {
-            if (file == name) {
-                return ServeFile(request, options_.mediaDir, name, MediaContentType(name), false);
-            }
+        if (IsCatalogued(*Media(), name)) {
+            return ServeFile(request, options_.mediaDir, name, MediaContentType(name), false);
         }
     }
     static const std::string downloads = "/downloads/";
@@ -170,8 +221,10 @@ Response Site::Player(const Request& request) const {
         return Html(404, NotFoundPage());
     }
     std::shared_ptr<const MediaFiles> files = Media();
-    auto file = files->find(*number);
-    return Html(200, EpisodePage(*number, count, file == files->end() ? "" : file->second));
+    auto episode = files->find(*number);
+    return Html(
+        200, EpisodePage(*number, count,
+                         episode == files->end() ? std::vector<std::string>{} : episode->second));
 }
 
 Response Site::ServeFile(const Request& request, const std::string& dir, const std::string& name,
@@ -211,7 +264,8 @@ Response Site::ServeFile(const Request& request, const std::string& dir, const s
     }
     switch (range.kind) {
     case ByteRange::Unsatisfiable: {
-        Response refused = Html(416, "");
+        Response refused;
+        refused.status = 416;
         refused.contentType = "text/plain; charset=utf-8";
         refused.body = "Requested range not satisfiable";
         refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));

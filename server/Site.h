@@ -63,6 +63,10 @@ class Site {
     // --episodes, else the highest episode number in the media folder, else the demo count.
     long EpisodeCount() const;
     const Options& Settings() const { return options_; }
+    // For the start-up log: which of the site's episodes have files but no MP4, so the
+    // Windows player cannot play them ("episodes 3-5, 9 have no MP4 file: ..."); empty when
+    // there are none or no media folder.
+    std::string EpisodesWithoutMp4() const;
 
   private:
     Response Player(const Request& request) const;

@@ -44,6 +44,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
         return 1;
     }
+    // stderr: stdout is the request log.
+    std::string withoutMp4 = site.EpisodesWithoutMp4();
+    if (!withoutMp4.empty()) {
+        fprintf(stderr, "velmora-site: %s\n", withoutMp4.c_str());
+    }
     printf("velmora-site: serving http://%s:%u/\n", options.listen.c_str(), port);
     fflush(stdout);
 

@@ -14,6 +14,25 @@ namespace {
 
 const char kHtml[] = "text/html; charset=utf-8";
 const char kText[] = "text/plain; charset=utf-8";
+const char kIeEdgeMeta[] = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">";
+
+// The Windows player's browser control renders a page without this in IE7 mode (no video,
+// no modern CSS). It restarts parsing at the meta tag, so only other meta tags may precede
+// it in <head>; pages are never cached, so a fixed page reaches every player at once.
+void ExpectNewestIeModeUncached(const HttpReply& reply) {
+    EXPECT_EQ(reply.Header("x-ua-compatible"), "IE=edge");
+    EXPECT_EQ(reply.Header("cache-control"), "no-cache");
+    const std::string& html = reply.body;
+    EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+    size_t meta = html.find(kIeEdgeMeta);
+    size_t at = html.find("<head>");
+    ASSERT_NE(meta, std::string::npos) << html;
+    ASSERT_LT(at, meta) << html;
+    for (at += 6; at < meta; at = html.find('>', at) + 1) {
+        at = html.find_first_not_of(" \r\n\t", at);
+        ASSERT_EQ(html.compare(at, 6, "<meta "), 0) << "before the meta tag: " << html.substr(at);
+    }
+}
 
 struct AnswerCase {
     std::string target;
@@ -119,6 +138,9 @@ TEST_F(SiteAnswers, EachAddressAnswersWithItsPage) {
         if (c.expectExact) {
             EXPECT_EQ(reply.body, c.exactBody);
         }
+        if (c.contentType == kHtml) {
+            ExpectNewestIeModeUncached(reply);
+        }
         for (const std::string& text : c.contains) {
             EXPECT_NE(reply.body.find(text), std::string::npos) << "missing: " << text;
         }
@@ -156,6 +178,7 @@ TEST_F(SiteAnswers, OtherMethodsAreRefusedWith405) {
         ASSERT_TRUE(reply.ok) << reply.error;
         EXPECT_EQ(reply.status, 405);
         EXPECT_EQ(reply.Header("allow"), "GET, HEAD");
+        ExpectNewestIeModeUncached(reply);
     }
 }
 
@@ -289,43 +312,54 @@ TEST(SiteCharset, DefaultNoticeIsOneNonEmptyChineseLine) {
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=update").body, "1.0");
 }
 
-// Episode pages play the episode's file when the media folder has one.
-TEST(SiteEpisodes, PagesPlayTheMediaFileOrShowAPlaceholder) {
+// Episode pages offer every file of the episode, MP4 first: the Windows player's browser
+// control plays only MP4 and takes the first source it can play.
+TEST(SiteEpisodes, PagesPlayTheMediaFilesOrShowAPlaceholder) {
     TempDir media(false);
     WriteFileBytes(media.File("001.mp4"), "mp4 bytes");
     WriteFileBytes(media.File("2.webm"), "webm bytes");
     WriteFileBytes(media.File("004.webm"), "webm");
-    WriteFileBytes(media.File("4.mp4"), "mp4 wins over webm");
-    SiteProcess site({"--media", media.path(), "--episodes", "5"});
+    WriteFileBytes(media.File("4.mp4"), "mp4 before webm");
+    WriteFileBytes(media.File("005.webm"), "webm of 5");
+    WriteFileBytes(media.File("005.mp4"), "mp4 of 5");
+    SiteProcess site({"--media", media.path(), "--episodes", "6"});
 
     struct Case {
         int episode;
-        std::string source; // empty: placeholder
-        std::string type;
+        std::vector<std::string> sources; // in page order; empty: placeholder
     } cases[] = {
-        {1, "/media/001.mp4", "video/mp4"},
-        {2, "/media/2.webm", "video/webm"},
-        {3, "", ""},
-        {4, "/media/4.mp4", "video/mp4"},
-        {5, "", ""},
+        {1, {"001.mp4"}},
+        {2, {"2.webm"}},
+        {3, {}},
+        {4, {"4.mp4", "004.webm"}},
+        {5, {"005.mp4", "005.webm"}},
+        {6, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.episode);
         HttpReply page = Fetch(site.Root() + "video/player/?flv=" + std::to_string(c.episode));
         ASSERT_EQ(page.status, 200);
-        if (c.source.empty()) {
+        ExpectNewestIeModeUncached(page);
+        if (c.sources.empty()) {
             EXPECT_EQ(page.body.find("<video"), std::string::npos);
             EXPECT_NE(page.body.find("即将上线"), std::string::npos);
             continue;
         }
         EXPECT_NE(page.body.find("<video controls autoplay"), std::string::npos);
-        EXPECT_NE(page.body.find("src=\"" + c.source + "\""), std::string::npos);
-        EXPECT_NE(page.body.find("type=\"" + c.type + "\""), std::string::npos);
-        HttpReply file = Fetch(site.Root() + c.source.substr(1));
-        EXPECT_EQ(file.status, 200);
-        EXPECT_EQ(file.Header("content-type"), c.type);
-        EXPECT_EQ(file.Header("accept-ranges"), "bytes");
-        EXPECT_EQ(file.body, ReadFileBytes(media.File(c.source.substr(7))));
+        std::string expected;
+        for (const std::string& name : c.sources) {
+            std::string type =
+                name.substr(name.find('.') + 1) == "mp4" ? "video/mp4" : "video/webm";
+            expected += "<source src=\"/media/" + name + "\" type=\"" + type + "\">\n";
+            HttpReply file = Fetch(site.Root() + "media/" + name);
+            EXPECT_EQ(file.status, 200) << name;
+            EXPECT_EQ(file.Header("content-type"), type);
+            EXPECT_EQ(file.Header("accept-ranges"), "bytes");
+            EXPECT_EQ(file.body, ReadFileBytes(media.File(name)));
+        }
+        size_t first = page.body.find("<source");
+        EXPECT_EQ(page.body.find(expected), first) << page.body;
+        EXPECT_EQ(page.body.find("<source", first + expected.size()), std::string::npos);
     }
 }
 

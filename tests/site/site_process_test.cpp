@@ -2,6 +2,7 @@
 // staying responsive with many idle keep-alive connections open.
 #include "SiteHttp.h"
 #include "SiteProcess.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,61 @@ TEST(SiteStartup, RestartsOnTheSamePortRightAfterServingConnections) {
     SiteProcess second({"--episodes", "6"}, "127.0.0.1", port);
     EXPECT_EQ(second.Port(), port);
     EXPECT_EQ(Fetch(second.Root() + "video/player/?flv=list").body, "6");
+}
+
+// The Windows player plays only MP4; whoever runs the site learns at start, in one line
+// however many there are, which episodes it cannot play there.
+TEST(SiteStartup, NamesTheEpisodesWithoutMp4OnStderr) {
+    std::vector<std::string> alternating; // odd episodes WebM only, even ones MP4
+    for (int n = 1; n <= 30; ++n) {
+        alternating.push_back(std::to_string(n) + (n % 2 ? ".webm" : ".mp4"));
+    }
+    struct Case {
+        std::vector<std::string> files;
+        std::vector<std::string> options;
+        std::string logged;   // all of stderr
+        std::string webmOnly; // an episode whose page must still offer its WebM file
+    } cases[] = {
+        {{"003.webm"},
+         {},
+         "velmora-site: episode 3 has no MP4 file: it will not play in the Windows player\n",
+         "003.webm"},
+        {{"001.mp4", "002.webm", "3.webm", "004.webm", "006.webm", "007.mp4", "007.webm"},
+         {},
+         "velmora-site: episodes 2-4, 6 have no MP4 file: they will not play in the Windows "
+         "player\n",
+         ""},
+        {alternating,
+         {},
+         "velmora-site: episodes 1, 3, 5, 7, 9, 11, 13, 15 and 7 more have no MP4 file: they "
+         "will not play in the Windows player\n",
+         ""},
+        {{"003.webm", "009.webm"},
+         {"--episodes", "5"},
+         "velmora-site: episode 3 has no MP4 file: it will not play in the Windows player\n",
+         ""},
+        {{"001.mp4", "002.mp4", "002.webm"}, {}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
+        TempDir media(false);
+        for (const std::string& name : c.files) {
+            WriteFileBytes(media.File(name), "x");
+        }
+        std::vector<std::string> options = {"--media", media.path()};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        SiteProcess site(options);
+        if (!c.webmOnly.empty()) {
+            HttpReply page =
+                Fetch(site.Root() + "video/player/?flv=" + std::to_string(std::stol(c.webmOnly)));
+            EXPECT_NE(
+                page.body.find("<source src=\"/media/" + c.webmOnly + "\" type=\"video/webm\">"),
+                std::string::npos)
+                << page.body;
+        }
+        EXPECT_EQ(site.Stop(), 0);
+        EXPECT_EQ(site.ErrorOutput(), c.logged);
+    }
 }
 
 TEST(SiteSignals, StopsCleanlyOnSigintAndSigterm) {
