@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
-# Sets everything up, starts the content site on loopback, runs the desktop player against
-# it, and stops the site when the player exits. Without a desktop (no DISPLAY) the player
-# runs on a virtual one (Xvfb) and a screenshot is saved when it exits.
+# Sets everything up, starts the content site on loopback (with demo episodes unless
+# --media is given), runs the desktop player against it, and stops the site when the
+# player exits. Without a desktop (no DISPLAY) the player runs on a virtual one (Xvfb) and
+# a screenshot is saved when it exits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [[ "${VELMORA_SKIP_SETUP:-}" != 1 ]]; then
     "$root/scripts/setup.sh"
 fi
 "$root/scripts/build.sh" linux
+
+# Without a media folder of the user's, the site plays demo episodes (made once, kept).
+site_args=("$@")
+media_given=0
+for arg in "$@"; do
+    if [[ $arg == --media || $arg == --media=* ]]; then media_given=1; fi
+done
+if [[ $media_given == 0 ]]; then
+    "$root/scripts/make-demo-media.sh" "$root/build/demo-media"
+    site_args+=(--media "$root/build/demo-media")
+fi
 
 pids=()
 cleanup() {
@@ -16,7 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$root/build/linux/velmora-site" --listen 127.0.0.1 --port 8848 "$@" &
+"$root/build/linux/velmora-site" --listen 127.0.0.1 --port 8848 "${site_args[@]}" &
 pids+=($!)
 sleep 0.5
 kill -0 "${pids[0]}" 2>/dev/null || { echo "run-player.sh: the content site did not start" >&2; exit 1; }

@@ -15,6 +15,8 @@ packages=(
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     # run on a desktop: Chinese text, video in the embedded browser, opening links
     fonts-wqy-microhei gstreamer1.0-libav gstreamer1.0-plugins-good xdg-utils
+    # make the demo episodes (scripts/make-demo-media.sh): text overlay, H.264 encoder
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-x gstreamer1.0-plugins-ugly
     # tests: a virtual desktop with a window manager, Windows under Wine, locales
     xvfb xauth openbox xdotool x11-utils imagemagick wine wine64 locales curl ca-certificates
 )
