@@ -1,10 +1,11 @@
 #include "backends/gtk/GtkBackend.h"
 
+#include "backends/gtk/BrowserView.h"
+
 #include "user32/Resources.h"
 #include "user32/WindowStore.h"
 
 #include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
 
 #include <stdio.h>
 
@@ -178,25 +179,6 @@ GtkWidget* MakeListBox(Window& window, Native& native) {
     return scroller;
 }
 
-GtkWidget* MakeBrowser() {
-    WebKitSettings* settings = webkit_settings_new();
-    webkit_settings_set_enable_media(settings, TRUE);
-    webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
-    webkit_settings_set_enable_javascript(settings, TRUE);
-    GtkWidget* view = webkit_web_view_new_with_settings(settings);
-    g_object_unref(settings);
-    GtkWidget* frame = gtk_frame_new(nullptr);
-    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
-    gtk_container_add(GTK_CONTAINER(frame), view);
-    gtk_widget_show(view);
-    return frame;
-}
-
-WebKitWebView* WebViewOf(Native& native) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(native.widget));
-    return child ? WEBKIT_WEB_VIEW(child) : nullptr;
-}
-
 GtkWidget* ParentContainer(Window& window) {
     Window* parent = FindWindowRecord(window.parent);
     Native* native = parent ? NativeOf(*parent) : nullptr;
@@ -301,7 +283,7 @@ void GtkBackend::Create(Window& window) {
         break;
     }
     case ControlKind::Browser:
-        native->widget = MakeBrowser();
+        native->widget = MakeBrowserView();
         break;
     default:
         native->widget = gtk_drawing_area_new();
@@ -419,7 +401,7 @@ void GtkBackend::Navigate(Window& host, const std::string& url) {
     Native* native = NativeOf(host);
     if (!native)
         return;
-    if (WebKitWebView* view = WebViewOf(*native))
+    if (WebKitWebView* view = WebViewOfBrowser(native->widget))
         webkit_web_view_load_uri(view, url.c_str());
 }
 

@@ -1,0 +1,274 @@
+#include "backends/gtk/BrowserView.h"
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+namespace velmora::platform {
+namespace {
+
+const char kMediaMessageChannel[] = "velmoraMedia";
+
+// Runs in every page. A media element that ends up with nothing it can play (every
+// <source> refused, or a decode error) sends one message: a line "known|unknown TAB TYPE
+// TAB ADDRESS" per address it tried, telling whether the browser has a decoder for the type.
+const char kMediaFailureScript[] = R"js(
+(function () {
+    var reported = [];
+    function line(media, type, address) {
+        return (media.canPlayType(type) ? 'known' : 'unknown') + '\t' + type + '\t' + address;
+    }
+    function report(media) {
+        if (reported.indexOf(media) >= 0)
+            return;
+        reported.push(media);
+        var lines = [];
+        var sources = media.getElementsByTagName('source');
+        for (var i = 0; i < sources.length; ++i)
+            lines.push(line(media, sources[i].type || '', sources[i].src));
+        if (lines.length === 0 && media.src)
+            lines.push(line(media, '', media.src));
+        window.webkit.messageHandlers.velmoraMedia.postMessage(lines.join('\n'));
+    }
+    document.addEventListener('error', function (event) {
+        var target = event.target;
+        var media = target instanceof HTMLSourceElement ? target.parentElement : target;
+        if (!(media instanceof HTMLMediaElement))
+            return;
+        setTimeout(function () {
+            if (media.error || media.networkState === HTMLMediaElement.NETWORK_NO_SOURCE)
+                report(media);
+        }, 0);
+    }, true);
+})();
+)js";
+
+// WebKit stops painting a paused video once fullscreen ends (a bare web view does the same):
+// its box stays empty until it plays again. A fresh copy of the element, at the same place
+// in the video (or at its start, ready to play again, when it had ended) and with the same
+// sound settings, paints at once.
+const char kRepaintPausedVideos[] = R"js(
+(function () {
+    function renew(video) {
+        var time = video.ended ? 0 : video.currentTime;
+        var fresh = video.cloneNode(true);
+        fresh.autoplay = false;
+        fresh.muted = video.muted;
+        fresh.volume = video.volume;
+        fresh.addEventListener('loadedmetadata', function seek() {
+            fresh.removeEventListener('loadedmetadata', seek);
+            fresh.currentTime = time;
+        });
+        video.parentNode.replaceChild(fresh, video);
+    }
+    var videos = Array.prototype.slice.call(document.getElementsByTagName('video'));
+    for (var i = 0; i < videos.length; ++i) {
+        if (videos[i].paused && videos[i].readyState >= HTMLMediaElement.HAVE_METADATA)
+            renew(videos[i]);
+    }
+})();
+)js";
+
+std::string MediaTypeOfAddress(const std::string& address) {
+    std::string lower = address.substr(0, address.find_first_of("?#"));
+    for (char& c : lower)
+        c = static_cast<char>(g_ascii_tolower(c));
+    if (g_str_has_suffix(lower.c_str(), ".mp4") || g_str_has_suffix(lower.c_str(), ".m4v"))
+        return "video/mp4";
+    if (g_str_has_suffix(lower.c_str(), ".webm"))
+        return "video/webm";
+    return {};
+}
+
+// The Debian package whose GStreamer plugins decode a media type the site serves.
+std::string DecoderPackageFor(const std::string& mediaType) {
+    std::string base = mediaType.substr(0, mediaType.find(';'));
+    if (base == "video/mp4" || base == "audio/mp4")
+        return "gstreamer1.0-libav"; // H.264 and AAC
+    if (base == "video/webm" || base == "audio/webm")
+        return "gstreamer1.0-plugins-good"; // Matroska and VP8/VP9
+    return {};
+}
+
+// One line on stderr per media element that cannot play: which files, and the package
+// that would decode them when GStreamer has no decoder for their type.
+void OnMediaFailure(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer) {
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    if (!jsc_value_is_string(value))
+        return;
+    char* text = jsc_value_to_string(value);
+    char** lines = g_strsplit(text, "\n", -1);
+    g_free(text);
+    std::string files, packages;
+    for (char** line = lines; *line; ++line) {
+        char** fields = g_strsplit(*line, "\t", 3);
+        if (g_strv_length(fields) == 3) {
+            std::string type = *fields[1] ? fields[1] : MediaTypeOfAddress(fields[2]);
+            files += (files.empty() ? "" : ", ") + std::string(fields[2]);
+            bool decoderMissing = g_strcmp0(fields[0], "unknown") == 0;
+            std::string package = DecoderPackageFor(type);
+            if (decoderMissing && !package.empty() && packages.find(package) == std::string::npos)
+                packages += (packages.empty() ? "" : " ") + package;
+        }
+        g_strfreev(fields);
+    }
+    g_strfreev(lines);
+    if (!packages.empty())
+        fprintf(stderr,
+                "velmora-player: cannot play %s: GStreamer has no decoder for it; install the "
+                "Debian package %s\n",
+                files.c_str(), packages.c_str());
+    else
+        fprintf(stderr, "velmora-player: cannot play %s: the video could not be decoded\n",
+                files.c_str());
+}
+
+// HTML5 fullscreen. WebKit makes the top-level window fullscreen, but that window is a
+// fixed-size box whose client area is laid out by hand: the web view keeps its place and
+// size, so the video would not fill the screen. While fullscreen lasts, the web view alone
+// covers the screen; afterwards every control and the window itself go back as they were.
+struct Fullscreen {
+    bool active = false;
+    bool restoreWindow = false; // once the window manager has left fullscreen
+    int frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
+    int windowX = 0, windowY = 0;
+    bool keepAbove = false;
+    bool watchingWindow = false;
+    std::vector<GtkWidget*> hidden; // the controls hidden while the video fills the screen
+};
+
+Fullscreen& FullscreenOf(WebKitWebView* view) {
+    return *static_cast<Fullscreen*>(g_object_get_data(G_OBJECT(view), "velmora-fullscreen"));
+}
+
+gboolean OnWindowState(GtkWidget* top, GdkEventWindowState* event, gpointer view) {
+    Fullscreen& state = FullscreenOf(WEBKIT_WEB_VIEW(view));
+    if (!state.restoreWindow || (event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
+        return FALSE;
+    state.restoreWindow = false;
+    GtkWidget* frame = gtk_widget_get_parent(GTK_WIDGET(view));
+    GtkWidget* layout = gtk_widget_get_parent(frame);
+    gtk_widget_set_size_request(frame, state.frameWidth, state.frameHeight);
+    gtk_layout_move(GTK_LAYOUT(layout), frame, state.frameX, state.frameY);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
+    for (GtkWidget* widget : state.hidden)
+        gtk_widget_show(widget);
+    state.hidden.clear();
+    gtk_window_set_resizable(GTK_WINDOW(top), FALSE);
+    gtk_window_move(GTK_WINDOW(top), state.windowX, state.windowY);
+    gtk_window_set_keep_above(GTK_WINDOW(top), state.keepAbove);
+    webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), kRepaintPausedVideos, -1, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
+    return FALSE;
+}
+
+gboolean OnEnterFullscreen(WebKitWebView* view, gpointer) {
+    GtkWidget* frame = gtk_widget_get_parent(GTK_WIDGET(view));
+    GtkWidget* layout = frame ? gtk_widget_get_parent(frame) : nullptr;
+    GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+    Fullscreen& state = FullscreenOf(view);
+    if (!layout || !GTK_IS_LAYOUT(layout) || !gtk_widget_is_toplevel(top) || state.active)
+        return FALSE;
+    state.active = true;
+    state.restoreWindow = false;
+
+    GdkWindow* topWindow = gtk_widget_get_window(top);
+    gtk_window_get_position(GTK_WINDOW(top), &state.windowX, &state.windowY);
+    state.keepAbove = (gdk_window_get_state(topWindow) & GDK_WINDOW_STATE_ABOVE) != 0;
+    gtk_container_child_get(GTK_CONTAINER(layout), frame, "x", &state.frameX, "y", &state.frameY,
+                            nullptr);
+    gtk_widget_get_size_request(frame, &state.frameWidth, &state.frameHeight);
+
+    state.hidden.clear();
+    GList* children = gtk_container_get_children(GTK_CONTAINER(layout));
+    for (GList* child = children; child; child = child->next) {
+        GtkWidget* widget = GTK_WIDGET(child->data);
+        if (widget != frame && gtk_widget_get_visible(widget)) {
+            state.hidden.push_back(widget);
+            gtk_widget_hide(widget);
+        }
+    }
+    g_list_free(children);
+
+    GdkRectangle screen{};
+    gdk_monitor_get_geometry(
+        gdk_display_get_monitor_at_window(gtk_widget_get_display(top), topWindow), &screen);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_NONE);
+    gtk_layout_move(GTK_LAYOUT(layout), frame, 0, 0);
+    gtk_widget_set_size_request(frame, screen.width, screen.height);
+    // A fixed-size window cannot be made larger than its size.
+    gtk_window_set_resizable(GTK_WINDOW(top), TRUE);
+    return FALSE; // WebKit goes on and makes the window fullscreen
+}
+
+gboolean OnLeaveFullscreen(WebKitWebView* view, gpointer) {
+    Fullscreen& state = FullscreenOf(view);
+    // Everything comes back at once when the window manager has taken the window out of
+    // fullscreen, which WebKit asks for after this handler, so the controls never show in
+    // a fullscreen window.
+    state.restoreWindow = state.active;
+    state.active = false;
+    return FALSE;
+}
+
+void OnViewRealized(GtkWidget* view, gpointer) {
+    // Only now is the view inside its top-level window.
+    GtkWidget* top = gtk_widget_get_toplevel(view);
+    Fullscreen& state = FullscreenOf(WEBKIT_WEB_VIEW(view));
+    if (!gtk_widget_is_toplevel(top) || state.watchingWindow)
+        return;
+    state.watchingWindow = true;
+    g_signal_connect_object(top, "window-state-event", G_CALLBACK(OnWindowState), view,
+                            GConnectFlags(0));
+}
+
+} // namespace
+
+GtkWidget* MakeBrowserView() {
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_media(settings, TRUE);
+    webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_enable_fullscreen(settings, TRUE);
+    // The Windows control starts a video with sound on its own; WebKit's default only
+    // starts muted ones.
+    WebKitWebsitePolicies* policies =
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    WebKitUserScript* script =
+        webkit_user_script_new(kMediaFailureScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+    g_signal_connect(content,
+                     (std::string("script-message-received::") + kMediaMessageChannel).c_str(),
+                     G_CALLBACK(OnMediaFailure), nullptr);
+    webkit_user_content_manager_register_script_message_handler(content, kMediaMessageChannel);
+
+    GtkWidget* view =
+        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings, "website-policies",
+                                policies, "user-content-manager", content, nullptr));
+    g_object_unref(settings);
+    g_object_unref(policies);
+    g_object_unref(content);
+
+    g_object_set_data_full(G_OBJECT(view), "velmora-fullscreen", new Fullscreen,
+                           [](gpointer data) { delete static_cast<Fullscreen*>(data); });
+    g_signal_connect(view, "enter-fullscreen", G_CALLBACK(OnEnterFullscreen), nullptr);
+    g_signal_connect(view, "leave-fullscreen", G_CALLBACK(OnLeaveFullscreen), nullptr);
+    g_signal_connect(view, "realize", G_CALLBACK(OnViewRealized), nullptr);
+
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
+    gtk_container_add(GTK_CONTAINER(frame), view);
+    gtk_widget_show(view);
+    return frame;
+}
+
+WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(browser));
+    return child ? WEBKIT_WEB_VIEW(child) : nullptr;
+}
+
+} // namespace velmora::platform

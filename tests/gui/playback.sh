@@ -1,0 +1,96 @@
+# A double-click plays a real video with no other input; the video's fullscreen button
+# fills the screen with it, and Esc gives the fixed window back exactly as it was.
+source "$(dirname "$0")/xsession.sh"
+
+media="$VELMORA_WORK/media"
+"$DEMO_MEDIA" "$media" 2 >/dev/null || fail "could not make the test clips"
+start_desktop
+start_site --media "$media"
+start_player
+box=$(wait_window '^提示$') || fail "first-run box did not appear"
+press "$box" Return
+window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+    fail "main window did not appear"
+wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
+sleep 1 # let the window manager place the window before its place is taken
+
+# Where the window is and how it looks from outside: the place, the client size, the title
+# bar and frame, the size hints and the keep-above state.
+window_state() {
+    xwininfo -id "$window" | awk '/Absolute upper-left|Width:|Height:/'
+    xprop -id "$window" _NET_FRAME_EXTENTS WM_NORMAL_HINTS _NET_WM_STATE
+}
+# Mean brightness (0..1) of a part of the screen, from a screenshot.
+brightness() {
+    convert "$1" -crop "$2" -colorspace Gray -format '%[fx:mean]' info:
+}
+before=$(window_state)
+mkdir -p "$ARTIFACTS"
+
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
+wait_request '/media/001.mp4' || fail "the episode's MP4 was not requested"
+
+# Nothing else touches the page: the mouse waits over the list, away from the video. The
+# picture must keep changing, which a paused video never does.
+xdotool mousemove --window "$window" 700 300
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")" # X, Y of the client area
+video_area="400x220+$((X + 120))+$((Y + 100))"
+for shot in 1 2 3; do
+    import -window root -crop "$video_area" "$VELMORA_WORK/frame$shot.png"
+    sleep 0.4
+done
+for pair in "1 2" "2 3"; do
+    set -- $pair
+    changed=$(compare -metric AE "$VELMORA_WORK/frame$1.png" "$VELMORA_WORK/frame$2.png" null: 2>&1 || true)
+    [[ "$changed" =~ ^[0-9]+$ && "$changed" -gt 100 ]] ||
+        fail "the video does not play by itself (frames $1 and $2 differ in '$changed' pixels)"
+done
+import -window root "$ARTIFACTS/playing.png"
+
+# The fullscreen button sits at the video's top-left corner once the pointer is over it.
+xdotool mousemove --window "$window" 300 200
+sleep 0.5
+xdotool mousemove --window "$window" 46 76 click 1
+screen=$(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+for i in $(seq 1 50); do
+    [[ "$(client_size "$window")" == "$screen" ]] && break
+    sleep 0.1
+done
+[[ "$(client_size "$window")" == "$screen" ]] ||
+    fail "fullscreen window is $(client_size "$window"), not the screen's $screen"
+sleep 1
+import -window root "$ARTIFACTS/fullscreen.png"
+# The video covers everything: where the episode list was, and the far corner, are dark.
+for area in 100x100+1100+300 100x100+1150+900; do
+    level=$(brightness "$ARTIFACTS/fullscreen.png" "$area")
+    awk -v l="$level" 'BEGIN { exit !(l < 0.3) }' ||
+        fail "the video does not fill the screen (brightness $level at $area)"
+done
+
+# Leave only once the 5 s clip has ended in fullscreen: that is when WebKit, left to
+# itself, gives back an empty video box.
+sleep 4
+press "$window" Escape
+for i in $(seq 1 50); do
+    [[ "$(window_state)" == "$before" ]] && break
+    sleep 0.1
+done
+after=$(window_state)
+[[ "$after" == "$before" ]] ||
+    fail "the window did not come back as it was:"$'\n'"before:"$'\n'"$before"$'\n'"after:"$'\n'"$after"
+sleep 1
+import -window root "$ARTIFACTS/after-fullscreen.png"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The controls are back (the list is light again) and the video area is not blank.
+level=$(brightness "$ARTIFACTS/after-fullscreen.png" "100x300+$((X + 650))+$((Y + 100))")
+awk -v l="$level" 'BEGIN { exit !(l > 0.7) }' || fail "the episode list is not back ($level)"
+spread=$(convert "$ARTIFACTS/after-fullscreen.png" -crop "$video_area" -colorspace Gray \
+    -format '%[fx:standard_deviation]' info:)
+awk -v s="$spread" 'BEGIN { exit !(s > 0.01) }' || fail "the video area is blank after fullscreen"
+
+press "$window" alt+F4
+wait_player_exit 20 || fail "player did not exit"
+echo "PASS: played without a click, fullscreen $screen, window back as it was; screenshots in $ARTIFACTS"
