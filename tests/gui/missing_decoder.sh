@@ -1,0 +1,38 @@
+# An MP4-only episode on a system without gstreamer1.0-libav: the player says on stderr
+# which package is missing instead of showing a black box for ever.
+source "$(dirname "$0")/xsession.sh"
+
+media="$VELMORA_WORK/media"
+"$DEMO_MEDIA" "$media" 1 >/dev/null || fail "could not make the test clip"
+rm "$media/001.webm"
+# GStreamer as it is without gstreamer1.0-libav: every system plugin but that one.
+plugins="$VELMORA_WORK/plugins"
+mkdir -p "$plugins"
+system_plugins=$(dirname "$(dpkg -L gstreamer1.0-plugins-base | grep -m1 '/gstreamer-1.0/.*\.so$')")
+for plugin in "$system_plugins"/*.so; do
+    [[ "$(basename "$plugin")" == libgstlibav.so ]] || ln -s "$plugin" "$plugins/"
+done
+export GST_PLUGIN_SYSTEM_PATH_1_0="$plugins" GST_REGISTRY_1_0="$VELMORA_WORK/registry.bin"
+
+start_desktop
+start_site --media "$media"
+start_player
+box=$(wait_window '^提示$') || fail "first-run box did not appear"
+press "$box" Return
+window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+    fail "main window did not appear"
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
+expected="cannot play http://$SITE_HOST:$SITE_PORT/media/001.mp4: GStreamer has no decoder for it; install the Debian package gstreamer1.0-libav"
+for i in $(seq 1 100); do
+    grep -qF "$expected" "$VELMORA_WORK/player.log" && break
+    sleep 0.1
+done
+grep -qF "$expected" "$VELMORA_WORK/player.log" ||
+    fail "no line naming the missing package; the player wrote:"$'\n'"$(grep velmora "$VELMORA_WORK/player.log")"
+[[ $(grep -c 'cannot play' "$VELMORA_WORK/player.log") == 1 ]] || fail "more than one line"
+
+press "$window" alt+F4
+wait_player_exit 20 || fail "player did not exit"
+echo "PASS: $expected"
