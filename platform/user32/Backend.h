@@ -29,6 +29,13 @@ struct MessageBoxRequest {
     UINT style = 0;
 };
 
+// A message box while MessageBoxW's modal loop waits for it.
+struct MessageBoxState {
+    MessageBoxRequest request;
+    int answer = 0;         // IDOK, IDYES, ...; 0 while unanswered
+    void* native = nullptr; // the backend's own object
+};
+
 class Backend {
   public:
     virtual ~Backend() = default;
@@ -56,9 +63,12 @@ class Backend {
     virtual bool CanHostBrowser() { return true; }
     virtual void Navigate(Window& host, const std::string& url) = 0;
 
-    // Modal message box; returns IDOK, IDYES, IDNO, ... . While it is up, user32 keeps
-    // dispatching the thread's messages through PumpWhileModal.
-    virtual int ShowMessageBox(const MessageBoxRequest& request) = 0;
+    // Message boxes. user32 runs the modal loop; a backend only shows the box and, when
+    // the user answers, sets its answer and takes it off the screen at once (as EndDialog
+    // hides a dialog before its loop unwinds: an outer box answered while a nested one is
+    // up must not stay on screen). Hide takes away a box the loop left unanswered.
+    virtual void ShowMessageBox(MessageBoxState& box) = 0;
+    virtual void HideMessageBox(MessageBoxState& box) = 0;
 
     // Shell: open an address in the user's browser, for the owner window (may be null).
     // False when that failed.

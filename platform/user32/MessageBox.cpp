@@ -2,18 +2,44 @@
 
 using namespace velmora::platform;
 
+namespace {
+
+// What a box ended without an answer says: a yes/no box has no cancel, so no.
+int UnansweredResult(UINT style) {
+    switch (style & MB_TYPEMASK) {
+    case MB_YESNO:
+        return IDNO;
+    case MB_OKCANCEL:
+    case MB_YESNOCANCEL:
+        return IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
+
+} // namespace
+
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-    MessageBoxRequest request;
-    request.owner = FindWindowRecord(owner) ? owner : nullptr;
-    request.text = ToUtf8(WideToU16(text));
-    request.caption = caption ? ToUtf8(WideToU16(caption)) : std::string("Error");
-    request.style = type;
+    MessageBoxState box;
+    box.request.owner = FindWindowRecord(owner) ? owner : nullptr;
+    box.request.text = ToUtf8(WideToU16(text));
+    box.request.caption = caption ? ToUtf8(WideToU16(caption)) : std::string("Error");
+    box.request.style = type;
     // An owned box is modal to its owner: the owner takes no input until it is answered.
-    bool disabledOwner = request.owner && IsWindowEnabled(request.owner);
+    bool disabledOwner = box.request.owner && IsWindowEnabled(box.request.owner);
     if (disabledOwner)
-        EnableWindow(request.owner, FALSE);
-    int answer = CurrentBackend().ShowMessageBox(request);
-    if (disabledOwner && IsWindow(request.owner))
-        EnableWindow(request.owner, TRUE);
-    return answer;
+        EnableWindow(box.request.owner, FALSE);
+
+    // The modal loop: the thread's other messages keep flowing, so an unowned box leaves
+    // the main window working (and a second box may open under this one). A quit message
+    // ends the box and stays queued for the loop outside.
+    Backend& backend = CurrentBackend();
+    backend.ShowMessageBox(box);
+    while (!box.answer && DispatchQueuedMessages() && !box.answer && backend.WaitForInput()) {
+    }
+    backend.HideMessageBox(box);
+
+    if (disabledOwner && IsWindow(box.request.owner))
+        EnableWindow(box.request.owner, TRUE);
+    return box.answer ? box.answer : UnansweredResult(type);
 }

@@ -8,8 +8,13 @@
 namespace velmora::platform {
 namespace {
 
+struct Posted {
+    MSG message;
+    bool input; // from the user: dropped if its window takes no input when retrieved
+};
+
 struct Queue {
-    std::deque<MSG> posted;
+    std::deque<Posted> posted;
     bool quitRequested = false;
     int quitCode = 0;
 };
@@ -27,17 +32,39 @@ bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
     return message.message >= filterMin && message.message <= filterMax;
 }
 
+// As on Windows, input for a window that is disabled, or sits in one (a window under a
+// modal box), never reaches it: checked when the message is retrieved, so input queued
+// before a box opened is dropped too.
+bool Reachable(const Posted& entry) {
+    Window* window = FindWindowRecord(entry.message.hwnd);
+    return !entry.input || (window && AcceptsInput(*window));
+}
+
 bool TakePosted(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
     auto& posted = TheQueue().posted;
-    for (auto it = posted.begin(); it != posted.end(); ++it) {
-        if (Matches(*it, window, filterMin, filterMax)) {
-            *out = *it;
+    for (auto it = posted.begin(); it != posted.end();) {
+        if (!Reachable(*it)) {
+            it = posted.erase(it);
+            continue;
+        }
+        if (Matches(it->message, window, filterMin, filterMax)) {
+            *out = it->message;
             if (remove)
                 posted.erase(it);
             return true;
         }
+        ++it;
     }
     return false;
+}
+
+void Enqueue(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool input) {
+    MSG posted = {};
+    posted.hwnd = handle;
+    posted.message = message;
+    posted.wParam = wParam;
+    posted.lParam = lParam;
+    TheQueue().posted.push_back({posted, input});
 }
 
 bool TakeQuit(MSG* out, bool remove) {
@@ -73,12 +100,9 @@ bool DispatchQueuedMessages() {
 
 namespace input {
 namespace {
-// As on Windows, input for a window that is disabled, or sits in one (a window under a
-// modal box), never reaches it.
 void Post(HWND target, UINT message, WPARAM wParam) {
-    Window* window = FindWindowRecord(target);
-    if (window && AcceptsInput(*window))
-        PostMessageW(target, message, wParam, 0);
+    if (FindWindowRecord(target))
+        Enqueue(target, message, wParam, 0, true);
 }
 } // namespace
 
@@ -114,12 +138,7 @@ BOOL WINAPI PostMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    MSG posted = {};
-    posted.hwnd = handle;
-    posted.message = message;
-    posted.wParam = wParam;
-    posted.lParam = lParam;
-    TheQueue().posted.push_back(posted);
+    Enqueue(handle, message, wParam, lParam, false);
     return TRUE;
 }
 

@@ -46,6 +46,10 @@ std::optional<LRESULT> checkAtNotify;
 bool handleCloseItself = false;
 // A window of the test class that calls DestroyWindow on itself when it hears WM_DESTROY.
 bool destroySelfOnDestroy = false;
+// Set: a button's command opens a message box owned by this window (or by none), as the
+// update check does; its answers are kept in order of return.
+std::optional<HWND> boxOnCommand;
+std::vector<int> boxAnswers;
 
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (journal)
@@ -63,6 +67,8 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && lParam)
             checkAtNotify = SendMessageW((HWND)lParam, BM_GETCHECK, 0, 0);
+        if (boxOnCommand)
+            boxAnswers.push_back(MessageBoxW(*boxOnCommand, L"当前已是最新版本", L"提示", MB_OK));
         return 0;
     case WM_CLOSE:
         if (handleCloseItself)
@@ -88,6 +94,8 @@ class User32Test : public ::testing::Test {
         checkAtNotify.reset();
         handleCloseItself = false;
         destroySelfOnDestroy = false;
+        boxOnCommand.reset();
+        boxAnswers.clear();
         WNDCLASSEXW windowClass = {};
         windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = RecordingProc;
@@ -459,6 +467,65 @@ TEST_F(User32Test, MessageBoxDisablesOnlyItsOwnerWhileShown) {
     backend_.onMessageBox = nullptr;
     EXPECT_EQ(MessageBoxW(nullptr, L"q", L"c", MB_YESNO), IDNO);
     EXPECT_EQ(MessageBoxW(nullptr, L"q", L"c", MB_OK), IDOK);
+}
+
+// An unowned box leaves the window working, so a second box can open under it. Answering
+// the outer one first takes it off the screen at once; each call returns when its own box
+// is answered, innermost first.
+TEST_F(User32Test, NestedMessageBoxesLeaveTheScreenWhenAnswered) {
+    HWND window = TopLevel();
+    HWND button = Child(window, L"Button", 0, 7, L"检测更新");
+    boxOnCommand = nullptr;
+    backend_.onMessageBox = [](const MessageBoxRequest&) { return 0; }; // not answered yet
+    std::vector<size_t> onScreen;
+    int step = 0;
+    backend_.onIdle = [&] {
+        switch (step++) {
+        case 0:
+            input::Click(button);
+            return true;
+        case 1:
+            onScreen.push_back(backend_.openBoxes.size());
+            backend_.Answer(*backend_.openBoxes.front(), IDOK);
+            onScreen.push_back(backend_.openBoxes.size());
+            return true;
+        case 2:
+            backend_.Answer(*backend_.openBoxes.front(), IDOK);
+            return true;
+        default:
+            return false;
+        }
+    };
+    input::Click(button);
+    Pump();
+    EXPECT_EQ(onScreen, (std::vector<size_t>{2, 1}));
+    EXPECT_TRUE(backend_.openBoxes.empty());
+    EXPECT_EQ(boxAnswers, (std::vector<int>{IDOK, IDOK}));
+    backend_.onIdle = nullptr;
+    DestroyWindow(window);
+}
+
+// Windows checks whether a window takes input when the input is retrieved: a second click
+// queued before the first one's owned box opened never reaches the disabled window.
+TEST_F(User32Test, InputQueuedBeforeAnOwnedBoxOpensIsDropped) {
+    HWND window = TopLevel();
+    HWND button = Child(window, L"Button", 0, 7, L"检测更新");
+    boxOnCommand = window;
+    backend_.onMessageBox = [](const MessageBoxRequest&) { return 0; };
+    backend_.onIdle = [&] {
+        if (backend_.openBoxes.empty())
+            return false;
+        backend_.Answer(*backend_.openBoxes.back(), IDOK);
+        return true;
+    };
+    input::Click(button);
+    input::Click(button);
+    Pump();
+    EXPECT_EQ(Commands(window).size(), 1u);
+    EXPECT_EQ(backend_.messageBoxes.size(), 1u);
+    EXPECT_TRUE(IsWindowEnabled(window));
+    backend_.onIdle = nullptr;
+    DestroyWindow(window);
 }
 
 TEST_F(User32Test, ClientAreaExcludesCaptionAndFrame) {

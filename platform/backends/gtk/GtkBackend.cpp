@@ -324,7 +324,10 @@ void GtkBackend::TextChanged(Window& window) {
 }
 
 void GtkBackend::EnabledChanged(Window& window) {
-    if (Native* native = NativeOf(window))
+    // A disabled top-level window looks unchanged on Windows (user32 drops its input); a
+    // disabled control is greyed.
+    Native* native = NativeOf(window);
+    if (native && window.kind != ControlKind::TopLevel)
         gtk_widget_set_sensitive(native->widget, window.enabled);
 }
 
@@ -405,7 +408,8 @@ void GtkBackend::Navigate(Window& host, const std::string& url) {
         webkit_web_view_load_uri(view, url.c_str());
 }
 
-int GtkBackend::ShowMessageBox(const MessageBoxRequest& request) {
+void GtkBackend::ShowMessageBox(MessageBoxState& box) {
+    const MessageBoxRequest& request = box.request;
     GtkWindow* owner = nullptr;
     if (Window* ownerWindow = FindWindowRecord(request.owner)) {
         Window* top = ownerWindow;
@@ -439,37 +443,54 @@ int GtkBackend::ShowMessageBox(const MessageBoxRequest& request) {
                             owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     if (request.style & MB_TOPMOST)
         gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+    // A yes/no box cannot be cancelled: no close box, and Esc does nothing.
+    if (buttons == MB_YESNO)
+        gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
+    // The first button (Yes, or OK) is the default, as on Windows; GTK would focus the last.
+    int first = buttons == MB_YESNO ? GTK_RESPONSE_YES : GTK_RESPONSE_OK;
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), first);
+    if (GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), first))
+        gtk_widget_grab_focus(button);
 
-    int response = GTK_RESPONSE_NONE;
-    g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog*, int id, gpointer data) {
-                         *static_cast<int*>(data) = id;
+    g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* dialog, int id, gpointer data) {
+                         auto& box = *static_cast<MessageBoxState*>(data);
+                         UINT buttons = box.request.style & MB_TYPEMASK;
+                         switch (id) {
+                         case GTK_RESPONSE_YES:
+                             box.answer = IDYES;
+                             break;
+                         case GTK_RESPONSE_NO:
+                             box.answer = IDNO;
+                             break;
+                         case GTK_RESPONSE_OK:
+                             box.answer = IDOK;
+                             break;
+                         case GTK_RESPONSE_CANCEL:
+                             box.answer = IDCANCEL;
+                             break;
+                         default: // closed without a button: Esc or the close box
+                             if (buttons == MB_YESNO)
+                                 return;
+                             box.answer = buttons == MB_OKCANCEL ? IDCANCEL : IDOK;
+                             break;
+                         }
+                         gtk_widget_destroy(GTK_WIDGET(dialog));
                      }),
-                     &response);
+                     &box);
+    // GtkDialog destroys itself after a close request; the answer decides that here.
+    g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                         static_cast<MessageBoxState*>(data)->native = nullptr;
+                     }),
+                     &box);
+    box.native = dialog;
     gtk_widget_show_all(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
+}
 
-    // A modal loop, as MessageBoxW runs one: the thread's other messages keep flowing, so
-    // an unowned box leaves the main window working.
-    bool quit = false;
-    while (response == GTK_RESPONSE_NONE && !quit) {
-        g_main_context_iteration(nullptr, TRUE);
-        quit = !DispatchQueuedMessages();
-    }
-    gtk_widget_destroy(dialog);
-
-    switch (response) {
-    case GTK_RESPONSE_YES:
-        return IDYES;
-    case GTK_RESPONSE_NO:
-        return IDNO;
-    case GTK_RESPONSE_CANCEL:
-        return IDCANCEL;
-    case GTK_RESPONSE_OK:
-        return IDOK;
-    default:
-        // Closed without a button: a yes/no box has no cancel, so that means no.
-        return buttons == MB_YESNO ? IDNO : buttons == MB_OKCANCEL ? IDCANCEL : IDOK;
-    }
+void GtkBackend::HideMessageBox(MessageBoxState& box) {
+    if (box.native)
+        gtk_widget_destroy(GTK_WIDGET(box.native)); // clears box.native
 }
 
 bool GtkBackend::OpenInBrowser(HWND, const std::string& url) {

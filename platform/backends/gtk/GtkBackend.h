@@ -26,7 +26,8 @@ class GtkBackend final : public Backend {
     void Invalidate(Window& window, const RECT* area) override;
     void CheckChanged(Window& button) override;
     void Navigate(Window& host, const std::string& url) override;
-    int ShowMessageBox(const MessageBoxRequest& request) override;
+    void ShowMessageBox(MessageBoxState& box) override;
+    void HideMessageBox(MessageBoxState& box) override;
     bool OpenInBrowser(HWND owner, const std::string& url) override;
     bool WaitForInput() override;
 };

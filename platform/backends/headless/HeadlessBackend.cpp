@@ -1,5 +1,7 @@
 #include "backends/headless/HeadlessBackend.h"
 
+#include <algorithm>
+
 namespace velmora::platform {
 
 void HeadlessBackend::Create(Window& window) {
@@ -30,12 +32,24 @@ void HeadlessBackend::Navigate(Window&, const std::string& url) {
     navigations.push_back(url);
 }
 
-int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
-    messageBoxes.push_back(request);
-    if (onMessageBox)
-        return onMessageBox(request);
-    UINT buttons = request.style & MB_TYPEMASK;
-    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDNO : IDOK;
+void HeadlessBackend::ShowMessageBox(MessageBoxState& box) {
+    messageBoxes.push_back(box.request);
+    openBoxes.push_back(&box);
+    UINT buttons = box.request.style & MB_TYPEMASK;
+    int answer = onMessageBox                                         ? onMessageBox(box.request)
+                 : (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDNO
+                                                                      : IDOK;
+    if (answer)
+        Answer(box, answer);
+}
+
+void HeadlessBackend::Answer(MessageBoxState& box, int answer) {
+    box.answer = answer;
+    HideMessageBox(box);
+}
+
+void HeadlessBackend::HideMessageBox(MessageBoxState& box) {
+    openBoxes.erase(std::remove(openBoxes.begin(), openBoxes.end(), &box), openBoxes.end());
 }
 
 bool HeadlessBackend::OpenInBrowser(HWND owner, const std::string& url) {

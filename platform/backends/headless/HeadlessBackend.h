@@ -19,7 +19,8 @@ class HeadlessBackend final : public Backend {
     // return true, or return false when there is nothing more to do: the backend then
     // closes the top-level windows, as a user would, so no run can hang.
     std::function<bool()> onIdle;
-    // Answers a message box. Without it, boxes are answered IDOK (or IDNO for yes/no).
+    // Answers a message box as it opens. Without it, boxes are answered IDOK (or IDNO for
+    // yes/no). Returning 0 leaves the box up: Answer it later, e.g. from onIdle.
     std::function<int(const MessageBoxRequest&)> onMessageBox;
 
     bool browserAvailable = true; // false: AtlAxGetControl finds no control
@@ -43,8 +44,11 @@ class HeadlessBackend final : public Backend {
         bool topMost;
     };
 
-    std::vector<CreatedWindow> created; // every window, in creation order
-    std::vector<MessageBoxRequest> messageBoxes;
+    std::vector<CreatedWindow> created;          // every window, in creation order
+    std::vector<MessageBoxRequest> messageBoxes; // every box shown
+    std::vector<MessageBoxState*> openBoxes;     // the boxes on screen now, innermost last
+    // The user answers a box on screen: it goes away at once.
+    void Answer(MessageBoxState& box, int answer);
     std::vector<std::string> navigations;     // every address a browser host loaded
     std::vector<std::string> openedInBrowser; // every address handed to the user's browser
     std::vector<HWND> openedInBrowserOwners;  // ... and the owner window given with it
@@ -73,7 +77,8 @@ class HeadlessBackend final : public Backend {
     void CheckChanged(Window&) override {}
     bool CanHostBrowser() override { return browserAvailable; }
     void Navigate(Window& host, const std::string& url) override;
-    int ShowMessageBox(const MessageBoxRequest& request) override;
+    void ShowMessageBox(MessageBoxState& box) override;
+    void HideMessageBox(MessageBoxState& box) override;
     bool OpenInBrowser(HWND owner, const std::string& url) override;
     bool WaitForInput() override;
 

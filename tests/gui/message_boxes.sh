@@ -1,0 +1,70 @@
+# Message boxes answer as on Windows: the first button is the default, a yes/no box cannot
+# be cancelled, an owner under its box looks unchanged, and a box answered under a nested
+# one leaves the screen at once.
+source "$(dirname "$0")/xsession.sh"
+
+# The user's browser is a script that notes the addresses it is given.
+opened="$VELMORA_WORK/opened.txt"
+mkdir -p "$VELMORA_WORK/xdg-data/applications" "$VELMORA_WORK/xdg-config"
+printf '#!/bin/sh\necho "$1" >> "%s"\n' "$opened" >"$VELMORA_WORK/browser.sh"
+chmod +x "$VELMORA_WORK/browser.sh"
+printf '[Desktop Entry]\nType=Application\nName=Test browser\nExec=%s %%u\nMimeType=x-scheme-handler/http;\n' \
+    "$VELMORA_WORK/browser.sh" >"$VELMORA_WORK/xdg-data/applications/velmora-test-browser.desktop"
+printf '[Default Applications]\nx-scheme-handler/http=velmora-test-browser.desktop\n' \
+    >"$VELMORA_WORK/xdg-config/mimeapps.list"
+export XDG_DATA_HOME="$VELMORA_WORK/xdg-data" XDG_CONFIG_HOME="$VELMORA_WORK/xdg-config"
+
+boxes() { xdotool search --onlyvisible --name '^提示$' 2>/dev/null | wc -l; }
+click_update() {
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$window" 577 552 click 1
+}
+
+start_desktop
+start_site --version 2.0
+site_pid=${VELMORA_PIDS[-1]}
+start_player
+box=$(wait_window '^提示$') || fail "first-run box did not appear"
+press "$box" Return
+window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+    fail "main window did not appear (Enter did not answer the first-run box)"
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+list_area="120x300+$((X + 642))+$((Y + 100))"
+import -window root -crop "$list_area" "$VELMORA_WORK/list-before.png"
+
+# A newer version: "有新版本 是否升级?", owned by the main window.
+click_update
+box=$(wait_window '^提示$') || fail "the update question did not appear"
+sleep 0.5
+import -window root -crop "$list_area" "$VELMORA_WORK/list-during.png"
+changed=$(compare -metric AE "$VELMORA_WORK/list-before.png" "$VELMORA_WORK/list-during.png" null: 2>&1 || true)
+[[ "$changed" == 0 ]] || fail "the main window changed under its box ($changed pixels): greyed out?"
+press "$box" Escape
+sleep 0.5
+[[ $(boxes) == 1 ]] || fail "Esc closed the yes/no box"
+press "$box" Return
+for i in $(seq 1 50); do [[ -s "$opened" ]] && break; sleep 0.1; done
+grep -qx "http://$SITE_HOST:$SITE_PORT/video/player/?flv=download" "$opened" ||
+    fail "Enter did not answer Yes (browser was given: $(cat "$opened" 2>/dev/null))"
+[[ $(boxes) == 0 ]] || fail "the box stayed after its answer"
+
+# The same version: "当前是最新版本!" has no owner, so the check can run again under it.
+kill "$site_pid"
+wait "$site_pid" 2>/dev/null || true
+start_site --version 1.0
+click_update
+outer=$(wait_window '^提示$') || fail "the up-to-date notice did not appear"
+click_update
+for i in $(seq 1 50); do [[ $(boxes) == 2 ]] && break; sleep 0.1; done
+[[ $(boxes) == 2 ]] || fail "no second notice under the first"
+press "$outer" Return
+sleep 0.5
+[[ $(boxes) == 1 ]] || fail "the outer notice stayed on screen after its OK"
+press "$(wait_window '^提示$')" Return
+sleep 0.5
+[[ $(boxes) == 0 ]] || fail "the inner notice stayed on screen after its OK"
+
+press "$window" alt+F4
+wait_player_exit 20 || fail "player did not exit"
+echo "PASS: Enter answers Yes, Esc keeps the yes/no box, owner unchanged, nested boxes leave when answered"
