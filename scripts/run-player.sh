@@ -54,7 +54,9 @@ fi
 mkdir -p "$root/build/player-home"
 cd "$root/build/player-home"
 status=0
-"$root/build/linux/velmora-player" || status=$?
+# A Chinese locale, as the player's users have: its texts and Config.ini are then read and
+# written in code page 936 (GBK), as on Chinese Windows, whatever this shell's locale is.
+LC_ALL=zh_CN.UTF-8 "$root/build/linux/velmora-player" || status=$?
 if [[ $virtual == 1 ]]; then
     import -window root "$root/build/player-home/last-screen.png" 2>/dev/null || true
 fi

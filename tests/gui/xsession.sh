@@ -96,11 +96,12 @@ wait_request() {
     return 1
 }
 
-# Runs the player in the background in its own working directory; sets PLAYER_PID.
+# Runs the player in the background in its own working directory, under a Chinese locale
+# (its ANSI code page is then 936, as on Chinese Windows); sets PLAYER_PID.
 start_player() {
     PLAYER_DIR="$VELMORA_WORK/player"
     mkdir -p "$PLAYER_DIR"
-    (cd "$PLAYER_DIR" && exec "$PLAYER") >"$VELMORA_WORK/player.log" 2>&1 &
+    (cd "$PLAYER_DIR" && LC_ALL=zh_CN.UTF-8 exec "$PLAYER") >"$VELMORA_WORK/player.log" 2>&1 &
     PLAYER_PID=$!
     VELMORA_PIDS+=($PLAYER_PID)
 }
