@@ -11,7 +11,8 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    // The ANSI code page is the locale's character set.
+    // The locale's language and territory choose the ANSI code page (as under Wine); its
+    // character set is that of file names.
     setlocale(LC_ALL, "");
 
     velmora::platform::GtkBackend backend;

@@ -112,6 +112,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
                                        LPCWSTR fileName);
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 DWORD WINAPI GetTickCount(void);
+UINT WINAPI GetACP(void);
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                LPWSTR target, int targetLength);

@@ -66,7 +66,8 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
         }
         path.resize(path.size() * 2);
     }
-    std::u16string wide = AnsiToWide(path.data());
+    // In a form the file functions turn back into the same name.
+    std::u16string wide = NativeNameToWide(path.data());
     DWORD length = static_cast<DWORD>(wide.size());
     if (!buffer || size <= length)
         return length + 1; // the room needed, terminator included; buffer left alone

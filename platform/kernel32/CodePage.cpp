@@ -1,16 +1,21 @@
-// MultiByteToWideChar / WideCharToMultiByte for CP_UTF8 and CP_ACP. The ANSI code page is
-// the character set of the current locale, looked up on every call because a process (and
-// the tests) may switch locales; iconv does the work for every character set but UTF-8,
-// which is decoded here so that invalid input is replaced exactly as Windows does.
+// MultiByteToWideChar / WideCharToMultiByte for CP_UTF8 and CP_ACP, GetACP, and the
+// conversion of file names. The ANSI code page follows the locale's language and territory
+// as Wine chooses it (zh_CN -> 936, ...), not its character set, so that both builds under
+// one locale read and write the same bytes; file names stay in the locale's character set.
+// Both are looked up on every call because a process (and the tests) may switch locales.
+// iconv does the work for every character set but UTF-8, which is decoded here so that
+// invalid input is replaced exactly as Windows does.
 #include "Kernel32Internal.h"
 
 #include <errno.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 #include <string.h>
 #include <strings.h>
 
 #include <map>
+#include <string>
 #include <utility>
 
 namespace velmora::kernel32 {
@@ -30,9 +35,69 @@ bool IsUtf8Codeset(const char* codeset) {
     return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
 }
 
-const char* CurrentCodeset() {
+// The character set of file names: the locale's own.
+const char* LocaleCodeset() {
     const char* codeset = nl_langinfo(CODESET);
     return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
+}
+
+struct CodePageName {
+    UINT number;
+    const char* iconvName;
+};
+
+// Wine's choice for the common languages: the default ANSI code page of Windows' locale for
+// the language (and, for Chinese, the territory). Anything else, C and POSIX included, gets
+// Wine's default, 1252.
+CodePageName CodePageForLocale(const std::string& locale) {
+    std::string name = locale.substr(0, locale.find_first_of(".@"));
+    std::string language = name.substr(0, name.find('_'));
+    std::string territory = name.size() > language.size() ? name.substr(language.size() + 1) : "";
+    bool latin = locale.find("@latin") != std::string::npos;
+    struct Entry {
+        const char* languages; // space-separated, each padded with spaces
+        CodePageName page;
+    };
+    static const Entry table[] = {
+        {" ja ", {932, "CP932"}},
+        {" ko ", {949, "CP949"}},
+        {" th ", {874, "CP874"}},
+        {" cs hr hu pl ro sk sl sq bs ", {1250, "CP1250"}},
+        {" be bg kk ky mk mn ru sr tg tt uk ", {1251, "CP1251"}},
+        {" el ", {1253, "CP1253"}},
+        {" az tr uz ", {1254, "CP1254"}},
+        {" he ", {1255, "CP1255"}},
+        {" ar fa ur ", {1256, "CP1256"}},
+        {" et lt lv ", {1257, "CP1257"}},
+        {" vi ", {1258, "CP1258"}},
+    };
+    if (language == "zh") {
+        if (territory == "TW" || territory == "HK" || territory == "MO")
+            return {950, "CP950"};
+        return {936, "CP936"};
+    }
+    if (language == "sr" && latin)
+        return {1250, "CP1250"};
+    if (!language.empty()) {
+        std::string padded = " " + language + " ";
+        for (const Entry& entry : table)
+            if (strstr(entry.languages, padded.c_str()))
+                return entry.page;
+    }
+    return {1252, "CP1252"};
+}
+
+// The ANSI code page of the current LC_CTYPE, remembered per thread for the last locale seen.
+const CodePageName& AnsiCodePage() {
+    thread_local std::string lastLocale;
+    thread_local CodePageName page{0, nullptr};
+    const char* locale = setlocale(LC_CTYPE, nullptr);
+    std::string current = locale ? locale : "C";
+    if (!page.iconvName || current != lastLocale) {
+        lastLocale = current;
+        page = CodePageForLocale(current);
+    }
+    return page;
 }
 
 // One descriptor per (target, source) pair and thread: iconv descriptors carry state, and
@@ -174,11 +239,11 @@ void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* ou
     }
 }
 
-// Bytes in the locale's character set to UTF-16. A byte that does not start a valid
-// character (or a character cut off by the end of the input) becomes '?', like Windows'
-// default Unicode character for the DBCS code pages. Stops early when strict.
-void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool* invalid) {
-    const char* codeset = CurrentCodeset();
+// Bytes in a character set to UTF-16. A byte that does not start a valid character (or a
+// character cut off by the end of the input) becomes '?', like Windows' default Unicode
+// character for the DBCS code pages. Stops early when strict.
+void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u16string* out,
+              bool* invalid) {
     if (IsUtf8Codeset(codeset)) {
         DecodeUtf8(reinterpret_cast<const unsigned char*>(s), n, out, invalid);
         return;
@@ -201,10 +266,9 @@ void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool*
     });
 }
 
-// UTF-16 to the locale's character set; characters it lacks become defaultChar.
-void EncodeAnsi(const char16_t* s, size_t n, const std::string& defaultChar, std::string* out,
-                bool* usedDefault) {
-    const char* codeset = CurrentCodeset();
+// UTF-16 to a character set; characters it lacks become defaultChar.
+void EncodeIn(const char* codeset, const char16_t* s, size_t n, const std::string& defaultChar,
+              std::string* out, bool* usedDefault) {
     if (IsUtf8Codeset(codeset)) {
         bool invalid = false;
         EncodeUtf8(s, n, out, &invalid);
@@ -239,10 +303,27 @@ void EncodeAnsi(const char16_t* s, size_t n, const std::string& defaultChar, std
     });
 }
 
-bool IsAnsiCodePage(UINT codePage) {
-    // CP_ACP, CP_OEMCP, CP_THREAD_ACP: the locale has only one character set.
-    return codePage == CP_ACP || codePage == 1 || codePage == 3;
+void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool* invalid) {
+    DecodeIn(AnsiCodePage().iconvName, s, n, strict, out, invalid);
 }
+
+void EncodeAnsi(const char16_t* s, size_t n, const std::string& defaultChar, std::string* out,
+                bool* usedDefault) {
+    EncodeIn(AnsiCodePage().iconvName, s, n, defaultChar, out, usedDefault);
+}
+
+bool IsAnsiCodePage(UINT codePage) {
+    // CP_ACP, CP_OEMCP, CP_THREAD_ACP and the ANSI code page's own number: the platform
+    // knows one 8-bit code page at a time.
+    return codePage == CP_ACP || codePage == 1 || codePage == 3 ||
+           codePage == AnsiCodePage().number;
+}
+
+// A byte of a file name that names no character of the locale's character set: a lone
+// surrogate, which no valid text holds, so the way back finds the same byte.
+constexpr char16_t kEscapedByte = 0xDC00;
+// A '\' of a file name is a character there, not a separator: Wine's private-use stand-in.
+constexpr char16_t kNameBackslash = 0xF05C;
 
 } // namespace
 
@@ -284,15 +365,57 @@ std::string WideToUtf8(const std::u16string& text) {
     return out;
 }
 
+UINT AnsiCodePageOf(const std::string& locale) {
+    return CodePageForLocale(locale).number;
+}
+
+std::u16string NativeNameToWide(const std::string& bytes) {
+    std::u16string out;
+    const char* codeset = LocaleCodeset();
+    iconv_t cd = Converter(kHostUtf16, codeset);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        for (unsigned char c : bytes)
+            out.push_back(c < 0x80 ? c : static_cast<char16_t>(kEscapedByte | c));
+    } else {
+        ConvertAll(cd, const_cast<char*>(bytes.data()), bytes.size(), &out,
+                   [&](char*& in, size_t& inLeft) {
+                       out.push_back(
+                           static_cast<char16_t>(kEscapedByte | static_cast<unsigned char>(*in)));
+                       ++in;
+                       --inLeft;
+                       return true;
+                   });
+    }
+    // In the character sets a locale may use, U+005C only ever comes from a '\' byte.
+    for (char16_t& c : out)
+        if (c == u'\\')
+            c = kNameBackslash;
+    return out;
+}
+
 bool ToNativePath(const WCHAR* name, std::string* path) {
-    std::u16string wide;
-    for (const WCHAR* p = name; p && *p; ++p)
-        wide.push_back(*p == u'\\' ? u'/' : static_cast<char16_t>(*p));
-    if (wide.empty())
-        return false;
+    path->clear();
+    const char* codeset = LocaleCodeset();
+    std::u16string run; // characters to convert together
     bool lossy = false;
-    *path = WideToAnsi(wide, &lossy);
-    return !lossy;
+    auto flush = [&]() {
+        if (!run.empty())
+            EncodeIn(codeset, run.data(), run.size(), "?", path, &lossy);
+        run.clear();
+    };
+    for (const WCHAR* p = name; p && *p; ++p) {
+        char16_t c = static_cast<char16_t>(*p);
+        if (c == u'\\' || c == kNameBackslash || (c >= 0xDC80 && c <= 0xDCFF)) {
+            flush();
+            path->push_back(c == u'\\'            ? '/'
+                            : c == kNameBackslash ? '\\'
+                                                  : static_cast<char>(c & 0xFF));
+        } else {
+            run.push_back(c);
+        }
+    }
+    flush();
+    return !path->empty() && !lossy;
 }
 
 DWORD ErrorFromErrno(int error) {
@@ -326,6 +449,10 @@ DWORD ErrorFromErrno(int error) {
 } // namespace velmora::kernel32
 
 using namespace velmora::kernel32;
+
+UINT WINAPI GetACP(void) {
+    return AnsiCodePage().number;
+}
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                LPWSTR target, int targetLength) {

@@ -16,18 +16,28 @@ constexpr DWORD kErrorInvalidName = 123;
 // Length of a zero-terminated UTF-16 string (NULL counts as empty).
 size_t WideLength(const WCHAR* text);
 
-// Whole-string conversions between UTF-16 and the ANSI code page (the locale's character set).
-// Bytes the locale cannot decode become U+FFFD (UTF-8) or '?'; characters it cannot encode
-// become '?' and set *lossy.
+// Whole-string conversions between UTF-16 and the ANSI code page (chosen from the locale's
+// language and territory, see GetACP). Bytes it cannot decode become '?'; characters it
+// cannot encode become '?' and set *lossy.
 std::u16string AnsiToWide(const std::string& bytes);
 std::string WideToAnsi(const std::u16string& text, bool* lossy);
+
+// The ANSI code page Wine chooses for a locale name ("zh_CN.UTF-8" -> 936): by language and
+// territory, whatever the character set; 1252 for C, POSIX and languages it does not know.
+UINT AnsiCodePageOf(const std::string& locale);
 
 // UTF-8 <-> UTF-16 with the same replacement rules as CP_UTF8.
 std::u16string Utf8ToWide(const std::string& bytes);
 std::string WideToUtf8(const std::u16string& text);
 
-// A Win32 file name as a Linux path in the locale's encoding: '\' is a separator. Returns
-// false when the name cannot be represented in the locale's encoding.
+// A Linux file name (in the locale's character set) as UTF-16 that ToNativePath turns back
+// into the same bytes: a byte that is no character becomes U+DC80..U+DCFF and a '\' in the
+// name becomes U+F05C, so the program's own '\' separators stay separators.
+std::u16string NativeNameToWide(const std::string& bytes);
+
+// A Win32 file name as a Linux path in the locale's character set: '\' is a separator,
+// U+F05C a '\' of a name and U+DC80..U+DCFF the bytes NativeNameToWide escaped. Returns false
+// when the name cannot be represented in the locale's character set.
 bool ToNativePath(const WCHAR* name, std::string* path);
 
 // Maps errno to the nearest Win32 error code.

@@ -1,6 +1,13 @@
 // The profile (INI file) functions. Every call reads the file afresh, so hand edits and other
 // processes are seen at once; a write edits the lines it must and rewrites the file through a
 // temporary file and a rename, so a crash or a full disk never leaves half a file behind.
+// Where the directory forbids the temporary file, a writable file is rewritten in place.
+// A write that changes nothing does not touch the file, and a file without write bits is
+// read-only, as with Windows' attribute.
+//
+// Other processes (another copy of the player) edit the same file: every read-modify-write
+// holds an exclusive flock on the file's directory, and every read a shared one. The
+// directory, unlike the file, survives the rename, and no lock file is left behind.
 //
 // Lines are kept as they were read: an untouched line of an 8-bit file is written back byte
 // for byte (even when the current locale cannot decode it), with its own line break. New and
@@ -9,6 +16,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -22,7 +30,7 @@ using namespace velmora::kernel32;
 
 namespace {
 
-enum class Encoding { Ansi, Utf8, Utf16 };
+enum class Encoding { Ansi, Utf8, Utf16, Utf16Be };
 
 struct Line {
     std::u16string text; // without its line break
@@ -33,6 +41,7 @@ struct Line {
 
 struct IniFile {
     bool exists = false;
+    std::string bytes; // as read
     Encoding encoding = Encoding::Ansi;
     std::vector<Line> lines;
 };
@@ -52,8 +61,49 @@ const std::u16string kCrLf = u"\r\n";
 // One process-wide lock: a write is a read-modify-write of the whole file.
 std::mutex profileLock;
 
+// The flock on the directory of a profile file; see the top of this file. A directory that
+// cannot be opened (no read permission) goes without: the write itself still works.
+class DirectoryLock {
+  public:
+    DirectoryLock(const std::string& path, int operation) {
+        size_t slash = path.rfind('/');
+        std::string directory = slash == std::string::npos ? "."
+                                : slash == 0               ? "/"
+                                                           : path.substr(0, slash);
+        fd_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ >= 0)
+            while (flock(fd_, operation) != 0 && errno == EINTR) {
+            }
+    }
+    ~DirectoryLock() {
+        if (fd_ >= 0)
+            close(fd_); // releases the lock
+    }
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
+// The file a link names, so that the lock, the rename and the read-only test act on it.
+std::string RealFile(const std::string& path) {
+    struct stat info;
+    char target[PATH_MAX];
+    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && realpath(path.c_str(), target))
+        return target;
+    return path;
+}
+
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
+}
+
+// What Wine strips from the start of a written value: white space and Ctrl-Z.
+bool IsLeadingSpace(char16_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == u' ' || c == 0x1A || c == 0x85 || c == 0xA0 ||
+           c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+           c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 std::u16string Trim(const std::u16string& text) {
@@ -153,11 +203,13 @@ std::u16string Decode(const std::string& bytes, Encoding encoding) {
 
 std::string Encode(const std::u16string& text, Encoding encoding) {
     switch (encoding) {
-    case Encoding::Utf16: {
+    case Encoding::Utf16:
+    case Encoding::Utf16Be: {
         std::string bytes;
+        bool big = encoding == Encoding::Utf16Be;
         for (char16_t c : text) {
-            bytes.push_back(static_cast<char>(c & 0xFF));
-            bytes.push_back(static_cast<char>(c >> 8));
+            bytes.push_back(static_cast<char>(big ? c >> 8 : c & 0xFF));
+            bytes.push_back(static_cast<char>(big ? c & 0xFF : c >> 8));
         }
         return bytes;
     }
@@ -170,15 +222,18 @@ std::string Encode(const std::u16string& text, Encoding encoding) {
 }
 
 bool Load(const std::string& path, IniFile* file) {
-    std::string bytes;
-    if (!ReadBytes(path, &bytes, &file->exists))
+    if (!ReadBytes(path, &file->bytes, &file->exists))
         return false;
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        file->encoding = Encoding::Utf16;
+    const std::string& bytes = file->bytes;
+    bool littleEndian = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    if (littleEndian || bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        file->encoding = littleEndian ? Encoding::Utf16 : Encoding::Utf16Be;
+        int low = littleEndian ? 0 : 1;
         std::u16string text;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                 static_cast<unsigned char>(bytes[i + 1]) << 8));
+            text.push_back(
+                static_cast<char16_t>(static_cast<unsigned char>(bytes[i + low]) |
+                                      static_cast<unsigned char>(bytes[i + 1 - low]) << 8));
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find_first_of(u"\r\n", start);
@@ -224,6 +279,8 @@ std::string Serialize(const IniFile& file) {
     std::string bytes;
     if (file.encoding == Encoding::Utf16)
         bytes = "\xFF\xFE";
+    else if (file.encoding == Encoding::Utf16Be)
+        bytes = "\xFE\xFF";
     else if (file.encoding == Encoding::Utf8)
         bytes = "\xEF\xBB\xBF";
     for (const Line& line : file.lines) {
@@ -256,20 +313,41 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// Replaces the file with bytes: a temporary file beside it is written, flushed to the disk
-// and renamed over the original, so readers see either the old or the new file.
-bool SaveAtomically(std::string path, const std::string& bytes) {
-    struct stat info;
-    bool existed = false;
-    if (lstat(path.c_str(), &info) == 0) {
-        if (S_ISLNK(info.st_mode)) {
-            // Replace the file the link points at, not the link.
-            char target[PATH_MAX];
-            if (realpath(path.c_str(), target))
-                path = target;
-        }
-        existed = stat(path.c_str(), &info) == 0;
+// Rewrites an existing file where it is: the new bytes over the old, then the rest cut off.
+// Room for a longer file is taken first, so a full disk fails before anything changes.
+bool SaveInPlace(const std::string& path, const std::string& bytes, off_t oldSize) {
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return false;
     }
+    bool ok = true;
+    off_t size = static_cast<off_t>(bytes.size());
+    if (size > oldSize) {
+        int error = posix_fallocate(fd, oldSize, size - oldSize);
+        if (error == ENOSPC || error == EFBIG || error == EDQUOT) {
+            errno = error;
+            ok = false;
+        }
+    }
+    ok = ok && lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, bytes) && ftruncate(fd, size) == 0 &&
+         fsync(fd) == 0;
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok)
+        SetLastError(ErrorFromErrno(error));
+    return ok;
+}
+
+// Replaces the file with bytes: a temporary file beside it is written, flushed to the disk
+// and renamed over the original, so readers see either the old or the new file. Where the
+// directory forbids the temporary file, an existing file is rewritten in place.
+bool Save(const std::string& path, const std::string& bytes) {
+    struct stat info;
+    bool existed = stat(path.c_str(), &info) == 0;
     size_t slash = path.rfind('/');
     std::string directory = slash == std::string::npos ? "."
                             : slash == 0               ? "/"
@@ -277,6 +355,8 @@ bool SaveAtomically(std::string path, const std::string& bytes) {
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string temporary = directory + "/." + name + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0 && existed && (errno == EACCES || errno == EPERM || errno == EROFS))
+        return SaveInPlace(path, bytes, info.st_size);
     if (fd < 0) {
         SetLastError(errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno));
         return false;
@@ -408,6 +488,8 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
     std::string path;
     if (fileName && ToNativePath(fileName, &path)) {
         std::lock_guard<std::mutex> lock(profileLock);
+        path = RealFile(path);
+        DirectoryLock shared(path, LOCK_SH);
         if (!Load(path, &file))
             file = IniFile();
     }
@@ -465,13 +547,14 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
     if (*p == u'-' || *p == u'+')
         ++p;
     UINT base = 10;
-    if (p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) {
+    // Only lower-case prefixes count: "0X10" reads as 0.
+    if (p[0] == u'0' && p[1] == u'x') {
         base = 16;
         p += 2;
-    } else if (p[0] == u'0' && (p[1] == u'o' || p[1] == u'O')) {
+    } else if (p[0] == u'0' && p[1] == u'o') {
         base = 8;
         p += 2;
-    } else if (p[0] == u'0' && (p[1] == u'b' || p[1] == u'B')) {
+    } else if (p[0] == u'0' && p[1] == u'b') {
         base = 2;
         p += 2;
     }
@@ -508,6 +591,8 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(profileLock);
+    path = RealFile(path);
+    DirectoryLock exclusive(path, LOCK_EX);
     IniFile file;
     if (!Load(path, &file))
         return FALSE;
@@ -528,12 +613,18 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
                          file.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
     } else {
         std::u16string keyName = Trim(FromWide(key));
-        // Windows drops the value's leading blanks when it writes the line.
+        // The value loses its leading white space, line breaks included, as under Wine, so a
+        // value can never start a line of its own.
         std::u16string text = FromWide(value);
-        text.erase(0, std::min(text.size(), text.find_first_not_of(u" \t")));
+        size_t first = 0;
+        while (first < text.size() && IsLeadingSpace(text[first]))
+            ++first;
+        text.erase(0, first);
         Parsed parsed;
         size_t keyLine =
             haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
+        if (value && keyLine != std::u16string::npos && parsed.hasValue && parsed.value == text)
+            return TRUE; // the same value: nothing to write
         if (!value) {
             if (keyLine == std::u16string::npos)
                 return TRUE;
@@ -557,5 +648,15 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
             file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
         }
     }
-    return SaveAtomically(path, Serialize(file)) ? TRUE : FALSE;
+    std::string bytes = Serialize(file);
+    if (file.exists && bytes == file.bytes)
+        return TRUE;
+    // A file without write bits is read-only, whoever runs the program (root included).
+    struct stat info;
+    if (file.exists && stat(path.c_str(), &info) == 0 &&
+        ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.c_str(), W_OK) != 0)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return Save(path, bytes) ? TRUE : FALSE;
 }

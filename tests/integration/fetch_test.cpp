@@ -114,7 +114,7 @@ TEST_F(FetchTest, ChineseNoticeArrivesInTheSystemCodePage) {
         const char* charset;
     } cases[] = {
         {"zh_CN.GBK", "gbk"},
-        {"zh_CN.UTF-8", "utf-8"},
+        {"zh_CN.UTF-8", "gbk"}, // code page 936 too, whatever the character set
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale);
@@ -184,7 +184,7 @@ TEST_F(FetchTest, LongBodyIsCutOnACharacterBoundary) {
         const char* charset;
         size_t characters; // of "汉" kept after "ab": 1021 bytes left for them
     } cases[] = {
-        {"zh_CN.UTF-8", "utf-8", 1021 / 3},
+        {"zh_CN.UTF-8", "gbk", 1021 / 2},
         {"zh_CN.GBK", "gbk", 1021 / 2},
     };
     for (const Case& c : cases) {

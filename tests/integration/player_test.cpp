@@ -107,7 +107,7 @@ class PlayerTest : public ::testing::Test {
 
 TEST_F(PlayerTest, FirstStartWritesDefaultsFetchesAndPinsTheWindow) {
     const std::string notice = "第220集已更新，欢迎观看《Tessavo》";
-    SiteProcess site({"--episodes", "220", "--notice", notice}, kHost, kPort);
+    SiteProcess site({"--episodes", "220", "--notice", notice, "--charset", "gbk"}, kHost, kPort);
     PlayerRun run;
     bool shownBeforeWindowAndFetch = false;
     run.onMessageBox = [&](const MessageBoxRequest&) {
@@ -409,9 +409,10 @@ TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {
         std::unique_ptr<SiteProcess> site;
         std::unique_ptr<LoopbackHttpServer> server;
         if (c.site == Site::Up)
-            site = std::make_unique<SiteProcess>(
-                std::vector<std::string>{"--episodes", "300", "--notice", "新的一集"}, kHost,
-                kPort);
+            site = std::make_unique<SiteProcess>(std::vector<std::string>{"--episodes", "300",
+                                                                          "--notice", "新的一集",
+                                                                          "--charset", "gbk"},
+                                                 kHost, kPort);
         if (c.site == Site::NotFound) {
             server = std::make_unique<LoopbackHttpServer>(kHost, kPort);
             server->SetFallback(ScriptedReply::Body("<html>gone</html>", 404));

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
 #include <locale.h>
 #include <sstream>
 
@@ -35,6 +36,24 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 const char* const kSection = "VelmoraPlayer";
+
+// Config.ini is in code page 936 (GBK), the ANSI code page of the runs' Chinese locale; the
+// tests speak UTF-8. Bytes that do not convert are kept as they are.
+std::string Convert(const std::string& text, const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return text;
+    std::string out(text.size() * 4 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size(), outLeft = out.size();
+    char* at = out.data();
+    size_t result = iconv(cd, &in, &inLeft, &at, &outLeft);
+    iconv_close(cd);
+    if (result == static_cast<size_t>(-1))
+        return text;
+    out.resize(out.size() - outLeft);
+    return out;
+}
 
 } // namespace
 
@@ -120,7 +139,9 @@ std::vector<IniLine> ReadIni(const std::string& path) {
         IniLine entry;
         entry.section = section;
         entry.key = Trim(trimmed.substr(0, equals));
-        entry.value = equals == std::string::npos ? "" : Trim(trimmed.substr(equals + 1));
+        entry.value = equals == std::string::npos
+                          ? ""
+                          : Convert(Trim(trimmed.substr(equals + 1)), "UTF-8", "CP936");
         lines.push_back(entry);
     }
     return lines;
@@ -145,7 +166,7 @@ void WriteIni(const std::string& path,
               const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string bytes = std::string("[") + kSection + "]\r\n";
     for (const auto& [key, value] : entries)
-        bytes += key + "=" + value + "\r\n";
+        bytes += key + "=" + Convert(value, "CP936", "UTF-8") + "\r\n";
     WriteFileBytes(path, bytes);
 }
 

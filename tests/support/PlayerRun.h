@@ -55,8 +55,8 @@ std::string WindowText(HWND window);
 std::vector<std::string> ListRows(HWND list);
 int ListSelection(HWND list); // LB_ERR (-1) when nothing is selected
 
-// Config.ini, read as bytes (UTF-8 under the run's default locale), independent of the
-// platform's profile functions.
+// Config.ini, read as bytes (GBK, the ANSI code page under the run's default locale) and
+// given as UTF-8, independent of the platform's profile functions.
 struct IniLine {
     std::string section; // the section the key belongs to
     std::string key;

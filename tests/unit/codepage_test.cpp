@@ -1,4 +1,5 @@
-// MultiByteToWideChar / WideCharToMultiByte: CP_UTF8 and CP_ACP (the locale's character set).
+// MultiByteToWideChar / WideCharToMultiByte: CP_UTF8 and CP_ACP (chosen from the locale's
+// language and territory, as under Wine).
 #include <windows.h>
 
 #include <locale.h>
@@ -10,6 +11,7 @@
 
 #include "ScopedLocale.h"
 #include "TestText.h"
+#include "platform/kernel32/Kernel32Internal.h"
 
 using velmora::test::Utf16;
 using velmora::test::Utf8;
@@ -45,7 +47,54 @@ struct RoundTrip {
     std::string bytes; // its form in the code page
 };
 
-TEST(CodePage, RoundTripsTextThroughUtf8AndTheLocaleCharacterSet) {
+TEST(CodePage, AnsiCodePageFollowsLanguageAndTerritory) {
+    struct Case {
+        const char* locale;
+        UINT codePage;
+    };
+    const Case names[] = {
+        {"zh_CN.UTF-8", 936},
+        {"zh_CN.GBK", 936},
+        {"zh_SG", 936},
+        {"zh_TW.UTF-8", 950},
+        {"zh_HK.big5", 950},
+        {"ja_JP.UTF-8", 932},
+        {"ko_KR.eucKR", 949},
+        {"en_US.UTF-8", 1252},
+        {"de_DE@euro", 1252},
+        {"pt_BR", 1252},
+        {"ru_RU.KOI8-R", 1251},
+        {"uk_UA", 1251},
+        {"pl_PL", 1250},
+        {"cs_CZ", 1250},
+        {"sr_RS@latin", 1250},
+        {"el_GR", 1253},
+        {"tr_TR", 1254},
+        {"he_IL", 1255},
+        {"ar_EG", 1256},
+        {"lt_LT", 1257},
+        {"vi_VN", 1258},
+        {"th_TH", 874},
+        {"C", 1252},
+        {"POSIX", 1252},
+        {"C.UTF-8", 1252},
+        {"hi_IN", 1252},
+    };
+    for (const Case& c : names) {
+        SCOPED_TRACE(c.locale);
+        EXPECT_EQ(velmora::kernel32::AnsiCodePageOf(c.locale), c.codePage);
+    }
+    // And GetACP under the locales this machine has.
+    const Case generated[] = {
+        {"zh_CN.UTF-8", 936}, {"zh_CN.GBK", 936}, {"en_US.UTF-8", 1252}, {"C", 1252}};
+    for (const Case& c : generated) {
+        SCOPED_TRACE(c.locale);
+        USE_LOCALE(c.locale);
+        EXPECT_EQ(GetACP(), c.codePage);
+    }
+}
+
+TEST(CodePage, RoundTripsTextThroughUtf8AndTheAnsiCodePage) {
     const RoundTrip cases[] = {
         {"C.UTF-8", CP_UTF8, "Tessavo", "Tessavo"},
         {"C.UTF-8", CP_UTF8, "第007集",
@@ -55,8 +104,9 @@ TEST(CodePage, RoundTripsTextThroughUtf8AndTheLocaleCharacterSet) {
         {"zh_CN.GBK", CP_UTF8, "第七集", "\xE7\xAC\xAC\xE4\xB8\x83\xE9\x9B\x86"},
         {"zh_CN.GBK", CP_ACP, "第七集", "\xB5\xDA\xC6\xDF\xBC\xAF"},
         {"zh_CN.GBK", CP_ACP, "Last=12", "Last=12"},
-        {"zh_CN.UTF-8", CP_ACP, "第七集", "\xE7\xAC\xAC\xE4\xB8\x83\xE9\x9B\x86"},
-        {"en_US.UTF-8", CP_ACP, "é", "\xC3\xA9"},
+        {"zh_CN.UTF-8", CP_ACP, "第七集", "\xB5\xDA\xC6\xDF\xBC\xAF"}, // GBK, as on Windows
+        {"zh_CN.UTF-8", 936, "第七集", "\xB5\xDA\xC6\xDF\xBC\xAF"},
+        {"en_US.UTF-8", CP_ACP, "é", "\xE9"},
     };
     for (const RoundTrip& c : cases) {
         SCOPED_TRACE(std::string(c.locale) + " " + c.utf8);
@@ -123,7 +173,8 @@ TEST(CodePage, CharactersTheCodePageLacksBecomeQuestionMarks) {
         {"zh_CN.GBK", "a한b", "a?b", true},
         {"zh_CN.GBK", "😀", "?", true}, // one mark for the whole surrogate pair
         {"zh_CN.GBK", "第", "\xB5\xDA", false},
-        {"C", "é", "?", true},
+        {"C", "第", "?", true},
+        {"en_US.UTF-8", "é€", "\xE9\x80", false},
         {"C", "plain", "plain", false},
     };
     for (const Case& c : cases) {
@@ -160,8 +211,8 @@ TEST(CodePage, InvalidOrCutSequencesFailOnlyWithErrInvalidChars) {
         {"C.UTF-8", CP_UTF8, "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // surrogate
         {"C.UTF-8", CP_UTF8, "\xF4\x90\x80\x80",
          "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // past U+10FFFF
-        {"zh_CN.UTF-8", CP_ACP, "x\xE9\x9B", "x\xEF\xBF\xBD"},
-        {"zh_CN.GBK", CP_ACP, "12\xB5", "12?"}, // lead byte without its trail byte
+        {"zh_CN.UTF-8", CP_ACP, "x\xE9", "x?"},               // GBK lead byte alone
+        {"zh_CN.GBK", CP_ACP, "12\xB5", "12?"},               // lead byte without its trail byte
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale);
@@ -183,8 +234,8 @@ TEST(CodePage, AnsiFollowsTheLocaleOfEachCall) {
         EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "第");
     }
     {
-        USE_LOCALE("zh_CN.UTF-8");
-        EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "\xEF\xBF\xBD\xEF\xBF\xBD");
+        USE_LOCALE("en_US.UTF-8");
+        EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "µÚ"); // code page 1252
     }
     USE_LOCALE("zh_CN.GBK");
     EXPECT_EQ(Utf8(ToWide(CP_ACP, bytes)), "第");

@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -93,9 +95,9 @@ TEST(Profile, ReadsValuesTheWayWindowsDoes) {
         {"empty key name finds a nameless line", "[S]\r\n=v\r\n", "S", "", "d", "v"},
         {"a comment line is found by its full name", "[S]\r\n;Key=no\r\n", "S", ";Key", "", "no"},
         {"'[' without ']' opens no section", "[S]\r\n[Open\r\nB=2\r\n", "S", "B", "d", "2"},
-        {"chinese", "[S]\r\n\xE5\x90\x8D=\xE5\x80\xBC\r\n", "S", "名", "", "值"},
+        {"chinese in the code page", "[S]\r\n\xC3\xFB=\xD6\xB5\r\n", "S", "名", "", "值"},
     };
-    USE_LOCALE("C.UTF-8");
+    USE_LOCALE("zh_CN.UTF-8"); // code page 936
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
@@ -173,6 +175,9 @@ TEST(Profile, IntegerIsTheNumberAtTheStartOfTheValue) {
         {"0o17", 0, 15},
         {"0b101", 0, 5},
         {"0x", 0, 0},
+        {"0X10", 0, 0}, // only lower-case prefixes count
+        {"0B101", 0, 0},
+        {"0O17", 0, 0},
         {"\"7\"", 0, 7},
         {"  42  ", 0, 42},
         {"1 000", 0, 1},
@@ -254,6 +259,10 @@ TEST(Profile, WritesEditOnlyWhatTheyMust) {
          {{"S", "B", nullptr}, {"S", nullptr, nullptr}},
          nullptr},
         {"names are written trimmed", "[S]\r\n", {{" S ", " Key\t", "v"}}, "[S]\r\nKey=v\r\n"},
+        {"a leading line break leaves no stray line",
+         "[S]\r\nA=1\r\n",
+         {{"S", "A", "\r\n \tx"}, {"S", "B", "\ny"}},
+         "[S]\r\nA=x\r\nB=y\r\n"},
     };
     USE_LOCALE("C.UTF-8");
     for (const WriteCase& c : cases) {
@@ -336,6 +345,21 @@ TEST(Profile, ByteOrderMarksChooseTheEncoding) {
     EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), expected);
     EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title"), "标题");
 
+    // Big-endian UTF-16 too, written back big-endian with its mark.
+    auto bigEndian = [](const std::u16string& text) {
+        std::string bytes;
+        for (char16_t c : text) {
+            bytes.push_back(static_cast<char>(c >> 8));
+            bytes.push_back(static_cast<char>(c & 0xFF));
+        }
+        return bytes;
+    };
+    WriteFileBytes(dir.File("Config.ini"), "\xFE\xFF" + bigEndian(text));
+    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集上线");
+    ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "标题"));
+    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
+              "\xFE\xFF" + bigEndian(text + u"Title=标题\r\n"));
+
     WriteFileBytes(dir.File("Config.ini"), "\xEF\xBB\xBF[VelmoraPlayer]\r\nUpdate=第七集\r\n");
     EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集");
     ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "한국"));
@@ -343,7 +367,7 @@ TEST(Profile, ByteOrderMarksChooseTheEncoding) {
               "\xEF\xBB\xBF[VelmoraPlayer]\r\nUpdate=第七集\r\nTitle=한국\r\n");
 }
 
-TEST(Profile, UnmarkedFilesUseTheLocaleCharacterSet) {
+TEST(Profile, UnmarkedFilesUseTheAnsiCodePage) {
     {
         USE_LOCALE("zh_CN.GBK");
         TempDir dir;
@@ -358,14 +382,17 @@ TEST(Profile, UnmarkedFilesUseTheLocaleCharacterSet) {
         EXPECT_EQ(ReadInt(IniPath(dir), "表"), 1u);
     }
     {
+        // A UTF-8 locale of China has the same code page: a Config.ini of Chinese Windows.
+        // A UTF-8 line GBK cannot decode (its last byte is a lead byte alone) survives an
+        // edit of another line.
         USE_LOCALE("zh_CN.UTF-8");
         TempDir dir;
-        // A GBK line the UTF-8 locale cannot decode survives an edit of another line.
-        const std::string gbkLine = "Update=\xB5\xDA\xC6\xDF\xBC\xAF\r\n";
-        WriteFileBytes(dir.File("Config.ini"), "[VelmoraPlayer]\r\n" + gbkLine);
+        const std::string utf8Line = "Update=\xE7\xAC\xAC\xE4\xB8\x83\xE9\x9B\x86\r\n";
+        WriteFileBytes(dir.File("Config.ini"), "[VelmoraPlayer]\r\n" + utf8Line);
         ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "第七集"));
         EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
-                  "[VelmoraPlayer]\r\n" + gbkLine + "Title=第七集\r\n");
+                  "[VelmoraPlayer]\r\n" + utf8Line + "Title=\xB5\xDA\xC6\xDF\xBC\xAF\r\n");
+        EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title"), "第七集");
     }
 }
 
@@ -439,6 +466,153 @@ TEST(Profile, RewriteKeepsTheFileMode) {
     struct stat info;
     ASSERT_EQ(stat(dir.File("Config.ini").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(Profile, WorkingDirectoryNamesRoundTrip) {
+    // The program's settings path: GetCurrentDirectoryW + "\\Config.ini".
+    struct Case {
+        const char* locale;
+        std::string directory; // bytes of the directory's name
+    };
+    const Case cases[] = {
+        {"zh_CN.UTF-8", "a\\b"},
+        {"zh_CN.UTF-8", "x\xFFy\xE7\xAC"}, // bytes that are no UTF-8
+        {"zh_CN.UTF-8", "第七集"},         // UTF-8 on disk while the code page is GBK
+        {"zh_CN.GBK", "a\\b\xFF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale + (" " + c.directory));
+        USE_LOCALE(c.locale);
+        TempDir dir;
+        std::string native = dir.File(c.directory);
+        ASSERT_EQ(mkdir(native.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(native.c_str()), 0);
+        WCHAR current[MAX_PATH];
+        DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
+        ASSERT_GT(length, 0u);
+        std::u16string ini(current, current + length);
+        ini += u"\\Config.ini";
+        const WCHAR* path = reinterpret_cast<const WCHAR*>(ini.c_str());
+        EXPECT_TRUE(WritePrivateProfileStringW(L"VelmoraPlayer", L"List", L"12", path));
+        EXPECT_EQ(ReadFileBytes(native + "/Config.ini"), "[VelmoraPlayer]\r\nList=12\r\n");
+        EXPECT_EQ(GetPrivateProfileIntW(L"VelmoraPlayer", L"List", 0, path), 12u);
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    }
+}
+
+struct FileIdentity {
+    ino_t inode = 0;
+    struct timespec modified = {};
+    bool operator==(const FileIdentity& other) const {
+        return inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+FileIdentity Identity(const std::string& path) {
+    struct stat info;
+    FileIdentity identity;
+    if (stat(path.c_str(), &info) == 0) {
+        identity.inode = info.st_ino;
+        identity.modified = info.st_mtim;
+    }
+    return identity;
+}
+
+TEST(Profile, WritesThatChangeNothingLeaveTheFileAlone) {
+    TempDir dir;
+    const std::string before = "[S]\nA=12\nB = x \n";
+    WriteFileBytes(dir.File("Config.ini"), before);
+    FileIdentity identity = Identity(dir.File("Config.ini"));
+    const Edit edits[] = {{"S", "A", "12"},
+                          {"s", "a", "  12"},
+                          {"S", "B", "x"},
+                          {"S", "C", nullptr},
+                          {"T", nullptr, nullptr}};
+    for (const Edit& e : edits)
+        EXPECT_TRUE(Write(IniPath(dir), e.section, e.key, e.value));
+    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), before);
+    EXPECT_TRUE(Identity(dir.File("Config.ini")) == identity) << "the file was rewritten";
+}
+
+TEST(Profile, ReadOnlyFileIsNeverReplaced) {
+    TempDir dir;
+    const std::string before = "[VelmoraPlayer]\r\nList=12\r\n";
+    WriteFileBytes(dir.File("Config.ini"), before);
+    ASSERT_EQ(chmod(dir.File("Config.ini").c_str(), 0444), 0);
+    FileIdentity identity = Identity(dir.File("Config.ini"));
+    SetLastError(0);
+    EXPECT_FALSE(Write(IniPath(dir), "VelmoraPlayer", "List", "13"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "List", "12")) << "nothing to change";
+    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), before);
+    EXPECT_TRUE(Identity(dir.File("Config.ini")) == identity);
+    EXPECT_EQ(ReadInt(IniPath(dir), "List"), 12u);
+}
+
+// Runs body in a child process and returns its exit status (0 when body returned true).
+template <class Body> int InChild(Body body) {
+    pid_t child = fork();
+    if (child == 0)
+        _exit(body() ? 0 : 1);
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+TEST(Profile, WritableFileInAReadOnlyDirectoryIsWrittenInPlace) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to prepare files for another user";
+    // Root ignores directory modes: an unprivileged child makes the write, in a directory
+    // of root's it may not create files in, on a file of its own.
+    const uid_t nobody = 65534;
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    std::string locked = dir.File("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
+    std::string file = locked + "/Config.ini";
+    WriteFileBytes(file, "[VelmoraPlayer]\r\nList=12\r\nUpdate=a long notice that shrinks\r\n");
+    ASSERT_EQ(chown(file.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    std::string ini = locked + "\\Config.ini";
+    int status = InChild([&] {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0)
+            return false;
+        return WritePrivateProfileStringW(L"VelmoraPlayer", L"List", L"13", Wide(ini)) &&
+               WritePrivateProfileStringW(L"VelmoraPlayer", L"Update", L"short", Wide(ini));
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadFileBytes(file), "[VelmoraPlayer]\r\nList=13\r\nUpdate=short\r\n");
+    EXPECT_EQ(Entries(locked), std::vector<std::string>{"Config.ini"});
+    chmod(locked.c_str(), 0755);
+}
+
+TEST(Profile, TwoProcessesNeverUndoEachOthersKeys) {
+    TempDir dir;
+    WriteFileBytes(dir.File("Config.ini"), "[VelmoraPlayer]\r\n");
+    const int writes = 200;
+    auto writer = [&](const char* key) {
+        return [&, key] {
+            // Each write must find this process's previous value still there.
+            for (int i = 1; i <= writes; ++i)
+                if (ReadInt(IniPath(dir), key) != static_cast<UINT>(i - 1) ||
+                    !Write(IniPath(dir), "VelmoraPlayer", key, std::to_string(i).c_str()))
+                    return false;
+            return true;
+        };
+    };
+    pid_t other = fork();
+    if (other == 0)
+        _exit(writer("First")() ? 0 : 1);
+    bool ok = writer("Second")();
+    int status = -1;
+    waitpid(other, &status, 0);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadInt(IniPath(dir), "First"), static_cast<UINT>(writes));
+    EXPECT_EQ(ReadInt(IniPath(dir), "Second"), static_cast<UINT>(writes));
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"Config.ini"});
 }
 
 } // namespace
