@@ -15,7 +15,7 @@ struct Options {
     std::optional<long> episodes;
     std::string notice; // UTF-8
     std::string version = "1.0";
-    std::string charset = "utf-8"; // of the plain-text answers: "utf-8" or "gbk"
+    std::string charset = "gbk"; // of the plain-text answers: "gbk" or "utf-8"
     unsigned threads = 0;          // epoll threads; 0: one per CPU
 };
 

@@ -13,7 +13,7 @@ namespace velmora::test {
 namespace {
 
 const char kHtml[] = "text/html; charset=utf-8";
-const char kText[] = "text/plain; charset=utf-8";
+const char kText[] = "text/plain; charset=gbk"; // the default: what Chinese players read
 const char kIeEdgeMeta[] = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">";
 
 // The Windows player's browser control renders a page without this in IE7 mode (no video,
@@ -68,7 +68,7 @@ TEST_F(SiteAnswers, EachAddressAnswersWithItsPage) {
     const std::string p = "video/player/?flv=";
     const std::vector<AnswerCase> cases = {
         {p + "list", 200, kText, "12", true, {}, {}},
-        {p + "next", 200, kText, "新番<b>&预告", true, {}, {}},
+        {p + "next", 200, kText, "\xD0\xC2\xB7\xAC<b>&\xD4\xA4\xB8\xE6", true, {}, {}},
         {p + "update", 200, kText, "2.5", true, {}, {}},
         {p + "index",
          200,
