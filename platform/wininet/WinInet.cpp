@@ -1,15 +1,22 @@
 // WinINet over libcurl's multi interface: synchronous requests whose bodies stream through a
 // bounded buffer, so a read returns what has arrived and a large body is never held whole.
+// As in WinINet, InternetCloseHandle from another thread cancels a call blocked on the handle
+// (or on a request of a closed session); the handle's memory lives until that call returns.
 #include <windows.h>
 #include <wininet.h>
 
 #include <curl/curl.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <map>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <vector>
 
 // Codes WinINet uses that the program's header does not name.
 #ifndef INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY
@@ -63,6 +70,8 @@ struct Handle {
     virtual ~Handle() = default;
     Kind kind;
     Timeouts timeouts;
+    // Set by InternetCloseHandle, perhaps while another thread's call still uses the handle.
+    std::atomic<bool> closed{false};
 };
 
 struct Request;
@@ -73,14 +82,14 @@ struct Session : Handle {
     DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
     std::string proxy;
     std::string bypass;
-    std::set<Request*> requests;
+    // Requests made through it, open or still being opened (guarded by registryLock).
+    std::vector<std::weak_ptr<Request>> requests;
 };
 
 struct Request : Handle {
     Request() : Handle(Kind::Request) {}
     ~Request() override;
 
-    Session* session = nullptr;
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
@@ -116,30 +125,26 @@ Request::~Request() {
     curl_slist_free_all(headers);
 }
 
-// Every live handle, so a stale or foreign pointer is refused instead of followed.
+// Every open handle, so a stale or foreign pointer is refused instead of followed. A call
+// holds its own reference while it runs, so closing the handle never frees it under the call.
 std::mutex registryLock;
-std::set<Handle*> registry;
+std::map<Handle*, std::shared_ptr<Handle>> registry;
 Timeouts globalTimeouts;
 
-Handle* Lookup(HINTERNET handle) {
+std::shared_ptr<Handle> Lookup(HINTERNET handle) {
     std::lock_guard<std::mutex> lock(registryLock);
     auto found = registry.find(static_cast<Handle*>(handle));
-    return found == registry.end() ? nullptr : *found;
+    return found == registry.end() ? nullptr : found->second;
 }
 
-void Register(Handle* handle) {
+void Register(const std::shared_ptr<Handle>& handle) {
     std::lock_guard<std::mutex> lock(registryLock);
-    registry.insert(handle);
-}
-
-void Unregister(Handle* handle) {
-    std::lock_guard<std::mutex> lock(registryLock);
-    registry.erase(handle);
+    registry[handle.get()] = handle;
 }
 
 // The handle as the given kind; otherwise sets the WinINet error and answers null.
-template <class T> T* Expect(HINTERNET handle, Kind kind) {
-    Handle* found = handle ? Lookup(handle) : nullptr;
+template <class T> std::shared_ptr<T> Expect(HINTERNET handle, Kind kind) {
+    std::shared_ptr<Handle> found = handle ? Lookup(handle) : nullptr;
     if (!found) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -148,7 +153,7 @@ template <class T> T* Expect(HINTERNET handle, Kind kind) {
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
         return nullptr;
     }
-    return static_cast<T*>(found);
+    return std::static_pointer_cast<T>(found);
 }
 
 // UTF-16 to UTF-8 for libcurl; length < 0 means up to the terminator. Unpaired surrogates
@@ -225,6 +230,8 @@ DWORD ErrorFor(CURLcode code) {
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
         return ERROR_INTERNET_SECURE_FAILURE;
+    case CURLE_ABORTED_BY_CALLBACK: // only ever set when the handle was closed
+        return ERROR_INTERNET_OPERATION_CANCELLED;
     default:
         return ERROR_INTERNET_INTERNAL_ERROR;
     }
@@ -321,6 +328,10 @@ template <class Done> void Drive(Request* request, Done done) {
     if (!request->finished && !done())
         request->lastActivity = Clock::now();
     while (!request->finished && !done()) {
+        if (request->closed) {
+            Abandon(request, CURLE_ABORTED_BY_CALLBACK);
+            return;
+        }
         int running = 0;
         if (curl_multi_perform(request->multi, &running) != CURLM_OK) {
             Abandon(request, CURLE_RECV_ERROR);
@@ -366,8 +377,19 @@ std::string BypassList(const std::string& winInet) {
     return out;
 }
 
-bool SetUp(Request* request, const std::string& url, const std::string& headerText) {
-    Session* session = request->session;
+// Windows' preconfigured proxy never takes loopback; the environment's no_proxy still counts.
+std::string PreconfigBypass() {
+    std::string bypass = "localhost,127.0.0.0/8,::1";
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* value = getenv(name);
+        if (value && *value)
+            return std::string(value) == "*" ? "*" : std::string(value) + "," + bypass;
+    }
+    return bypass;
+}
+
+bool SetUp(Request* request, const Session* session, const std::string& url,
+           const std::string& headerText) {
     CURL* easy = request->easy;
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
@@ -387,8 +409,10 @@ bool SetUp(Request* request, const std::string& url, const std::string& headerTe
     curl_easy_setopt(easy, CURLOPT_USERAGENT,
                      session->agent.empty() ? nullptr : session->agent.c_str());
 
-    // PRECONFIG leaves libcurl's own proxy configuration (the proxy environment) in force.
-    if (session->accessType == INTERNET_OPEN_TYPE_DIRECT) {
+    // PRECONFIG takes the proxy from the environment, as libcurl does by itself.
+    if (session->accessType == INTERNET_OPEN_TYPE_PRECONFIG) {
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, PreconfigBypass().c_str());
+    } else if (session->accessType == INTERNET_OPEN_TYPE_DIRECT) {
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
     } else if (session->accessType == INTERNET_OPEN_TYPE_PROXY) {
         curl_easy_setopt(easy, CURLOPT_PROXY, session->proxy.c_str());
@@ -414,11 +438,14 @@ bool SetUp(Request* request, const std::string& url, const std::string& headerTe
     return ok;
 }
 
-void CloseRequest(Request* request) {
-    Unregister(request);
-    if (request->session)
-        request->session->requests.erase(request);
-    delete request;
+// Under registryLock: marks the handle closed, takes it out of the registry into released
+// (freed once the lock is let go), and wakes a call blocked on it.
+void Close(const std::shared_ptr<Handle>& handle, std::vector<std::shared_ptr<Handle>>* released) {
+    released->push_back(handle);
+    registry.erase(handle.get());
+    handle->closed = true;
+    if (handle->kind == Kind::Request)
+        curl_multi_wakeup(static_cast<Request*>(handle.get())->multi);
 }
 
 void InitCurl() {
@@ -441,7 +468,7 @@ HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, L
         return nullptr;
     }
     InitCurl();
-    Session* session = new Session;
+    auto session = std::make_shared<Session>();
     session->agent = Utf8(agent);
     session->accessType = accessType == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY
                               ? INTERNET_OPEN_TYPE_PRECONFIG
@@ -455,12 +482,12 @@ HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, L
         session->timeouts = globalTimeouts;
     }
     Register(session);
-    return session;
+    return session.get();
 }
 
 HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR headers,
                                   DWORD headersLength, DWORD flags, DWORD_PTR /*context*/) {
-    Session* session = Expect<Session>(sessionHandle, Kind::Session);
+    std::shared_ptr<Session> session = Expect<Session>(sessionHandle, Kind::Session);
     if (!session)
         return nullptr;
     if (!url || !*url) {
@@ -477,24 +504,35 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
     std::string headerText =
         Utf8(headers, headersLength == 0xFFFFFFFF ? -1 : static_cast<long>(headersLength));
 
-    Request* request = new Request;
-    request->session = session;
-    request->timeouts = session->timeouts;
+    auto owner = std::make_shared<Request>();
+    Request* request = owner.get();
+    {
+        std::lock_guard<std::mutex> lock(registryLock);
+        request->timeouts = session->timeouts;
+    }
     request->followRedirects = (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
     request->multi = curl_multi_init();
     request->easy = curl_easy_init();
-    if (!request->multi || !request->easy || !SetUp(request, address, headerText) ||
+    if (!request->multi || !request->easy || !SetUp(request, session.get(), address, headerText) ||
         curl_multi_add_handle(request->multi, request->easy) != CURLM_OK) {
-        delete request;
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
+    }
+    {
+        // From here on, closing the session cancels this request too.
+        std::lock_guard<std::mutex> lock(registryLock);
+        auto& list = session->requests;
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [](const std::weak_ptr<Request>& r) { return r.expired(); }),
+                   list.end());
+        list.push_back(owner);
+        if (session->closed)
+            request->closed = true;
     }
 
     Drive(request, [request] { return request->headersDone; });
     if (!request->headersDone && (!request->finished || request->result != CURLE_OK)) {
-        DWORD error = ErrorFor(request->result);
-        delete request;
-        SetLastError(error);
+        SetLastError(ErrorFor(request->result));
         return nullptr;
     }
     if (!request->headersDone) {
@@ -503,14 +541,19 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
         request->headersDone = true;
         request->status = static_cast<DWORD>(code);
     }
-    session->requests.insert(request);
-    Register(request);
+    std::lock_guard<std::mutex> lock(registryLock);
+    if (request->closed) {
+        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        return nullptr;
+    }
+    registry[request] = owner;
     return request;
 }
 
 BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
                              LPDWORD bytesRead) {
-    Request* request = Expect<Request>(handle, Kind::Request);
+    std::shared_ptr<Request> owner = Expect<Request>(handle, Kind::Request);
+    Request* request = owner.get();
     if (!request)
         return FALSE;
     if (!bytesRead || (!buffer && bytesToRead > 0)) {
@@ -527,6 +570,10 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
             curl_easy_pause(request->easy, CURLPAUSE_CONT);
         }
         Drive(request, [request] { return request->Available() > 0; });
+    }
+    if (request->closed) {
+        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        return FALSE;
     }
 
     if (request->Available() > 0) {
@@ -549,27 +596,30 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
 }
 
 BOOL WINAPI InternetCloseHandle(HINTERNET handle) {
-    Handle* found = handle ? Lookup(handle) : nullptr;
-    if (!found) {
+    // Declared first so the handles are freed after the lock is let go.
+    std::vector<std::shared_ptr<Handle>> released;
+    std::lock_guard<std::mutex> lock(registryLock);
+    auto found = registry.find(static_cast<Handle*>(handle));
+    if (!handle || found == registry.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (found->kind == Kind::Request) {
-        CloseRequest(static_cast<Request*>(found));
-        return TRUE;
+    std::shared_ptr<Handle> closing = found->second;
+    Close(closing, &released);
+    if (closing->kind == Kind::Session) {
+        // Closing a session closes the requests made through it, open or being opened.
+        for (const std::weak_ptr<Request>& weak : static_cast<Session*>(closing.get())->requests) {
+            if (std::shared_ptr<Request> request = weak.lock())
+                Close(request, &released);
+        }
+        static_cast<Session*>(closing.get())->requests.clear();
     }
-    Session* session = static_cast<Session*>(found);
-    // Closing a session closes the requests made through it.
-    while (!session->requests.empty())
-        CloseRequest(*session->requests.begin());
-    Unregister(session);
-    delete session;
     return TRUE;
 }
 
 BOOL WINAPI InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
     Timeouts* timeouts = &globalTimeouts;
-    Handle* found = nullptr;
+    std::shared_ptr<Handle> found;
     if (handle) {
         found = Lookup(handle);
         if (!found) {
@@ -601,7 +651,7 @@ BOOL WINAPI InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DW
 
 BOOL WINAPI HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD length,
                            LPDWORD index) {
-    Request* request = Expect<Request>(handle, Kind::Request);
+    std::shared_ptr<Request> request = Expect<Request>(handle, Kind::Request);
     if (!request)
         return FALSE;
     if (!length) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdlib.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LoopbackHttpServer.h"
@@ -377,36 +378,110 @@ TEST_F(WinInetTest, HandlesAreCheckedAndClosingASessionClosesItsRequests) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
 }
 
-TEST_F(WinInetTest, PreconfigUsesTheProxyEnvironmentAndDirectIgnoresIt) {
+// Windows' preconfigured proxy never takes loopback: a proxy in the environment must not cut
+// the player off a local site, while other addresses still go through it.
+TEST_F(WinInetTest, PreconfigProxyTakesAllButLoopback) {
     LoopbackHttpServer origin;
     origin.Route("/page", ScriptedReply::Body("from origin"));
+    LoopbackHttpServer otherLoopback("127.0.0.2");
+    otherLoopback.Route("/page", ScriptedReply::Body("from origin"));
     LoopbackHttpServer proxy;
     proxy.SetFallback(ScriptedReply::Body("from proxy"));
-    setenv("http_proxy", proxy.Url("").c_str(), 1);
+    std::string deadProxy;
+    {
+        LoopbackHttpServer gone;
+        deadProxy = gone.Url("");
+    }
+    const std::string localhost = "http://localhost:" + std::to_string(origin.port()) + "/page";
 
     struct Case {
+        std::string proxy;
         DWORD accessType;
-        const char* noProxy;
+        std::string url;
         const char* body;
     } cases[] = {
-        {INTERNET_OPEN_TYPE_PRECONFIG, nullptr, "from proxy"},
-        {INTERNET_OPEN_TYPE_DIRECT, nullptr, "from origin"},
-        {INTERNET_OPEN_TYPE_PRECONFIG, "127.0.0.1", "from origin"},
+        {deadProxy, INTERNET_OPEN_TYPE_PRECONFIG, origin.Url("/page"), "from origin"},
+        {deadProxy, INTERNET_OPEN_TYPE_PRECONFIG, localhost, "from origin"},
+        {deadProxy, INTERNET_OPEN_TYPE_PRECONFIG, otherLoopback.Url("/page"), "from origin"},
+        {proxy.Url(""), INTERNET_OPEN_TYPE_PRECONFIG, origin.Url("/page"), "from origin"},
+        {proxy.Url(""), INTERNET_OPEN_TYPE_DIRECT, origin.Url("/page"), "from origin"},
+        {proxy.Url(""), INTERNET_OPEN_TYPE_PRECONFIG, "http://example.invalid/page", "from proxy"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
-        if (c.noProxy)
-            setenv("no_proxy", c.noProxy, 1);
-        else
-            unsetenv("no_proxy");
-        Outcome outcome = Fetch(origin.Url("/page"), 0, 4096, c.accessType);
+        SCOPED_TRACE(c.url + " through " + c.proxy);
+        setenv("http_proxy", c.proxy.c_str(), 1);
+        Outcome outcome = Fetch(c.url, 0, 4096, c.accessType);
         ASSERT_TRUE(outcome.opened) << outcome.openError;
         EXPECT_EQ(outcome.body, c.body);
     }
-    // The proxy was asked for the origin's full address.
+    // Only the other address reached the proxy, asked for in full.
     auto asked = proxy.Requests();
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0].target, origin.Url("/page"));
+    EXPECT_EQ(asked[0].target, "http://example.invalid/page");
+}
+
+// A blocked call ends as soon as another thread closes its handle (or the session), however
+// long its time-outs, and the closed handles are gone.
+TEST_F(WinInetTest, ClosingFromAnotherThreadCancelsABlockedCall) {
+    LoopbackHttpServer server;
+    ScriptedReply silent;
+    silent.action = ScriptedReply::Action::NeverAnswer;
+    server.Route("/silent", silent);
+    ScriptedReply stalls = ScriptedReply::Pieces({"late"}, 60000);
+    stalls.delayFirstPiece = true;
+    server.Route("/stalls", stalls);
+
+    struct Case {
+        const char* how;
+        bool blockedInRead;
+        bool closeSession;
+    } cases[] = {
+        {"open, session closed", false, true},
+        {"read, request closed", true, false},
+        {"read, session closed", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        HINTERNET session =
+            InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        ASSERT_NE(session, nullptr);
+        DWORD receiveMs = 5000;
+        InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+        HINTERNET request = nullptr;
+        if (c.blockedInRead) {
+            request = InternetOpenUrlW(session, Wide(server.Url("/stalls")), kHeaders,
+                                       lstrlenW(kHeaders), INTERNET_FLAG_NO_CACHE_WRITE, 0);
+            ASSERT_NE(request, nullptr) << GetLastError();
+        }
+        HINTERNET closed = c.closeSession ? session : request;
+        BOOL closedOk = FALSE;
+        auto started = std::chrono::steady_clock::now();
+        std::thread closer([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            closedOk = InternetCloseHandle(closed);
+        });
+        char buffer[16];
+        DWORD got = 0;
+        BOOL ok = c.blockedInRead ? InternetReadFile(request, buffer, sizeof buffer, &got)
+                                  : InternetOpenUrlW(session, Wide(server.Url("/silent")), kHeaders,
+                                                     lstrlenW(kHeaders), 0, 0) != nullptr;
+        DWORD error = GetLastError();
+        long long elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - started)
+                                  .count();
+        closer.join();
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(error, (DWORD)ERROR_INTERNET_OPERATION_CANCELLED);
+        EXPECT_LT(elapsedMs, 2500);
+        EXPECT_TRUE(closedOk);
+        // The closed handle, and a request closed with its session, are no longer handles.
+        if (request) {
+            EXPECT_FALSE(InternetReadFile(request, buffer, sizeof buffer, &got));
+            EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+        }
+        EXPECT_EQ(InternetCloseHandle(request), FALSE) << "closed once already";
+        EXPECT_EQ(InternetCloseHandle(session), !c.closeSession);
+    }
 }
 
 } // namespace
