@@ -3,11 +3,12 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <stdlib.h>
+
 #include "settings/Settings.h"
 
-// Both time-outs of a fetch, and the longest a whole fetch may take. Without them a site
-// that accepts the connection and never answers, or sends a byte now and then, froze the
-// window for as long as it cared to.
+// The longest a whole fetch may take. Without a bound a site that accepts the connection and
+// never answers, or sends a byte now and then, froze the window for as long as it cared to.
 DWORD FetchTimeoutMs = 10000;
 
 // Bytes of body kept: the byte buffer is 1024 bytes and always ends in a terminator.
@@ -33,19 +34,26 @@ static void DropCutCharacter(char* bytes, DWORD length) {
     }
 }
 
-BOOL FetchText(LPCWSTR address, WCHAR* text) {
-    ZeroMemory(text, TEXT_CAPACITY * sizeof(WCHAR));
-    const DWORD started = GetTickCount();
+// One fetch, shared by the caller and the thread that runs it.
+struct Fetch {
+    WCHAR address[1024];
+    HINTERNET session;
+    char bytes[BodyCapacity + 1];
+    DWORD length;
+    BOOL succeeded;
+    // Running until one side claims it: the thread when it has finished (the caller then
+    // takes the result), or the caller when the deadline has passed (the thread then frees
+    // the fetch).
+    LONG volatile state;
+};
+enum { Running, Finished, Abandoned };
 
-    HINTERNET session = InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    if (!session)
-        return FALSE;
-    DWORD timeout = FetchTimeoutMs;
-    InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-
+// Runs on its own thread and calls WinINet only: windows, settings and message boxes stay on
+// the UI thread.
+static DWORD WINAPI RunFetch(LPVOID parameter) {
+    Fetch* fetch = (Fetch*)parameter;
     static const WCHAR headers[] = L"Accept: */*\r\n\r\n";
-    HINTERNET request = InternetOpenUrlW(session, address, headers, lstrlenW(headers),
+    HINTERNET request = InternetOpenUrlW(fetch->session, fetch->address, headers, lstrlenW(headers),
                                          INTERNET_FLAG_NO_CACHE_WRITE, 0);
     BOOL succeeded = request != NULL;
 
@@ -61,38 +69,81 @@ BOOL FetchText(LPCWSTR address, WCHAR* text) {
     }
 
     // One read returns only what has arrived so far: a body arriving in pieces was cut
-    // short. Read until the end of the body or until the buffer is full.
-    char bytes[BodyCapacity + 1];
-    ZeroMemory(bytes, sizeof bytes);
-    DWORD length = 0;
-    while (succeeded && length < BodyCapacity) {
-        // The receive time-out bounds each wait; the time left bounds them all together.
-        DWORD elapsed = GetTickCount() - started;
-        if (elapsed >= FetchTimeoutMs) {
-            succeeded = FALSE;
-            break;
-        }
-        DWORD left = FetchTimeoutMs - elapsed;
-        InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof left);
+    // short. Read until the end of the body or until the buffer is full, or until the caller
+    // has given up (its handles are closed then).
+    while (succeeded && fetch->length < BodyCapacity &&
+           InterlockedCompareExchange(&fetch->state, Running, Running) == Running) {
         DWORD got = 0;
-        if (!InternetReadFile(request, bytes + length, BodyCapacity - length, &got))
+        if (!InternetReadFile(request, fetch->bytes + fetch->length, BodyCapacity - fetch->length,
+                              &got))
             succeeded = FALSE;
         else if (got == 0)
             break;
         else
-            length += got;
+            fetch->length += got;
     }
+    fetch->succeeded = succeeded;
 
-    if (request)
-        InternetCloseHandle(request);
-    InternetCloseHandle(session);
-    if (!succeeded)
+    if (InterlockedCompareExchange(&fetch->state, Finished, Running) == Running) {
+        if (request)
+            InternetCloseHandle(request);
+        InternetCloseHandle(fetch->session);
+    } else {
+        // The caller closed the session, and the request with it, and is gone.
+        free(fetch);
+    }
+    return 0;
+}
+
+// WinINet's time-outs bound each wait, not the fetch: a site that sends a header line now and
+// then, or answers each redirect slowly, never lets them expire. So the fetch runs on a thread
+// of its own, and the caller waits for it until the deadline. Then it closes the session,
+// which on Windows cancels the call the thread is blocked in; where it does not (Wine), the
+// thread ends when the call does, without the window waiting for it.
+BOOL FetchText(LPCWSTR address, WCHAR* text) {
+    ZeroMemory(text, TEXT_CAPACITY * sizeof(WCHAR));
+    Fetch* fetch = (Fetch*)calloc(1, sizeof(Fetch));
+    if (!fetch)
         return FALSE;
+    if (lstrlenW(address) >= (int)(sizeof fetch->address / sizeof(WCHAR))) {
+        free(fetch);
+        return FALSE;
+    }
+    lstrcpyW(fetch->address, address);
+    HINTERNET session = InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    if (!session) {
+        free(fetch);
+        return FALSE;
+    }
+    fetch->session = session;
+    // A thread left behind still ends once a site falls silent.
+    DWORD timeout = FetchTimeoutMs;
+    InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 
-    if (length == BodyCapacity)
-        DropCutCharacter(bytes, length);
-    MultiByteToWideChar(CP_ACP, 0, bytes, -1, text, TEXT_CAPACITY);
-    return TRUE;
+    HANDLE thread = CreateThread(NULL, 0, RunFetch, fetch, 0, NULL);
+    if (!thread) {
+        InternetCloseHandle(session);
+        free(fetch);
+        return FALSE;
+    }
+    if (WaitForSingleObject(thread, FetchTimeoutMs) == WAIT_TIMEOUT &&
+        InterlockedCompareExchange(&fetch->state, Abandoned, Running) == Running) {
+        InternetCloseHandle(session);
+        CloseHandle(thread);
+        return FALSE;
+    }
+    // Finished, or finishing: it only closes its handles now.
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    BOOL succeeded = fetch->succeeded;
+    if (succeeded) {
+        if (fetch->length == BodyCapacity)
+            DropCutCharacter(fetch->bytes, fetch->length);
+        MultiByteToWideChar(CP_ACP, 0, fetch->bytes, -1, text, TEXT_CAPACITY);
+    }
+    free(fetch);
+    return succeeded;
 }
 
 // Stores the first line of the text at address as key. A failed fetch stores nothing, so

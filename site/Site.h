@@ -14,7 +14,8 @@ extern const WCHAR NoticeUrl[];
 extern const WCHAR LatestVersionUrl[];
 extern const WCHAR DownloadPageUrl[];
 
-// Connect and receive time-out of a fetch, in milliseconds.
+// The longest a fetch may take, in milliseconds: connection, headers, redirects and body
+// together, however slowly the site answers.
 extern DWORD FetchTimeoutMs;
 
 // Fetches the body at address (at most 1023 bytes, in the ANSI code page) into text, a

@@ -177,6 +177,44 @@ TEST_F(FetchTest, FailedFetchesKeepTheLastGoodValues) {
     }
 }
 
+// Every wait below is shorter than the receive time-out, so only a bound on the whole fetch
+// stops it: a head sent a line a second, and redirects answered after a pause each.
+TEST_F(FetchTest, SlowSiteCannotHoldAFetchPastItsTimeOut) {
+    ScriptedReply trickle = ScriptedReply::Body("220");
+    for (int i = 0; i < 8; ++i)
+        trickle.headers.emplace_back("X-Wait", std::to_string(i));
+    trickle.headLineDelayMs = 1000;
+    std::vector<std::pair<std::string, ScriptedReply>> hops;
+    for (int i = 0; i < 5; ++i) {
+        std::string target = i == 0 ? kCountTarget : "/hop" + std::to_string(i);
+        hops.emplace_back(target, ScriptedReply::Redirect(302, "/hop" + std::to_string(i + 1)));
+        hops.back().second.answerDelayMs = 1200;
+    }
+    hops.emplace_back("/hop5", ScriptedReply::Body("220"));
+    struct Case {
+        const char* how;
+        std::vector<std::pair<std::string, ScriptedReply>> routes;
+    } cases[] = {
+        {"head a line at a time", {{kCountTarget, trickle}}},
+        {"slow redirects", hops},
+    };
+    FetchTimeoutMs = 2000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        LoopbackHttpServer server(kHost, kPort);
+        for (const auto& [target, reply] : c.routes)
+            server.Route(target, reply);
+        auto started = std::chrono::steady_clock::now();
+        WCHAR text[TEXT_CAPACITY];
+        EXPECT_FALSE(FetchText(CountUrl, text));
+        long long elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - started)
+                                  .count();
+        EXPECT_LT(elapsedMs, FetchTimeoutMs + 1500);
+        EXPECT_EQ(text[0], 0);
+    }
+}
+
 TEST_F(FetchTest, LongBodyIsCutOnACharacterBoundary) {
     const std::string han = "汉";
     struct Case {

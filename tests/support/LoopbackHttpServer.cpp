@@ -197,7 +197,14 @@ void LoopbackHttpServer::Serve(int client) {
         if (reply.sendContentLength)
             head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
         head += reply.keepAlive ? "\r\n" : "Connection: close\r\n\r\n";
-        bool open = SendAll(client, head);
+        bool open = reply.answerDelayMs <= 0 || Pause(reply.answerDelayMs);
+        for (size_t start = 0; open && start < head.size();) {
+            size_t end = reply.headLineDelayMs > 0 ? head.find("\r\n", start) + 2 : head.size();
+            if (start > 0)
+                open = Pause(reply.headLineDelayMs);
+            open = open && SendAll(client, head.substr(start, end - start));
+            start = end;
+        }
         size_t budget =
             reply.closeAfterBytes < 0 ? body.size() : static_cast<size_t>(reply.closeAfterBytes);
         for (size_t i = 0; open && i < reply.pieces.size() && budget > 0; ++i) {

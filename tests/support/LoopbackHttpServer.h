@@ -36,6 +36,10 @@ struct ScriptedReply {
     // Leave out "Connection: close", so the client expects to reuse the connection and
     // reads the whole body (even of a redirect) before going on.
     bool keepAlive = false;
+    // Wait this long before sending anything.
+    int answerDelayMs = 0;
+    // Send the head one line at a time, this long apart.
+    int headLineDelayMs = 0;
 
     static ScriptedReply Body(std::string body, int status = 200);
     static ScriptedReply Redirect(int status, std::string location);
