@@ -2,13 +2,15 @@
 # The windows tests, one subcommand per CTest entry (see CMakeLists.txt beside this file):
 #
 #   artefacts            the win32/win64 builds: size, imported DLLs, GUI subsystem
-#   test_program         builds the win64 test copy (own SiteRoot) and profile_probe.exe
+#   test_program         builds the win64 test copy (own SiteRoot), profile_probe.exe and
+#                        fetch_probe.exe
 #   prefix_setup         creates the Wine prefix the run shares (wineboot -i)
 #   prefix_cleanup       stops its wineserver and removes it
 #   first_start | title | get_playlist | update_yes | update_current
 #                        the win64 program under wine64 + Xvfb + openbox against the site
 #   profile_differential the profile functions: profile_probe.exe under Wine against the
 #                        same table run on the Linux platform
+#   fetch_deadline       the Windows build's fetch against a slow site ends by its time-out
 #
 # CTest passes the paths in the environment (VELMORA_*). Every process a test starts (Xvfb,
 # openbox, the site, Wine) is stopped by the EXIT trap, whatever way the test ends.
@@ -21,6 +23,7 @@ set -u
 PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
 TEST_EXE="$VELMORA_TEST_PROGRAM_TREE/VelmoraPlayer.exe"
 PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/profile_probe.exe"
+FETCH_PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/fetch_probe.exe"
 SITE_ROOT="http://$VELMORA_TEST_SITE_HOST:$VELMORA_TEST_SITE_PORT/"
 MAIN_TITLE="Tessavo全集在线播放器 - VelmoraPlayer 1.0"
 # DefaultNotice, the first-run CopyRight value.
@@ -126,9 +129,10 @@ cmd_test_program() {
     # The address is part of the program: make sure a kept tree still has the test one.
     cmake -DVELMORA_SITE_ROOT="$SITE_ROOT" "$VELMORA_TEST_PROGRAM_TREE" >/dev/null ||
         fail "cannot set VELMORA_SITE_ROOT in $VELMORA_TEST_PROGRAM_TREE"
-    ninja -C "$VELMORA_TEST_PROGRAM_TREE" VelmoraPlayer profile_probe ||
+    ninja -C "$VELMORA_TEST_PROGRAM_TREE" VelmoraPlayer profile_probe fetch_probe ||
         fail "cannot build the win64 test program"
-    [ -f "$TEST_EXE" ] && [ -f "$PROBE_EXE" ] || fail "the test build made no programs"
+    [ -f "$TEST_EXE" ] && [ -f "$PROBE_EXE" ] && [ -f "$FETCH_PROBE_EXE" ] ||
+        fail "the test build made no programs"
     note "win64 test program (SiteRoot $SITE_ROOT) ready in $(seconds_since "$start")"
 }
 
@@ -559,10 +563,47 @@ cmd_profile_differential() {
     KEEP_WORK=0
 }
 
+# ----------------------------------------------------------------------- fetch deadline
+
+# Real WinINet's time-outs bound each wait, like ours: against a site that keeps every wait
+# short, only the program's own deadline ends the fetch. The probe runs FetchText with a
+# 2000 ms deadline; each slow fetch must fail within 3500 ms, and a quick one still succeed.
+cmd_fetch_deadline() {
+    : "${VELMORA_SLOW_SITE:?}"
+    [ -f "$FETCH_PROBE_EXE" ] || fail "$FETCH_PROBE_EXE is missing: run the fixture windows.test_program"
+    wine_environment
+    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.fetch.XXXXXX") || fail "no working directory"
+    trap stop_all EXIT
+    trap 'exit 130' INT TERM
+    unset DISPLAY
+    "$VELMORA_SLOW_SITE" "$VELMORA_TEST_SITE_HOST" "$VELMORA_TEST_SITE_PORT" >"$WORK/site.log" 2>&1 &
+    PIDS+=($!)
+    local i
+    for i in $(seq 50); do
+        grep -q '^serving' "$WORK/site.log" && break
+        sleep 0.1
+    done
+    grep -q '^serving' "$WORK/site.log" || fail "the slow site did not start: $(cat "$WORK/site.log")"
+    local base="http://$VELMORA_TEST_SITE_HOST:$VELMORA_TEST_SITE_PORT" target expected output
+    for target in /quick /trickle /hop0; do
+        expected="FALSE "
+        [ "$target" = /quick ] && expected="TRUE 220"
+        output=$(cd "$WORK" && "$WINE64" "$FETCH_PROBE_EXE" "$base$target" 2000 | tr -d '\r') ||
+            fail "fetch_probe.exe failed for $target: $output"
+        local result elapsed
+        result=$(echo "$output" | sed -n 1p)
+        elapsed=$(echo "$output" | sed -n 2p)
+        note "$target: $result in ${elapsed}ms"
+        [ "$result" = "$expected" ] || fail "$target: expected \"$expected\", got \"$result\""
+        [ "$elapsed" -lt 3500 ] || fail "$target: the fetch took ${elapsed}ms, its time-out is 2000ms"
+    done
+    KEEP_WORK=0
+}
+
 [ $# -eq 1 ] || fail "usage: $0 SUBCOMMAND"
 case "$1" in
 artefacts | test_program | prefix_setup | prefix_cleanup | first_start | title | get_playlist | \
-    update_yes | update_current | profile_differential)
+    update_yes | update_current | profile_differential | fetch_deadline)
     "cmd_$1"
     ;;
 *) fail "unknown subcommand $1" ;;
