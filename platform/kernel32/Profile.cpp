@@ -99,11 +99,10 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-// What Wine strips from the start of a written value: white space and Ctrl-Z.
+// What Wine strips from the start of a written value: ASCII white space (line breaks
+// included) and Ctrl-Z; the ideographic and no-break spaces stay.
 bool IsLeadingSpace(char16_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == u' ' || c == 0x1A || c == 0x85 || c == 0xA0 ||
-           c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-           c == 0x202F || c == 0x205F || c == 0x3000;
+    return (c >= 0x09 && c <= 0x0D) || c == u' ' || c == 0x1A;
 }
 
 std::u16string Trim(const std::u16string& text) {

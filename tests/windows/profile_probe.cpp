@@ -11,6 +11,7 @@
 #include <locale.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -67,17 +68,27 @@ struct Case {
     // the comparison with Wine, and the Linux answer is held against the Windows answer
     // recorded in profile_windows_answers.txt instead.
     const char* windowsOnly = nullptr;
+    bool readOnly = false; // the file is made read-only before the steps
 };
+
+// The read-only attribute on Windows, a file without write bits on Linux.
+void MakeReadOnly(const char* name, bool readOnly) {
+#ifdef _WIN32
+    _chmod(name, readOnly ? _S_IREAD : _S_IREAD | _S_IWRITE);
+#else
+    chmod(name, readOnly ? S_IRUSR | S_IRGRP : S_IRUSR | S_IWUSR | S_IRGRP);
+#endif
+}
 
 template <size_t N> std::string Bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
-std::string Utf16(const std::u16string& text, bool bom) {
-    std::string bytes = bom ? std::string("\xFF\xFE") : std::string();
+std::string Utf16(const std::u16string& text, bool bom, bool bigEndian = false) {
+    std::string bytes = !bom ? std::string() : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
+        bytes.push_back(static_cast<char>(bigEndian ? c >> 8 : c & 0xFF));
+        bytes.push_back(static_cast<char>(bigEndian ? c & 0xFF : c >> 8));
     }
     return bytes;
 }
@@ -156,6 +167,8 @@ std::string RunCase(const Case& probe, int index) {
         if (!file || fwrite(probe.bytes.data(), 1, probe.bytes.size(), file) != probe.bytes.size())
             return std::string("cannot write ") + fileName + "\n";
         fclose(file);
+        if (probe.readOnly)
+            MakeReadOnly(fileName, true);
     }
     std::u16string path = CurrentDirectory() + u"\\";
     for (const char* p = fileName; *p; ++p)
@@ -206,6 +219,8 @@ std::string RunCase(const Case& probe, int index) {
         report += "  file " + EscapeBytes(bytes) + "\n";
     else
         report += "  file absent\n";
+    if (probe.readOnly)
+        MakeReadOnly(fileName, false);
     return report;
 }
 
@@ -294,26 +309,19 @@ std::vector<Case> Table() {
                            "Wide=\xA3\xB1\xA3\xB2\r\n" // full-width digits in GBK
                            "Hex=0x10\r\n"
                            "Bin=0b101\r\n"
-                           "Oct=0o17\r\n"),
+                           "Oct=0o17\r\n"
+                           "HexUpper=0X10\r\n"),
                      {
-                         ReadInt(kSection, A(u"List"), 0),
-                         ReadInt(kSection, A(u"Junk"), 9),
-                         ReadInt(kSection, A(u"Neg"), 0),
-                         ReadInt(kSection, A(u"Plus"), 0),
-                         ReadInt(kSection, A(u"Minus"), 9),
-                         ReadInt(kSection, A(u"Big"), 0),
-                         ReadInt(kSection, A(u"Max"), 0),
-                         ReadInt(kSection, A(u"Wrap"), 9),
-                         ReadInt(kSection, A(u"NegWrap"), 9),
-                         ReadInt(kSection, A(u"Letter"), 9),
-                         ReadInt(kSection, A(u"Lead"), 0),
-                         ReadInt(kSection, A(u"Quoted"), 0),
-                         ReadInt(kSection, A(u"Space"), 0),
-                         ReadInt(kSection, A(u"Float"), 0),
-                         ReadInt(kSection, A(u"Wide"), 9),
-                         ReadInt(kSection, A(u"Hex"), 9),
-                         ReadInt(kSection, A(u"Bin"), 9),
-                         ReadInt(kSection, A(u"Oct"), 9),
+                         ReadInt(kSection, A(u"List"), 0),     ReadInt(kSection, A(u"Junk"), 9),
+                         ReadInt(kSection, A(u"Neg"), 0),      ReadInt(kSection, A(u"Plus"), 0),
+                         ReadInt(kSection, A(u"Minus"), 9),    ReadInt(kSection, A(u"Big"), 0),
+                         ReadInt(kSection, A(u"Max"), 0),      ReadInt(kSection, A(u"Wrap"), 9),
+                         ReadInt(kSection, A(u"NegWrap"), 9),  ReadInt(kSection, A(u"Letter"), 9),
+                         ReadInt(kSection, A(u"Lead"), 0),     ReadInt(kSection, A(u"Quoted"), 0),
+                         ReadInt(kSection, A(u"Space"), 0),    ReadInt(kSection, A(u"Float"), 0),
+                         ReadInt(kSection, A(u"Wide"), 9),     ReadInt(kSection, A(u"Hex"), 9),
+                         ReadInt(kSection, A(u"Bin"), 9),      ReadInt(kSection, A(u"Oct"), 9),
+                         ReadInt(kSection, A(u"HexUpper"), 9),
                      }});
 
     // Long values read into the program's 1024-character buffer and larger ones.
@@ -412,6 +420,27 @@ std::vector<Case> Table() {
                          Write(kSection, A(u"Update"), A(u"line one\r\nline two")),
                          Read(kSection, A(u"Update"), A(u""), 1024),
                          Write(kSection, A(u"Added"), A(u"x")),
+                     }});
+
+    // Values written with white space before them: nothing of it reaches the file.
+    cases.push_back({"leading-line-breaks",
+                     false,
+                     Bytes("[VelmoraPlayer]\r\nList=5\r\n"),
+                     {
+                         Write(kSection, A(u"List"), A(u"\r\n\t 12")),
+                         Write(kSection, A(u"Lf"), A(u"\nx")),
+                         Write(kSection, A(u"Wide"), A(u"\u3000\u00A0y")),
+                         ReadInt(kSection, A(u"List"), 0),
+                     }});
+
+    // Writes that change nothing.
+    cases.push_back({"unchanged-writes",
+                     false,
+                     Bytes("[VelmoraPlayer]\nList=5\nTitle = x \n"),
+                     {
+                         Write(kSection, A(u"List"), A(u"5")),
+                         Write(kSection, A(u"title"), A(u" x")),
+                         Write(kSection, A(u"Absent"), Null()),
                      }});
 
     // A file without a final line break, and writes that add to it.
@@ -540,6 +569,15 @@ std::vector<Case> Table() {
                          Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
                          Read(kSection, A(u"Update"), A(u""), 1024),
                      }});
+    cases.push_back({"utf16be-bom",
+                     false,
+                     Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true, true),
+                     {
+                         Read(kSection, A(u"Title"), A(u""), 1024),
+                         ReadInt(kSection, A(u"List"), 0),
+                         Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
+                         Write(kSection, A(u"List"), A(u"13")),
+                     }});
     cases.push_back({"utf16le-no-bom",
                      false,
                      Utf16(u"[VelmoraPlayer]\r\nList=12\r\n", false),
@@ -601,6 +639,17 @@ std::vector<Case> Table() {
                      Bytes("Data \0 before \0 first \0 section"),
                      {Write(A(u"section1"), A(u"key1"), A(u"string1"))},
                      "Wine drops the bytes before the first section"});
+    // Windows refuses to write a read-only file (a write that changes nothing still
+    // succeeds); Wine run as root writes a file without write bits.
+    cases.push_back({"read-only-file",
+                     false,
+                     Bytes("[VelmoraPlayer]\r\nList=5\r\n"),
+                     {
+                         Write(kSection, A(u"List"), A(u"5")),
+                         Write(kSection, A(u"List"), A(u"6")),
+                     },
+                     "Wine run as root writes it",
+                     true});
     return cases;
 }
 
