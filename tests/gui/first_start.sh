@@ -5,11 +5,7 @@ source "$(dirname "$0")/xsession.sh"
 episodes=37
 start_desktop
 start_site --episodes "$episodes"
-start_player
-box=$(wait_window '^提示$') || fail "first-run box did not appear"
-press "$box" Return
-window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
-    fail "main window did not appear"
+start_player_window
 wait_request '/video/player/?flv=list' || fail "the count was not fetched"
 wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
 xprop -id "$window" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || fail "window is not pinned on top"

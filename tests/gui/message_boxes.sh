@@ -23,11 +23,7 @@ click_update() {
 start_desktop
 start_site --version 2.0
 site_pid=${VELMORA_PIDS[-1]}
-start_player
-box=$(wait_window '^提示$') || fail "first-run box did not appear"
-press "$box" Return
-window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
-    fail "main window did not appear (Enter did not answer the first-run box)"
+start_player_window
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$window")"
 list_area="120x300+$((X + 642))+$((Y + 100))"

@@ -16,11 +16,7 @@ export GST_PLUGIN_SYSTEM_PATH_1_0="$plugins" GST_REGISTRY_1_0="$VELMORA_WORK/reg
 
 start_desktop
 start_site --media "$media"
-start_player
-box=$(wait_window '^提示$') || fail "first-run box did not appear"
-press "$box" Return
-window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
-    fail "main window did not appear"
+start_player_window
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
 xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"

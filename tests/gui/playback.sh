@@ -6,11 +6,7 @@ media="$VELMORA_WORK/media"
 "$DEMO_MEDIA" "$media" 2 >/dev/null || fail "could not make the test clips"
 start_desktop
 start_site --media "$media"
-start_player
-box=$(wait_window '^提示$') || fail "first-run box did not appear"
-press "$box" Return
-window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
-    fail "main window did not appear"
+start_player_window
 wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
 sleep 1 # let the window manager place the window before its place is taken
 

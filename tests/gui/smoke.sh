@@ -4,11 +4,7 @@ source "$(dirname "$0")/xsession.sh"
 
 start_desktop
 start_site --episodes 5
-start_player
-box=$(wait_window '^提示$') || fail "first-run box did not appear"
-press "$box" Return
-window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
-    fail "main window with the start title did not appear"
+start_player_window
 
 size=$(client_size "$window")
 [[ "$size" == "764x586" ]] || fail "client area is $size, expected 764x586 (770x615 outer)"

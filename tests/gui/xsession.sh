@@ -106,6 +106,17 @@ start_player() {
     VELMORA_PIDS+=($PLAYER_PID)
 }
 
+# Starts the player, answers its first-run box with Enter (its default button) and waits
+# for the main window with the start title; sets window.
+start_player_window() {
+    start_player
+    local box
+    box=$(wait_window '^提示$') || fail "first-run box did not appear"
+    press "$box" Return
+    window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+        fail "main window with the start title did not appear"
+}
+
 # Waits for the player to exit and sets PLAYER_EXIT to its exit code. Must not run in a
 # subshell: only the shell that started the player can collect its exit code.
 wait_player_exit() {
