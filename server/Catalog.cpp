@@ -1,6 +1,6 @@
 #include "Catalog.h"
 
-#include "Options.h"
+#include "Content.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "Content.h"
 #include "Text.h"
 
 #include <arpa/inet.h>
@@ -9,9 +10,6 @@
 #include <cctype>
 
 namespace velmora::site {
-
-const char* const kSeriesName = "Tessavo";
-const char* const kDefaultNotice = "《Tessavo》每周五晚八点更新，感谢收看！";
 
 namespace {
 

@@ -19,14 +19,6 @@ struct Options {
     unsigned threads = 0;          // epoll threads; 0: one per CPU
 };
 
-// The series every page is about.
-extern const char* const kSeriesName;
-// The notice served when none is given.
-extern const char* const kDefaultNotice;
-// Episodes of the built-in demo, when neither --episodes nor --media is given.
-constexpr long kDemoEpisodes = 24;
-constexpr long kMaxEpisodes = 1000000;
-
 struct ParseResult {
     enum Action { Run, Help, Error } action = Run;
     Options options;

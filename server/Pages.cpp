@@ -1,6 +1,6 @@
 #include "Pages.h"
 
-#include "Options.h"
+#include "Content.h"
 #include "Text.h"
 
 namespace velmora::site {

@@ -1,5 +1,6 @@
 #include "Site.h"
 
+#include "Content.h"
 #include "Pages.h"
 #include "Range.h"
 #include "Text.h"
