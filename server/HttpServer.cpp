@@ -1,19 +1,14 @@
 #include "HttpServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <microhttpd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -21,60 +16,71 @@ namespace velmora::site {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// One connection, from accept to close.
+struct ConnectionState {
+    std::string client; // "127.0.0.1", "::1"
+    HeaderDeadline::Connection* deadline = nullptr;
+    bool requestSeen = false; // libmicrohttpd parsed a request line on it
+};
+
 // What one request carries between libmicrohttpd's callbacks.
 struct RequestState {
     std::string target; // the request target as sent: path and query, still encoded
+    Clock::time_point start = Clock::now();
     bool headersSeen = false;
     bool answered = false;
+    LogEntry entry;
+    uint64_t bodyLength = 0; // of the answer queued, 0 for HEAD
 };
 
-// The request log. One line per request on stdout, flushed at once, written before the
-// answer goes out so a client that has its answer can already find the line:
-//
-//     METHOD TARGET STATUS BYTES
-//
-// TARGET is the path and query exactly as requested and METHOD the method as sent, both
-// with bytes outside printable ASCII as %XX (in METHOD '%' too, since a method is not
-// percent-encoded), so a request is always one line of four fields whatever it carries;
-// BYTES is the body length sent (0 for HEAD). Tests read this log: keep the format.
-std::mutex logMutex;
+ConnectionState* StateOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<ConnectionState*>(info->socket_context) : nullptr;
+}
 
-void AppendEscaped(std::string& line, const std::string& text, bool escapePercent) {
-    for (unsigned char c : text) {
-        if (c > 0x20 && c < 0x7F && (c != '%' || !escapePercent)) {
-            line += static_cast<char>(c);
+std::string AddressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "-";
+    if (address && address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                  sizeof text);
+    } else if (address && address->sa_family == AF_INET6) {
+        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&v6)) { // an IPv4 client of a "::" socket
+            inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
         } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            line += hex;
+            inet_ntop(AF_INET6, &v6, text, sizeof text);
         }
     }
+    return text;
 }
 
-void LogRequest(const char* method, const std::string& target, unsigned status, uint64_t bytes) {
-    std::string line;
-    AppendEscaped(line, method, true);
-    line += ' ';
-    AppendEscaped(line, target, false);
-    line += ' ';
-    line += std::to_string(status);
-    line += ' ';
-    line += std::to_string(bytes);
-    line += '\n';
-    std::lock_guard<std::mutex> lock(logMutex);
-    fwrite(line.data(), 1, line.size(), stdout);
-    fflush(stdout);
+int64_t UnixMillis() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
-void* OnUri(void*, const char* uri, MHD_Connection*) {
-    auto* state = new RequestState;
-    state->target = uri ? uri : "";
-    return state;
-}
-
-void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
-    delete static_cast<RequestState*>(*context);
-    *context = nullptr;
+// "http://host:port/path?q" (absolute form, which a client talking to a proxy sends) to
+// "/path?q"; any other target is left as it is.
+void StripAbsoluteForm(std::string& target) {
+    size_t scheme = target.find("://");
+    if (scheme == std::string::npos || target.empty() || target[0] == '/') {
+        return;
+    }
+    std::string name = target.substr(0, scheme);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name != "http" && name != "https") {
+        return;
+    }
+    size_t path = target.find_first_of("/?", scheme + 3);
+    target = path == std::string::npos ? "/" : target.substr(path);
+    if (target[0] == '?') {
+        target.insert(0, "/");
+    }
 }
 
 MHD_Response* MakeResponse(Response& answer) {
@@ -92,147 +98,279 @@ MHD_Response* MakeResponse(Response& answer) {
                                            MHD_RESPMEM_MUST_COPY);
 }
 
-MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char*, size_t* uploadSize, void** context) {
-    auto* state = static_cast<RequestState*>(*context);
-    if (!state) { // no URI callback ran; should not happen, but never crash on it
-        state = new RequestState;
-        state->target = url;
-        *context = state;
-    }
-    // Answering on the first call would make libmicrohttpd close the connection after the
-    // answer; waiting for the (empty) end of the request keeps it alive for the next one.
-    if (!state->headersSeen) {
-        state->headersSeen = true;
-        return MHD_YES;
-    }
-    if (*uploadSize != 0 || state->answered) {
-        *uploadSize = 0; // a request body nobody asked for: drop it
-        return MHD_YES;
-    }
-    state->answered = true;
-
-    const Site& site = *static_cast<const Site*>(cls);
-    Request request;
-    request.method = method;
-    request.path = url;
-    // With its length: a decoded %00 inside the value must not cut it short. A bare "flv"
-    // without '=' has no value and counts as absent.
-    const char* flv = nullptr;
-    size_t flvLength = 0;
-    if (MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, "flv", 3, &flv,
-                                      &flvLength) == MHD_YES &&
-        flv) {
-        request.flv = std::string(flv, flvLength);
-    }
-    size_t question = state->target.find('?');
-    if (question != std::string::npos) {
-        request.query = state->target.substr(question + 1);
-    }
-    // libmicrohttpd hands over the decoded path as a C string, so a %00 would cut it short
-    // ("/downloads/a.txt%00.jpg" would send a.txt). Keep a NUL in it instead: no address
-    // holds one, so such a path is not found.
-    if (state->target.substr(0, question).find("%00") != std::string::npos) {
-        request.path += '\0';
-    }
-    request.range = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
-
-    Response answer = site.Handle(request);
-    uint64_t bytes = request.method == "HEAD" ? 0 : answer.BodyLength();
-    MHD_Response* response = MakeResponse(answer);
-    if (!response) {
-        return MHD_NO;
-    }
-    if (!answer.contentType.empty()) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
-    }
-    for (const auto& [name, value] : answer.headers) {
-        MHD_add_response_header(response, name.c_str(), value.c_str());
-    }
-    LogRequest(method, state->target, answer.status, bytes);
-    MHD_Result result = MHD_queue_response(connection, answer.status, response);
-    MHD_destroy_response(response);
-    return result;
-}
-
 } // namespace
 
-int OpenListenSocket(const std::string& address, int port, std::string* error) {
-    std::string where = address + ":" + std::to_string(port);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
-        *error = "cannot listen on " + where + ": not an IPv4 address";
-        return -1;
+struct HttpServer::Glue {
+    static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                             MHD_ConnectionNotificationCode code) {
+        auto* server = static_cast<HttpServer*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* state = new ConnectionState;
+            const MHD_ConnectionInfo* address =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            state->client = AddressText(address ? address->client_addr : nullptr);
+            const MHD_ConnectionInfo* fd =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            if (fd) {
+                state->deadline = server->headerDeadline_->Opened(fd->connect_fd);
+            }
+            *socketContext = state;
+            return;
+        }
+        auto* state = static_cast<ConnectionState*>(*socketContext);
+        if (!state) {
+            return;
+        }
+        // An answer libmicrohttpd made itself to something that was not a request line.
+        const MHD_ConnectionInfo* status =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+        if (!state->requestSeen && status && status->http_status != 0) {
+            LogEntry entry;
+            entry.client = state->client;
+            entry.method = "-";
+            entry.target = "-";
+            entry.status = status->http_status;
+            entry.unixMillis = UnixMillis();
+            server->log_.Write(FormatLogLine(entry));
+        }
+        if (state->deadline) {
+            server->headerDeadline_->Closed(state->deadline);
+        }
+        delete state;
+        *socketContext = nullptr;
     }
-    // Non-blocking: every pool thread watches this socket and only one wins each accept.
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *error = "cannot listen on " + where + ": " + strerror(errno);
-        return -1;
-    }
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4096) != 0) {
-        *error = "cannot listen on " + where + ": " + strerror(errno);
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
-uint16_t BoundPort(int fd) {
-    sockaddr_in addr{};
-    socklen_t length = sizeof addr;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        return 0;
+    static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) {
+        auto* server = static_cast<HttpServer*>(cls);
+        ++server->inFlight_;
+        auto* state = new RequestState;
+        state->target = uri ? uri : "";
+        StripAbsoluteForm(state->target);
+        if (ConnectionState* owner = StateOf(connection)) {
+            owner->requestSeen = true;
+            state->entry.client = owner->client;
+        }
+        return state;
     }
-    return ntohs(addr.sin_port);
-}
 
-bool HttpServer::Start(int listenFd, unsigned threads, std::string* error) {
+    static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+                            MHD_RequestTerminationCode code) {
+        auto* server = static_cast<HttpServer*>(cls);
+        std::unique_ptr<RequestState> state(static_cast<RequestState*>(*context));
+        *context = nullptr;
+        if (!state) {
+            return;
+        }
+        // Answers of ours were logged when queued (see Answer); this is for libmicrohttpd's
+        // own (431, 400) and for requests that ended with no answer (status 0).
+        if (!state->answered) {
+            LogEntry& entry = state->entry;
+            const MHD_ConnectionInfo* status =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+            entry.status = status ? status->http_status : 0;
+            if (entry.method.empty()) {
+                entry.method = "-";
+            }
+            if (entry.target.empty()) {
+                entry.target = state->target;
+            }
+            entry.seconds = std::chrono::duration<double>(Clock::now() - state->start).count();
+            entry.unixMillis = UnixMillis();
+            server->log_.Write(FormatLogLine(entry));
+        }
+        (void)code;
+        if (ConnectionState* owner = StateOf(connection); owner && owner->deadline) {
+            server->headerDeadline_->AnswerDone(owner->deadline);
+        }
+        --server->inFlight_;
+    }
+
+    static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url,
+                             const char* method, const char* version, const char*,
+                             size_t* uploadSize, void** context) {
+        auto* server = static_cast<HttpServer*>(cls);
+        auto* state = static_cast<RequestState*>(*context);
+        if (!state) { // no URI callback ran; should not happen, but never crash on it
+            ++server->inFlight_;
+            state = new RequestState;
+            state->target = url;
+            *context = state;
+        }
+        bool refuseNow = false;
+        bool hostMissing = false;
+        if (!state->headersSeen) {
+            state->headersSeen = true;
+            state->entry.method = method;
+            state->entry.target = state->target;
+            const char* agent = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                            MHD_HTTP_HEADER_USER_AGENT);
+            state->entry.userAgent = agent ? agent : "";
+            if (server->limits_.trustProxy) {
+                const char* forwarded =
+                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For");
+                if (forwarded && *forwarded) {
+                    std::string chain;
+                    for (const char* c = forwarded; *c; ++c) {
+                        if (*c != ' ' && *c != '\t') {
+                            chain += *c;
+                        }
+                    }
+                    state->entry.client = chain + "," + state->entry.client;
+                }
+            }
+            if (ConnectionState* owner = StateOf(connection); owner && owner->deadline) {
+                server->headerDeadline_->HeadersDone(owner->deadline);
+            }
+            // Nothing here takes a request body: one that comes with a body, or a method
+            // that is refused anyway, is answered before the body is read (so no
+            // "100 Continue" either) and the connection closed.
+            const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                             MHD_HTTP_HEADER_CONTENT_LENGTH);
+            const char* chunked = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                              MHD_HTTP_HEADER_TRANSFER_ENCODING);
+            bool body = chunked || (length && strcmp(length, "0") != 0);
+            bool safe = strcmp(method, "GET") == 0 || strcmp(method, "HEAD") == 0;
+            // HTTP/1.1 requires Host (RFC 9112 section 3.2); libmicrohttpd lets it pass.
+            hostMissing =
+                strcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
+                !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+            if (!body && safe && !hostMissing) {
+                // Answering on the first call would make libmicrohttpd close the connection
+                // after the answer; waiting for the (empty) end of the request keeps it
+                // alive for the next one.
+                return MHD_YES;
+            }
+            refuseNow = true;
+        }
+        if (!refuseNow && (*uploadSize != 0 || state->answered)) {
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        state->answered = true;
+
+        Request request;
+        request.method = method;
+        request.path = url;
+        StripAbsoluteForm(request.path);
+        // With its length: a decoded %00 inside the value must not cut it short. A bare
+        // "flv" without '=' has no value and counts as absent.
+        const char* flv = nullptr;
+        size_t flvLength = 0;
+        if (MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, "flv", 3, &flv,
+                                          &flvLength) == MHD_YES &&
+            flv) {
+            request.flv = std::string(flv, flvLength);
+        }
+        size_t question = state->target.find('?');
+        if (question != std::string::npos) {
+            request.query = state->target.substr(question + 1);
+        }
+        // libmicrohttpd hands over the decoded path as a C string, so a %00 would cut it
+        // short ("/downloads/a.txt%00.jpg" would send a.txt). Keep a NUL in it instead: no
+        // address holds one, so such a path is not found.
+        if (state->target.substr(0, question).find("%00") != std::string::npos) {
+            request.path += '\0';
+        }
+        request.range =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
+
+        Response answer;
+        if (hostMissing) {
+            answer.status = 400;
+            answer.contentType = "text/plain; charset=utf-8";
+            answer.body = "Bad Request: an HTTP/1.1 request needs a Host header\n";
+        } else {
+            answer = std::atomic_load(&server->site_)->Handle(request);
+        }
+        state->bodyLength = request.method == "HEAD" ? 0 : answer.BodyLength();
+        state->entry.status = answer.status;
+        MHD_Response* response = MakeResponse(answer);
+        if (!response) {
+            return MHD_NO;
+        }
+        if (!answer.contentType.empty()) {
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                                    answer.contentType.c_str());
+        }
+        for (const auto& [name, value] : answer.headers) {
+            MHD_add_response_header(response, name.c_str(), value.c_str());
+        }
+        if (refuseNow) {
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+        }
+        // Logged as the answer is queued: libmicrohttpd tells of a kept-alive answer's end
+        // only when the next request comes or the connection closes, which would leave a
+        // player's request out of the log for minutes.
+        LogEntry& entry = state->entry;
+        entry.bytes = state->bodyLength;
+        entry.seconds = std::chrono::duration<double>(Clock::now() - state->start).count();
+        entry.unixMillis = UnixMillis();
+        server->log_.Write(FormatLogLine(entry));
+        MHD_Result result = MHD_queue_response(connection, answer.status, response);
+        MHD_destroy_response(response);
+        return result;
+    }
+};
+
+bool HttpServer::Start(int listenFd, const ServerLimits& limits, std::string* error) {
+    limits_ = limits;
+    unsigned threads = limits.threads;
     if (threads == 0) {
         threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     }
-    // Every installed player keeps asking; let the descriptor limit, not a default cap,
-    // decide how many connections may be open at once.
-    rlimit limit{};
-    unsigned connections = 1000;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-        if (limit.rlim_cur < limit.rlim_max) {
-            limit.rlim_cur = limit.rlim_max;
-            setrlimit(RLIMIT_NOFILE, &limit);
-            getrlimit(RLIMIT_NOFILE, &limit);
-        }
-        if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur > 128) {
-            connections = static_cast<unsigned>(std::min<rlim_t>(limit.rlim_cur - 64, 1u << 20));
-        } else if (limit.rlim_cur == RLIM_INFINITY) {
-            connections = 1u << 20;
-        }
-    }
+    unsigned connections = limits.connections ? limits.connections : ConnectionBudget();
+    headerDeadline_ = std::make_unique<HeaderDeadline>(limits.headerTimeout);
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
     unsigned flags =
         MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+    if (bound.ss_family == AF_INET6) {
+        flags |= MHD_USE_IPv6;
+    }
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr},
-        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&OnUri), nullptr},
-        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), nullptr},
+        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Glue::OnUri), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Glue::OnCompleted), this},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Glue::OnConnection), this},
+        // Never more than the descriptors allow: past it, new connections wait in the
+        // listen queue rather than failing to open the file they ask for.
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(connections), nullptr},
         // Idle keep-alive connections are fine, forgotten ones are not.
         {MHD_OPTION_CONNECTION_TIMEOUT, 120, nullptr},
     };
+    if (limits.perAddress) {
+        options.push_back({MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                           static_cast<intptr_t>(limits.perAddress), nullptr});
+    }
     if (threads > 1) {
         options.push_back({MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(threads), nullptr});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
-    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &Answer, const_cast<Site*>(&site_),
-                               MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &Glue::Answer, this, MHD_OPTION_ARRAY,
+                               options.data(), MHD_OPTION_END);
     if (!daemon_) {
         close(listenFd);
+        headerDeadline_.reset();
         *error = "cannot start the HTTP server";
         return false;
     }
     return true;
+}
+
+void HttpServer::Shutdown(std::chrono::milliseconds deadline) {
+    if (!daemon_) {
+        return;
+    }
+    int listenFd = MHD_quiesce_daemon(daemon_);
+    if (listenFd >= 0) {
+        close(listenFd);
+    }
+    const auto until = Clock::now() + deadline;
+    while (inFlight_.load() > 0 && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Stop();
 }
 
 void HttpServer::Stop() {
@@ -240,6 +378,7 @@ void HttpServer::Stop() {
         MHD_stop_daemon(daemon_);
         daemon_ = nullptr;
     }
+    headerDeadline_.reset();
 }
 
 } // namespace velmora::site

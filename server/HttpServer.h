@@ -1,36 +1,58 @@
 // The HTTP side of the site: libmicrohttpd in epoll mode with a small thread pool, so
 // hundreds of idle keep-alive connections cost a file descriptor each and no thread.
+// Socket and limit policy live in Listen.h, the log writer in Log.h.
 #pragma once
 
+#include "Listen.h"
+#include "Log.h"
 #include "Site.h"
 
-#include <cstdint>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
 
 struct MHD_Daemon;
 
 namespace velmora::site {
 
-// Opens a listening TCP socket; on failure returns -1 and sets error to a one-line
-// explanation ("cannot listen on 127.0.0.1:8848: Address already in use").
-int OpenListenSocket(const std::string& address, int port, std::string* error);
-
-// The port a listening socket is bound to (useful after asking for port 0).
-uint16_t BoundPort(int fd);
+struct ServerLimits {
+    unsigned threads = 0;     // 0: one per CPU, at most 8
+    unsigned connections = 0; // 0: what the descriptor limit allows (ConnectionBudget)
+    unsigned perAddress = 0;  // open connections from one client address; 0: no limit
+    std::chrono::milliseconds headerTimeout{10000};
+    bool trustProxy = false; // log the X-Forwarded-For chain with the client address
+};
 
 class HttpServer {
   public:
-    explicit HttpServer(const Site& site) : site_(site) {}
+    HttpServer(std::shared_ptr<const Site> site, RequestLog& log)
+        : site_(std::move(site)), log_(log) {}
     ~HttpServer() { Stop(); }
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Serves on listenFd, which the server then owns. threads 0 picks one per CPU.
-    bool Start(int listenFd, unsigned threads, std::string* error);
+    // Serves on listenFd, which the server then owns.
+    bool Start(int listenFd, const ServerLimits& limits, std::string* error);
+    // Stops accepting at once, lets the requests in flight finish until the deadline, then
+    // stops.
+    void Shutdown(std::chrono::milliseconds deadline);
     void Stop();
+    // Answers later requests from this site (SIGHUP: new notice, version, catalogue);
+    // requests being answered keep the one they started with.
+    void ReplaceSite(std::shared_ptr<const Site> site) {
+        std::atomic_store(&site_, std::move(site));
+    }
+
+    // For libmicrohttpd's callbacks.
+    struct Glue;
 
   private:
-    const Site& site_;
+    std::shared_ptr<const Site> site_;
+    RequestLog& log_;
+    ServerLimits limits_;
+    std::unique_ptr<HeaderDeadline> headerDeadline_;
+    std::atomic<int> inFlight_{0};
     MHD_Daemon* daemon_ = nullptr;
 };
 

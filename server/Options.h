@@ -13,19 +13,35 @@ struct Options {
     std::string mediaDir;     // empty: no media, every episode gets its placeholder page
     std::string downloadsDir; // empty: the download page lists nothing
     std::optional<long> episodes;
-    std::string notice; // UTF-8
-    std::string version = "1.0";
+    std::string notice;          // UTF-8, one line
+    std::string version = "1.0"; // the latest player version (--latest-version)
+    std::string noticeFile;      // when given, the notice comes from there (and on SIGHUP)
+    std::string versionFile;     // likewise for the latest version
     std::string charset = "gbk"; // of the plain-text answers: "gbk" or "utf-8"
-    unsigned threads = 0;          // epoll threads; 0: one per CPU
+    unsigned threads = 0;        // epoll threads; 0: one per CPU, at most 8
+    std::string logFile;         // empty: the request log goes to stdout
+    bool trustProxy = false;     // log X-Forwarded-For; no per-address limit
+    unsigned perAddress = 256;   // connections from one address; 0: no limit
+    unsigned headerSeconds = 10; // the time a request's headers may take
+    unsigned stopSeconds = 10;   // on SIGTERM, the time transfers in flight may take
+    std::string user;            // switch to this user after binding
 };
 
+// The site's own version, for --version.
+extern const char* const kSiteVersion;
+
 struct ParseResult {
-    enum Action { Run, Help, Error } action = Run;
+    enum Action { Run, Help, Version, Error } action = Run;
     Options options;
-    std::string message; // one line, for Error
+    std::string message;               // one line, for Error
+    std::vector<std::string> warnings; // one line each, for stderr
 };
 
 ParseResult ParseOptions(const std::vector<std::string>& args);
+// Reads --notice-file and --latest-version-file into options (at start and on SIGHUP);
+// false with a one-line error, leaving options as they were, when either is unreadable,
+// more than one line, not UTF-8 or not expressible in the charset.
+bool ReadTextFiles(Options& options, std::string* error);
 std::string HelpText();
 
 } // namespace velmora::site

@@ -1,10 +1,13 @@
 // velmora-site: the content site the player talks to.
 #include "HttpServer.h"
+#include "Listen.h"
+#include "Log.h"
 #include "Options.h"
 #include "Site.h"
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,18 +19,26 @@ int main(int argc, char** argv) {
         fputs(HelpText().c_str(), stdout);
         return 0;
     }
+    if (parsed.action == ParseResult::Version) {
+        printf("velmora-site %s\n", kSiteVersion);
+        return 0;
+    }
     if (parsed.action == ParseResult::Error) {
         fprintf(stderr, "velmora-site: %s\n", parsed.message.c_str());
         return 2;
     }
+    for (const std::string& warning : parsed.warnings) {
+        fprintf(stderr, "velmora-site: %s\n", warning.c_str());
+    }
     const Options& options = parsed.options;
 
     // The server threads inherit this mask, so the signals only ever reach sigwait below.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     std::string error;
@@ -37,23 +48,49 @@ int main(int argc, char** argv) {
         return 1;
     }
     uint16_t port = BoundPort(listenFd);
-
-    Site site(options);
-    HttpServer server(site);
-    if (!server.Start(listenFd, options.threads, &error)) {
+    // Opened before dropping root, like the port: a log under /var/log stays writable.
+    RequestLog log(options.logFile);
+    if (!log.Start(&error) || (!options.user.empty() && !DropPrivileges(options.user, &error))) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
         return 1;
     }
-    // stderr: stdout is the request log.
-    std::string withoutMp4 = site.EpisodesWithoutMp4();
+
+    auto site = std::make_shared<const Site>(options);
+    HttpServer server(site, log);
+    ServerLimits limits;
+    limits.threads = options.threads;
+    limits.perAddress = options.perAddress;
+    limits.headerTimeout = std::chrono::seconds(options.headerSeconds);
+    limits.trustProxy = options.trustProxy;
+    if (!server.Start(listenFd, limits, &error)) {
+        fprintf(stderr, "velmora-site: %s\n", error.c_str());
+        return 1;
+    }
+    // stderr: stdout may be the request log.
+    std::string withoutMp4 = site->EpisodesWithoutMp4();
     if (!withoutMp4.empty()) {
         fprintf(stderr, "velmora-site: %s\n", withoutMp4.c_str());
     }
-    printf("velmora-site: serving http://%s:%u/\n", options.listen.c_str(), port);
+    site.reset();
+    printf("velmora-site: serving http://%s:%u/\n", UrlHost(options.listen).c_str(), port);
     fflush(stdout);
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    server.Stop();
+    for (;;) {
+        int received = 0;
+        sigwait(&signals, &received);
+        if (received != SIGHUP) {
+            break;
+        }
+        // The notice and version files again (a bad file keeps what is served), a fresh
+        // catalogue, and the log file anew after a rotation.
+        Options reloaded = options;
+        if (ReadTextFiles(reloaded, &error)) {
+            server.ReplaceSite(std::make_shared<const Site>(reloaded));
+        } else {
+            fprintf(stderr, "velmora-site: %s; still serving the previous text\n", error.c_str());
+        }
+        log.Reopen();
+    }
+    server.Shutdown(std::chrono::seconds(options.stopSeconds));
     return 0;
 }

@@ -21,7 +21,7 @@ click_update() {
 }
 
 start_desktop
-start_site --version 2.0
+start_site --latest-version 2.0
 site_pid=${VELMORA_PIDS[-1]}
 start_player_window
 sleep 1
@@ -48,7 +48,7 @@ grep -qx "http://$SITE_HOST:$SITE_PORT/video/player/?flv=download" "$opened" ||
 # The same version: "当前是最新版本!" has no owner, so the check can run again under it.
 kill "$site_pid"
 wait "$site_pid" 2>/dev/null || true
-start_site --version 1.0
+start_site --latest-version 1.0
 click_update
 outer=$(wait_window '^提示$') || fail "the up-to-date notice did not appear"
 click_update

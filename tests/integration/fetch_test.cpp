@@ -247,12 +247,15 @@ TEST_F(FetchTest, LongBodyIsCutOnACharacterBoundary) {
 TEST_F(FetchTest, MultiLineNoticeStoresOnlyItsFirstLine) {
     StoreGoodValues();
     std::vector<std::string> before = Layout();
-    SiteProcess site({"--notice", "first line\n[Injected]\nList=99\nOnce=0"}, kHost, kPort);
+    // velmora-site refuses such a notice; another server may still send one.
+    LoopbackHttpServer server(kHost, kPort);
+    server.Route(kNoticeTarget, ScriptedReply::Body("first line\n[Injected]\nList=99\nOnce=0"));
     EXPECT_EQ(FetchNotice(), 1);
     EXPECT_EQ(Text(KeyUpdate), "first line");
     EXPECT_EQ(Text(KeyList), "12");
     EXPECT_EQ(Layout(), before);
-    EXPECT_TRUE(site.WaitForRequest(kNoticeTarget, 1000));
+    ASSERT_FALSE(server.Requests().empty());
+    EXPECT_EQ(server.Requests().back().target, kNoticeTarget);
 }
 
 } // namespace

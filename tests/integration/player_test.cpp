@@ -513,8 +513,8 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         std::unique_ptr<SiteProcess> site;
         std::unique_ptr<LoopbackHttpServer> server;
         if (c.reply == Reply::Site)
-            site = std::make_unique<SiteProcess>(std::vector<std::string>{"--version", c.latest},
-                                                 kHost, kPort);
+            site = std::make_unique<SiteProcess>(
+                std::vector<std::string>{"--latest-version", c.latest}, kHost, kPort);
         if (c.reply == Reply::Scripted) {
             server = std::make_unique<LoopbackHttpServer>(kHost, kPort);
             server->Route(kVersionTarget, ScriptedReply::Body(c.latest, c.status));

@@ -281,8 +281,7 @@ TEST(SiteCharset, PlainTextIsEncodedInTheChosenCharset) {
          "5",
          "text/plain; charset=utf-8"},
         {"gbk", "plain", "plain", "text/plain; charset=gbk"},
-        // Several lines are passed on as given; cutting them is the player's business.
-        {"gbk", "a\r\nb", "a\r\nb", "text/plain; charset=gbk"},
+        // A notice of several lines is refused at start (site_process_test).
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.charset + " " + c.notice);

@@ -14,10 +14,12 @@ namespace velmora::test {
 class SiteProcess {
   public:
     // Starts VELMORA_SITE_BINARY with the options plus --listen host --port port (port 0:
-    // the site takes any free port, see Port()) and waits until it serves. Throws
-    // std::runtime_error, with the site's error output, when it is not serving after 5 s.
+    // the site takes any free port, see Port()) and waits until it serves. fileLimit, when
+    // not 0, is the site's descriptor limit (soft and hard). Throws std::runtime_error, with
+    // the site's error output, when it is not serving after 5 s.
     explicit SiteProcess(const std::vector<std::string>& options,
-                         const std::string& host = "127.0.0.1", int port = 0);
+                         const std::string& host = "127.0.0.1", int port = 0,
+                         unsigned fileLimit = 0);
     // Stops the site (SIGTERM, then SIGKILL if it lingers) and reaps it.
     ~SiteProcess();
     SiteProcess(const SiteProcess&) = delete;
@@ -25,12 +27,16 @@ class SiteProcess {
 
     const std::string& Host() const { return host_; }
     int Port() const { return port_; }
-    // "http://host:port/"
+    // "http://host:port/" ("http://[::1]:port/")
     std::string Root() const;
     pid_t Pid() const { return pid_; }
 
-    // The request-log lines so far ("GET /video/player/?flv=list 200 3"), oldest first.
+    // The request-log lines so far as "METHOD TARGET STATUS BYTES" ("GET
+    // /video/player/?flv=list 200 3"), oldest first: time, client, duration and User-Agent
+    // left out.
     std::vector<std::string> RequestLog() const;
+    // The whole lines, as the site wrote them.
+    std::vector<std::string> FullRequestLog() const;
     // The path-and-query part of every logged request, oldest first.
     std::vector<std::string> RequestedTargets() const;
     // True once a request for pathAndQuery (any method) is in the log.

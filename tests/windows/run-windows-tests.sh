@@ -303,7 +303,7 @@ wait_request() {
 
 # count_requests TARGET: how many GET requests for TARGET the site logged.
 count_requests() {
-    awk -v target="$1" '$1 == "GET" && $2 == target { n++ } END { print n + 0 }' "$WORK/site.log"
+    awk -v target="$1" '$3 == "GET" && $4 == target { n++ } END { print n + 0 }' "$WORK/site.log"
 }
 
 program_start() {
@@ -486,7 +486,7 @@ cmd_get_playlist() {
 
 update_session() {
     new_session "$1"
-    site_start --episodes 30 --version "$2"
+    site_start --episodes 30 --latest-version "$2"
     write_config "[VelmoraPlayer]" "Version=1.0" "List=30" "Last=1" "Top=0" "Once=1" "Title=" \
         "Update=" "CopyRight="
     program_start

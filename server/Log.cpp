@@ -1,0 +1,182 @@
+#include "Log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace velmora::site {
+
+namespace {
+
+void AppendEscaped(std::string& line, const std::string& text, const char* alsoEscape) {
+    for (unsigned char c : text) {
+        if (c > 0x20 && c < 0x7F && !strchr(alsoEscape, c)) {
+            line += static_cast<char>(c);
+        } else {
+            char hex[4];
+            snprintf(hex, sizeof hex, "%%%02X", c);
+            line += hex;
+        }
+    }
+}
+
+// Whole lines or nothing more: a write cut short by a signal or a full disk goes on from
+// where it stopped, a failed one is given up (the log must not take the server down).
+void WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+} // namespace
+
+std::string FormatLogLine(const LogEntry& entry) {
+    char time[40];
+    time_t seconds = static_cast<time_t>(entry.unixMillis / 1000);
+    tm utc{};
+    gmtime_r(&seconds, &utc);
+    size_t used = strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &utc);
+    snprintf(time + used, sizeof time - used, ".%03dZ", static_cast<int>(entry.unixMillis % 1000));
+
+    std::string line = time;
+    line += ' ';
+    AppendEscaped(line, entry.client.empty() ? "-" : entry.client, "%");
+    line += ' ';
+    AppendEscaped(line, entry.method, "%");
+    line += ' ';
+    AppendEscaped(line, entry.target, "");
+    line += ' ' + std::to_string(entry.status) + ' ' + std::to_string(entry.bytes) + ' ';
+    char duration[32];
+    snprintf(duration, sizeof duration, "%.3f", entry.seconds);
+    line += duration;
+    line += " \"";
+    // Blanks are fine inside the quotes; the quote and backslash are escaped like the rest.
+    for (unsigned char c : entry.userAgent) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '%') {
+            line += static_cast<char>(c);
+        } else {
+            char hex[4];
+            snprintf(hex, sizeof hex, "%%%02X", c);
+            line += hex;
+        }
+    }
+    line += '"';
+    return line;
+}
+
+RequestLog::RequestLog(std::string path, size_t capacity)
+    : path_(std::move(path)), capacity_(capacity) {}
+
+RequestLog::~RequestLog() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (writer_.joinable()) {
+        writer_.join();
+    }
+    if (fd_ > 2) {
+        close(fd_);
+    }
+}
+
+bool RequestLog::OpenFile(std::string* error) {
+    if (path_.empty()) {
+        fd_ = 1;
+        return true;
+    }
+    int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (error) {
+            *error = "cannot open the log file " + path_ + ": " + strerror(errno);
+        }
+        return false;
+    }
+    if (fd_ > 2) {
+        close(fd_);
+    }
+    fd_ = fd;
+    return true;
+}
+
+bool RequestLog::Start(std::string* error) {
+    if (!OpenFile(error)) {
+        return false;
+    }
+    writer_ = std::thread(&RequestLog::Run, this);
+    return true;
+}
+
+void RequestLog::Write(std::string line) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.size() >= capacity_) {
+            ++dropped_;
+            return;
+        }
+        queue_.push_back(std::move(line));
+    }
+    wake_.notify_one();
+}
+
+void RequestLog::Reopen() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reopen_ = true;
+    }
+    wake_.notify_one();
+}
+
+uint64_t RequestLog::Dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+}
+
+void RequestLog::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || reopen_ || !queue_.empty(); });
+        if (reopen_) {
+            reopen_ = false;
+            lock.unlock();
+            std::string error;
+            if (!OpenFile(&error)) {
+                fprintf(stderr, "velmora-site: %s\n", error.c_str());
+            }
+            lock.lock();
+        }
+        // Everything queued goes out in one write, outside the lock.
+        std::string batch;
+        while (!queue_.empty()) {
+            batch += queue_.front();
+            batch += '\n';
+            queue_.pop_front();
+        }
+        if (dropped_ != droppedReported_) {
+            batch += "velmora-site: " + std::to_string(dropped_ - droppedReported_) +
+                     " request log lines dropped: the log is not keeping up\n";
+            droppedReported_ = dropped_;
+        }
+        if (batch.empty() && stopping_) {
+            return;
+        }
+        lock.unlock();
+        WriteAll(fd_, batch);
+        lock.lock();
+    }
+}
+
+} // namespace velmora::site
