@@ -13,12 +13,16 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    # the icons, drawn from resources/icon.svg at build time
+    librsvg2-bin imagemagick
+    # packages (scripts/package.sh) and their checks (tests/packages)
+    dpkg-dev fakeroot gzip zip nsis lintian desktop-file-utils appstream systemd
     # run on a desktop: Chinese text, video in the embedded browser, opening links
     fonts-wqy-microhei gstreamer1.0-libav gstreamer1.0-plugins-good xdg-utils
     # make the demo episodes (scripts/make-demo-media.sh): text overlay, H.264 encoder
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-x gstreamer1.0-plugins-ugly
     # tests: a virtual desktop with a window manager, Windows under Wine, locales
-    xvfb xauth openbox xdotool x11-utils imagemagick wine wine64 locales curl ca-certificates
+    xvfb xauth openbox xdotool x11-utils wine wine64 locales curl ca-certificates
 )
 for option in "$@"; do
     case "$option" in

@@ -1,0 +1,120 @@
+; The Windows installer: a per-user install (no administrator) of VelmoraPlayer.exe to
+; %LOCALAPPDATA%\Programs\VelmoraPlayer, a folder the user can write to, so Config.ini lives
+; beside the program; the shortcuts start it there. scripts/package.sh builds it with
+;   makensis -INPUTCHARSET UTF8 -DPROGRAM=... -DICON=... -DOUTFILE=... -DVERSION=1.0
+; and, for the tests under wine64 only, again with -DARCH64 and the 64-bit program.
+Unicode true
+!ifdef ARCH64
+    Target amd64-unicode
+!else
+    Target x86-unicode
+!endif
+!macro Required name
+    !ifndef ${name}
+        !error "define ${name} (makensis -D${name}=...)"
+    !endif
+!macroend
+!insertmacro Required PROGRAM
+!insertmacro Required ICON
+!insertmacro Required OUTFILE
+!insertmacro Required VERSION
+
+!include MUI2.nsh
+!include FileFunc.nsh
+
+!define TITLE "Tessavo全集在线播放器"
+!define PUBLISHER "Tessavo"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlayer"
+!define SHORTCUT "${TITLE}.lnk"
+
+Name "${TITLE}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\VelmoraPlayer"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+ManifestDPIAware true
+BrandingText "VelmoraPlayer ${VERSION}"
+
+VIProductVersion "${VERSION}.0.0"
+VIAddVersionKey /LANG=2052 "ProductName" "VelmoraPlayer"
+VIAddVersionKey /LANG=2052 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=2052 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=2052 "FileDescription" "${TITLE} 安装程序"
+VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "运行 ${TITLE}"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartProgram
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "SimpChinese"
+
+Section "${TITLE}（必需）" SectionProgram
+    SectionIn RO
+    ; SetOutPath also makes the folder the working directory of the shortcuts below.
+    SetOutPath "$INSTDIR"
+    File "/oname=VelmoraPlayer.exe" "${PROGRAM}"
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+    CreateShortcut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\VelmoraPlayer.exe" "" \
+        "$INSTDIR\VelmoraPlayer.exe" 0
+
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\VelmoraPlayer.exe,0"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "URLInfoAbout" "http://www.tessavo.example/"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "桌面快捷方式" SectionDesktop
+    SetOutPath "$INSTDIR"
+    CreateShortcut "$DESKTOP\${SHORTCUT}" "$INSTDIR\VelmoraPlayer.exe" "" \
+        "$INSTDIR\VelmoraPlayer.exe" 0
+SectionEnd
+
+; The finish page's "run" box: started in its folder, as the shortcuts do.
+Function StartProgram
+    SetOutPath "$INSTDIR"
+    Exec '"$INSTDIR\VelmoraPlayer.exe"'
+FunctionEnd
+
+Section "un.${TITLE}（必需）" SectionUninstallProgram
+    SectionIn RO
+    Delete "$INSTDIR\VelmoraPlayer.exe"
+    Delete "$INSTDIR\uninstall.exe"
+    Delete "$SMPROGRAMS\${SHORTCUT}"
+    Delete "$DESKTOP\${SHORTCUT}"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd
+
+; The settings stay unless the user asks: a later install picks them up again.
+Section /o "un.同时删除设置文件 Config.ini" SectionUninstallSettings
+    Delete "$INSTDIR\Config.ini"
+SectionEnd
+
+Section "-un.folder"
+    ; Removed only when empty, i.e. when nothing of the user's is left in it.
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR"
+SectionEnd

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Makes every package into build/packages/:
+#   velmora-player_1.0_amd64.deb, velmora-site_1.0_amd64.deb   (CPack, from the linux tree)
+#   VelmoraPlayer-1.0-setup.exe     the per-user Windows installer (NSIS, the 32-bit program)
+#   VelmoraPlayer-1.0-portable.zip  the 32-bit program and a read-me
+# It builds what the packages hold in the linux and win32 trees (configuring them with their
+# presets when absent), not the tests. Other trees: VELMORA_LINUX_TREE, VELMORA_WIN32_TREE;
+# another output folder: VELMORA_PACKAGES.
+#   package.sh --installer-only EXE ICON OUT [ARCH64]   just the installer, from the given
+#                                                       program (the tests build a 64-bit one)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+version=1.0
+
+# installer EXE ICON OUT [ARCH64]
+installer() {
+    local arch=()
+    [[ "${4:-}" == ARCH64 ]] && arch=(-DARCH64)
+    makensis -V2 -INPUTCHARSET UTF8 "${arch[@]}" -DVERSION="$version" -DPROGRAM="$1" -DICON="$2" \
+        -DOUTFILE="$3" "$root/packaging/windows/installer.nsi"
+}
+
+if [[ "${1:-}" == --installer-only ]]; then
+    shift
+    installer "$@"
+    exit 0
+fi
+
+linux=$(realpath -m "${VELMORA_LINUX_TREE:-$root/build/linux}")
+win32=$(realpath -m "${VELMORA_WIN32_TREE:-$root/build/win32}")
+out=$(realpath -m "${VELMORA_PACKAGES:-$root/build/packages}")
+
+for tool in cpack makensis zip dpkg-shlibdeps fakeroot gzip; do
+    command -v "$tool" >/dev/null || {
+        echo "package.sh: $tool is missing (scripts/setup.sh installs it)" >&2
+        exit 1
+    }
+done
+
+# tree PRESET DIR TARGET...: configure DIR from PRESET if it has no build yet, build TARGETs.
+tree() {
+    local preset=$1 dir=$2
+    shift 2
+    [[ -f "$dir/CMakeCache.txt" ]] || cmake --preset "$preset" -B "$dir" >/dev/null
+    cmake --build "$dir" --target "$@"
+}
+tree linux "$linux" velmora-player velmora-site velmora_icon velmora_changelogs velmora_manpages
+tree win32 "$win32" VelmoraPlayer
+
+mkdir -p "$out"
+rm -f "$out"/velmora-*.deb "$out"/VelmoraPlayer-*-setup.exe "$out"/VelmoraPlayer-*-portable.zip
+
+# CPack works in a folder of its own: the packages folder is what the download page lists.
+rm -rf "$linux/cpack"
+(cd "$linux" && cpack -B "$linux/cpack" >/dev/null)
+mv "$linux"/cpack/velmora-player_"$version"_amd64.deb "$linux"/cpack/velmora-site_"$version"_amd64.deb "$out/"
+
+installer "$win32/VelmoraPlayer.exe" "$win32/resources/VelmoraPlayer.ico" \
+    "$out/VelmoraPlayer-$version-setup.exe"
+
+portable=$(mktemp -d)
+trap 'rm -rf "$portable"' EXIT
+folder="$portable/VelmoraPlayer-$version"
+mkdir "$folder"
+cp "$win32/VelmoraPlayer.exe" "$folder/"
+cp "$root/packaging/windows/read-me.txt" "$folder/read-me.txt"
+(cd "$portable" && zip -qrX "$out/VelmoraPlayer-$version-portable.zip" "VelmoraPlayer-$version")
+
+echo "package.sh: packages in $out:"
+(cd "$out" && ls -l velmora-*.deb VelmoraPlayer-*)
