@@ -1,12 +1,16 @@
 #include "Catalog.h"
 
 #include "Content.h"
+#include "Text.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace velmora::site {
 
@@ -17,29 +21,38 @@ std::string LowerExtension(const std::string& name) {
     if (dot == std::string::npos) {
         return {};
     }
-    std::string ext = name.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
+    return AsciiLower(std::string_view(name).substr(dot + 1));
 }
 
-template <typename F> void ForEachRegularFile(const std::string& dir, F&& visit) {
+// Visits the folder's regular files. Symbolic links are not followed, so no listing offers
+// a file outside the folder (the file serving refuses them likewise). False, with errno
+// set, when the folder could not be read: a partial listing is no listing.
+template <typename F> bool ForEachRegularFile(const std::string& dir, F&& visit) {
     DIR* d = opendir(dir.c_str());
     if (!d) {
-        return;
+        return false;
     }
-    while (dirent* entry = readdir(d)) {
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(d);
+        if (!entry) {
+            break;
+        }
         std::string name = entry->d_name;
         if (!IsPlainFileName(name)) {
             continue;
         }
         struct stat st;
-        if (stat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fstatat(dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode)) {
             continue;
         }
         visit(name, st);
     }
+    const int error = errno;
     closedir(d);
+    errno = error;
+    return error == 0;
 }
 
 // Lower comes first.
@@ -59,19 +72,14 @@ std::optional<long> EpisodeNumberOfFile(const std::string& name) {
     if (ext != "mp4" && ext != "webm") {
         return std::nullopt;
     }
-    long number = 0;
-    for (size_t i = 0; i < dot; ++i) {
-        if (name[i] < '0' || name[i] > '9') {
-            return std::nullopt;
-        }
-        number = number * 10 + (name[i] - '0');
-    }
     // Above the most episodes a site may have: not an episode, so one stray file cannot
     // make the start page list a billion placeholders.
-    if (number < 1 || number > kMaxEpisodes) {
+    std::optional<uint64_t> number = ParseDecimal(std::string_view(name).substr(0, dot),
+                                                  static_cast<uint64_t>(kMaxEpisodes), true);
+    if (!number || *number < 1) {
         return std::nullopt;
     }
-    return number;
+    return static_cast<long>(*number);
 }
 
 const char* MediaContentType(const std::string& name) {
@@ -85,13 +93,15 @@ const char* MediaContentType(const std::string& name) {
     return "application/octet-stream";
 }
 
-MediaFiles ScanMedia(const std::string& dir) {
+std::optional<MediaFiles> ScanMedia(const std::string& dir) {
     MediaFiles files;
-    ForEachRegularFile(dir, [&](const std::string& name, const struct stat&) {
-        if (std::optional<long> number = EpisodeNumberOfFile(name)) {
-            files[*number].push_back(name);
-        }
-    });
+    if (!ForEachRegularFile(dir, [&](const std::string& name, const struct stat&) {
+            if (std::optional<long> number = EpisodeNumberOfFile(name)) {
+                files[*number].push_back(name);
+            }
+        })) {
+        return std::nullopt;
+    }
     for (auto& [number, names] : files) {
         std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
             int pa = Preference(a);
@@ -118,23 +128,49 @@ MediaCatalog::MediaCatalog(std::string dir)
 
 std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
     struct stat st;
-    timespec now{};
-    if (stat(dir_.c_str(), &st) == 0) {
-        now = st.st_mtim;
-    }
+    const bool found = stat(dir_.c_str(), &st) == 0;
+    int error = errno;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (now.tv_sec != mtime_.tv_sec || now.tv_nsec != mtime_.tv_nsec || !files_) {
-        mtime_ = now;
-        files_ = std::make_shared<MediaFiles>(ScanMedia(dir_));
+    if (found && scanned_ && st.st_mtim.tv_sec == mtime_.tv_sec &&
+        st.st_mtim.tv_nsec == mtime_.tv_nsec) {
+        return files_;
     }
+    std::optional<MediaFiles> files;
+    if (found) {
+        files = ScanMedia(dir_);
+        error = errno;
+    }
+    // A failed read (descriptors short for a moment, the folder away) keeps what was found
+    // before rather than telling every player there are no episodes, and is tried again on
+    // the next request. Logged when it starts failing and when it reads again, not per
+    // request.
+    if (!files) {
+        if (!failing_) {
+            failing_ = true;
+            fprintf(stderr,
+                    "velmora-site: cannot read the media folder %s: %s; keeping the %zu "
+                    "episodes found before\n",
+                    dir_.c_str(), strerror(error), files_->size());
+        }
+        return files_;
+    }
+    if (failing_) {
+        failing_ = false;
+        fprintf(stderr, "velmora-site: the media folder %s reads again\n", dir_.c_str());
+    }
+    mtime_ = st.st_mtim;
+    scanned_ = true;
+    files_ = std::make_shared<const MediaFiles>(std::move(*files));
     return files_;
 }
 
 std::vector<DownloadEntry> ListDownloads(const std::string& dir) {
     std::vector<DownloadEntry> entries;
-    ForEachRegularFile(dir, [&](const std::string& name, const struct stat& st) {
-        entries.push_back({name, static_cast<uint64_t>(st.st_size)});
-    });
+    if (!ForEachRegularFile(dir, [&](const std::string& name, const struct stat& st) {
+            entries.push_back({name, static_cast<uint64_t>(st.st_size)});
+        })) {
+        entries.clear();
+    }
     std::sort(entries.begin(), entries.end(),
               [](const DownloadEntry& a, const DownloadEntry& b) { return a.name < b.name; });
     return entries;

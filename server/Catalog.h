@@ -27,7 +27,8 @@ const char* MediaContentType(const std::string& name);
 using MediaFiles = std::map<long, std::vector<std::string>>;
 
 // Reads the media folder, again whenever its modification time changes, so episodes
-// dropped into a running site's folder show up without a restart.
+// dropped into a running site's folder show up without a restart. A read that fails keeps
+// the catalogue read before and is tried again on the next call.
 class MediaCatalog {
   public:
     explicit MediaCatalog(std::string dir);
@@ -38,11 +39,14 @@ class MediaCatalog {
     std::string dir_;
     mutable std::mutex mutex_;
     mutable timespec mtime_{};
+    mutable bool scanned_ = false;
+    mutable bool failing_ = false;
     mutable std::shared_ptr<const MediaFiles> files_;
 };
 
-// Reads a folder's episode files, every file of each number, ordered as MediaFiles says.
-MediaFiles ScanMedia(const std::string& dir);
+// Reads a folder's episode files, every file of each number, ordered as MediaFiles says;
+// nothing (errno set) when the folder cannot be read. Symbolic links are not episode files.
+std::optional<MediaFiles> ScanMedia(const std::string& dir);
 
 // True when the folder's catalogue holds the file name as an episode file.
 bool IsCatalogued(const MediaFiles& files, const std::string& name);
@@ -55,7 +59,8 @@ struct DownloadEntry {
     uint64_t size = 0;
 };
 
-// The regular, non-hidden files of a folder, sorted by name.
+// The regular, non-hidden files of a folder (no symbolic links), sorted by name; none when
+// the folder cannot be read.
 std::vector<DownloadEntry> ListDownloads(const std::string& dir);
 
 // A file name a client may ask for inside one folder: one path segment, not hidden.

@@ -3,6 +3,8 @@
 #include "Content.h"
 #include "Text.h"
 
+#include <algorithm>
+
 namespace velmora::site {
 
 namespace {
@@ -59,25 +61,29 @@ std::string HumanSize(uint64_t bytes) {
     return text;
 }
 
-} // namespace
-
+// Addresses as seen from the player folder, where every page but the home page is.
 std::string PlayerAddress(const std::string& flv) {
-    return "/video/player/?flv=" + PercentEncode(flv);
+    return "?flv=" + PercentEncode(flv);
 }
 
 std::string MediaAddress(const std::string& fileName) {
-    return "/media/" + PercentEncode(fileName);
+    return "../../media/" + PercentEncode(fileName);
 }
 
 std::string DownloadAddress(const std::string& fileName) {
-    return "/downloads/" + PercentEncode(fileName);
+    return "../../downloads/" + PercentEncode(fileName);
 }
+
+const char* const kHomeFromPlayer = "../../";
+
+} // namespace
 
 std::string HomePage() {
     std::string series = kSeriesName;
     std::string body = "<h1>" + HtmlEscape(series) + "</h1>\n<p>在线观看《" + HtmlEscape(series) +
-                       "》全部剧集。</p>\n<ul>\n<li>" + Link(PlayerAddress("index"), "开始观看") +
-                       "</li>\n<li>" + Link(PlayerAddress("download"), "下载播放器") +
+                       "》全部剧集。</p>\n<ul>\n<li>" +
+                       Link("video/player/" + PlayerAddress("index"), "开始观看") + "</li>\n<li>" +
+                       Link("video/player/" + PlayerAddress("download"), "下载播放器") +
                        "</li>\n</ul>\n";
     return Page(series, body);
 }
@@ -89,12 +95,17 @@ std::string StartPage(const std::string& notice, long count) {
     if (count == 0) {
         body += "<p>暂无剧集，敬请期待。</p>\n";
     } else {
+        const long listed = std::min(count, kMaxListedEpisodes);
         body += "<div class=\"grid\">\n";
-        for (long n = 1; n <= count; ++n) {
+        for (long n = 1; n <= listed; ++n) {
             body += Link(PlayerAddress(std::to_string(n)), EpisodeName(n));
             body += '\n';
         }
         body += "</div>\n";
+        if (listed < count) {
+            body += "<p>共 " + std::to_string(count) + " 集，此处列出前 " + std::to_string(listed) +
+                    " 集。</p>\n";
+        }
     }
     return Page(series + " - 剧集列表", body);
 }
@@ -138,17 +149,52 @@ std::string DownloadPage(const std::vector<DownloadEntry>& files) {
         }
         body += "</ul>\n";
     }
-    body += "<p>" + Link("/", "返回首页") + "</p>\n";
+    body += "<p>" + Link(kHomeFromPlayer, "返回首页") + "</p>\n";
     return Page(std::string(kSeriesName) + " - 下载", body);
 }
 
-std::string NotFoundPage() {
-    return Page("404 - 页面不存在",
-                "<h1>404</h1>\n<p>页面不存在。</p>\n<p>" + Link("/", "返回首页") + "</p>\n");
+Response HtmlResponse(unsigned status, std::string html) {
+    Response response;
+    response.status = status;
+    response.contentType = "text/html; charset=utf-8";
+    // The header as well as the pages' meta tag: the Windows player's browser control would
+    // otherwise render in IE7 mode, without <video>.
+    response.headers.emplace_back("X-UA-Compatible", "IE=edge");
+    // Players keep no stale page: a changed episode list or media file shows at once.
+    response.headers.emplace_back("Cache-Control", "no-cache");
+    response.body = std::move(html);
+    return response;
 }
 
-std::string MethodNotAllowedPage() {
-    return Page("405 - 不支持的请求方法", "<h1>405</h1>\n<p>只支持 GET 和 HEAD 请求。</p>\n");
+Response ErrorResponse(unsigned status, const std::string& path) {
+    // "../" once per folder below the root, so the link leads home whatever the prefix.
+    std::string home;
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        home += "../";
+    }
+    const std::string homeLink = "<p>" + Link(home.empty() ? "./" : home, "返回首页") + "</p>\n";
+    const char* title = "页面不存在";
+    const char* text = "页面不存在。";
+    switch (status) {
+    case 403:
+        title = "禁止访问";
+        text = "没有权限访问此文件。";
+        break;
+    case 405:
+        title = "不支持的请求方法";
+        text = "只支持 GET 和 HEAD 请求。";
+        break;
+    case 503:
+        title = "服务暂时不可用";
+        text = "服务器暂时无法提供此文件，请稍后再试。";
+        break;
+    default:
+        break;
+    }
+    const std::string code = std::to_string(status);
+    return HtmlResponse(status, Page(code + " - " + title,
+                                     "<h1>" + code + "</h1>\n<p>" + text + "</p>\n" + homeLink));
 }
 
 } // namespace velmora::site

@@ -1,5 +1,7 @@
 #include "Range.h"
 
+#include "Text.h"
+
 #include <cstring>
 #include <string>
 
@@ -8,17 +10,12 @@ namespace velmora::site {
 namespace {
 
 bool ParseNumber(const std::string& text, uint64_t* value) {
-    if (text.empty() || text.size() > 19) {
+    // Zero padding is allowed: nothing forbids a client to send it.
+    std::optional<uint64_t> number = ParseDecimal(text, UINT64_MAX, true);
+    if (!number) {
         return false;
     }
-    uint64_t result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        result = result * 10 + static_cast<uint64_t>(c - '0');
-    }
-    *value = result;
+    *value = *number;
     return true;
 }
 
@@ -39,7 +36,8 @@ ByteRange ParseRange(const char* header, uint64_t size) {
         return whole;
     }
     std::string rangeText = Trim(header);
-    if (rangeText.compare(0, 6, "bytes=") != 0) {
+    // Range units are case-insensitive: "BYTES=0-9" is a byte range too.
+    if (AsciiLower(rangeText.substr(0, 6)) != "bytes=") {
         return whole;
     }
     rangeText = Trim(rangeText.substr(6));

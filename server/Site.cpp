@@ -2,64 +2,23 @@
 
 #include "Content.h"
 #include "Pages.h"
-#include "Range.h"
+#include "StaticFiles.h"
 #include "Text.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 
 namespace velmora::site {
-
-FileBody& FileBody::operator=(FileBody&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-        offset_ = other.offset_;
-        length_ = other.length_;
-    }
-    return *this;
-}
-
-FileBody::~FileBody() {
-    if (fd_ >= 0) {
-        close(fd_);
-    }
-}
-
-int FileBody::Release() {
-    return std::exchange(fd_, -1);
-}
 
 namespace {
 
 // Episode numbers in addresses are plain decimal without leading zeros, so each episode
 // has exactly one address.
 std::optional<long> ParseEpisodeNumber(const std::string& text) {
-    if (text.empty() || text.size() > 9 || text[0] == '0') {
+    std::optional<uint64_t> number = ParseDecimal(text, static_cast<uint64_t>(kMaxEpisodes));
+    if (!number || *number < 1) {
         return std::nullopt;
     }
-    long number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        number = number * 10 + (c - '0');
-    }
-    return number;
-}
-
-// An ASCII stand-in for the filename parameter; filename* carries the real name.
-std::string AsciiFileName(const std::string& name) {
-    std::string out;
-    for (unsigned char c : name) {
-        out += (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') ? static_cast<char>(c) : '_';
-    }
-    return out;
+    return static_cast<long>(*number);
 }
 
 // "3", "3-7, 9", or for many "1, 3, 5, ... and 7 more": one line a person can read.
@@ -145,36 +104,34 @@ Response Site::Text(const std::string& bytes) const {
     return response;
 }
 
-Response Site::Html(unsigned status, std::string html) const {
-    Response response;
-    response.status = status;
-    response.contentType = "text/html; charset=utf-8";
-    // The header as well as the pages' meta tag: the Windows player's browser control would
-    // otherwise render in IE7 mode, without <video>.
-    response.headers.emplace_back("X-UA-Compatible", "IE=edge");
-    // Players keep no stale page: a changed episode list or media file shows at once.
-    response.headers.emplace_back("Cache-Control", "no-cache");
-    response.body = std::move(html);
-    return response;
+std::shared_ptr<const std::string> Site::StartPageHtml(long count) const {
+    std::lock_guard<std::mutex> lock(startPageMutex_);
+    if (!startPage_ || count != startPageCount_ || options_.notice != startPageNotice_) {
+        startPage_ = std::make_shared<const std::string>(StartPage(options_.notice, count));
+        startPageCount_ = count;
+        startPageNotice_ = options_.notice;
+    }
+    return startPage_;
 }
 
 Response Site::Handle(const Request& request) const {
     if (request.method != "GET" && request.method != "HEAD") {
-        Response response = Html(405, MethodNotAllowedPage());
+        Response response = ErrorResponse(405, request.path);
         response.headers.emplace_back("Allow", "GET, HEAD");
         return response;
     }
     const std::string& path = request.path;
     if (path == "/") {
-        return Html(200, HomePage());
+        return HtmlResponse(200, HomePage());
     }
     if (path == "/video/player/") {
         return Player(request);
     }
     if (path == "/video/player") {
-        Response response = Html(301, "");
+        Response response = HtmlResponse(301, "");
+        // Relative, so it also leads to the right place under a reverse proxy's prefix.
         response.headers.emplace_back(
-            "Location", "/video/player/" + (request.query.empty() ? "" : "?" + request.query));
+            "Location", "player/" + (request.query.empty() ? "" : "?" + request.query));
         return response;
     }
     static const std::string media = "/media/";
@@ -190,7 +147,7 @@ Response Site::Handle(const Request& request) const {
         return ServeFile(request, options_.downloadsDir, path.substr(downloads.size()),
                          "application/octet-stream", true);
     }
-    return Html(404, NotFoundPage());
+    return ErrorResponse(404, path);
 }
 
 Response Site::Player(const Request& request) const {
@@ -200,7 +157,7 @@ Response Site::Player(const Request& request) const {
     // The value keeps its real length, so "list%00x" is not "list" and, like any value
     // holding a NUL, matches nothing below: a 404.
     if (flv == "index") {
-        return Html(200, StartPage(options_.notice, EpisodeCount()));
+        return HtmlResponse(200, *StartPageHtml(EpisodeCount()));
     }
     if (flv == "list") {
         return Text(std::to_string(EpisodeCount()));
@@ -212,78 +169,20 @@ Response Site::Player(const Request& request) const {
         return Text(versionBytes_);
     }
     if (flv == "download") {
-        return Html(200, DownloadPage(options_.downloadsDir.empty()
-                                          ? std::vector<DownloadEntry>{}
-                                          : ListDownloads(options_.downloadsDir)));
+        return HtmlResponse(200, DownloadPage(options_.downloadsDir.empty()
+                                                  ? std::vector<DownloadEntry>{}
+                                                  : ListDownloads(options_.downloadsDir)));
     }
     std::optional<long> number = ParseEpisodeNumber(flv);
     long count = EpisodeCount();
     if (!number || *number > count) {
-        return Html(404, NotFoundPage());
+        return ErrorResponse(404, request.path);
     }
     std::shared_ptr<const MediaFiles> files = Media();
     auto episode = files->find(*number);
-    return Html(
+    return HtmlResponse(
         200, EpisodePage(*number, count,
                          episode == files->end() ? std::vector<std::string>{} : episode->second));
-}
-
-Response Site::ServeFile(const Request& request, const std::string& dir, const std::string& name,
-                         const char* contentType, bool attachment) const {
-    // One plain path segment only: "..", hidden files and anything with a slash (also a
-    // decoded %2F) never reach the file system.
-    if (!IsPlainFileName(name)) {
-        return Html(404, NotFoundPage());
-    }
-    // O_NONBLOCK: opening a FIFO (or a symlink to one) for reading would otherwise wait
-    // for a writer and hold this server thread for good; O_NOCTTY keeps a terminal device
-    // from becoming ours. Only regular files are served, and
-    // for those the flag changes nothing, but clear it anyway so the file is read normally.
-    int fd = open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return Html(404, NotFoundPage());
-    }
-    FileBody guard(fd, 0, 0);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        return Html(404, NotFoundPage());
-    }
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return Html(404, NotFoundPage());
-    }
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    ByteRange range = ParseRange(request.range, size);
-
-    Response response;
-    response.contentType = contentType;
-    response.headers.emplace_back("Accept-Ranges", "bytes");
-    if (attachment) {
-        response.headers.emplace_back("Content-Disposition",
-                                      "attachment; filename=\"" + AsciiFileName(name) +
-                                          "\"; filename*=UTF-8''" + PercentEncode(name));
-    }
-    switch (range.kind) {
-    case ByteRange::Unsatisfiable: {
-        Response refused;
-        refused.status = 416;
-        refused.contentType = "text/plain; charset=utf-8";
-        refused.body = "Requested range not satisfiable";
-        refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
-        return refused;
-    }
-    case ByteRange::Partial:
-        response.status = 206;
-        response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) +
-                                                           "-" + std::to_string(range.last) + "/" +
-                                                           std::to_string(size));
-        response.file = FileBody(guard.Release(), range.first, range.last - range.first + 1);
-        return response;
-    case ByteRange::Whole:
-        break;
-    }
-    response.file = FileBody(guard.Release(), 0, size);
-    return response;
 }
 
 } // namespace velmora::site

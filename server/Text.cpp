@@ -49,6 +49,34 @@ std::string PercentEncode(const std::string& text) {
     return out;
 }
 
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max, bool leadingZeros) {
+    if (text.empty() || (!leadingZeros && text.size() > 1 && text[0] == '0')) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (digit > max || value > (max - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 bool IsValidUtf8(const std::string& text) {
     size_t i = 0;
     while (i < text.size()) {

@@ -172,9 +172,9 @@ TEST(SiteStartup, NamesTheEpisodesWithoutMp4OnStderr) {
         if (!c.webmOnly.empty()) {
             HttpReply page =
                 Fetch(site.Root() + "video/player/?flv=" + std::to_string(std::stol(c.webmOnly)));
-            EXPECT_NE(
-                page.body.find("<source src=\"/media/" + c.webmOnly + "\" type=\"video/webm\">"),
-                std::string::npos)
+            EXPECT_NE(page.body.find("<source src=\"../../media/" + c.webmOnly +
+                                     "\" type=\"video/webm\">"),
+                      std::string::npos)
                 << page.body;
         }
         EXPECT_EQ(site.Stop(), 0);

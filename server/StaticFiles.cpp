@@ -1,0 +1,226 @@
+#include "StaticFiles.h"
+
+#include "Catalog.h"
+#include "Pages.h"
+#include "Range.h"
+#include "Text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace velmora::site {
+
+FileBody& FileBody::operator=(FileBody&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+        offset_ = other.offset_;
+        length_ = other.length_;
+    }
+    return *this;
+}
+
+FileBody::~FileBody() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+int FileBody::Release() {
+    return std::exchange(fd_, -1);
+}
+
+namespace {
+
+// An ASCII stand-in for the filename parameter; filename* carries the real name.
+std::string AsciiFileName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        out += (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') ? static_cast<char>(c) : '_';
+    }
+    return out;
+}
+
+// RFC 9110's IMF-fixdate, spelled out here so no locale can change it.
+std::string HttpDate(time_t when) {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    tm t{};
+    gmtime_r(&when, &t);
+    char text[40];
+    snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[t.tm_wday], t.tm_mday,
+             months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+// Only the IMF-fixdate form; the obsolete forms count as no date, which is always safe
+// (the whole file is sent).
+bool ParseHttpDate(const char* text, time_t* when) {
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    char day[4], month[4], zone[4];
+    tm t{};
+    int consumed = 0;
+    if (sscanf(text, "%3s, %d %3s %d %d:%d:%d %3s%n", day, &t.tm_mday, month, &t.tm_year,
+               &t.tm_hour, &t.tm_min, &t.tm_sec, zone, &consumed) != 8 ||
+        text[consumed] != '\0' || strcmp(zone, "GMT") != 0) {
+        return false;
+    }
+    const char* found = strstr(months, month);
+    if (!found || (found - months) % 3 != 0 || strlen(month) != 3) {
+        return false;
+    }
+    t.tm_mon = static_cast<int>((found - months) / 3);
+    t.tm_year -= 1900;
+    *when = timegm(&t);
+    return *when != static_cast<time_t>(-1);
+}
+
+// nginx's form: modification time and size in hex, so copies of the site behind one load
+// balancer give the same tag for the same file.
+std::string EntityTag(const struct stat& st) {
+    char tag[48];
+    snprintf(tag, sizeof tag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_mtim.tv_sec),
+             static_cast<unsigned long long>(st.st_size));
+    return tag;
+}
+
+// If-None-Match: "*" or a list of tags, compared weakly (a W/ prefix is ignored).
+bool NoneMatchHits(const std::string& list, const std::string& tag) {
+    size_t at = 0;
+    while (at < list.size()) {
+        at = list.find_first_not_of(" \t,", at);
+        if (at == std::string::npos) {
+            break;
+        }
+        if (list[at] == '*') {
+            return true;
+        }
+        if (list.compare(at, 2, "W/") == 0) {
+            at += 2;
+        }
+        size_t end = list[at] == '"' ? list.find('"', at + 1) : list.find(',', at);
+        end = end == std::string::npos ? list.size() : end + (list[at] == '"' ? 1 : 0);
+        if (list.compare(at, end - at, tag) == 0) {
+            return true;
+        }
+        at = end;
+    }
+    return false;
+}
+
+// If-Range: a strong tag equal to ours, or exactly our Last-Modified date. Anything else
+// means the client holds another version: it gets the whole file, never a piece of this
+// one to splice into that.
+bool IfRangeHolds(const char* value, const std::string& tag, const std::string& lastModified) {
+    std::string text = value;
+    if (!text.empty() && text[0] == '"') {
+        return text == tag;
+    }
+    return text == lastModified;
+}
+
+Response OpenFailure(int error, const std::string& path, const std::string& requestPath) {
+    if (error == ENOENT || error == ENOTDIR) {
+        return ErrorResponse(404, requestPath);
+    }
+    // ELOOP: a symbolic link, which the site never follows (it may lead out of the folder).
+    const unsigned status = error == EACCES || error == EPERM ? 403 : error == ELOOP ? 404 : 503;
+    fprintf(stderr, "velmora-site: cannot open %s: %s (answered %u)\n", path.c_str(),
+            error == ELOOP ? "a symbolic link, not followed" : strerror(error), status);
+    Response response = ErrorResponse(status, requestPath);
+    if (status == 503) {
+        // Descriptors run short or the disk failed: likely over in a moment.
+        response.headers.emplace_back("Retry-After", "5");
+    }
+    return response;
+}
+
+} // namespace
+
+Response ServeFile(const Request& request, const std::string& dir, const std::string& name,
+                   const char* contentType, bool attachment) {
+    // One plain path segment only: "..", hidden files and anything with a slash (also a
+    // decoded %2F) never reach the file system. With one segment, O_NOFOLLOW is enough to
+    // stay inside the folder: no link anywhere in the path can be followed.
+    if (!IsPlainFileName(name)) {
+        return ErrorResponse(404, request.path);
+    }
+    const std::string path = dir + "/" + name;
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer and hold this
+    // server thread for good; O_NOCTTY keeps a terminal device from becoming ours. Only
+    // regular files are served, and for those the flag changes nothing, but clear it anyway
+    // so the file is read normally.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        return OpenFailure(errno, path, request.path);
+    }
+    FileBody guard(fd, 0, 0);
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        return OpenFailure(errno, path, request.path);
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (!S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return ErrorResponse(404, request.path);
+    }
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const std::string tag = EntityTag(st);
+    const std::string lastModified = HttpDate(st.st_mtim.tv_sec);
+
+    Response response;
+    response.headers.emplace_back("ETag", tag);
+    response.headers.emplace_back("Last-Modified", lastModified);
+    // If-Modified-Since counts only without If-None-Match, which is the more exact one.
+    const char* noneMatch = request.Header("If-None-Match");
+    const char* modifiedSince = request.Header("If-Modified-Since");
+    time_t since;
+    if (noneMatch
+            ? NoneMatchHits(noneMatch, tag)
+            : modifiedSince && ParseHttpDate(modifiedSince, &since) && st.st_mtim.tv_sec <= since) {
+        response.status = 304;
+        return response;
+    }
+
+    const char* ifRange = request.Header("If-Range");
+    ByteRange range = ParseRange(
+        ifRange && !IfRangeHolds(ifRange, tag, lastModified) ? nullptr : request.range, size);
+    response.contentType = contentType;
+    response.headers.emplace_back("Accept-Ranges", "bytes");
+    if (attachment) {
+        response.headers.emplace_back("Content-Disposition",
+                                      "attachment; filename=\"" + AsciiFileName(name) +
+                                          "\"; filename*=UTF-8''" + PercentEncode(name));
+    }
+    switch (range.kind) {
+    case ByteRange::Unsatisfiable: {
+        Response refused;
+        refused.status = 416;
+        refused.contentType = "text/plain; charset=utf-8";
+        refused.body = "Requested range not satisfiable";
+        refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+        return refused;
+    }
+    case ByteRange::Partial:
+        response.status = 206;
+        response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) +
+                                                           "-" + std::to_string(range.last) + "/" +
+                                                           std::to_string(size));
+        response.file = FileBody(guard.Release(), range.first, range.last - range.first + 1);
+        return response;
+    case ByteRange::Whole:
+        break;
+    }
+    response.file = FileBody(guard.Release(), 0, size);
+    return response;
+}
+
+} // namespace velmora::site
