@@ -1,0 +1,256 @@
+#!/usr/bin/env bash
+# The packages tests, one subcommand per CTest entry (see CMakeLists.txt beside this file):
+#
+#   make       scripts/package.sh for this tree into $PACKAGES (fixture)
+#   lint       lintian (no errors), desktop-file-validate, appstreamcli and the files each
+#              .deb holds
+#   install    both .debs installed with apt: the unit verified and its ExecStart run by
+#              hand, the player started from PATH on Xvfb + openbox writes its first-run
+#              Config.ini in the XDG folder; both packages purged again, whatever happens
+#   windows    the installer built for amd64 with the 64-bit program, run silently under
+#              wine64: files, shortcuts, uninstall key, the program writes Config.ini in
+#              its folder, the silent uninstall leaves only Config.ini
+set -euo pipefail
+: "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}"
+version=1.0
+player_deb="$PACKAGES/velmora-player_${version}_amd64.deb"
+site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
+DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+note() { echo "-- $*"; }
+
+PIDS=()
+WORK=
+CLEANUPS=()
+finish() {
+    local status=$? pid step
+    for step in "${CLEANUPS[@]}"; do eval "$step" || true; done
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    if [[ -n "$WORK" ]]; then
+        if [[ $status -eq 0 ]]; then rm -rf "$WORK"; else echo "test files kept in $WORK" >&2; fi
+    fi
+    exit "$status"
+}
+new_work() {
+    mkdir -p "$WORK_ROOT"
+    WORK=$(mktemp -d "$WORK_ROOT/$1.XXXXXX")
+    trap finish EXIT
+    trap 'exit 130' INT TERM
+}
+
+# start_desktop: Xvfb on a free display with openbox, ready once openbox announces what it
+# supports (xdotool cannot activate windows before). Three attempts, as the gui tests do.
+start_desktop() {
+    local attempt i wm
+    for attempt in 1 2 3; do
+        : >"$WORK/display"
+        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
+        PIDS+=($!)
+        for i in $(seq 100); do [[ -s "$WORK/display" ]] && break; sleep 0.1; done
+        if [[ -s "$WORK/display" ]]; then
+            export DISPLAY=":$(head -1 "$WORK/display")"
+            openbox >/dev/null 2>&1 &
+            wm=$!
+            PIDS+=($wm)
+            for i in $(seq 100); do
+                xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return 0
+                kill -0 "$wm" 2>/dev/null || break
+                sleep 0.1
+            done
+        fi
+        echo "-- desktop attempt $attempt failed" >&2
+    done
+    fail "no desktop after 3 attempts"
+}
+
+# wait_window PATTERN SECONDS: prints the id of a visible window whose name matches.
+wait_window() {
+    local i id
+    for i in $(seq $(($2 * 10))); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+        [[ -n "$id" ]] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# answer_first_run_box: Return (its default button) once the box "提示" has the focus.
+answer_first_run_box() {
+    local box i
+    box=$(wait_window '^提示$' "$1") || fail "no first-run box \"提示\" within $1 s"
+    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
+    xdotool key Return
+    for i in $(seq 100); do
+        xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    fail "the first-run box is still open"
+}
+
+# expect_first_run_config FILE: the eight keys in order, as the first run writes them, in
+# code page 936 (the player ran with a Chinese character type), CR LF line ends.
+expect_first_run_config() {
+    local text names
+    text=$(iconv -f GBK -t UTF-8 "$1" | tr -d '\r') || fail "$1 is not in code page 936"
+    names=$(echo "$text" | sed 's/=.*//' | tr '\n' ' ')
+    [[ "$names" == "[VelmoraPlayer] Version List Last Top Once Title Update CopyRight " ]] ||
+        fail "$1 holds other keys: $text"
+    echo "$text" | grep -qx 'Version=1.0' || fail "no Version=1.0 in $1: $text"
+    echo "$text" | grep -qxF "CopyRight=$DEFAULT_NOTICE" || fail "CopyRight is not the default notice: $text"
+    grep -q $'\r$' "$1" || fail "$1 has no CR LF line ends"
+}
+
+# ---------------------------------------------------------------------------- make
+
+cmd_make() {
+    : "${LINUX_TREE:?}" "${WIN32_TREE:?}"
+    [[ -f "$WIN32_TREE/build.ninja" ]] ||
+        fail "no win32 tree in $WIN32_TREE: scripts/build.sh win32 first"
+    VELMORA_LINUX_TREE=$LINUX_TREE VELMORA_WIN32_TREE=$WIN32_TREE VELMORA_PACKAGES=$PACKAGES \
+        "$SOURCE_DIR/scripts/package.sh"
+}
+
+# ---------------------------------------------------------------------------- lint
+
+cmd_lint() {
+    new_work lint
+    local deb report
+    # Errors fail; the warnings and notes are printed for the record.
+    report=$(lintian --tag-display-limit 0 "$player_deb" "$site_deb" 2>&1 | grep -v '^running with root') || true
+    [[ -z "$report" ]] || echo "$report"
+    ! echo "$report" | grep -q '^E:' || fail "lintian reports errors"
+
+    for deb in "$player_deb" "$site_deb"; do
+        dpkg-deb -x "$deb" "$WORK/root" || fail "cannot unpack $deb"
+    done
+    local r="$WORK/root" path size
+    desktop-file-validate "$r/usr/share/applications/example.velmora.Player.desktop" ||
+        fail "desktop-file-validate"
+    appstreamcli validate --no-net "$r/usr/share/metainfo/example.velmora.Player.metainfo.xml" ||
+        fail "appstreamcli validate"
+    for path in usr/bin/velmora-player usr/lib/velmora-player/velmora-player usr/sbin/velmora-site; do
+        [[ -x "$r/$path" ]] || fail "/$path is missing or not executable"
+    done
+    for path in usr/share/icons/hicolor/scalable/apps/velmora-player.svg \
+        usr/share/doc/velmora-player/copyright usr/share/doc/velmora-player/changelog.gz \
+        usr/share/doc/velmora-site/copyright usr/share/doc/velmora-site/changelog.gz \
+        usr/share/man/man1/velmora-player.1.gz usr/share/man/man8/velmora-site.8.gz \
+        lib/systemd/system/velmora-site.service etc/default/velmora-site; do
+        [[ -f "$r/$path" ]] || fail "/$path is missing"
+    done
+    # Each hicolor size is drawn at that size, not one picture renamed.
+    for size in 16 22 24 32 48 64 128 256; do
+        path="$r/usr/share/icons/hicolor/${size}x${size}/apps/velmora-player.png"
+        [[ -f "$path" ]] || fail "no ${size}x${size} icon"
+        [[ "$(identify -format '%wx%h' "$path")" == "${size}x${size}" ]] ||
+            fail "the ${size}x${size} icon is $(identify -format '%wx%h' "$path")"
+    done
+    grep -qx StartupWMClass=Velmora-player "$r/usr/share/applications/example.velmora.Player.desktop" ||
+        fail "StartupWMClass is not the window's class"
+    dpkg-deb -I "$site_deb" conffiles | grep -qx /etc/default/velmora-site ||
+        fail "/etc/default/velmora-site is not a conffile"
+    dpkg-deb -f "$player_deb" Depends | grep -q libwebkit2gtk || fail "the player's Depends lack WebKitGTK"
+    dpkg-deb -f "$site_deb" Depends | grep -q libmicrohttpd || fail "the site's Depends lack libmicrohttpd"
+    note "lintian: $(echo "$report" | grep -c '^W:' || true) warnings, no errors; desktop entry, metainfo, files in place"
+}
+
+# ---------------------------------------------------------------------------- install
+
+purge_packages() {
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora-player velmora-site >/dev/null 2>&1
+    ! dpkg -s velmora-player >/dev/null 2>&1 && ! dpkg -s velmora-site >/dev/null 2>&1
+}
+
+cmd_install() {
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "install: needs root (it installs the packages system-wide); skipped"
+        exit 77
+    fi
+    : "${SITE_HOST:?}" "${SITE_PORT:?}"
+    local owner
+    for owner in velmora-player velmora-site; do
+        ! dpkg -s "$owner" >/dev/null 2>&1 ||
+            fail "$owner is installed already: this test installs and removes it itself"
+    done
+    new_work install
+    CLEANUPS+=(purge_packages)
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "$player_deb" "$site_deb" >"$WORK/apt.log" 2>&1 || { cat "$WORK/apt.log" >&2; fail "apt-get install"; }
+    note "installed: $(dpkg-query -W -f '${Package} ${Version}, ' velmora-player velmora-site)"
+
+    # The unit as installed: systemd-analyze checks its syntax, the binary and the man page.
+    systemd-analyze verify /lib/systemd/system/velmora-site.service || fail "systemd-analyze verify"
+    grep -qx 'VELMORA_SITE_LISTEN=127.0.0.1' /etc/default/velmora-site ||
+        fail "/etc/default/velmora-site does not keep the site on loopback"
+
+    # ExecStart with the values from /etc/default, as systemd expands it: ${X} is one word,
+    # $X splits at blanks. The state folders are the test's own; the address too, since
+    # 127.0.0.1:8848 may be some developer's site.
+    local exec_start
+    exec_start=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/velmora-site.service)
+    mkdir -p "$WORK/state/media" "$WORK/state/downloads"
+    (
+        set -a
+        # shellcheck disable=SC1091
+        . /etc/default/velmora-site
+        VELMORA_SITE_LISTEN=$SITE_HOST VELMORA_SITE_PORT=$SITE_PORT
+        set +a
+        command=${exec_start//\/var\/lib\/velmora-site/$WORK/state}
+        eval "exec $command"
+    ) >"$WORK/site.log" 2>&1 &
+    PIDS+=($!)
+    local i answer=
+    for i in $(seq 50); do
+        answer=$(curl -s --noproxy '*' "http://$SITE_HOST:$SITE_PORT/video/player/?flv=list") && break
+        sleep 0.1
+    done
+    [[ "$answer" =~ ^[0-9]+$ ]] || fail "the site as the unit starts it does not answer: $answer $(cat "$WORK/site.log")"
+    note "the site as the unit starts it answers the count: $answer"
+
+    # The player from PATH, in a fresh home and a non-Chinese locale: the launcher gives it
+    # its XDG folder and a Chinese character type.
+    start_desktop
+    export HOME="$WORK/home"
+    unset XDG_CONFIG_HOME LC_ALL LC_CTYPE
+    export LANG=C.UTF-8
+    mkdir -p "$HOME"
+    [[ "$(command -v velmora-player)" == /usr/bin/velmora-player ]] || fail "velmora-player is not on PATH"
+    (cd / && exec velmora-player) >"$WORK/player.log" 2>&1 &
+    local player=$!
+    PIDS+=($player)
+    answer_first_run_box 30
+    local window
+    window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$' 30) ||
+        fail "no main window; $(cat "$WORK/player.log")"
+    xprop -id "$window" WM_CLASS | grep -q '"Velmora-player"' || fail "the window's class is not Velmora-player"
+    local config="$HOME/.config/velmora-player/Config.ini"
+    for i in $(seq 100); do grep -q '^CopyRight=' "$config" 2>/dev/null && break; sleep 0.1; done
+    [[ -f "$config" ]] || fail "no Config.ini in ~/.config/velmora-player; $HOME holds: $(find "$HOME")"
+    expect_first_run_config "$config"
+    [[ ! -e /Config.ini ]] || fail "the player wrote Config.ini where it was started"
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool key alt+F4
+    for i in $(seq 100); do kill -0 "$player" 2>/dev/null || break; sleep 0.1; done
+    ! kill -0 "$player" 2>/dev/null || fail "the player did not end on alt+F4"
+    note "the player from PATH showed its window and wrote the first-run Config.ini in ~/.config/velmora-player"
+
+    purge_packages || fail "apt-get purge left a package installed"
+    CLEANUPS=()
+    for i in /usr/bin/velmora-player /usr/lib/velmora-player /usr/sbin/velmora-site \
+        /etc/default/velmora-site /lib/systemd/system/velmora-site.service \
+        /etc/systemd/system/multi-user.target.wants/velmora-site.service; do
+        [[ ! -e "$i" ]] || fail "$i is left after purge"
+    done
+    note "both packages purged"
+}
+
+[[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows"
+case "$1" in
+make | lint | install | windows) "cmd_$1" ;;
+*) fail "unknown subcommand $1" ;;
+esac
