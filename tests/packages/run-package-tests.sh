@@ -249,6 +249,123 @@ cmd_install() {
     note "both packages purged"
 }
 
+# ---------------------------------------------------------------------------- windows
+
+# lnk_working_dir FILE: the working directory a shell link (.lnk) holds, as UTF-8. The
+# header's flags say which parts follow it: the item id list, the link info, then counted
+# strings (name, relative path, working directory, ...), UTF-16 when IsUnicode is set.
+lnk_working_dir() {
+    local -a b
+    mapfile -t b < <(od -An -v -tu1 -w1 "$1" | tr -d ' ')
+    [[ ${#b[@]} -gt 76 && ${b[0]} -eq 76 ]] || fail "$1 is not a shell link"
+    local flags=$((b[20] | b[21] << 8)) at=76 i n len
+    ((flags & 1)) && at=$((at + 2 + (b[at] | b[at + 1] << 8)))
+    ((flags & 2)) && at=$((at + (b[at] | b[at + 1] << 8 | b[at + 2] << 16)))
+    local unicode=$(((flags & 0x80) ? 2 : 1))
+    for i in 4 8; do # name, relative path: skipped when present
+        if ((flags & i)); then
+            len=$((b[at] | b[at + 1] << 8))
+            at=$((at + 2 + len * unicode))
+        fi
+    done
+    ((flags & 0x10)) || return 1
+    len=$((b[at] | b[at + 1] << 8))
+    at=$((at + 2))
+    for ((n = 0; n < len * unicode; n++)); do printf '\\x%02x' "${b[at + n]}"; done |
+        xargs -0 printf '%b' | iconv -f "$([[ $unicode == 2 ]] && echo UTF-16LE || echo CP936)" -t UTF-8
+}
+
+wine_path() { "$WINE64" winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+
+cmd_windows() {
+    : "${WIN64_TREE:?}"
+    local exe64="$WIN64_TREE/VelmoraPlayer.exe" ico64="$WIN64_TREE/resources/VelmoraPlayer.ico"
+    [[ -f "$exe64" ]] || fail "$exe64 is missing: scripts/build.sh win64 first"
+    new_work windows
+    # What ships: the installer holds the 32-bit program; the zip the program and read-me.
+    x86_64-w64-mingw32-objdump -f "$PACKAGES/VelmoraPlayer-$version-setup.exe" | grep -q 'pei-i386' ||
+        fail "the installer is not a 32-bit program"
+    [[ "$(unzip -Z1 "$PACKAGES/VelmoraPlayer-$version-portable.zip" | sort | tr '\n' ' ')" == \
+        "VelmoraPlayer-$version/ VelmoraPlayer-$version/VelmoraPlayer.exe VelmoraPlayer-$version/read-me.txt " ]] ||
+        fail "the zip holds $(unzip -Z1 "$PACKAGES/VelmoraPlayer-$version-portable.zip")"
+
+    # These machines run no 32-bit code: the same script again for amd64, the 64-bit program.
+    "$SOURCE_DIR/scripts/package.sh" --installer-only "$exe64" "$ico64" "$WORK/setup64.exe" ARCH64 ||
+        fail "makensis for amd64"
+
+    WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    local wineserver
+    wineserver=$(dirname "$(readlink -f "$WINE64")")/wineserver
+    [[ -x "$wineserver" ]] || wineserver=$(command -v wineserver)
+    export WINEPREFIX="$WORK/prefix" WINEDEBUG=-all HOME="$WORK/home"
+    # No Mono, no Gecko, and no menu entries on this machine for the shortcuts Wine sees.
+    export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
+    export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
+    unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+    mkdir -p "$HOME"
+    CLEANUPS+=("\"$wineserver\" -k 2>/dev/null")
+    local saved_display=${DISPLAY:-}
+    unset DISPLAY
+    "$WINE64" wineboot -i >"$WORK/wineboot.log" 2>&1
+    "$wineserver" -w
+    "$WINE64" "$WORK/setup64.exe" /S || fail "the silent install failed"
+    "$wineserver" -w
+
+    local appdata localappdata desktop dir start_lnk desktop_lnk user
+    user=$(id -un)
+    localappdata=$(wine_path 'C:\users\'"$user"'\AppData\Local')
+    dir="$localappdata/Programs/VelmoraPlayer"
+    appdata=$(wine_path "$("$WINE64" cmd /c echo %APPDATA% | tr -d '\r')")
+    desktop=$(wine_path "$("$WINE64" cmd /c echo %USERPROFILE%\\Desktop | tr -d '\r')")
+    start_lnk="$appdata/Microsoft/Windows/Start Menu/Programs/Tessavo全集在线播放器.lnk"
+    desktop_lnk="$desktop/Tessavo全集在线播放器.lnk"
+    [[ -f "$dir/VelmoraPlayer.exe" && -f "$dir/uninstall.exe" ]] ||
+        fail "not installed in $dir: $(ls -la "$dir" 2>&1)"
+    cmp -s "$dir/VelmoraPlayer.exe" "$exe64" || fail "the installed program is not the one packed"
+    local lnk working
+    for lnk in "$start_lnk" "$desktop_lnk"; do
+        [[ -f "$lnk" ]] || fail "no shortcut $lnk"
+        working=$(lnk_working_dir "$lnk") || fail "$lnk has no working directory"
+        [[ "$working" == *'\AppData\Local\Programs\VelmoraPlayer' ]] ||
+            fail "$lnk starts in $working, not the install folder"
+    done
+    note "installed in $dir; shortcuts in the Start menu and on the desktop start in $working"
+
+    local key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlayer' values row
+    values=$("$WINE64" reg query "$key" 2>&1 | iconv -f GBK -t UTF-8 | tr -d '\r')
+    for row in "DisplayName REG_SZ Tessavo全集在线播放器" "DisplayVersion REG_SZ 1.0" \
+        "Publisher REG_SZ Tessavo" "DisplayIcon REG_SZ C:\\users\\$user\\AppData\\Local\\Programs\\VelmoraPlayer\\VelmoraPlayer.exe,0" \
+        "UninstallString REG_SZ \"C:\\users\\$user\\AppData\\Local\\Programs\\VelmoraPlayer\\uninstall.exe\"" \
+        "QuietUninstallString REG_SZ \"C:\\users\\$user\\AppData\\Local\\Programs\\VelmoraPlayer\\uninstall.exe\" /S"; do
+        echo "$values" | awk '{ $1 = $1; print }' | grep -qxF "$row" || fail "no \"$row\" in $key: $values"
+    done
+    echo "$values" | grep -Eq 'EstimatedSize +REG_DWORD +0x[1-9a-f]' || fail "no EstimatedSize: $values"
+    note "uninstall key: $(echo "$values" | grep -c REG_) values"
+
+    # Started from its Start-menu shortcut, from elsewhere: the first-run box, then Config.ini
+    # in the install folder.
+    [[ -n "$saved_display" ]] && export DISPLAY=$saved_display
+    start_desktop
+    mkdir -p "$WORK/elsewhere"
+    (cd "$WORK/elsewhere" && "$WINE64" start /unix "$start_lnk") >"$WORK/program.log" 2>&1
+    answer_first_run_box 60
+    local i
+    for i in $(seq 100); do grep -q '^CopyRight=' "$dir/Config.ini" 2>/dev/null && break; sleep 0.1; done
+    [[ -f "$dir/Config.ini" ]] || fail "no Config.ini in the install folder; elsewhere: $(ls "$WORK/elsewhere")"
+    expect_first_run_config "$dir/Config.ini"
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w
+    note "the program started from its shortcut wrote its first-run Config.ini in $dir"
+
+    unset DISPLAY
+    "$WINE64" "$dir/uninstall.exe" /S || fail "the silent uninstall failed"
+    "$wineserver" -w # the uninstaller runs on from a copy in %TEMP%
+    [[ "$(ls -A "$dir")" == Config.ini ]] || fail "after uninstalling, $dir holds: $(ls -A "$dir")"
+    [[ ! -e "$start_lnk" && ! -e "$desktop_lnk" ]] || fail "a shortcut is left after uninstalling"
+    ! "$WINE64" reg query "$key" >/dev/null 2>&1 || fail "the uninstall key is left"
+    note "the silent uninstall left only Config.ini"
+}
+
 [[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows"
 case "$1" in
 make | lint | install | windows) "cmd_$1" ;;
