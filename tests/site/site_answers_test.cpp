@@ -217,6 +217,19 @@ TEST(SiteCount, ComesFromOptionsOrMediaFolder) {
     }
 }
 
+// The player lists at most 9999 rows; the start page links no more, however many there are.
+TEST(SiteCount, TheStartPageStaysBoundedWithAMillionEpisodes) {
+    SiteProcess site({"--episodes", "1000000"});
+    for (int i = 0; i < 2; ++i) {
+        HttpReply page = Fetch(site.Root() + "video/player/?flv=index");
+        ASSERT_EQ(page.status, 200);
+        EXPECT_LT(page.body.size(), 1000000u);
+        EXPECT_NE(page.body.find("href=\"?flv=9999\""), std::string::npos);
+        EXPECT_EQ(page.body.find("href=\"?flv=10000\""), std::string::npos);
+    }
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=1000000").status, 200);
+}
+
 TEST(SiteCount, MediaFilesAddedWhileRunningAreCounted) {
     TempDir media(false);
     WriteFileBytes(media.File("001.mp4"), "x");
@@ -261,6 +274,70 @@ TEST(SiteCount, GapsInTheMediaNumberingGetPlaceholders) {
     HttpReply start = Fetch(site.Root() + "video/player/?flv=index");
     EXPECT_NE(start.body.find("href=\"?flv=5\""), std::string::npos);
     EXPECT_EQ(start.body.find("href=\"?flv=6\""), std::string::npos);
+}
+
+// A relative reference resolved against an absolute path, as a browser does it (enough for
+// the site's references: "?q", "name", "../x", "./").
+std::string Resolve(const std::string& base, const std::string& ref) {
+    std::string path = base.substr(0, base.find('?'));
+    if (ref[0] == '?') {
+        return path + ref;
+    }
+    std::string dir = path.substr(0, path.rfind('/') + 1);
+    std::string rest = ref;
+    for (;;) {
+        if (rest.rfind("./", 0) == 0) {
+            rest.erase(0, 2);
+        } else if (rest.rfind("../", 0) == 0) {
+            rest.erase(0, 3);
+            dir.erase(dir.rfind('/', dir.size() - 2) + 1);
+        } else {
+            return dir + rest;
+        }
+    }
+}
+
+// Every link, source and redirect is relative, so the site also works behind a reverse
+// proxy that serves it under a path prefix: resolved there, each leads where it should.
+TEST(SiteLinks, AreRelativeAndWorkUnderAPathPrefix) {
+    TempDir root(false);
+    ASSERT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
+    WriteFileBytes(root.File("media/002.mp4"), "x");
+    WriteFileBytes(root.File("downloads/a.exe"), "x");
+    SiteProcess site(
+        {"--media", root.File("media"), "--downloads", root.File("downloads"), "--episodes", "3"});
+    const std::string player = "/prefix/video/player/?flv=";
+    struct Case {
+        std::string target;
+        std::vector<std::string> links; // resolved under /prefix/, in page order
+    } cases[] = {
+        {"", {player + "index", player + "download"}},
+        {"video/player/?flv=index", {player + "1", player + "2", player + "3"}},
+        {"video/player/?flv=2",
+         {"/prefix/media/002.mp4", player + "1", player + "index", player + "3"}},
+        {"video/player/?flv=download", {"/prefix/downloads/a.exe", "/prefix/"}},
+        {"media/009.mp4", {"/prefix/"}},
+        {"a/b/c", {"/prefix/"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        HttpReply page = Fetch(site.Root() + c.target);
+        std::vector<std::string> links;
+        for (size_t at = 0; (at = page.body.find("=\"", at)) != std::string::npos; at += 2) {
+            const std::string attribute = page.body.substr(at < 4 ? 0 : at - 4, 4);
+            if (attribute != "href" && attribute != " src") {
+                continue;
+            }
+            std::string ref = page.body.substr(at + 2, page.body.find('"', at + 2) - at - 2);
+            EXPECT_NE(ref[0], '/') << ref;
+            links.push_back(Resolve("/prefix/" + c.target, ref));
+        }
+        EXPECT_EQ(links, c.links);
+    }
+    HttpReply moved = Fetch(site.Root() + "video/player?flv=list");
+    EXPECT_EQ(moved.status, 301);
+    EXPECT_EQ(Resolve("/prefix/video/player?flv=list", moved.Header("location")), player + "list");
 }
 
 // Plain-text answers are sent in the chosen character set; pages stay UTF-8.

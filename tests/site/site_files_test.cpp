@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
+#include <set>
 
 namespace velmora::test {
 namespace {
@@ -37,6 +40,9 @@ class SiteFiles : public ::testing::Test {
         WriteFileBytes(root_->File("downloads/.hidden"), "hidden");
         WriteFileBytes(root_->File("downloads/sub/inner.txt"), "inner");
         WriteFileBytes(root_->File("secret.txt"), "TOP SECRET");
+        // Links out of the folders, as if to /etc/passwd: neither listed nor served.
+        ASSERT_EQ(symlink("../secret.txt", root_->File("media/003.mp4").c_str()), 0);
+        ASSERT_EQ(symlink("../secret.txt", root_->File("downloads/link.txt").c_str()), 0);
         site_ = std::make_unique<SiteProcess>(std::vector<std::string>{
             "--media", root_->File("media"), "--downloads", root_->File("downloads")});
     }
@@ -78,6 +84,9 @@ TEST_F(SiteFiles, MediaHonoursSingleByteRanges) {
         {"items=0-1", 200, "", 0, 1000},
         {"bytes=x-y", 200, "", 0, 1000},
         {"bytes=-", 200, "", 0, 1000},
+        // Range units are case-insensitive.
+        {"BYTES=0-9", 206, "bytes 0-9/1000", 0, 10},
+        {"Bytes=-5", 206, "bytes 995-999/1000", 995, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.range);
@@ -122,6 +131,7 @@ TEST_F(SiteFiles, OnlyEpisodeFilesAreServedFromTheMediaFolder) {
         EXPECT_EQ(reply.Header("content-type"), c.contentType);
         EXPECT_EQ(reply.body.find("SECRET"), std::string::npos);
     }
+    EXPECT_EQ(Fetch(site_->Root() + "video/player/?flv=list").body, "2");
 }
 
 TEST_F(SiteFiles, DownloadPageLinksEveryPlainFile) {
@@ -133,6 +143,7 @@ TEST_F(SiteFiles, DownloadPageLinksEveryPlainFile) {
     EXPECT_NE(page.body.find("href=\"../../downloads/%E8%AF%B4%E6%98%8E.txt\""), std::string::npos);
     EXPECT_EQ(page.body.find("hidden"), std::string::npos);
     EXPECT_EQ(page.body.find("sub"), std::string::npos);
+    EXPECT_EQ(page.body.find("link.txt"), std::string::npos);
 }
 
 TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
@@ -157,6 +168,7 @@ TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
         {"downloads/sub/inner.txt", 404, "", ""},
         {"downloads/", 404, "", ""},
         {"downloads/missing.exe", 404, "", ""},
+        {"downloads/link.txt", 404, "", ""},
         {"downloads/VelmoraPlayer%202.5.exe%00.txt", 404, "", ""},
         {"downloads/VelmoraPlayer%202.5.exe%00", 404, "", ""},
     };
@@ -210,6 +222,67 @@ TEST(SiteSpecialFiles, FifosAreRefusedAtOnceAndTheSiteKeepsAnswering) {
         ASSERT_TRUE(list.ok) << list.error;
         EXPECT_EQ(list.body, "1");
     }
+}
+
+// Descriptors run out for a while: files answer 503 with Retry-After (not 404), the media
+// folder cannot be read but the catalogue read before stays, and both are logged, the
+// folder once; when descriptors are back the folder is read again.
+TEST(SiteFaults, RunningOutOfDescriptorsKeepsTheCatalogueAndAnswers503) {
+    TempDir root(false);
+    ASSERT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
+    WriteFileBytes(root.File("media/001.mp4"), "mp4");
+    WriteFileBytes(root.File("downloads/a.exe"), "exe");
+    SiteProcess site(
+        {"--media", root.File("media"), "--downloads", root.File("downloads"), "--threads", "1"});
+    // One kept-alive connection, accepted before the limit drops: every later descriptor
+    // the site asks for is over the limit.
+    RawConnection connection(site.Host(), site.Port());
+    auto get = [&](const std::string& target) {
+        EXPECT_TRUE(connection.Send("GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+        return connection.ReadResponse();
+    };
+    ASSERT_NE(get("/video/player/?flv=list").find("\r\n\r\n1"), std::string::npos);
+    std::set<int> open;
+    DIR* fds = opendir(("/proc/" + std::to_string(site.Pid()) + "/fd").c_str());
+    ASSERT_NE(fds, nullptr);
+    while (dirent* entry = readdir(fds)) {
+        open.insert(atoi(entry->d_name));
+    }
+    closedir(fds);
+    int lowestFree = 0;
+    while (open.count(lowestFree)) {
+        ++lowestFree;
+    }
+    rlimit old{};
+    rlimit tight{static_cast<rlim_t>(lowestFree), 0};
+    ASSERT_EQ(prlimit(site.Pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+    tight.rlim_max = old.rlim_max; // only the soft limit, so it can be raised again
+    ASSERT_EQ(prlimit(site.Pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+
+    WriteFileBytes(root.File("media/002.mp4"), "new");
+    for (const char* target : {"/media/001.mp4", "/downloads/a.exe"}) {
+        SCOPED_TRACE(target);
+        std::string reply = get(target);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 503", 0), 0u) << reply;
+        EXPECT_NE(reply.find("\r\nRetry-After: "), std::string::npos) << reply;
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(get("/video/player/?flv=list").find("\r\n\r\n1"), std::string::npos);
+    }
+    ASSERT_EQ(prlimit(site.Pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+    EXPECT_NE(get("/video/player/?flv=list").find("\r\n\r\n2"), std::string::npos);
+    EXPECT_NE(get("/media/001.mp4").find("\r\n\r\nmp4"), std::string::npos);
+
+    const std::string errors = site.ErrorOutput();
+    for (const char* line : {"cannot open", "/media/001.mp4: Too many open files (answered 503)",
+                             "/downloads/a.exe: Too many open files (answered 503)",
+                             "cannot read the media folder", "reads again"}) {
+        EXPECT_NE(errors.find(line), std::string::npos) << line << " in:\n" << errors;
+    }
+    EXPECT_EQ(errors.find("cannot read the media folder"),
+              errors.rfind("cannot read the media folder"))
+        << errors;
 }
 
 TEST(SiteDownloads, WithoutAFolderThePageSaysThereIsNothing) {
