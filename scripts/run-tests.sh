@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up, builds all three targets, and runs every test group (unit,
-# integration, site, gui, windows). Extra arguments go to ctest (e.g. -L unit).
+# Sets everything up, builds all three targets and the packages (build/packages), and runs
+# every test group (unit, integration, site, gui, windows, packages). Extra arguments go to
+# ctest (e.g. -L unit).
 #   VELMORA_SANITIZE=1       also builds and runs the unit, integration and site tests
 #                            under ASan + UBSan (preset linux-asan)
 #   VELMORA_FUZZ_SECONDS=N   also builds the libFuzzer targets (fuzz/) and runs each for N s
@@ -16,6 +17,7 @@ export no_proxy="127.0.0.0/8,localhost${no_proxy:+,$no_proxy}"
 export NO_PROXY="$no_proxy"
 
 scripts/build.sh linux win32 win64
+scripts/package.sh
 ctest --test-dir build/linux --output-on-failure -j2 "$@"
 
 if [[ "${VELMORA_SANITIZE:-}" == 1 ]]; then
