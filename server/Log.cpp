@@ -1,9 +1,14 @@
 #include "Log.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,18 +31,47 @@ void AppendEscaped(std::string& line, const std::string& text, const char* alsoE
 
 // Whole lines or nothing more: a write cut short by a signal or a full disk goes on from
 // where it stopped, a failed one is given up (the log must not take the server down).
-void WriteAll(int fd, const std::string& bytes) {
+// Into a pipe or socket it goes a pipe buffer at a time once poll says there is room, so
+// that a reader who stopped reading cannot keep the server from exiting: once stopping,
+// what cannot be written within a second is dropped, and false returned.
+bool WriteAll(int fd, const std::string& bytes, bool regularFile,
+              const std::atomic<bool>& stopping) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point giveUpAt = Clock::time_point::max();
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        size_t chunk = bytes.size() - done;
+        if (!regularFile) {
+            pollfd p{fd, POLLOUT, 0};
+            int ready = poll(&p, 1, 100);
+            if (ready < 0 && errno != EINTR) {
+                return true;
+            }
+            if (ready <= 0) {
+                if (stopping && giveUpAt == Clock::time_point::max()) {
+                    giveUpAt = Clock::now() + std::chrono::seconds(1);
+                } else if (Clock::now() >= giveUpAt) {
+                    return false;
+                }
+                continue;
+            }
+            chunk = std::min<size_t>(chunk, PIPE_BUF);
+        }
+        ssize_t n = write(fd, bytes.data() + done, chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return;
+            return true;
         }
         done += static_cast<size_t>(n);
     }
+    return true;
+}
+
+bool IsRegularFile(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace
@@ -96,6 +130,7 @@ RequestLog::~RequestLog() {
 bool RequestLog::OpenFile(std::string* error) {
     if (path_.empty()) {
         fd_ = 1;
+        regularFile_ = IsRegularFile(fd_);
         return true;
     }
     int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -109,6 +144,7 @@ bool RequestLog::OpenFile(std::string* error) {
         close(fd_);
     }
     fd_ = fd;
+    regularFile_ = IsRegularFile(fd_);
     return true;
 }
 
@@ -174,7 +210,9 @@ void RequestLog::Run() {
             return;
         }
         lock.unlock();
-        WriteAll(fd_, batch);
+        if (!WriteAll(fd_, batch, regularFile_, stopping_)) {
+            return;
+        }
         lock.lock();
     }
 }

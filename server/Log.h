@@ -2,6 +2,7 @@
 // reader (a full pipe, a stalled disk) never holds up a server thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -55,6 +56,7 @@ class RequestLog {
     const std::string path_;
     const size_t capacity_;
     int fd_ = 1;
+    bool regularFile_ = false; // the writer's own: no poll before writing
     std::thread writer_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -62,7 +64,7 @@ class RequestLog {
     uint64_t dropped_ = 0;
     uint64_t droppedReported_ = 0;
     bool reopen_ = false;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
 };
 
 } // namespace velmora::site

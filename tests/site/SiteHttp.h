@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -98,8 +99,20 @@ inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) 
 // A plain TCP connection for tests that need to control the connection itself.
 class RawConnection {
   public:
-    RawConnection(const std::string& host, int port) {
+    // source: the loopback address to connect from ("" any); receiveBuffer, when not 0,
+    // keeps the window small so that a client that stops reading holds the server back.
+    RawConnection(const std::string& host, int port, const std::string& source = "",
+                  int receiveBuffer = 0) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer) {
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        if (!source.empty()) {
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+            bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        }
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -153,6 +166,38 @@ class RawConnection {
             }
             data.append(buffer, static_cast<size_t>(n));
         }
+    }
+
+    // What arrives within timeoutMs, at most `most` bytes; empty on time-out or close.
+    std::string ReadSome(size_t most = 65536, int timeoutMs = 5000) {
+        pollfd p{fd_, POLLIN, 0};
+        if (fd_ < 0 || poll(&p, 1, timeoutMs) <= 0) {
+            return {};
+        }
+        std::string data(most, '\0');
+        ssize_t n = recv(fd_, data.data(), most, 0);
+        data.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return data;
+    }
+
+    // True when the server closes the connection within timeoutMs (what it sends before
+    // is read and dropped).
+    bool ClosedWithin(int timeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (fd_ >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                return false;
+            }
+            char buffer[4096];
+            if (recv(fd_, buffer, sizeof buffer, 0) <= 0) {
+                return true;
+            }
+        }
+        return false;
     }
 
   private:

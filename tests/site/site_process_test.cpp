@@ -7,11 +7,40 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <memory>
+#include <regex>
+#include <thread>
 
 namespace velmora::test {
 namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const char kListRequest[] = "GET /video/player/?flv=list HTTP/1.1\r\nHost: x\r\n\r\n";
+
+// Episode 1 as a media file of `size` bytes that takes no disk space.
+void WriteSparseEpisode(const TempDir& media, off_t size) {
+    WriteFileBytes(media.File("001.mp4"), "");
+    ASSERT_EQ(truncate(media.File("001.mp4").c_str(), size), 0);
+}
+
+bool Ipv6LoopbackWorks() {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    bool works = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return works;
+}
 
 TEST(SiteOptions, BadOptionsExitWith2AndOneLineOnStderr) {
     struct Case {
@@ -81,6 +110,28 @@ TEST(SiteOptions, VersionPrintsTheSitesOwnAndTheOldSpellingStillWorks) {
     EXPECT_NE(old.ErrorOutput().find("--version TEXT is the old spelling of --latest-version"),
               std::string::npos)
         << old.ErrorOutput();
+}
+
+TEST(SiteStartup, ListensOnIpv6Loopback) {
+    if (!Ipv6LoopbackWorks()) {
+        GTEST_SKIP() << "this machine has no ::1";
+    }
+    SiteProcess site({"--episodes", "3"}, "::1");
+    EXPECT_EQ(site.Root(), "http://[::1]:" + std::to_string(site.Port()) + "/");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "3");
+    ASSERT_TRUE(site.WaitForRequest("/video/player/?flv=list", 2000));
+    EXPECT_NE(site.FullRequestLog().at(0).find(" ::1 GET "), std::string::npos);
+}
+
+// The README runs the site as root for port 80; it must not go on serving as root.
+TEST(SiteStartup, SwitchesToTheUserGivenAfterBinding) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can switch users";
+    }
+    SiteProcess site({"--user", "nobody"});
+    std::string status = ReadFileBytes("/proc/" + std::to_string(site.Pid()) + "/status");
+    EXPECT_NE(status.find("\nUid:\t65534\t65534\t65534\t65534\n"), std::string::npos) << status;
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "24");
 }
 
 TEST(SiteStartup, APortInUseIsReportedAndFails) {
@@ -193,6 +244,71 @@ TEST(SiteSignals, StopsCleanlyOnSigintAndSigterm) {
     }
 }
 
+// SIGHUP after editing the notice and version files, or after moving the log away for
+// rotation: the next answers carry the new texts and the next lines go to a new log file.
+TEST(SiteSignals, SighupRereadsTheTextFilesAndReopensTheLog) {
+    TempDir dir(false);
+    const std::string notice = dir.File("notice.txt");
+    const std::string version = dir.File("version.txt");
+    const std::string log = dir.File("site.log");
+    WriteFileBytes(notice, "old notice\n");
+    WriteFileBytes(version, "2.0\n");
+    SiteProcess site(
+        {"--notice-file", notice, "--latest-version-file", version, "--log-file", log});
+    const std::string next = site.Root() + "video/player/?flv=next";
+    EXPECT_EQ(Fetch(next).body, "old notice");
+
+    WriteFileBytes(notice, "new notice\n");
+    WriteFileBytes(version, "2.1\n");
+    ASSERT_EQ(rename(log.c_str(), (log + ".1").c_str()), 0);
+    ASSERT_EQ(kill(site.Pid(), SIGHUP), 0);
+    // The signal is handled beside the requests: ask until the new text comes.
+    bool reread = false;
+    for (int i = 0; i < 100 && !reread; ++i) {
+        reread = Fetch(next).body == "new notice" && access(log.c_str(), F_OK) == 0;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(reread);
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=update").body, "2.1");
+    Fetch(site.Root() + "after-rotation");
+    EXPECT_EQ(site.Stop(), 0);
+    EXPECT_NE(ReadFileBytes(log + ".1").find(" /video/player/?flv=next 200 "), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(log + ".1").find("/after-rotation"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(log).find(" GET /after-rotation 404 "), std::string::npos);
+}
+
+// A deploy stops the site with SIGTERM: a viewer's download in flight still ends whole,
+// while new connections are refused at once (the next copy takes them).
+TEST(SiteSignals, SigtermLetsATransferInFlightFinish) {
+    TempDir media(false);
+    const off_t size = 16 << 20;
+    WriteSparseEpisode(media, size);
+    SiteProcess site({"--media", media.path()}); // 10 s to finish
+    RawConnection reader(site.Host(), site.Port(), "", 16384);
+    ASSERT_TRUE(reader.Send("GET /media/001.mp4 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    std::string head = reader.ReadSome();
+    ASSERT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+    ASSERT_NE(head.find("\r\n\r\n"), std::string::npos);
+    const size_t headerLength = head.find("\r\n\r\n") + 4;
+    ASSERT_EQ(kill(site.Pid(), SIGTERM), 0);
+
+    bool refused = false;
+    for (int i = 0; i < 100 && !refused; ++i) {
+        refused = !RawConnection(site.Host(), site.Port()).Connected();
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(refused);
+    size_t received = head.size() - headerLength;
+    for (std::string part; !(part = reader.ReadSome()).empty();) {
+        received += part.size();
+        std::this_thread::sleep_for(100us); // a slow reader
+    }
+    EXPECT_EQ(received, static_cast<size_t>(size));
+    const auto stopping = Clock::now();
+    EXPECT_EQ(site.Stop(), 0);
+    EXPECT_LT(Clock::now() - stopping, 3s);
+}
+
 TEST(SiteLog, OneLinePerRequestWithMethodTargetStatusAndBytes) {
     SiteProcess site({"--episodes", "220"});
     HttpRequest head;
@@ -217,6 +333,53 @@ TEST(SiteLog, OneLinePerRequestWithMethodTargetStatusAndBytes) {
               }));
     EXPECT_EQ(site.RequestedTargets().front(), "/video/player/?flv=list");
     EXPECT_FALSE(site.WaitForRequest("/video/player/?flv=next", 100));
+}
+
+// Operators read the log for who asked what, how big and how slow; answers libmicrohttpd
+// makes itself (a header too large) are in it as well.
+TEST(SiteLog, LinesCarryTimeClientDurationAndUserAgent) {
+    const std::string time = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )";
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> headers;
+        std::string line; // after the time
+    } cases[] = {
+        {{},
+         {"User-Agent: VelmoraPlayer \"1.0\""},
+         R"(127\.0\.0\.1 GET /video/player/\?flv=list 200 2 \d+\.\d{3} "VelmoraPlayer %221\.0%22")"},
+        {{"--trust-proxy"},
+         {"X-Forwarded-For: 203.0.113.7", "User-Agent: p"},
+         R"(203\.0\.113\.7,127\.0\.0\.1 GET /video/player/\?flv=list 200 2 \d+\.\d{3} "p")"},
+        {{},
+         {"X-Padding: " + std::string(64 * 1024, 'p')},
+         R"(127\.0\.0\.1 \S+ /video/player/\?flv=list 431 \d+ \d+\.\d{3} "")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        SiteProcess site(c.options);
+        HttpRequest request;
+        request.headers = c.headers;
+        Fetch(site.Root() + "video/player/?flv=list", request);
+        ASSERT_TRUE(site.WaitForRequest("/video/player/?flv=list", 2000));
+        std::vector<std::string> log = site.FullRequestLog();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_TRUE(std::regex_match(log[0], std::regex(time + c.line))) << log[0];
+    }
+}
+
+// Nobody reads the site's stdout (a stuck log shipper): the pipe fills and the site must
+// answer as before, leaving lines out rather than waiting.
+TEST(SiteLog, AFullLogPipeDoesNotStopTheSite) {
+    SiteProcess site({"--episodes", "3"}, "127.0.0.1", 0, 0, /*readLog=*/false);
+    RawConnection connection(site.Host(), site.Port());
+    const std::string request =
+        "GET /video/player/?flv=list&pad=" + std::string(300, 'p') + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    for (int i = 0; i < 1000; ++i) { // some 400 KiB of log lines
+        ASSERT_TRUE(connection.Send(request)) << i;
+        ASSERT_NE(connection.ReadResponse(2000).find("\r\n\r\n3"), std::string::npos) << i;
+    }
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "3");
+    EXPECT_EQ(site.Stop(), 0); // and it still stops when told
 }
 
 // Whatever bytes a client puts in the method, the log gets one line of printable ASCII
@@ -293,6 +456,134 @@ TEST(SiteConnections, AnswersWhileHundredsOfIdleConnectionsAreOpen) {
         ASSERT_TRUE(idle[i]->Send("GET /video/player/?flv=update HTTP/1.1\r\nHost: x\r\n\r\n"));
         EXPECT_NE(idle[i]->ReadResponse().find("\r\n\r\n1.0"), std::string::npos) << i;
     }
+}
+
+// Nothing on the site takes a body: a large upload is refused before it is read, and the
+// request forms proxies and old clients send are understood.
+TEST(SiteConnections, RefusesBodiesAtOnceAndReadsEveryRequestForm) {
+    const std::string origin = "/video/player/?flv=list";
+    struct Case {
+        std::string request;
+        std::string status;
+        std::string body; // "" when the connection must close after the answer
+    } cases[] = {
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 209715200\r\n\r\n", "405", ""},
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 209715200\r\nExpect: 100-continue\r\n\r\n",
+         "405", ""},
+        {"GET http://x" + origin + " HTTP/1.1\r\nHost: x\r\n\r\n", "200", "24"},
+        {"GET HTTP://X:80" + origin + " HTTP/1.1\r\nHost: x\r\n\r\n", "200", "24"},
+        {"GET " + origin + " HTTP/1.1\r\n\r\n", "400", ""},
+        {"GET " + origin + " HTTP/1.0\r\n\r\n", "200", "24"},
+    };
+    SiteProcess site({});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        RawConnection connection(site.Host(), site.Port());
+        ASSERT_TRUE(connection.Send(c.request));
+        std::string response = connection.ReadResponse(2000);
+        if (response.size() < 12) {
+            ADD_FAILURE() << "no answer";
+            continue;
+        }
+        EXPECT_EQ(response.substr(9, 3), c.status) << response;
+        if (c.body.empty()) {
+            EXPECT_NE(response.find("\r\nConnection: close\r\n"), std::string::npos) << response;
+            EXPECT_TRUE(connection.ClosedWithin(2000));
+        } else {
+            EXPECT_EQ(response.substr(response.find("\r\n\r\n") + 4), c.body);
+        }
+    }
+}
+
+// A stream holds two descriptors (socket and file). With more streams than the descriptor
+// limit allows, the extra ones wait their turn: none is answered 404 for a file that could
+// not be opened, and the site takes them once the first ones end.
+TEST(SiteConnections, StreamsBeyondTheDescriptorLimitWaitTheirTurn) {
+    TempDir media(false);
+    WriteSparseEpisode(media, 64 << 20);
+    SiteProcess site({"--media", media.path()}, "127.0.0.1", 0, 128);
+    const std::string stream = "GET /media/001.mp4 HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::vector<std::unique_ptr<RawConnection>> streams;
+    for (int i = 0; i < 100; ++i) {
+        streams.push_back(std::make_unique<RawConnection>(site.Host(), site.Port(), "", 4096));
+        ASSERT_TRUE(streams.back()->Connected()) << i;
+        ASSERT_TRUE(streams.back()->Send(stream)) << i;
+    }
+    std::this_thread::sleep_for(1s);
+    std::vector<std::unique_ptr<RawConnection>> waiting;
+    size_t started = 0;
+    for (auto& connection : streams) {
+        std::string head = connection->ReadSome(12, 10);
+        if (head.empty()) {
+            waiting.push_back(std::move(connection));
+        } else {
+            EXPECT_EQ(head, "HTTP/1.1 200");
+            ++started;
+        }
+    }
+    EXPECT_GE(started, 20u);
+    ASSERT_FALSE(waiting.empty()) << "the limit did not bite: the test shows nothing";
+    streams.clear(); // the first streams end
+    for (auto& connection : waiting) {
+        EXPECT_EQ(connection->ReadSome(12, 5000), "HTTP/1.1 200");
+    }
+    waiting.clear();
+    HttpReply after = Fetch(site.Root() + "video/player/?flv=list");
+    EXPECT_EQ(after.body, "1") << after.error;
+}
+
+// A client trickling its headers a byte at a time must not keep a connection for ever:
+// hundreds of them are closed at --header-timeout, and a normal client is answered
+// meanwhile.
+TEST(SiteConnections, TricklingHeadersAreClosedAtTheDeadlineWhileOthersAreAnswered) {
+    SiteProcess site({"--header-timeout", "1"});
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 300; ++i) { // from three addresses, under the per-address limit
+        slow.push_back(std::make_unique<RawConnection>(site.Host(), site.Port(),
+                                                       "127.0.3." + std::to_string(1 + i % 3)));
+        ASSERT_TRUE(slow.back()->Connected()) << i;
+    }
+    const auto start = Clock::now();
+    const std::string request = kListRequest;
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        for (size_t at = 0; at + 1 < request.size() && !done; ++at) {
+            for (auto& connection : slow) {
+                connection->Send(request.substr(at, 1));
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    std::this_thread::sleep_for(300ms);
+    const auto asked = Clock::now();
+    HttpReply reply = Fetch(site.Root() + "video/player/?flv=list");
+    EXPECT_EQ(reply.body, "24") << reply.error;
+    EXPECT_LT(Clock::now() - asked, 1s); // loose: a busy machine is not a fault
+    size_t closed = 0;
+    for (auto& connection : slow) {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(start + 4s - Clock::now());
+        closed += connection->ClosedWithin(static_cast<int>(std::max<long>(left.count(), 0)));
+    }
+    done = true;
+    trickle.join();
+    EXPECT_EQ(closed, slow.size());
+}
+
+TEST(SiteConnections, OneAddressGetsAtMostMaxPerAddressConnections) {
+    SiteProcess site({"--max-per-address", "4"});
+    std::vector<std::unique_ptr<RawConnection>> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(std::make_unique<RawConnection>(site.Host(), site.Port(), "127.0.4.1"));
+        ASSERT_TRUE(held.back()->Send(kListRequest));
+        ASSERT_NE(held.back()->ReadResponse().find("\r\n\r\n24"), std::string::npos) << i;
+    }
+    RawConnection fifth(site.Host(), site.Port(), "127.0.4.1");
+    fifth.Send(kListRequest);
+    EXPECT_TRUE(fifth.ClosedWithin(2000));
+    RawConnection other(site.Host(), site.Port(), "127.0.4.2");
+    ASSERT_TRUE(other.Send(kListRequest));
+    EXPECT_NE(other.ReadResponse().find("\r\n\r\n24"), std::string::npos);
 }
 
 } // namespace

@@ -8,8 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <stdexcept>
 
@@ -32,7 +33,8 @@ struct Child {
 };
 
 Child Spawn(const std::vector<std::string>& args, unsigned fileLimit = 0) {
-    std::vector<std::string> all{VELMORA_SITE_BINARY};
+    const char* other = getenv("VELMORA_TEST_SITE_BINARY");
+    std::vector<std::string> all{other && *other ? other : VELMORA_SITE_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : all) {
@@ -136,7 +138,7 @@ bool IsRequestLine(const std::string& line) {
 template <typename Out, typename Err>
 bool Drain(int outFd, int errFd, Clock::time_point deadline, Out&& onOut, Err&& onErr) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
+    int open = (outFd >= 0) + (errFd >= 0);
     while (open > 0) {
         int waitMs = -1;
         if (deadline != Clock::time_point::max()) {
@@ -179,12 +181,36 @@ bool Drain(int outFd, int errFd, Clock::time_point deadline, Out&& onOut, Err&& 
 } // namespace
 
 SiteProcess::SiteProcess(const std::vector<std::string>& options, const std::string& host, int port,
-                         unsigned fileLimit)
+                         unsigned fileLimit, bool readLog)
     : host_(host) {
     std::vector<std::string> args = options;
     args.insert(args.end(), {"--listen", host, "--port", std::to_string(port)});
     Child child = Spawn(args, fileLimit);
     pid_ = child.pid;
+    if (!readLog) {
+        // Up to the serving line only, byte by byte so that nothing after it is taken out.
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        std::string line;
+        for (;;) {
+            pollfd p{child.outFd, POLLIN, 0};
+            char c = 0;
+            if (Clock::now() >= deadline || poll(&p, 1, 100) < 0 ||
+                (p.revents && read(child.outFd, &c, 1) != 1)) {
+                break;
+            }
+            if (c == '\n' && IsServingLine(line)) {
+                lines_.push_back(line);
+                break;
+            }
+            if (c == '\n') {
+                line.clear();
+            } else if (c) {
+                line += c;
+            }
+        }
+        unreadOut_ = child.outFd;
+        child.outFd = -1;
+    }
     reader_ = std::thread(&SiteProcess::ReadOutput, this, child.outFd, child.errFd);
 
     std::string serving;
@@ -238,7 +264,9 @@ void SiteProcess::ReadOutput(int outFd, int errFd) {
             std::lock_guard<std::mutex> lock(mutex_);
             errors_ += bytes;
         });
-    close(outFd);
+    if (outFd >= 0) {
+        close(outFd);
+    }
     close(errFd);
     std::lock_guard<std::mutex> lock(mutex_);
     if (!partial.empty()) {
@@ -334,6 +362,10 @@ int SiteProcess::Stop() {
     }
     if (reader_.joinable()) {
         reader_.join();
+    }
+    if (unreadOut_ >= 0) {
+        close(unreadOut_);
+        unreadOut_ = -1;
     }
     return exitCode_;
 }

@@ -13,13 +13,16 @@ namespace velmora::test {
 
 class SiteProcess {
   public:
-    // Starts VELMORA_SITE_BINARY with the options plus --listen host --port port (port 0:
-    // the site takes any free port, see Port()) and waits until it serves. fileLimit, when
-    // not 0, is the site's descriptor limit (soft and hard). Throws std::runtime_error, with
-    // the site's error output, when it is not serving after 5 s.
+    // Starts the site binary (VELMORA_SITE_BINARY, or the file VELMORA_TEST_SITE_BINARY in
+    // the environment names, to try the tests on another build) with the options plus --listen
+    // host --port port (port 0: the site takes any free port, see Port()) and waits until it
+    // serves. fileLimit, when not 0, is the site's descriptor limit (soft and hard). With
+    // readLog false, stdout is left unread after the serving line: a pipe that fills up.
+    // Throws std::runtime_error, with the site's error output, when it is not serving after
+    // 5 s.
     explicit SiteProcess(const std::vector<std::string>& options,
                          const std::string& host = "127.0.0.1", int port = 0,
-                         unsigned fileLimit = 0);
+                         unsigned fileLimit = 0, bool readLog = true);
     // Stops the site (SIGTERM, then SIGKILL if it lingers) and reaps it.
     ~SiteProcess();
     SiteProcess(const SiteProcess&) = delete;
@@ -55,6 +58,7 @@ class SiteProcess {
     int port_ = 0;
     pid_t pid_ = -1;
     int exitCode_ = -1;
+    int unreadOut_ = -1; // stdout when nobody reads it
     std::thread reader_;
 
     mutable std::mutex mutex_;
@@ -72,8 +76,8 @@ struct SiteRun {
     bool timedOut = false;
 };
 
-// Runs VELMORA_SITE_BINARY with the arguments as given and waits for it to exit (killing
-// it after timeoutMs).
+// Runs the site binary (see SiteProcess) with the arguments as given and waits for it to exit
+// (killing it after timeoutMs).
 SiteRun RunSite(const std::vector<std::string>& args, int timeoutMs = 5000);
 
 } // namespace velmora::test
