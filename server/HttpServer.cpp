@@ -273,6 +273,9 @@ struct HttpServer::Glue {
         }
         request.range =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
+        request.header = [connection](const char* name) {
+            return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+        };
 
         Response answer;
         if (hostMissing) {

@@ -107,6 +107,45 @@ TEST_F(SiteFiles, MediaHonoursSingleByteRanges) {
     }
 }
 
+// Validators as nginx gives them: a cached copy is confirmed with 304, and a range of a
+// file that has changed since is never sent: If-Range that does not match gets it whole.
+TEST_F(SiteFiles, ValidatorsConfirmCachedCopiesAndGuardRanges) {
+    HttpReply first = Fetch(site_->Root() + "media/001.mp4");
+    ASSERT_TRUE(first.ok) << first.error;
+    const std::string tag = first.Header("etag");
+    const std::string date = first.Header("last-modified");
+    ASSERT_FALSE(tag.empty());
+    ASSERT_FALSE(date.empty());
+    const std::string old = "Thu, 01 Jan 1970 00:00:00 GMT";
+    struct Case {
+        std::vector<std::string> headers;
+        long status;
+        size_t length;
+    } cases[] = {
+        {{"If-None-Match: " + tag}, 304, 0},
+        {{"If-None-Match: \"x\", W/" + tag}, 304, 0},
+        {{"If-None-Match: *"}, 304, 0},
+        {{"If-None-Match: \"x\""}, 200, 1000},
+        {{"If-Modified-Since: " + date}, 304, 0},
+        {{"If-Modified-Since: " + old}, 200, 1000},
+        {{"If-None-Match: \"x\"", "If-Modified-Since: " + date}, 200, 1000},
+        {{"Range: bytes=0-9", "If-Range: " + tag}, 206, 10},
+        {{"Range: bytes=0-9", "If-Range: " + date}, 206, 10},
+        {{"Range: bytes=0-9", "If-Range: \"x\""}, 200, 1000},
+        {{"Range: bytes=0-9", "If-Range: " + old}, 200, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers.back());
+        HttpRequest request;
+        request.headers = c.headers;
+        HttpReply reply = Fetch(site_->Root() + "media/001.mp4", request);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.body.size(), c.length);
+        EXPECT_EQ(reply.Header("etag"), tag);
+    }
+}
+
 TEST_F(SiteFiles, OnlyEpisodeFilesAreServedFromTheMediaFolder) {
     struct Case {
         std::string target;
