@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include "Text.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -70,9 +72,7 @@ void StripAbsoluteForm(std::string& target) {
     if (scheme == std::string::npos || target.empty() || target[0] == '/') {
         return;
     }
-    std::string name = target.substr(0, scheme);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string name = AsciiLower(std::string_view(target).substr(0, scheme));
     if (name != "http" && name != "https") {
         return;
     }

@@ -17,29 +17,13 @@ const char* const kSiteVersion = VELMORA_SITE_VERSION;
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-// A plain decimal number without sign, blanks or leading zeros beyond "0" itself.
-bool ParseDecimal(const std::string& text, long max, long* value) {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) {
-        return false;
+// A plain decimal option value (no sign, blanks or leading zeros), at most max.
+bool ParseNumber(const std::string& text, long max, long* value) {
+    std::optional<uint64_t> number = ParseDecimal(text, static_cast<uint64_t>(max));
+    if (number) {
+        *value = static_cast<long>(*number);
     }
-    long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        result = result * 10 + (c - '0');
-    }
-    if (result > max) {
-        return false;
-    }
-    *value = result;
-    return true;
+    return number.has_value();
 }
 
 bool IsDirectory(const std::string& path) {
@@ -246,7 +230,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             options.listen = value;
         } else if (name == "--port") {
             long port;
-            if (!ParseDecimal(value, 65535, &port)) {
+            if (!ParseNumber(value, 65535, &port)) {
                 return Fail("--port needs a number from 0 to 65535, got '" + value + "'");
             }
             options.port = static_cast<int>(port);
@@ -257,7 +241,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             (name == "--media" ? options.mediaDir : options.downloadsDir) = value;
         } else if (name == "--episodes") {
             long count;
-            if (!ParseDecimal(value, kMaxEpisodes, &count)) {
+            if (!ParseNumber(value, kMaxEpisodes, &count)) {
                 return Fail("--episodes needs a number from 0 to " + std::to_string(kMaxEpisodes) +
                             ", got '" + value + "'");
             }
@@ -277,7 +261,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
              : name == "--log-file"            ? options.logFile
                                                : options.user) = value;
         } else if (name == "--charset") {
-            std::string charset = Lower(value);
+            std::string charset = AsciiLower(value);
             if (charset == "utf8") {
                 charset = "utf-8";
             }
@@ -287,7 +271,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             options.charset = charset;
         } else if (name == "--threads") {
             long threads;
-            if (!ParseDecimal(value, 64, &threads) || threads < 1) {
+            if (!ParseNumber(value, 64, &threads) || threads < 1) {
                 return Fail("--threads needs a number from 1 to 64, got '" + value + "'");
             }
             options.threads = static_cast<unsigned>(threads);
@@ -295,7 +279,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
                    name == "--stop-timeout") {
             long number;
             bool zeroAllowed = name == "--max-per-address";
-            if (!ParseDecimal(value, 1000000, &number) || (number == 0 && !zeroAllowed)) {
+            if (!ParseNumber(value, 1000000, &number) || (number == 0 && !zeroAllowed)) {
                 return Fail(name + " needs a number from " + (zeroAllowed ? "0" : "1") +
                             " to 1000000, got '" + value + "'");
             }
