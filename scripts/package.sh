@@ -16,8 +16,9 @@ version=1.0
 installer() {
     local arch=()
     [[ "${4:-}" == ARCH64 ]] && arch=(-DARCH64)
-    makensis -V2 -INPUTCHARSET UTF8 "${arch[@]}" -DVERSION="$version" -DPROGRAM="$1" -DICON="$2" \
-        -DOUTFILE="$3" "$root/packaging/windows/installer.nsi"
+    # makensis resolves relative paths from the script's folder.
+    makensis -V2 -INPUTCHARSET UTF8 "${arch[@]}" -DVERSION="$version" -DPROGRAM="$(realpath "$1")" \
+        -DICON="$(realpath "$2")" -DOUTFILE="$(realpath -m "$3")" "$root/packaging/windows/installer.nsi"
 }
 
 if [[ "${1:-}" == --installer-only ]]; then

@@ -102,7 +102,18 @@ FunctionEnd
 Section "un.${TITLE}（必需）" SectionUninstallProgram
     SectionIn RO
     Delete "$INSTDIR\VelmoraPlayer.exe"
-    Delete "$INSTDIR\uninstall.exe"
+    ; This runs from a copy in %TEMP% that the uninstall.exe the user started launched; that
+    ; one may still be ending (a silent uninstall gets here at once): try for a while.
+    StrCpy $0 0
+    retry:
+        ClearErrors
+        Delete "$INSTDIR\uninstall.exe"
+        IfErrors 0 deleted
+        IntOp $0 $0 + 1
+        IntCmp $0 50 deleted
+        Sleep 100
+        Goto retry
+    deleted:
     Delete "$SMPROGRAMS\${SHORTCUT}"
     Delete "$DESKTOP\${SHORTCUT}"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"

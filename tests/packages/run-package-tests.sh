@@ -50,13 +50,13 @@ start_desktop() {
     for attempt in 1 2 3; do
         : >"$WORK/display"
         Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-        PIDS+=($!)
+        PIDS+=("$!")
         for i in $(seq 100); do [[ -s "$WORK/display" ]] && break; sleep 0.1; done
         if [[ -s "$WORK/display" ]]; then
             export DISPLAY=":$(head -1 "$WORK/display")"
             openbox >/dev/null 2>&1 &
             wm=$!
-            PIDS+=($wm)
+            PIDS+=("$wm")
             for i in $(seq 100); do
                 xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return 0
                 kill -0 "$wm" 2>/dev/null || break
@@ -198,12 +198,13 @@ cmd_install() {
         set -a
         # shellcheck disable=SC1091
         . /etc/default/velmora-site
+        # shellcheck disable=SC2034 # read by the ExecStart line below
         VELMORA_SITE_LISTEN=$SITE_HOST VELMORA_SITE_PORT=$SITE_PORT
         set +a
         command=${exec_start//\/var\/lib\/velmora-site/$WORK/state}
         eval "exec $command"
     ) >"$WORK/site.log" 2>&1 &
-    PIDS+=($!)
+    PIDS+=("$!")
     local i answer=
     for i in $(seq 50); do
         answer=$(curl -s --noproxy '*' "http://$SITE_HOST:$SITE_PORT/video/player/?flv=list") && break
@@ -222,7 +223,7 @@ cmd_install() {
     [[ "$(command -v velmora-player)" == /usr/bin/velmora-player ]] || fail "velmora-player is not on PATH"
     (cd / && exec velmora-player) >"$WORK/player.log" 2>&1 &
     local player=$!
-    PIDS+=($player)
+    PIDS+=("$player")
     answer_first_run_box 30
     local window
     window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$' 30) ||
@@ -272,7 +273,8 @@ lnk_working_dir() {
     len=$((b[at] | b[at + 1] << 8))
     at=$((at + 2))
     for ((n = 0; n < len * unicode; n++)); do printf '\\x%02x' "${b[at + n]}"; done |
-        xargs -0 printf '%b' | iconv -f "$([[ $unicode == 2 ]] && echo UTF-16LE || echo CP936)" -t UTF-8
+        xargs -0 printf '%b' | iconv -f "$([[ $unicode == 2 ]] && echo UTF-16LE || echo CP936)" -t UTF-8 |
+        tr -d '\0' # Wine counts a terminating NUL in
 }
 
 wine_path() { "$WINE64" winepath -u "$1" 2>/dev/null | tr -d '\r'; }
@@ -360,7 +362,7 @@ cmd_windows() {
     unset DISPLAY
     "$WINE64" "$dir/uninstall.exe" /S || fail "the silent uninstall failed"
     "$wineserver" -w # the uninstaller runs on from a copy in %TEMP%
-    [[ "$(ls -A "$dir")" == Config.ini ]] || fail "after uninstalling, $dir holds: $(ls -A "$dir")"
+    [[ "$(ls -A "$dir")" == Config.ini ]] || fail "after uninstalling, $dir holds: $(ls -A "$dir" | tr '\n' ' ')"
     [[ ! -e "$start_lnk" && ! -e "$desktop_lnk" ]] || fail "a shortcut is left after uninstalling"
     ! "$WINE64" reg query "$key" >/dev/null 2>&1 || fail "the uninstall key is left"
     note "the silent uninstall left only Config.ini"
