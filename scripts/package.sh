@@ -10,7 +10,7 @@
 #                                                       program (the tests build a 64-bit one)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-version=1.0
+version=$(sed -n 's/^project(VelmoraPlayer VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 
 # installer EXE ICON OUT [ARCH64]
 installer() {
