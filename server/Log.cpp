@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace velmora::site {
 
@@ -185,15 +186,7 @@ void RequestLog::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [&] { return stopping_ || reopen_ || !queue_.empty(); });
-        if (reopen_) {
-            reopen_ = false;
-            lock.unlock();
-            std::string error;
-            if (!OpenFile(&error)) {
-                fprintf(stderr, "velmora-site: %s\n", error.c_str());
-            }
-            lock.lock();
-        }
+        const bool reopen = std::exchange(reopen_, false);
         // Everything queued goes out in one write, outside the lock.
         std::string batch;
         while (!queue_.empty()) {
@@ -206,12 +199,19 @@ void RequestLog::Run() {
                      " request log lines dropped: the log is not keeping up\n";
             droppedReported_ = dropped_;
         }
-        if (batch.empty() && stopping_) {
+        if (batch.empty() && !reopen && stopping_) {
             return;
         }
         lock.unlock();
-        if (!WriteAll(fd_, batch, regularFile_, stopping_)) {
+        // Lines queued before a reopen belong to the file being rotated away.
+        if (!batch.empty() && !WriteAll(fd_, batch, regularFile_, stopping_)) {
             return;
+        }
+        if (reopen) {
+            std::string error;
+            if (!OpenFile(&error)) {
+                fprintf(stderr, "velmora-site: %s\n", error.c_str());
+            }
         }
         lock.lock();
     }

@@ -313,6 +313,7 @@ TEST(SiteFaults, RunningOutOfDescriptorsKeepsTheCatalogueAndAnswers503) {
     EXPECT_NE(get("/video/player/?flv=list").find("\r\n\r\n2"), std::string::npos);
     EXPECT_NE(get("/media/001.mp4").find("\r\n\r\nmp4"), std::string::npos);
 
+    site.Stop(); // every line it wrote has been read
     const std::string errors = site.ErrorOutput();
     for (const char* line : {"cannot open", "/media/001.mp4: Too many open files (answered 503)",
                              "/downloads/a.exe: Too many open files (answered 503)",
