@@ -32,6 +32,8 @@ finish() {
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
     if [[ -n "$WORK" ]]; then
+        # A Wine prefix is most of a gigabyte: the logs are what a failure needs.
+        rm -rf "$WORK/prefix"
         if [[ $status -eq 0 ]]; then rm -rf "$WORK"; else echo "test files kept in $WORK" >&2; fi
     fi
     exit "$status"
