@@ -223,7 +223,8 @@ cmd_install() {
     export LANG=C.UTF-8
     mkdir -p "$HOME"
     [[ "$(command -v velmora-player)" == /usr/bin/velmora-player ]] || fail "velmora-player is not on PATH"
-    (cd / && exec velmora-player) >"$WORK/player.log" 2>&1 &
+    mkdir "$WORK/elsewhere"
+    (cd "$WORK/elsewhere" && exec velmora-player) >"$WORK/player.log" 2>&1 &
     local player=$!
     PIDS+=("$player")
     answer_first_run_box 30
@@ -235,7 +236,7 @@ cmd_install() {
     for i in $(seq 100); do grep -q '^CopyRight=' "$config" 2>/dev/null && break; sleep 0.1; done
     [[ -f "$config" ]] || fail "no Config.ini in ~/.config/velmora-player; $HOME holds: $(find "$HOME")"
     expect_first_run_config "$config"
-    [[ ! -e /Config.ini ]] || fail "the player wrote Config.ini where it was started"
+    [[ ! -e "$WORK/elsewhere/Config.ini" ]] || fail "the player wrote Config.ini where it was started"
     xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
     xdotool key alt+F4
     for i in $(seq 100); do kill -0 "$player" 2>/dev/null || break; sleep 0.1; done
