@@ -126,7 +126,8 @@ struct HeaderDeadline::Connection {
     int fd = -1;
     bool waiting = true;   // for a request's headers
     uint64_t baseline = 0; // bytes received when the wait began
-    bool started = false;  // a byte of the request has come
+    bool needsBaseline = false;
+    bool started = false; // a byte of the request has come
     std::chrono::steady_clock::time_point since;
     bool cut = false;
 };
@@ -175,11 +176,11 @@ void HeaderDeadline::HeadersDone(Connection* connection) {
 }
 
 void HeaderDeadline::AnswerDone(Connection* connection) {
-    uint64_t received = BytesReceived(connection->fd);
+    // The watcher reads the byte count on its next tick, not this thread for every answer.
     std::lock_guard<std::mutex> lock(mutex_);
     connection->waiting = true;
     connection->started = false;
-    connection->baseline = received;
+    connection->needsBaseline = true;
 }
 
 void HeaderDeadline::Closed(Connection* connection) {
@@ -201,7 +202,10 @@ void HeaderDeadline::Watch() {
             if (!connection->waiting || connection->cut) {
                 continue;
             }
-            if (!connection->started) {
+            if (connection->needsBaseline) {
+                connection->baseline = BytesReceived(connection->fd);
+                connection->needsBaseline = false;
+            } else if (!connection->started) {
                 // An idle keep-alive connection is libmicrohttpd's time-out's business;
                 // the clock starts with the request's first byte.
                 if (BytesReceived(connection->fd) > connection->baseline) {

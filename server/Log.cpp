@@ -18,6 +18,12 @@ namespace velmora::site {
 
 namespace {
 
+// Lines go to the writer in batches, as nginx's buffered access log does: waking the
+// writer for every request cost the busiest address a quarter of its speed. A line waits
+// at most kFlushDelay.
+constexpr size_t kBatchLines = 256;
+constexpr std::chrono::milliseconds kFlushDelay(50);
+
 void AppendEscaped(std::string& line, const std::string& text, const char* alsoEscape) {
     for (unsigned char c : text) {
         if (c > 0x20 && c < 0x7F && !strchr(alsoEscape, c)) {
@@ -158,6 +164,7 @@ bool RequestLog::Start(std::string* error) {
 }
 
 void RequestLog::Write(std::string line) {
+    bool batchFull = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (queue_.size() >= capacity_) {
@@ -165,8 +172,11 @@ void RequestLog::Write(std::string line) {
             return;
         }
         queue_.push_back(std::move(line));
+        batchFull = queue_.size() >= kBatchLines;
     }
-    wake_.notify_one();
+    if (batchFull) {
+        wake_.notify_one();
+    }
 }
 
 void RequestLog::Reopen() {
@@ -185,7 +195,8 @@ uint64_t RequestLog::Dropped() const {
 void RequestLog::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stopping_ || reopen_ || !queue_.empty(); });
+        wake_.wait_for(lock, kFlushDelay,
+                       [&] { return stopping_ || reopen_ || queue_.size() >= kBatchLines; });
         const bool reopen = std::exchange(reopen_, false);
         // Everything queued goes out in one write, outside the lock.
         std::string batch;
