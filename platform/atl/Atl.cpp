@@ -49,7 +49,7 @@ class WebBrowser final : public IWebBrowser2 {
             return E_FAIL;
         if (!url)
             return E_INVALIDARG;
-        host->address = ToUtf8(WideToU16(url));
+        host->address = WideToUtf8(url);
         CurrentBackend().Navigate(*host, host->address);
         return S_OK;
     }
@@ -75,7 +75,7 @@ LRESULT CALLBACK HostProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPara
             return -1;
         Browsers()[handle] = new WebBrowser(handle);
         if (!host->text.empty()) {
-            host->address = ToUtf8(host->text);
+            host->address = WideToUtf8(host->text);
             CurrentBackend().Navigate(*host, host->address);
         }
         return 0;

@@ -71,8 +71,5 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     DWORD length = static_cast<DWORD>(wide.size());
     if (!buffer || size <= length)
         return length + 1; // the room needed, terminator included; buffer left alone
-    for (DWORD i = 0; i < length; ++i)
-        buffer[i] = static_cast<WCHAR>(wide[i]);
-    buffer[length] = 0;
-    return length;
+    return static_cast<DWORD>(CopyCut(wide, buffer, size));
 }

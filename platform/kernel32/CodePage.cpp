@@ -327,14 +327,6 @@ constexpr char16_t kNameBackslash = 0xF05C;
 
 } // namespace
 
-size_t WideLength(const WCHAR* text) {
-    size_t n = 0;
-    if (text)
-        while (text[n])
-            ++n;
-    return n;
-}
-
 std::u16string AnsiToWide(const std::string& bytes) {
     std::u16string out;
     bool invalid = false;
@@ -351,14 +343,14 @@ std::string WideToAnsi(const std::u16string& text, bool* lossy) {
     return out;
 }
 
-std::u16string Utf8ToWide(const std::string& bytes) {
+std::u16string Utf8ToWide(std::string_view bytes) {
     std::u16string out;
     bool invalid = false;
     DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &out, &invalid);
     return out;
 }
 
-std::string WideToUtf8(const std::u16string& text) {
+std::string WideToUtf8(std::u16string_view text) {
     std::string out;
     bool invalid = false;
     EncodeUtf8(text.data(), text.size(), &out, &invalid);

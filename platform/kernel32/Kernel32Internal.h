@@ -1,7 +1,9 @@
-// Helpers shared by the kernel32 sources: UTF-16 strings, the ANSI code page and paths.
+// Helpers shared by the kernel32 sources: the ANSI code page, paths and error codes.
 #pragma once
 
 #include <windows.h>
+
+#include "kernel32/Strings.h"
 
 #include <string>
 
@@ -13,9 +15,6 @@ constexpr DWORD kErrorWriteFault = 29;
 constexpr DWORD kErrorDiskFull = 112;
 constexpr DWORD kErrorInvalidName = 123;
 
-// Length of a zero-terminated UTF-16 string (NULL counts as empty).
-size_t WideLength(const WCHAR* text);
-
 // Whole-string conversions between UTF-16 and the ANSI code page (chosen from the locale's
 // language and territory, see GetACP). Bytes it cannot decode become '?'; characters it
 // cannot encode become '?' and set *lossy.
@@ -25,10 +24,6 @@ std::string WideToAnsi(const std::u16string& text, bool* lossy);
 // The ANSI code page Wine chooses for a locale name ("zh_CN.UTF-8" -> 936): by language and
 // territory, whatever the character set; 1252 for C, POSIX and languages it does not know.
 UINT AnsiCodePageOf(const std::string& locale);
-
-// UTF-8 <-> UTF-16 with the same replacement rules as CP_UTF8.
-std::u16string Utf8ToWide(const std::string& bytes);
-std::string WideToUtf8(const std::u16string& text);
 
 // A Linux file name (in the locale's character set) as UTF-16 that ToNativePath turns back
 // into the same bytes: a byte that is no character becomes U+DC80..U+DCFF and a '\' in the

@@ -50,7 +50,6 @@ enum class Kind { Blank, Section, Key };
 
 struct Parsed {
     Kind kind = Kind::Blank;
-    bool comment = false; // a ';' line: found by its name, left out of key lists
     std::u16string name;
     std::u16string value;
     bool hasValue = false; // a key line without '=' has a name only
@@ -105,43 +104,13 @@ bool IsLeadingSpace(char16_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == u' ' || c == 0x1A;
 }
 
-std::u16string Trim(const std::u16string& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-std::u16string FromWide(const WCHAR* text) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text), WideLength(text));
-}
-
-// Simple case folding for the scripts that have case; names are compared like Windows
-// compares them, without regard to case.
-char16_t Fold(char16_t c) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0x00E0 && c <= 0x00FE && c != 0x00F7) ||
-        (c >= 0x03B1 && c <= 0x03C9 && c != 0x03C2) || (c >= 0x0430 && c <= 0x044F) ||
-        (c >= 0xFF41 && c <= 0xFF5A))
-        return static_cast<char16_t>(c - 0x20);
-    if (c >= 0x0450 && c <= 0x045F)
-        return static_cast<char16_t>(c - 0x50);
-    return c;
-}
-
-bool SameName(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
+std::u16string Trimmed(std::u16string_view text) {
+    return std::u16string(Trim(text));
 }
 
 Parsed Classify(const std::u16string& text) {
     Parsed parsed;
-    std::u16string line = Trim(text);
+    std::u16string line = Trimmed(text);
     if (line.empty())
         return parsed;
     // As on Windows, a line that opens with '[' but never closes it is no section header,
@@ -149,18 +118,17 @@ Parsed Classify(const std::u16string& text) {
     size_t close = line[0] == u'[' ? line.rfind(u']') : std::u16string::npos;
     if (close != std::u16string::npos) {
         parsed.kind = Kind::Section;
-        parsed.name = Trim(line.substr(1, close - 1));
+        parsed.name = Trimmed(line.substr(1, close - 1));
         return parsed;
     }
     parsed.kind = Kind::Key;
-    parsed.comment = line[0] == u';';
     size_t equals = line.find(u'=');
     if (equals == std::u16string::npos) {
         parsed.name = line;
         return parsed;
     }
-    parsed.name = Trim(line.substr(0, equals));
-    parsed.value = Trim(line.substr(equals + 1));
+    parsed.name = Trimmed(line.substr(0, equals));
+    parsed.value = Trimmed(line.substr(equals + 1));
     parsed.hasValue = true;
     return parsed;
 }
@@ -392,27 +360,23 @@ struct Range {
     size_t end;    // the next section's line, or the end of the file
 };
 
-std::vector<std::pair<std::u16string, Range>> Sections(const IniFile& file) {
-    std::vector<std::pair<std::u16string, Range>> sections;
+// The first section of that name.
+bool FindSection(const IniFile& file, const std::u16string& name, Range* range) {
+    bool found = false;
     for (size_t i = 0; i < file.lines.size(); ++i) {
         Parsed parsed = Classify(file.lines[i].text);
         if (parsed.kind != Kind::Section)
             continue;
-        if (!sections.empty())
-            sections.back().second.end = i;
-        sections.push_back({parsed.name, Range{i, file.lines.size()}});
-    }
-    return sections;
-}
-
-bool FindSection(const IniFile& file, const std::u16string& name, Range* range) {
-    for (const auto& section : Sections(file)) {
-        if (SameName(section.first, name)) {
-            *range = section.second;
+        if (found) {
+            range->end = i;
             return true;
         }
+        if (EqualNoCase(parsed.name, name)) {
+            found = true;
+            *range = Range{i, file.lines.size()};
+        }
     }
-    return false;
+    return found;
 }
 
 // The first line of the section holding the key, or npos.
@@ -420,7 +384,7 @@ size_t FindKey(const IniFile& file, const Range& range, const std::u16string& na
                Parsed* parsed) {
     for (size_t i = range.header + 1; i < range.end; ++i) {
         Parsed candidate = Classify(file.lines[i].text);
-        if (candidate.kind == Kind::Key && SameName(candidate.name, name)) {
+        if (candidate.kind == Kind::Key && EqualNoCase(candidate.name, name)) {
             *parsed = candidate;
             return i;
         }
@@ -429,42 +393,6 @@ size_t FindKey(const IniFile& file, const Range& range, const std::u16string& na
 }
 
 // ------------------------------------------------------------------ results
-
-DWORD CopyValue(const std::u16string& value, LPWSTR buffer, DWORD size) {
-    size_t length = value.size() < size - 1 ? value.size() : size - 1;
-    for (size_t i = 0; i < length; ++i)
-        buffer[i] = static_cast<WCHAR>(value[i]);
-    buffer[length] = 0;
-    return static_cast<DWORD>(length);
-}
-
-// A list of zero-terminated names ending in an extra terminator. When it does not fit, the
-// last name that does not fit is cut, two terminators end the buffer and the result is
-// size - 2, as Windows does.
-DWORD CopyList(const std::vector<std::u16string>& names, LPWSTR buffer, DWORD size) {
-    if (size == 1) {
-        buffer[0] = 0;
-        return 0;
-    }
-    size_t position = 0;
-    for (const std::u16string& name : names) {
-        if (position + name.size() + 1 > size - 1) {
-            size_t room = size - 2 > position ? size - 2 - position : 0;
-            for (size_t i = 0; i < room; ++i)
-                buffer[position + i] = static_cast<WCHAR>(name[i]);
-            buffer[size - 2] = 0;
-            buffer[size - 1] = 0;
-            return size - 2;
-        }
-        for (char16_t c : name)
-            buffer[position++] = static_cast<WCHAR>(c);
-        buffer[position++] = 0;
-    }
-    buffer[position] = 0;
-    if (position == 0)
-        buffer[1] = 0;
-    return static_cast<DWORD>(position);
-}
 
 std::u16string StripQuotes(const std::u16string& value) {
     if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0])
@@ -479,7 +407,7 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
     if (!buffer || size == 0)
         return 0;
     // Windows drops trailing blanks of the default.
-    std::u16string fallback = FromWide(defaultValue);
+    std::u16string fallback = WideString(defaultValue);
     while (!fallback.empty() && IsBlank(fallback.back()))
         fallback.pop_back();
 
@@ -492,43 +420,16 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
         if (!Load(path, &file))
             file = IniFile();
     }
-    if (!file.exists)
-        SetLastError(ERROR_FILE_NOT_FOUND);
-
-    if (!section) {
-        // Without a file there is no list at all: one terminator, nothing more written.
-        if (!file.exists) {
-            buffer[0] = 0;
-            return 0;
-        }
-        std::vector<std::u16string> names;
-        for (const auto& found : Sections(file))
-            if (!found.first.empty())
-                names.push_back(found.first);
-        return CopyList(names, buffer, size);
-    }
+    // Listing sections or keys (a null name) is not supported: the default is the answer.
     Range range;
-    bool haveSection = FindSection(file, Trim(FromWide(section)), &range);
-    if (!key) {
-        std::vector<std::u16string> names;
-        if (haveSection) {
-            for (size_t i = range.header + 1; i < range.end; ++i) {
-                Parsed parsed = Classify(file.lines[i].text);
-                if (parsed.kind == Kind::Key && !parsed.comment && !parsed.name.empty())
-                    names.push_back(parsed.name);
-            }
-        }
-        if (!names.empty())
-            return CopyList(names, buffer, size);
-        return CopyValue(fallback, buffer, size);
-    }
-    std::u16string keyName = Trim(FromWide(key));
+    bool haveSection = section && key && FindSection(file, Trimmed(WideString(section)), &range);
+    std::u16string keyName = Trimmed(WideString(key));
     Parsed parsed;
     if (haveSection && FindKey(file, range, keyName, &parsed) != std::u16string::npos &&
         parsed.hasValue)
-        return CopyValue(StripQuotes(parsed.value), buffer, size);
+        return static_cast<DWORD>(CopyCut(StripQuotes(parsed.value), buffer, size));
     SetLastError(ERROR_FILE_NOT_FOUND);
-    return CopyValue(fallback, buffer, size);
+    return static_cast<DWORD>(CopyCut(fallback, buffer, size));
 }
 
 UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue,
@@ -577,10 +478,9 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
                                        LPCWSTR fileName) {
-    if (!section) {
-        // All NULL asks Windows to flush its cache; there is none here.
-        if (!key && !value)
-            return TRUE;
+    // Deleting a section or key (a null key or value) and flushing (all null) are not
+    // supported.
+    if (!section || !key || !value) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -596,7 +496,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     if (!Load(path, &file))
         return FALSE;
 
-    std::u16string sectionName = Trim(FromWide(section));
+    std::u16string sectionName = Trimmed(WideString(section));
     Range range;
     bool haveSection = FindSection(file, sectionName, &range);
     // A line is about to follow the current last one: give that a line break.
@@ -605,47 +505,35 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
             file.lines[index - 1].eol = kCrLf;
     };
 
-    if (!key) {
-        if (!haveSection)
-            return TRUE;
-        file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(range.header),
-                         file.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
+    std::u16string keyName = Trimmed(WideString(key));
+    // The value loses its leading white space, line breaks included, as under Wine, so a
+    // value can never start a line of its own.
+    std::u16string text = WideString(value);
+    size_t first = 0;
+    while (first < text.size() && IsLeadingSpace(text[first]))
+        ++first;
+    text.erase(0, first);
+    Parsed parsed;
+    size_t keyLine = haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
+    if (keyLine != std::u16string::npos && parsed.hasValue && parsed.value == text)
+        return TRUE; // the same value: nothing to write
+    if (keyLine != std::u16string::npos) {
+        Line& line = file.lines[keyLine];
+        line.text = parsed.name + u"=" + text;
+        line.untouched = false;
+        line.eol = kCrLf;
+    } else if (haveSection) {
+        size_t after = range.header + 1;
+        for (size_t i = range.header + 1; i < range.end; ++i)
+            if (!Trim<char16_t>(file.lines[i].text).empty())
+                after = i + 1;
+        breakBefore(after);
+        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
+                          Line{keyName + u"=" + text, kCrLf, {}, false});
     } else {
-        std::u16string keyName = Trim(FromWide(key));
-        // The value loses its leading white space, line breaks included, as under Wine, so a
-        // value can never start a line of its own.
-        std::u16string text = FromWide(value);
-        size_t first = 0;
-        while (first < text.size() && IsLeadingSpace(text[first]))
-            ++first;
-        text.erase(0, first);
-        Parsed parsed;
-        size_t keyLine =
-            haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
-        if (value && keyLine != std::u16string::npos && parsed.hasValue && parsed.value == text)
-            return TRUE; // the same value: nothing to write
-        if (!value) {
-            if (keyLine == std::u16string::npos)
-                return TRUE;
-            file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(keyLine));
-        } else if (keyLine != std::u16string::npos) {
-            Line& line = file.lines[keyLine];
-            line.text = parsed.name + u"=" + text;
-            line.untouched = false;
-            line.eol = kCrLf;
-        } else if (haveSection) {
-            size_t after = range.header + 1;
-            for (size_t i = range.header + 1; i < range.end; ++i)
-                if (!Trim(file.lines[i].text).empty())
-                    after = i + 1;
-            breakBefore(after);
-            file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
-                              Line{keyName + u"=" + text, kCrLf, {}, false});
-        } else {
-            breakBefore(file.lines.size());
-            file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
-            file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
-        }
+        breakBefore(file.lines.size());
+        file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
+        file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
     }
     std::string bytes = Serialize(file);
     if (file.exists && bytes == file.bytes)

@@ -22,10 +22,10 @@ HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCW
     (void)parameters;
     (void)directory;
     (void)showCommand;
-    std::string verb = operation ? ToUtf8(WideToU16(operation)) : "open";
+    std::string verb = operation ? WideToUtf8(operation) : "open";
     if (!file)
         return ShellResult(ERROR_FILE_NOT_FOUND);
-    std::string address = ToUtf8(WideToU16(file));
+    std::string address = WideToUtf8(file);
     if (verb != "open" || !IsWebAddress(address))
         return ShellResult(SE_ERR_NOASSOC);
     return CurrentBackend().OpenInBrowser(FindWindowRecord(owner) ? owner : nullptr, address)

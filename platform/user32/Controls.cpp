@@ -16,7 +16,7 @@ void Notify(Window& control, WORD code) {
 LRESULT CopyWhole(const std::u16string& text, LPARAM buffer) {
     if (!buffer)
         return LB_ERR;
-    return (LRESULT)CopyToBuffer(text, reinterpret_cast<WCHAR*>(buffer), text.size() + 1);
+    return (LRESULT)CopyCut(text, reinterpret_cast<WCHAR*>(buffer), text.size() + 1);
 }
 
 void Select(Window& list, int row) {
@@ -33,8 +33,8 @@ LRESULT CALLBACK ListBoxProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
     const int count = (int)list->items.size();
     switch (message) {
     case LB_ADDSTRING:
-        list->items.push_back(WideToU16(reinterpret_cast<LPCWSTR>(lParam)));
-        CurrentBackend().ListAdd(*list, ToUtf8(list->items.back()));
+        list->items.push_back(WideString(reinterpret_cast<LPCWSTR>(lParam)));
+        CurrentBackend().ListAdd(*list, WideToUtf8(list->items.back()));
         return (LRESULT)(list->items.size() - 1);
     case LB_RESETCONTENT:
         list->items.clear();

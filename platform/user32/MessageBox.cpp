@@ -22,8 +22,8 @@ int UnansweredResult(UINT style) {
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     MessageBoxState box;
     box.request.owner = FindWindowRecord(owner) ? owner : nullptr;
-    box.request.text = ToUtf8(WideToU16(text));
-    box.request.caption = caption ? ToUtf8(WideToU16(caption)) : std::string("Error");
+    box.request.text = WideToUtf8(text);
+    box.request.caption = caption ? WideToUtf8(caption) : std::string("Error");
     box.request.style = type;
     // An owned box is modal to its owner: the owner takes no input until it is answered.
     bool disabledOwner = box.request.owner && IsWindowEnabled(box.request.owner);

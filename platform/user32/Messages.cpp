@@ -200,7 +200,7 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
     case WM_NCCREATE:
         return TRUE;
     case WM_SETTEXT:
-        window->text = WideToU16(reinterpret_cast<LPCWSTR>(lParam));
+        window->text = WideString(reinterpret_cast<LPCWSTR>(lParam));
         CurrentBackend().TextChanged(*window);
         if (window->parent && window->visible)
             PaintControl(*window);
@@ -208,7 +208,7 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
     case WM_GETTEXT:
         if (!lParam || wParam == 0)
             return 0;
-        return (LRESULT)CopyToBuffer(window->text, reinterpret_cast<WCHAR*>(lParam), wParam);
+        return (LRESULT)CopyCut(window->text, reinterpret_cast<WCHAR*>(lParam), wParam);
     case WM_GETTEXTLENGTH:
         return (LRESULT)window->text.size();
     case WM_SETREDRAW:

@@ -4,12 +4,18 @@
 
 #include <windows.h>
 
+#include "kernel32/Strings.h"
 #include "user32/Backend.h"
 
 #include <string>
 #include <vector>
 
 namespace velmora::platform {
+
+using kernel32::CopyCut;
+using kernel32::EqualNoCase;
+using kernel32::WideString;
+using kernel32::WideToUtf8;
 
 // Non-client metrics of a window with WS_CAPTION and a fixed (non-sizing) frame, as the
 // classic Windows metrics give them: the client area is the outer size minus these.
@@ -115,11 +121,5 @@ void ListSelect(HWND list, int row);
 void ListDoubleClick(HWND list, int row);
 void Close(HWND window); // the close box or the system menu's Close
 } // namespace input
-
-std::string ToUtf8(const std::u16string& text);
-std::u16string FromUtf8(const std::string& text);
-std::u16string WideToU16(LPCWSTR text);
-// Copies at most capacity - 1 characters of text and a terminator; returns the count.
-size_t CopyToBuffer(const std::u16string& text, WCHAR* out, size_t capacity);
 
 } // namespace velmora::platform

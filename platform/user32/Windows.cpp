@@ -20,21 +20,6 @@ Store& TheStore() {
     return store;
 }
 
-bool SameClassName(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z')
-            x = x - u'a' + u'A';
-        if (y >= u'a' && y <= u'z')
-            y = y - u'a' + u'A';
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 WindowClass* FindClass(LPCWSTR name) {
     if (!name)
         return nullptr;
@@ -45,9 +30,9 @@ WindowClass* FindClass(LPCWSTR name) {
                 return cls.get();
         return nullptr;
     }
-    std::u16string wanted = WideToU16(name);
+    std::u16string wanted = WideString(name);
     for (auto& cls : TheStore().classes)
-        if (SameClassName(cls->name, wanted))
+        if (EqualNoCase(cls->name, wanted))
             return cls.get();
     return nullptr;
 }
@@ -157,7 +142,7 @@ bool AcceptsInput(const Window& window) {
 
 bool ClassRegistered(const char16_t* name) {
     for (auto& cls : TheStore().classes)
-        if (SameClassName(cls->name, name))
+        if (EqualNoCase(cls->name, name))
             return true;
     return false;
 }
@@ -193,7 +178,7 @@ ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass) {
         return 0;
     }
     auto cls = std::make_unique<WindowClass>();
-    cls->name = WideToU16(windowClass->lpszClassName);
+    cls->name = WideString(windowClass->lpszClassName);
     cls->style = windowClass->style;
     cls->procedure = windowClass->lpfnWndProc;
     cls->instance = windowClass->hInstance;
@@ -251,7 +236,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     record->y = (x == CW_USEDEFAULT || y == CW_USEDEFAULT) ? 26 : y;
     record->width = width == CW_USEDEFAULT ? 640 : width;
     record->height = width == CW_USEDEFAULT ? 480 : height;
-    record->text = WideToU16(windowName);
+    record->text = WideString(windowName);
 
     HWND handle = record->handle;
     Window* window = record.get();

@@ -242,22 +242,6 @@ TEST(Profile, WritesEditOnlyWhatTheyMust) {
          "[VelmoraPlayer]\r\nList=1\r\n",
          {{"VelmoraPlayer", "List", "12\nabc"}},
          "[VelmoraPlayer]\r\nList=12\nabc\r\n"},
-        {"null value deletes the key",
-         "[S]\r\nA=1\r\nB=2\r\n[T]\r\nA=3\r\n",
-         {{"S", "a", nullptr}},
-         "[S]\r\nB=2\r\n[T]\r\nA=3\r\n"},
-        {"null key deletes the section",
-         "; top\r\n[S]\r\nA=1\r\n; s note\r\n[T]\r\nA=3\r\n",
-         {{"s", nullptr, nullptr}},
-         "; top\r\n[T]\r\nA=3\r\n"},
-        {"deleting what is not there changes nothing",
-         "[S]\nA=1\n",
-         {{"S", "B", nullptr}, {"U", nullptr, nullptr}},
-         "[S]\nA=1\n"},
-        {"deleting creates no file",
-         nullptr,
-         {{"S", "B", nullptr}, {"S", nullptr, nullptr}},
-         nullptr},
         {"names are written trimmed", "[S]\r\n", {{" S ", " Key\t", "v"}}, "[S]\r\nKey=v\r\n"},
         {"a leading line break leaves no stray line",
          "[S]\r\nA=1\r\n",
@@ -288,40 +272,6 @@ TEST(Profile, ValueWrittenWithALineBreakReadsBackAsItsFirstLine) {
     EXPECT_EQ(ReadInt(IniPath(dir), "List"), 12u);
     EXPECT_EQ(ReadInt(IniPath(dir), "Top"), 0u);
     EXPECT_EQ(Read(IniPath(dir), "Evil", "Top"), "1");
-}
-
-TEST(Profile, SectionAndKeyLists) {
-    TempDir dir;
-    WriteFileBytes(dir.File("Config.ini"), "x=0\r\n[A]\r\n[bb]\r\nk=1\r\n; c\r\nflag\r\nm = 2\r\n"
-                                           "[]\r\n[C]\r\n");
-    struct Case {
-        const char* section; // nullptr: list the sections
-        DWORD size;
-        std::string expected; // with its terminators
-        DWORD returned;
-    };
-    const Case cases[] = {
-        {nullptr, 64, std::string("A\0bb\0C\0\0", 8), 7},
-        {nullptr, 6, std::string("A\0bb\0\0", 6), 4}, // C does not fit
-        {nullptr, 5, std::string("A\0b\0\0", 5), 3},  // bb is cut
-        {"BB", 64, std::string("k\0flag\0m\0\0", 10), 9},
-        {"BB", 5, std::string("k\0f\0\0", 5), 3}, // flag is cut
-        {"C", 64, std::string("dflt\0", 5), 4},   // no keys: the default
-        {"Missing", 64, std::string("dflt\0", 5), 4},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.section ? c.section : "(sections)") + " in " +
-                     std::to_string(c.size));
-        std::vector<WCHAR> buffer(c.size + 1, L'z');
-        Wide section(c.section ? c.section : "");
-        DWORD returned =
-            GetPrivateProfileStringW(c.section ? section.get() : nullptr, nullptr, L"dflt",
-                                     buffer.data(), c.size, Wide(IniPath(dir)));
-        EXPECT_EQ(returned, c.returned);
-        std::u16string got(buffer.begin(), buffer.begin() + c.expected.size());
-        EXPECT_EQ(got, Utf16(c.expected));
-        EXPECT_EQ(buffer[c.size], L'z');
-    }
 }
 
 TEST(Profile, ByteOrderMarksChooseTheEncoding) {
@@ -524,11 +474,7 @@ TEST(Profile, WritesThatChangeNothingLeaveTheFileAlone) {
     const std::string before = "[S]\nA=12\nB = x \n";
     WriteFileBytes(dir.File("Config.ini"), before);
     FileIdentity identity = Identity(dir.File("Config.ini"));
-    const Edit edits[] = {{"S", "A", "12"},
-                          {"s", "a", "  12"},
-                          {"S", "B", "x"},
-                          {"S", "C", nullptr},
-                          {"T", nullptr, nullptr}};
+    const Edit edits[] = {{"S", "A", "12"}, {"s", "a", "  12"}, {"S", "B", "x"}};
     for (const Edit& e : edits)
         EXPECT_TRUE(Write(IniPath(dir), e.section, e.key, e.value));
     EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), before);

@@ -44,24 +44,12 @@ TEST(Wsprintf, FormatsTheConversionsTheProgramUses) {
         {"negative", [](WCHAR* b) { return wsprintfW(b, L"%d", -42); }, "-42"},
         {"int min", [](WCHAR* b) { return wsprintfW(b, L"%d", INT_MIN); }, "-2147483648"},
         {"zero", [](WCHAR* b) { return wsprintfW(b, L"%d", 0); }, "0"},
-        {"unsigned", [](WCHAR* b) { return wsprintfW(b, L"%u", -1); }, "4294967295"},
         {"percent", [](WCHAR* b) { return wsprintfW(b, L"100%% %d%%", 5); }, "100% 5%"},
         {"width and flags",
-         [](WCHAR* b) { return wsprintfW(b, L"[%5d|%-5d|%05d|%03d]", 42, 42, -42, -7); },
-         "[   42|42   |-0042|-07]"},
-        {"hex", [](WCHAR* b) { return wsprintfW(b, L"%x %X %#x %08X", 255, 255, 255, 0xBEEF); },
-         "ff FF 0xff 0000BEEF"},
-        {"long is 32 bits", [](WCHAR* b) { return wsprintfW(b, L"%ld %lu", -3, 3u); }, "-3 3"},
-        {"64 bits", [](WCHAR* b) { return wsprintfW(b, L"%I64d", INT64_C(-5000000000)); },
-         "-5000000000"},
-        {"wide char", [](WCHAR* b) { return wsprintfW(b, L"%c%c", L'第', L'x'); }, "第x"},
+         [](WCHAR* b) { return wsprintfW(b, L"[%5d|%05d|%03d|%4s]", 42, -42, -7, L"ab"); },
+         "[   42|-0042|-07|  ab]"},
         {"null string", [](WCHAR* b) { return wsprintfW(b, L"<%s>", (const WCHAR*)nullptr); },
          "<(null)>"},
-        {"precision",
-         [](WCHAR* b) { return wsprintfW(b, L"%.2s|%4s|%-4s|", L"abc", L"ab", L"ab"); },
-         "ab|  ab|ab  |"},
-        {"narrow string", [](WCHAR* b) { return wsprintfW(b, L"%hs/%S", "one", "two"); },
-         "one/two"},
         {"empty", [](WCHAR* b) { return wsprintfW(b, L""); }, ""},
     };
     for (const FormatCase& c : cases) {
@@ -94,19 +82,16 @@ TEST(Wsprintf, WritesAtMost1024CharactersWithTheTerminator) {
     EXPECT_EQ(buffer[1022], L'b');
 }
 
-// Widths and precisions beyond the cap: no arithmetic overflow (UBSan aborts the test
+// Widths beyond the cap: no arithmetic overflow (UBSan aborts the test
 // otherwise) and the output still stops at 1023 characters.
-TEST(Wsprintf, HugeWidthsAndPrecisionsStopAtTheCap) {
+TEST(Wsprintf, HugeWidthsStopAtTheCap) {
     const struct {
         const WCHAR* format;
         const char* what;
         int value;
     } cases[] = {
         {L"%99999999999d", "width past int", 5},
-        {L"%.99999999999d", "precision past int", 5},
-        {L"%.2147483647d", "precision at INT_MAX, negative value", -5},
         {L"%2000000000d", "width of two billion", 7},
-        {L"%-2000000000d|", "left-aligned", 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

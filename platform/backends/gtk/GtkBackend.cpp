@@ -186,7 +186,7 @@ GtkWidget* ParentContainer(Window& window) {
 }
 
 void ApplyText(Window& window, Native& native) {
-    std::string text = ToUtf8(window.text);
+    std::string text = WideToUtf8(window.text);
     switch (window.kind) {
     case ControlKind::TopLevel:
         gtk_window_set_title(GTK_WINDOW(native.widget), text.c_str());

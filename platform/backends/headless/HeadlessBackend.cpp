@@ -8,8 +8,8 @@ void HeadlessBackend::Create(Window& window) {
     CreatedWindow record;
     record.handle = window.handle;
     record.parent = window.parent;
-    record.className = window.windowClass ? ToUtf8(window.windowClass->name) : "";
-    record.text = ToUtf8(window.text);
+    record.className = window.windowClass ? WideToUtf8(window.windowClass->name) : "";
+    record.text = WideToUtf8(window.text);
     record.style = window.style;
     record.exStyle = window.exStyle;
     record.x = window.x;

@@ -1,0 +1,47 @@
+#include "kernel32/Strings.h"
+
+namespace velmora::kernel32 {
+namespace {
+
+char16_t Fold(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0x00E0 && c <= 0x00FE && c != 0x00F7) ||
+        (c >= 0x03B1 && c <= 0x03C9 && c != 0x03C2) || (c >= 0x0430 && c <= 0x044F) ||
+        (c >= 0xFF41 && c <= 0xFF5A))
+        return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x0450 && c <= 0x045F)
+        return static_cast<char16_t>(c - 0x50);
+    return c;
+}
+
+} // namespace
+
+size_t WideLength(const WCHAR* text) {
+    size_t n = 0;
+    if (text)
+        while (text[n])
+            ++n;
+    return n;
+}
+
+std::u16string WideString(const WCHAR* text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text), WideLength(text));
+}
+
+size_t CopyCut(std::u16string_view text, WCHAR* buffer, size_t capacity) {
+    size_t count = text.size() < capacity - 1 ? text.size() : capacity - 1;
+    for (size_t i = 0; i < count; ++i)
+        buffer[i] = static_cast<WCHAR>(text[i]);
+    buffer[count] = 0;
+    return count;
+}
+
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    return true;
+}
+
+} // namespace velmora::kernel32
