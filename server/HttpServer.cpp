@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 // One connection, from accept to close.
 struct ConnectionState {
     std::string client; // "127.0.0.1", "::1"
+    int fd = -1;
     HeaderDeadline::Connection* deadline = nullptr;
     bool requestSeen = false; // libmicrohttpd parsed a request line on it
 };
@@ -35,7 +36,16 @@ struct RequestState {
     bool answered = false;
     LogEntry entry;
     uint64_t bodyLength = 0; // of the answer queued, 0 for HEAD
+    // For an answer that may be cut short: what the socket had taken before it, and the
+    // size of its header, so that the body bytes really sent can be told at the end.
+    int fd = -1;
+    uint64_t writtenBefore = 0;
+    uint64_t headerBytes = 0;
 };
+
+// Answers up to this size go into the socket's buffer whole or not at all, so they are
+// either sent or not; larger ones are counted at the socket.
+constexpr uint64_t kCountedBody = 16 * 1024;
 
 ConnectionState* StateOf(MHD_Connection* connection) {
     const MHD_ConnectionInfo* info =
@@ -83,6 +93,42 @@ void StripAbsoluteForm(std::string& target) {
     }
 }
 
+// The size of the header libmicrohttpd sends with an answer: status line, our headers, and
+// its own Date, Content-Length and Connection lines. connection: the value of the last, or
+// null when there is none.
+uint64_t HeaderBytes(const Response& answer, uint64_t bodyLength, const char* connection) {
+    const char* reason = MHD_get_reason_phrase_for(answer.status);
+    uint64_t bytes = strlen("HTTP/1.1 200 \r\n") + strlen(reason) +
+                     strlen("Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n") +
+                     strlen("Content-Length: \r\n") + std::to_string(bodyLength).size() +
+                     strlen("\r\n");
+    if (!answer.contentType.empty()) {
+        bytes += strlen("Content-Type: \r\n") + answer.contentType.size();
+    }
+    for (const auto& [name, value] : answer.headers) {
+        bytes += name.size() + value.size() + strlen(": \r\n");
+    }
+    if (connection) {
+        bytes += strlen("Connection: \r\n") + strlen(connection);
+    }
+    return bytes;
+}
+
+// What libmicrohttpd puts in the answer's Connection header, if anything: "close" when
+// either side ends the connection after it, "Keep-Alive" to an HTTP/1.0 client keeping it.
+const char* ConnectionValue(MHD_Connection* connection, const char* version, bool refused) {
+    const char* asked =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONNECTION);
+    const std::string tokens = AsciiLower(asked ? asked : "");
+    if (refused || tokens.find("close") != std::string::npos) {
+        return "close";
+    }
+    if (strcmp(version, MHD_HTTP_VERSION_1_1) == 0) {
+        return nullptr;
+    }
+    return tokens.find("keep-alive") != std::string::npos ? "Keep-Alive" : "close";
+}
+
 MHD_Response* MakeResponse(Response& answer) {
     if (answer.file.Open() && answer.file.Length() > 0) {
         uint64_t offset = answer.file.Offset();
@@ -112,6 +158,7 @@ struct HttpServer::Glue {
             const MHD_ConnectionInfo* fd =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             if (fd) {
+                state->fd = fd->connect_fd;
                 state->deadline = server->headerDeadline_->Opened(fd->connect_fd);
             }
             *socketContext = state;
@@ -161,10 +208,22 @@ struct HttpServer::Glue {
         if (!state) {
             return;
         }
-        // Answers of ours were logged when queued (see Answer); this is for libmicrohttpd's
-        // own (431, 400) and for requests that ended with no answer (status 0).
-        if (!state->answered) {
-            LogEntry& entry = state->entry;
+        // libmicrohttpd reports the end of every answer here as soon as the socket has
+        // taken its last byte (also on a kept-alive connection), or when it is cut short.
+        LogEntry& entry = state->entry;
+        if (state->answered) {
+            // Cut short (the client went away, a time-out, shutdown): the body bytes the
+            // socket took, as nginx counts them; the status stays the one sent.
+            entry.bytes = state->bodyLength;
+            if (code != MHD_REQUEST_TERMINATED_COMPLETED_OK) {
+                const uint64_t written =
+                    state->fd >= 0 ? BytesWritten(state->fd) - state->writtenBefore : 0;
+                entry.bytes = written > state->headerBytes
+                                  ? std::min(written - state->headerBytes, state->bodyLength)
+                                  : 0;
+            }
+        } else {
+            // An answer libmicrohttpd made itself (431, 400), or none (status 0).
             const MHD_ConnectionInfo* status =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
             entry.status = status ? status->http_status : 0;
@@ -174,11 +233,10 @@ struct HttpServer::Glue {
             if (entry.target.empty()) {
                 entry.target = state->target;
             }
-            entry.seconds = std::chrono::duration<double>(Clock::now() - state->start).count();
-            entry.unixMillis = UnixMillis();
-            server->log_.Write(FormatLogLine(entry));
         }
-        (void)code;
+        entry.seconds = std::chrono::duration<double>(Clock::now() - state->start).count();
+        entry.unixMillis = UnixMillis();
+        server->log_.Write(FormatLogLine(entry));
         if (ConnectionState* owner = StateOf(connection); owner && owner->deadline) {
             server->headerDeadline_->AnswerDone(owner->deadline);
         }
@@ -301,14 +359,15 @@ struct HttpServer::Glue {
         if (refuseNow) {
             MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
         }
-        // Logged as the answer is queued: libmicrohttpd tells of a kept-alive answer's end
-        // only when the next request comes or the connection closes, which would leave a
-        // player's request out of the log for minutes.
-        LogEntry& entry = state->entry;
-        entry.bytes = state->bodyLength;
-        entry.seconds = std::chrono::duration<double>(Clock::now() - state->start).count();
-        entry.unixMillis = UnixMillis();
-        server->log_.Write(FormatLogLine(entry));
+        // Logged when the answer has ended (OnCompleted).
+        if (state->bodyLength > kCountedBody) {
+            if (ConnectionState* owner = StateOf(connection); owner && owner->fd >= 0) {
+                state->fd = owner->fd;
+                state->writtenBefore = BytesWritten(owner->fd);
+                state->headerBytes = HeaderBytes(answer, state->bodyLength,
+                                                 ConnectionValue(connection, version, refuseNow));
+            }
+        }
         MHD_Result result = MHD_queue_response(connection, answer.status, response);
         MHD_destroy_response(response);
         return result;

@@ -92,6 +92,17 @@ unsigned ConnectionBudget() {
     return static_cast<unsigned>((descriptors - reserve) / 2);
 }
 
+uint64_t BytesWritten(int fd) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    // Sent once (retransmissions left out) plus written but not sent yet. Needs Linux 4.19.
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_bytes_retrans) + sizeof info.tcpi_bytes_retrans) {
+        return 0;
+    }
+    return info.tcpi_bytes_sent - info.tcpi_bytes_retrans + info.tcpi_notsent_bytes;
+}
+
 bool DropPrivileges(const std::string& user, std::string* error) {
     const std::string prefix = "cannot switch to user " + user + ": ";
     std::vector<char> buffer(16384);

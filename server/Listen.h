@@ -31,6 +31,10 @@ std::string UrlHost(const std::string& address);
 // scans), so: (limit - reserve) / 2.
 unsigned ConnectionBudget();
 
+// The bytes written into a connected TCP socket so far, whether sent already or still queued
+// in the kernel (0 when the socket cannot tell).
+uint64_t BytesWritten(int fd);
+
 // Switches to the user's uid, gid and groups; false with a one-line error when the user
 // is unknown or the switch fails (never half done: the uid goes last).
 bool DropPrivileges(const std::string& user, std::string* error);

@@ -335,6 +335,40 @@ TEST(SiteLog, OneLinePerRequestWithMethodTargetStatusAndBytes) {
     EXPECT_FALSE(site.WaitForRequest("/video/player/?flv=next", 100));
 }
 
+// A line is written when its answer has ended, with the body bytes really sent and the
+// time to the end: promptly for a kept-alive answer, and for a viewer who stops a 300 MB
+// download after 1 MB, about 1 MB (nginx's way: the status as sent, the bytes as sent).
+TEST(SiteLog, LinesAreWrittenWhenTheAnswerEndsWithTheBytesSent) {
+    TempDir media(false);
+    const off_t size = 300 << 20;
+    WriteSparseEpisode(media, size);
+    SiteProcess site({"--media", media.path()});
+    RawConnection kept(site.Host(), site.Port());
+    ASSERT_TRUE(kept.Send(kListRequest));
+    ASSERT_NE(kept.ReadResponse().find("\r\n\r\n1"), std::string::npos);
+    EXPECT_TRUE(site.WaitForRequest("/video/player/?flv=list", 2000)); // still open
+
+    {
+        RawConnection viewer(site.Host(), site.Port(), "", 65536);
+        ASSERT_TRUE(viewer.Send("GET /media/001.mp4 HTTP/1.1\r\nHost: x\r\n\r\n"));
+        size_t received = 0;
+        for (std::string part; received < (1u << 20) && !(part = viewer.ReadSome()).empty();) {
+            received += part.size();
+        }
+        ASSERT_GE(received, 1u << 20);
+        std::this_thread::sleep_for(300ms);
+    }
+    ASSERT_TRUE(site.WaitForRequest("/media/001.mp4", 5000));
+    std::smatch fields;
+    const std::string line = site.FullRequestLog().back();
+    ASSERT_TRUE(std::regex_search(line, fields,
+                                  std::regex(R"( GET /media/001\.mp4 200 (\d+) (\d+\.\d+) )")))
+        << line;
+    EXPECT_GE(std::stoull(fields[1]), 1u << 20) << line;
+    EXPECT_LT(std::stoull(fields[1]), static_cast<uint64_t>(size) / 10) << line;
+    EXPECT_GE(std::stod(fields[2]), 0.3) << line;
+}
+
 // Operators read the log for who asked what, how big and how slow; answers libmicrohttpd
 // makes itself (a header too large) are in it as well.
 TEST(SiteLog, LinesCarryTimeClientDurationAndUserAgent) {
@@ -410,6 +444,11 @@ TEST(SiteLog, MethodBytesAreEscapedSoEachRequestIsOneLine) {
         size_t bodyAt = response.find("\r\n\r\n") + 4;
         expected.push_back(c.logged + " /video/player/?flv=list " + response.substr(9, 3) + " " +
                            std::to_string(response.size() - bodyAt));
+        // A line is written at the answer's end, which the client may see first: wait for
+        // it, so that the lines come in the order of the cases.
+        for (int i = 0; i < 100 && site.RequestLog().size() < expected.size(); ++i) {
+            std::this_thread::sleep_for(20ms);
+        }
     }
     // A last plain request marks the end: every line before it belongs to the cases.
     HttpReply done = Fetch(site.Root() + "done");
