@@ -37,7 +37,6 @@ typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef int32_t HRESULT;
 typedef DWORD* LPDWORD;
-typedef BOOL* LPBOOL;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
@@ -111,14 +110,9 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
                                        LPCWSTR fileName);
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
-DWORD WINAPI GetTickCount(void);
-UINT WINAPI GetACP(void);
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                LPWSTR target, int targetLength);
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
-                               LPSTR target, int targetLength, LPCSTR defaultChar,
-                               LPBOOL usedDefaultChar);
 
 int WINAPI lstrlenW(LPCWSTR text);
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b);

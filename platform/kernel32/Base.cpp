@@ -1,8 +1,7 @@
-// Thread error state, lstr*, the current directory and the tick count.
+// Thread error state, lstr* and the current directory.
 #include "Kernel32Internal.h"
 
 #include <errno.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <vector>
@@ -19,14 +18,6 @@ DWORD WINAPI GetLastError(void) {
 
 void WINAPI SetLastError(DWORD code) {
     lastError = code;
-}
-
-// Milliseconds since the system started, wrapping every 49.7 days like Windows' counter.
-DWORD WINAPI GetTickCount(void) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                              static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 int WINAPI lstrlenW(LPCWSTR text) {

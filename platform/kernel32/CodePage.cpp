@@ -1,10 +1,9 @@
-// MultiByteToWideChar / WideCharToMultiByte for CP_UTF8 and CP_ACP, GetACP, and the
-// conversion of file names. The ANSI code page follows the locale's language and territory
-// as Wine chooses it (zh_CN -> 936, ...), not its character set, so that both builds under
-// one locale read and write the same bytes; file names stay in the locale's character set.
-// Both are looked up on every call because a process (and the tests) may switch locales.
-// iconv does the work for every character set but UTF-8, which is decoded here so that
-// invalid input is replaced exactly as Windows does.
+// MultiByteToWideChar for the ANSI code page, UTF-8, and the conversion of file names.
+// The ANSI code page follows the locale's language and territory as Wine chooses it (zh_CN -> 936,
+// ...), not its character set, so that both builds under one locale read and write the same bytes;
+// file names stay in the locale's character set. Both are looked up on every call because a process
+// (and the tests) may switch locales. iconv does the work for every character set but UTF-8, which
+// is decoded here so that invalid input is replaced exactly as Windows does.
 #include "Kernel32Internal.h"
 
 #include <errno.h>
@@ -21,8 +20,6 @@
 namespace velmora::kernel32 {
 namespace {
 
-constexpr DWORD kErrorInvalidFlags = 1004;
-constexpr DWORD kWcErrInvalidChars = 0x80;
 constexpr char16_t kReplacement = 0xFFFD;
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -124,7 +121,7 @@ iconv_t Converter(const char* to, const char* from) {
 
 // UTF-8 with the replacement rule of the Unicode standard (one U+FFFD per maximal subpart
 // of an ill-formed sequence), which is what Windows does since Vista.
-void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out, bool* invalid) {
+void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out) {
     size_t i = 0;
     while (i < n) {
         unsigned char b = s[i];
@@ -154,7 +151,6 @@ void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out, bool* inv
             else if (b == 0xF4)
                 high = 0x8F;
         } else {
-            *invalid = true;
             out->push_back(kReplacement);
             ++i;
             continue;
@@ -171,7 +167,6 @@ void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out, bool* inv
             ++got;
         }
         if (got < extra) {
-            *invalid = true;
             out->push_back(kReplacement);
         } else if (c >= 0x10000) {
             c -= 0x10000;
@@ -185,14 +180,13 @@ void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out, bool* inv
 }
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* invalid) {
+void EncodeUtf8(const char16_t* s, size_t n, std::string* out) {
     for (size_t i = 0; i < n; ++i) {
         uint32_t c = s[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            *invalid = true;
             c = kReplacement;
         }
         if (c < 0x80) {
@@ -244,10 +238,6 @@ void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* ou
 // character for the DBCS code pages. Stops early when strict.
 void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u16string* out,
               bool* invalid) {
-    if (IsUtf8Codeset(codeset)) {
-        DecodeUtf8(reinterpret_cast<const unsigned char*>(s), n, out, invalid);
-        return;
-    }
     iconv_t cd = Converter(kHostUtf16, codeset);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         // A character set iconv does not know: read it as Latin-1 rather than fail.
@@ -266,12 +256,11 @@ void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u1
     });
 }
 
-// UTF-16 to a character set; characters it lacks become defaultChar.
-void EncodeIn(const char* codeset, const char16_t* s, size_t n, const std::string& defaultChar,
-              std::string* out, bool* usedDefault) {
+// UTF-16 to a character set; characters it lacks become '?'.
+void EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out,
+              bool* usedDefault) {
     if (IsUtf8Codeset(codeset)) {
-        bool invalid = false;
-        EncodeUtf8(s, n, out, &invalid);
+        EncodeUtf8(s, n, out);
         return;
     }
     iconv_t cd = Converter(codeset, kHostUtf16);
@@ -281,7 +270,7 @@ void EncodeIn(const char* codeset, const char16_t* s, size_t n, const std::strin
                 out->push_back(static_cast<char>(s[i]));
             } else {
                 *usedDefault = true;
-                out->append(defaultChar);
+                out->push_back('?');
             }
         }
         return;
@@ -291,7 +280,7 @@ void EncodeIn(const char* codeset, const char16_t* s, size_t n, const std::strin
         // Not representable (or an unpaired surrogate): one default character per
         // character, so a surrogate pair is skipped whole.
         *usedDefault = true;
-        out->append(defaultChar);
+        out->push_back('?');
         const char16_t* unit = reinterpret_cast<const char16_t*>(at);
         size_t skip = 1;
         if (left >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 &&
@@ -307,16 +296,13 @@ void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool*
     DecodeIn(AnsiCodePage().iconvName, s, n, strict, out, invalid);
 }
 
-void EncodeAnsi(const char16_t* s, size_t n, const std::string& defaultChar, std::string* out,
-                bool* usedDefault) {
-    EncodeIn(AnsiCodePage().iconvName, s, n, defaultChar, out, usedDefault);
+void EncodeAnsi(const char16_t* s, size_t n, std::string* out, bool* usedDefault) {
+    EncodeIn(AnsiCodePage().iconvName, s, n, out, usedDefault);
 }
 
+// CP_ACP or the ANSI code page's own number: the platform knows one code page at a time.
 bool IsAnsiCodePage(UINT codePage) {
-    // CP_ACP, CP_OEMCP, CP_THREAD_ACP and the ANSI code page's own number: the platform
-    // knows one 8-bit code page at a time.
-    return codePage == CP_ACP || codePage == 1 || codePage == 3 ||
-           codePage == AnsiCodePage().number;
+    return codePage == CP_ACP || codePage == AnsiCodePage().number;
 }
 
 // A byte of a file name that names no character of the locale's character set: a lone
@@ -337,7 +323,7 @@ std::u16string AnsiToWide(const std::string& bytes) {
 std::string WideToAnsi(const std::u16string& text, bool* lossy) {
     std::string out;
     bool used = false;
-    EncodeAnsi(text.data(), text.size(), "?", &out, &used);
+    EncodeAnsi(text.data(), text.size(), &out, &used);
     if (lossy)
         *lossy = used;
     return out;
@@ -345,15 +331,13 @@ std::string WideToAnsi(const std::u16string& text, bool* lossy) {
 
 std::u16string Utf8ToWide(std::string_view bytes) {
     std::u16string out;
-    bool invalid = false;
-    DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &out, &invalid);
+    DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &out);
     return out;
 }
 
 std::string WideToUtf8(std::u16string_view text) {
     std::string out;
-    bool invalid = false;
-    EncodeUtf8(text.data(), text.size(), &out, &invalid);
+    EncodeUtf8(text.data(), text.size(), &out);
     return out;
 }
 
@@ -392,7 +376,7 @@ bool ToNativePath(const WCHAR* name, std::string* path) {
     bool lossy = false;
     auto flush = [&]() {
         if (!run.empty())
-            EncodeIn(codeset, run.data(), run.size(), "?", path, &lossy);
+            EncodeIn(codeset, run.data(), run.size(), path, &lossy);
         run.clear();
     };
     for (const WCHAR* p = name; p && *p; ++p) {
@@ -442,14 +426,11 @@ DWORD ErrorFromErrno(int error) {
 
 using namespace velmora::kernel32;
 
-UINT WINAPI GetACP(void) {
-    return AnsiCodePage().number;
-}
-
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                LPWSTR target, int targetLength) {
     if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
-        static_cast<const void*>(source) == static_cast<const void*>(target)) {
+        static_cast<const void*>(source) == static_cast<const void*>(target) ||
+        !IsAnsiCodePage(codePage)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -457,18 +438,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int so
     size_t length = sourceLength < 0 ? strlen(source) + 1 : static_cast<size_t>(sourceLength);
     std::u16string wide;
     bool invalid = false;
-    if (codePage == CP_UTF8) {
-        if (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) {
-            SetLastError(kErrorInvalidFlags);
-            return 0;
-        }
-        DecodeUtf8(reinterpret_cast<const unsigned char*>(source), length, &wide, &invalid);
-    } else if (IsAnsiCodePage(codePage)) {
-        DecodeAnsi(source, length, strict, &wide, &invalid);
-    } else {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    DecodeAnsi(source, length, strict, &wide, &invalid);
     if (invalid && strict) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
@@ -482,56 +452,4 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int so
     }
     memcpy(target, wide.data(), wide.size() * sizeof(WCHAR));
     return static_cast<int>(wide.size());
-}
-
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
-                               LPSTR target, int targetLength, LPCSTR defaultChar,
-                               LPBOOL usedDefaultChar) {
-    if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
-        static_cast<const void*>(source) == static_cast<const void*>(target)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    size_t length = sourceLength < 0 ? WideLength(source) + 1 : static_cast<size_t>(sourceLength);
-    const char16_t* units = reinterpret_cast<const char16_t*>(source);
-    std::string bytes;
-    bool used = false;
-    if (codePage == CP_UTF8) {
-        // Windows refuses a default character for UTF-8: every character has a form there.
-        if (defaultChar || usedDefaultChar) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
-        if (flags & ~kWcErrInvalidChars) {
-            SetLastError(kErrorInvalidFlags);
-            return 0;
-        }
-        bool invalid = false;
-        EncodeUtf8(units, length, &bytes, &invalid);
-        if (invalid && (flags & kWcErrInvalidChars)) {
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        }
-    } else if (IsAnsiCodePage(codePage)) {
-        std::string substitute = defaultChar && *defaultChar ? std::string(defaultChar, 1) : "?";
-        // Only a lead byte says the default character has a second byte; an ASCII one is
-        // a single byte and nothing after it may be read.
-        if (defaultChar && static_cast<unsigned char>(defaultChar[0]) >= 0x80 && defaultChar[1])
-            substitute = std::string(defaultChar, 2); // a double-byte default character
-        EncodeAnsi(units, length, substitute, &bytes, &used);
-    } else {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (usedDefaultChar)
-        *usedDefaultChar = used ? TRUE : FALSE;
-    if (targetLength == 0)
-        return static_cast<int>(bytes.size());
-    if (bytes.size() > static_cast<size_t>(targetLength)) {
-        memcpy(target, bytes.data(), static_cast<size_t>(targetLength));
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    memcpy(target, bytes.data(), bytes.size());
-    return static_cast<int>(bytes.size());
 }

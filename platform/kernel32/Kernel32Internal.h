@@ -16,7 +16,7 @@ constexpr DWORD kErrorDiskFull = 112;
 constexpr DWORD kErrorInvalidName = 123;
 
 // Whole-string conversions between UTF-16 and the ANSI code page (chosen from the locale's
-// language and territory, see GetACP). Bytes it cannot decode become '?'; characters it
+// language and territory, see AnsiCodePageOf). Bytes it cannot decode become '?'; characters it
 // cannot encode become '?' and set *lossy.
 std::u16string AnsiToWide(const std::string& bytes);
 std::string WideToAnsi(const std::u16string& text, bool* lossy);

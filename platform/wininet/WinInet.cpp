@@ -7,6 +7,8 @@
 
 #include <curl/curl.h>
 
+#include "kernel32/Strings.h"
+
 #include <stdlib.h>
 
 #include <algorithm>
@@ -159,20 +161,10 @@ template <class T> std::shared_ptr<T> Expect(HINTERNET handle, Kind kind) {
 // UTF-16 to UTF-8 for libcurl; length < 0 means up to the terminator. Unpaired surrogates
 // become U+FFFD, as the code-page conversion makes them.
 std::string Utf8(LPCWSTR text, long length = -1) {
-    if (!text)
-        return {};
-    if (length < 0)
-        length = lstrlenW(text);
-    long end = 0;
-    while (end < length && text[end])
-        ++end;
-    if (end == 0)
-        return {};
-    int needed = WideCharToMultiByte(CP_UTF8, 0, text, (int)end, nullptr, 0, nullptr, nullptr);
-    std::string out(needed > 0 ? (size_t)needed : 0, '\0');
-    if (needed > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, (int)end, out.data(), needed, nullptr, nullptr);
-    return out;
+    std::u16string wide = velmora::kernel32::WideString(text);
+    if (length >= 0 && static_cast<size_t>(length) < wide.size())
+        wide.resize(static_cast<size_t>(length));
+    return velmora::kernel32::WideToUtf8(wide);
 }
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
