@@ -164,6 +164,11 @@ std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
     return files_;
 }
 
+void MediaCatalog::Rescan() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scanned_ = false;
+}
+
 std::vector<DownloadEntry> ListDownloads(const std::string& dir) {
     std::vector<DownloadEntry> entries;
     if (!ForEachRegularFile(dir, [&](const std::string& name, const struct stat& st) {

@@ -33,6 +33,8 @@ class MediaCatalog {
   public:
     explicit MediaCatalog(std::string dir);
     std::shared_ptr<const MediaFiles> Files() const;
+    // Reads the folder again on the next call, whatever its time says.
+    void Rescan();
     const std::string& Dir() const { return dir_; }
 
   private:

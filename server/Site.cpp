@@ -51,7 +51,14 @@ Site::Site(Options options) : options_(std::move(options)) {
     noticeBytes_ = FromUtf8(options_.notice, options_.charset).value_or("");
     versionBytes_ = FromUtf8(options_.version, options_.charset).value_or("");
     if (!options_.mediaDir.empty()) {
-        media_ = std::make_unique<MediaCatalog>(options_.mediaDir);
+        media_ = std::make_shared<MediaCatalog>(options_.mediaDir);
+    }
+}
+
+Site::Site(Options options, const Site& previous) : Site(std::move(options)) {
+    if (media_ && previous.media_ && previous.media_->Dir() == media_->Dir()) {
+        media_ = previous.media_;
+        media_->Rescan();
     }
 }
 

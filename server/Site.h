@@ -14,6 +14,9 @@ namespace velmora::site {
 class Site {
   public:
     explicit Site(Options options);
+    // The site again with new options (SIGHUP): the media catalogue carries over, so a folder
+    // that cannot be read at that moment keeps the episodes found before; it is read anew.
+    Site(Options options, const Site& previous);
 
     Response Handle(const Request& request) const;
 
@@ -35,7 +38,7 @@ class Site {
     std::string textContentType_;
     std::string noticeBytes_;  // in the plain-text character set
     std::string versionBytes_; // likewise
-    std::unique_ptr<MediaCatalog> media_;
+    std::shared_ptr<MediaCatalog> media_;
 
     // The start page, rendered once per change of what it shows, not per request: with
     // thousands of episodes it is the largest answer the site makes.

@@ -71,7 +71,6 @@ int main(int argc, char** argv) {
     if (!withoutMp4.empty()) {
         fprintf(stderr, "velmora-site: %s\n", withoutMp4.c_str());
     }
-    site.reset();
     printf("velmora-site: serving http://%s:%u/\n", UrlHost(options.listen).c_str(), port);
     fflush(stdout);
 
@@ -81,11 +80,13 @@ int main(int argc, char** argv) {
         if (received != SIGHUP) {
             break;
         }
-        // The notice and version files again (a bad file keeps what is served), a fresh
-        // catalogue, and the log file anew after a rotation.
+        // The notice and version files again (a bad file keeps what is served), the media
+        // folder read anew (a failed read keeps the catalogue), and the log file anew after a
+        // rotation.
         Options reloaded = options;
         if (ReadTextFiles(reloaded, &error)) {
-            server.ReplaceSite(std::make_shared<const Site>(reloaded));
+            site = std::make_shared<const Site>(reloaded, *site);
+            server.ReplaceSite(site);
         } else {
             fprintf(stderr, "velmora-site: %s; still serving the previous text\n", error.c_str());
         }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -246,17 +247,23 @@ TEST(SiteSignals, StopsCleanlyOnSigintAndSigterm) {
 
 // SIGHUP after editing the notice and version files, or after moving the log away for
 // rotation: the next answers carry the new texts and the next lines go to a new log file.
-TEST(SiteSignals, SighupRereadsTheTextFilesAndReopensTheLog) {
+// A media folder that cannot be read just then keeps the episodes found before.
+TEST(SiteSignals, SighupRereadsTheTextFilesAndReopensTheLogButKeepsTheCatalogue) {
     TempDir dir(false);
     const std::string notice = dir.File("notice.txt");
     const std::string version = dir.File("version.txt");
     const std::string log = dir.File("site.log");
+    const std::string media = dir.File("media");
     WriteFileBytes(notice, "old notice\n");
     WriteFileBytes(version, "2.0\n");
-    SiteProcess site(
-        {"--notice-file", notice, "--latest-version-file", version, "--log-file", log});
+    ASSERT_EQ(mkdir(media.c_str(), 0755), 0);
+    WriteFileBytes(media + "/002.mp4", "x");
+    SiteProcess site({"--notice-file", notice, "--latest-version-file", version, "--log-file", log,
+                      "--media", media});
     const std::string next = site.Root() + "video/player/?flv=next";
     EXPECT_EQ(Fetch(next).body, "old notice");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "2");
+    ASSERT_EQ(rename(media.c_str(), (media + ".away").c_str()), 0);
 
     WriteFileBytes(notice, "new notice\n");
     WriteFileBytes(version, "2.1\n");
@@ -270,6 +277,7 @@ TEST(SiteSignals, SighupRereadsTheTextFilesAndReopensTheLog) {
     }
     EXPECT_TRUE(reread);
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=update").body, "2.1");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "2");
     Fetch(site.Root() + "after-rotation");
     EXPECT_EQ(site.Stop(), 0);
     EXPECT_NE(ReadFileBytes(log + ".1").find(" /video/player/?flv=next 200 "), std::string::npos);
