@@ -127,10 +127,15 @@ MediaCatalog::MediaCatalog(std::string dir)
     : dir_(std::move(dir)), files_(std::make_shared<MediaFiles>()) {}
 
 std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now < nextCheck_) {
+        return files_;
+    }
+    nextCheck_ = now + kCheckEvery;
     struct stat st;
     const bool found = stat(dir_.c_str(), &st) == 0;
     int error = errno;
-    std::lock_guard<std::mutex> lock(mutex_);
     if (found && scanned_ && st.st_mtim.tv_sec == mtime_.tv_sec &&
         st.st_mtim.tv_nsec == mtime_.tv_nsec) {
         return files_;
@@ -142,7 +147,7 @@ std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
     }
     // A failed read (descriptors short for a moment, the folder away) keeps what was found
     // before rather than telling every player there are no episodes, and is tried again on
-    // the next request. Logged when it starts failing and when it reads again, not per
+    // the next check. Logged when it starts failing and when it reads again, not per
     // request.
     if (!files) {
         if (!failing_) {
@@ -167,6 +172,7 @@ std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
 void MediaCatalog::Rescan() {
     std::lock_guard<std::mutex> lock(mutex_);
     scanned_ = false;
+    nextCheck_ = {};
 }
 
 std::vector<DownloadEntry> ListDownloads(const std::string& dir) {

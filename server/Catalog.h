@@ -1,6 +1,7 @@
 // The media folder (episode files) and the downloads folder.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -27,10 +28,13 @@ const char* MediaContentType(const std::string& name);
 using MediaFiles = std::map<long, std::vector<std::string>>;
 
 // Reads the media folder, again whenever its modification time changes, so episodes
-// dropped into a running site's folder show up without a restart. A read that fails keeps
-// the catalogue read before and is tried again on the next call.
+// dropped into a running site's folder show up without a restart. The time is looked at
+// no more often than every kCheckEvery, not for every request. A read that fails keeps the
+// catalogue read before and is tried again after kCheckEvery.
 class MediaCatalog {
   public:
+    static constexpr std::chrono::milliseconds kCheckEvery{100};
+
     explicit MediaCatalog(std::string dir);
     std::shared_ptr<const MediaFiles> Files() const;
     // Reads the folder again on the next call, whatever its time says.
@@ -40,6 +44,7 @@ class MediaCatalog {
   private:
     std::string dir_;
     mutable std::mutex mutex_;
+    mutable std::chrono::steady_clock::time_point nextCheck_{};
     mutable timespec mtime_{};
     mutable bool scanned_ = false;
     mutable bool failing_ = false;

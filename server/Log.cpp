@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,16 +25,58 @@ namespace {
 constexpr size_t kBatchLines = 256;
 constexpr std::chrono::milliseconds kFlushDelay(50);
 
-void AppendEscaped(std::string& line, const std::string& text, const char* alsoEscape) {
-    for (unsigned char c : text) {
-        if (c > 0x20 && c < 0x7F && !strchr(alsoEscape, c)) {
-            line += static_cast<char>(c);
-        } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            line += hex;
+// Bytes `keep` refuses become %XX; the rest is copied a run at a time.
+template <typename Keep> void AppendEscaped(std::string& line, std::string_view text, Keep keep) {
+    static const char kHex[] = "0123456789ABCDEF";
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!keep(c)) {
+            line.append(text.data() + run, i - run);
+            const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+            line.append(escaped, 3);
+            run = i + 1;
         }
     }
+    line.append(text.data() + run, text.size() - run);
+}
+
+// Printable ASCII without blanks; '%' too, when the text is not percent-encoded already.
+// Inside quotes blanks are fine; the quote and backslash are escaped like the rest.
+const auto Plain = [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; };
+const auto PlainOrPercent = [](unsigned char c) { return c > 0x20 && c < 0x7F; };
+const auto Quotable = [](unsigned char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '%';
+};
+
+template <typename Number> void AppendNumber(std::string& line, Number number) {
+    char digits[24];
+    line.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
+
+// "2024-05-03T20:00:01.250Z": the part up to the second is formatted once per second and
+// thread, not per line.
+void AppendTime(std::string& line, int64_t unixMillis) {
+    struct Second {
+        int64_t number = -1;
+        char text[24];
+        size_t length = 0;
+    };
+    thread_local Second cached;
+    const int64_t second = unixMillis / 1000;
+    if (second != cached.number) {
+        const time_t when = static_cast<time_t>(second);
+        tm utc{};
+        gmtime_r(&when, &utc);
+        cached.length = strftime(cached.text, sizeof cached.text, "%Y-%m-%dT%H:%M:%S.", &utc);
+        cached.number = second;
+    }
+    line.append(cached.text, cached.length);
+    const auto millis = static_cast<int>(unixMillis % 1000);
+    const char rest[4] = {static_cast<char>('0' + millis / 100),
+                          static_cast<char>('0' + millis / 10 % 10),
+                          static_cast<char>('0' + millis % 10), 'Z'};
+    line.append(rest, 4);
 }
 
 // Whole lines or nothing more: a write cut short by a signal or a full disk goes on from
@@ -83,38 +126,28 @@ bool IsRegularFile(int fd) {
 
 } // namespace
 
-std::string FormatLogLine(const LogEntry& entry) {
-    char time[40];
-    time_t seconds = static_cast<time_t>(entry.unixMillis / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    size_t used = strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &utc);
-    snprintf(time + used, sizeof time - used, ".%03dZ", static_cast<int>(entry.unixMillis % 1000));
-
-    std::string line = time;
+void AppendLogLine(std::string& line, const LogEntry& entry) {
+    line.reserve(line.size() + 64 + entry.client.size() + entry.method.size() +
+                 entry.target.size() + entry.userAgent.size());
+    AppendTime(line, entry.unixMillis);
     line += ' ';
-    AppendEscaped(line, entry.client.empty() ? "-" : entry.client, "%");
+    AppendEscaped(line, entry.client.empty() ? "-" : entry.client, Plain);
     line += ' ';
-    AppendEscaped(line, entry.method, "%");
+    AppendEscaped(line, entry.method, Plain);
     line += ' ';
-    AppendEscaped(line, entry.target, "");
-    line += ' ' + std::to_string(entry.status) + ' ' + std::to_string(entry.bytes) + ' ';
+    AppendEscaped(line, entry.target, PlainOrPercent);
+    line += ' ';
+    AppendNumber(line, entry.status);
+    line += ' ';
+    AppendNumber(line, entry.bytes);
+    line += ' ';
     char duration[32];
-    snprintf(duration, sizeof duration, "%.3f", entry.seconds);
-    line += duration;
+    line.append(duration, std::to_chars(duration, duration + sizeof duration,
+                                        std::max(entry.seconds, 0.0), std::chars_format::fixed, 3)
+                              .ptr);
     line += " \"";
-    // Blanks are fine inside the quotes; the quote and backslash are escaped like the rest.
-    for (unsigned char c : entry.userAgent) {
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '%') {
-            line += static_cast<char>(c);
-        } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            line += hex;
-        }
-    }
-    line += '"';
-    return line;
+    AppendEscaped(line, entry.userAgent, Quotable);
+    line += "\"\n";
 }
 
 RequestLog::RequestLog(std::string path, size_t capacity)
@@ -163,16 +196,20 @@ bool RequestLog::Start(std::string* error) {
     return true;
 }
 
-void RequestLog::Write(std::string line) {
+void RequestLog::Write(const LogEntry& entry) {
+    // Formatted outside the lock, into a buffer each thread keeps.
+    thread_local std::string line;
+    line.clear();
+    AppendLogLine(line, entry);
     bool batchFull = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.size() >= capacity_) {
+        if (queuedLines_ >= capacity_) {
             ++dropped_;
             return;
         }
-        queue_.push_back(std::move(line));
-        batchFull = queue_.size() >= kBatchLines;
+        queue_ += line;
+        batchFull = ++queuedLines_ >= kBatchLines;
     }
     if (batchFull) {
         wake_.notify_one();
@@ -193,18 +230,17 @@ uint64_t RequestLog::Dropped() const {
 }
 
 void RequestLog::Run() {
+    std::string batch;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait_for(lock, kFlushDelay,
-                       [&] { return stopping_ || reopen_ || queue_.size() >= kBatchLines; });
+                       [&] { return stopping_ || reopen_ || queuedLines_ >= kBatchLines; });
         const bool reopen = std::exchange(reopen_, false);
-        // Everything queued goes out in one write, outside the lock.
-        std::string batch;
-        while (!queue_.empty()) {
-            batch += queue_.front();
-            batch += '\n';
-            queue_.pop_front();
-        }
+        // Everything queued goes out in one write, outside the lock; the two buffers take
+        // turns, so neither is allocated again.
+        batch.swap(queue_);
+        queue_.clear();
+        queuedLines_ = 0;
         if (dropped_ != droppedReported_) {
             batch += "velmora-site: " + std::to_string(dropped_ - droppedReported_) +
                      " request log lines dropped: the log is not keeping up\n";

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,14 +23,14 @@ struct LogEntry {
     int64_t unixMillis = 0; // when the answer ended
 };
 
-// One line, no newline:
+// Adds one line, with its newline, to the end of `line`:
 //
 //     2024-05-03T20:00:01.250Z 127.0.0.1 GET /video/player/?flv=list 200 3 0.000 "ua"
 //
 // METHOD, TARGET and the client show bytes outside printable ASCII as %XX (METHOD '%'
 // too, since a method is not percent-encoded); the User-Agent escapes '"' and '\' the
 // same way. "METHOD TARGET STATUS BYTES" stays one contiguous run: tests read it.
-std::string FormatLogLine(const LogEntry& entry);
+void AppendLogLine(std::string& line, const LogEntry& entry);
 
 class RequestLog {
   public:
@@ -43,8 +42,8 @@ class RequestLog {
 
     // Opens the file (append) and starts the writer; false with a one-line error.
     bool Start(std::string* error);
-    // Never blocks on the output: queues the line, or counts it dropped when full.
-    void Write(std::string line);
+    // Never blocks on the output: queues the entry's line, or counts it dropped when full.
+    void Write(const LogEntry& entry);
     // Reopens the file before the next write (after a rotation); no-op for stdout.
     void Reopen();
     uint64_t Dropped() const;
@@ -60,7 +59,8 @@ class RequestLog {
     std::thread writer_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::string> queue_;
+    std::string queue_; // whole lines, each ending in a newline
+    size_t queuedLines_ = 0;
     uint64_t dropped_ = 0;
     uint64_t droppedReported_ = 0;
     bool reopen_ = false;

@@ -157,8 +157,8 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
     const std::string path = dir + "/" + name;
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer and hold this
     // server thread for good; O_NOCTTY keeps a terminal device from becoming ours. Only
-    // regular files are served, and for those the flag changes nothing, but clear it anyway
-    // so the file is read normally.
+    // regular files are served, and reads and sendfile of a regular file ignore the flag, so
+    // it stays (as nginx leaves it): two system calls fewer per answer.
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         return OpenFailure(errno, path, request.path);
@@ -168,8 +168,7 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
     if (fstat(fd, &st) != 0) {
         return OpenFailure(errno, path, request.path);
     }
-    int flags = fcntl(fd, F_GETFL);
-    if (!S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (!S_ISREG(st.st_mode)) {
         return ErrorResponse(404, request.path);
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);

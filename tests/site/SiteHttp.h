@@ -96,6 +96,19 @@ inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) 
     return reply;
 }
 
+// Asks until the body is `expected` or timeoutMs has passed (the site looks at its media
+// folder only every so often); returns the last body.
+inline std::string FetchUntil(const std::string& url, const std::string& expected,
+                              int timeoutMs = 2000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string body = Fetch(url).body;
+    while (body != expected && std::chrono::steady_clock::now() < deadline) {
+        poll(nullptr, 0, 20);
+        body = Fetch(url).body;
+    }
+    return body;
+}
+
 // A plain TCP connection for tests that need to control the connection itself.
 class RawConnection {
   public:

@@ -236,7 +236,7 @@ TEST(SiteCount, MediaFilesAddedWhileRunningAreCounted) {
     SiteProcess site({"--media", media.path()});
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "1");
     WriteFileBytes(media.File("002.mp4"), "x");
-    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "2");
+    EXPECT_EQ(FetchUntil(site.Root() + "video/player/?flv=list", "2"), "2");
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=2").status, 200);
 }
 
