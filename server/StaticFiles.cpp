@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -49,8 +50,14 @@ std::string AsciiFileName(const std::string& name) {
     return out;
 }
 
-// RFC 9110's IMF-fixdate, spelled out here so no locale can change it.
+// RFC 9110's IMF-fixdate, spelled out here so no locale can change it. Each thread keeps
+// the last one: a player seeking in one file asks for the same date again and again.
 std::string HttpDate(time_t when) {
+    thread_local time_t lastWhen = -1;
+    thread_local std::string last;
+    if (when == lastWhen) {
+        return last;
+    }
     static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -59,7 +66,9 @@ std::string HttpDate(time_t when) {
     char text[40];
     snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[t.tm_wday], t.tm_mday,
              months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-    return text;
+    lastWhen = when;
+    last = text;
+    return last;
 }
 
 // Only the IMF-fixdate form; the obsolete forms count as no date, which is always safe
@@ -88,9 +97,13 @@ bool ParseHttpDate(const char* text, time_t* when) {
 // balancer give the same tag for the same file.
 std::string EntityTag(const struct stat& st) {
     char tag[48];
-    snprintf(tag, sizeof tag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_mtim.tv_sec),
-             static_cast<unsigned long long>(st.st_size));
-    return tag;
+    char* end = tag;
+    *end++ = '"';
+    end = std::to_chars(end, tag + sizeof tag, static_cast<uint64_t>(st.st_mtim.tv_sec), 16).ptr;
+    *end++ = '-';
+    end = std::to_chars(end, tag + sizeof tag, static_cast<uint64_t>(st.st_size), 16).ptr;
+    *end++ = '"';
+    return std::string(tag, end);
 }
 
 // If-None-Match: "*" or a list of tags, compared weakly (a W/ prefix is ignored).
@@ -176,6 +189,7 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
     const std::string lastModified = HttpDate(st.st_mtim.tv_sec);
 
     Response response;
+    response.headers.reserve(5);
     response.headers.emplace_back("ETag", tag);
     response.headers.emplace_back("Last-Modified", lastModified);
     // If-Modified-Since counts only without If-None-Match, which is the more exact one.
