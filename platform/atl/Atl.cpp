@@ -5,13 +5,11 @@
 #include <exdisp.h>
 
 #include <map>
-#include <stdlib.h>
 
 // The program declares these itself (the Windows SDK for MinGW has no ATL headers).
 extern "C" BOOL WINAPI AtlAxWinInit(void);
 extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control);
 
-const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IWebBrowser2 = {
     0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
 
@@ -116,38 +114,4 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control) {
     found->second->AddRef();
     *control = found->second;
     return S_OK;
-}
-
-HRESULT WINAPI CoInitialize(LPVOID) {
-    return S_OK;
-}
-
-void WINAPI CoUninitialize(void) {}
-
-// A BSTR is preceded by its length in bytes, as on Windows, so SysStringLen works.
-BSTR WINAPI SysAllocString(LPCOLESTR text) {
-    if (!text)
-        return nullptr;
-    UINT length = (UINT)lstrlenW(text);
-    char* block = static_cast<char*>(malloc(sizeof(UINT) + (length + 1) * sizeof(OLECHAR)));
-    if (!block)
-        return nullptr;
-    UINT bytes = length * sizeof(OLECHAR);
-    memcpy(block, &bytes, sizeof bytes);
-    BSTR result = reinterpret_cast<BSTR>(block + sizeof(UINT));
-    memcpy(result, text, (length + 1) * sizeof(OLECHAR));
-    return result;
-}
-
-void WINAPI SysFreeString(BSTR text) {
-    if (text)
-        free(reinterpret_cast<char*>(text) - sizeof(UINT));
-}
-
-UINT WINAPI SysStringLen(BSTR text) {
-    if (!text)
-        return 0;
-    UINT bytes;
-    memcpy(&bytes, reinterpret_cast<char*>(text) - sizeof(UINT), sizeof bytes);
-    return bytes / sizeof(OLECHAR);
 }

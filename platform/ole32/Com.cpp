@@ -1,0 +1,41 @@
+// COM as far as the player uses it. Nothing needs initialising: the one COM object, the
+// browser control, is made by the ATL host itself.
+#include <windows.h>
+
+#include "kernel32/Strings.h"
+
+#include <stdlib.h>
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+HRESULT WINAPI CoInitialize(LPVOID) {
+    return S_OK;
+}
+
+void WINAPI CoUninitialize(void) {}
+
+// A BSTR is preceded by its length in bytes, as on Windows, so SysStringLen works.
+BSTR WINAPI SysAllocString(LPCOLESTR text) {
+    if (!text)
+        return nullptr;
+    UINT bytes = (UINT)(velmora::kernel32::WideLength(text) * sizeof(OLECHAR));
+    char* block = static_cast<char*>(malloc(sizeof bytes + bytes + sizeof(OLECHAR)));
+    if (!block)
+        return nullptr;
+    memcpy(block, &bytes, sizeof bytes);
+    memcpy(block + sizeof bytes, text, bytes + sizeof(OLECHAR));
+    return reinterpret_cast<BSTR>(block + sizeof bytes);
+}
+
+void WINAPI SysFreeString(BSTR text) {
+    if (text)
+        free(reinterpret_cast<char*>(text) - sizeof(UINT));
+}
+
+UINT WINAPI SysStringLen(BSTR text) {
+    if (!text)
+        return 0;
+    UINT bytes;
+    memcpy(&bytes, reinterpret_cast<char*>(text) - sizeof bytes, sizeof bytes);
+    return bytes / sizeof(OLECHAR);
+}
