@@ -1,10 +1,8 @@
 // The ATL control host: the "AtlAxWin" window class, whose window text names the address
-// its web browser loads, and the browser's IWebBrowser2 interface.
+// its web browser loads on creation, and the browser's IWebBrowser2 interface.
 #include "user32/WindowStore.h"
 
 #include <exdisp.h>
-
-#include <map>
 
 // The program declares these itself (the Windows SDK for MinGW has no ATL headers).
 extern "C" BOOL WINAPI AtlAxWinInit(void);
@@ -13,7 +11,8 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control);
 const IID IID_IWebBrowser2 = {
     0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
 
-namespace velmora::platform {
+using namespace velmora::platform;
+
 namespace {
 
 // The browser control inside one host window. It outlives the host while references to
@@ -43,12 +42,11 @@ class WebBrowser final : public IWebBrowser2 {
 
     HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
         Window* host = FindWindowRecord(host_);
-        if (!host || host->kind != ControlKind::Browser)
+        if (!host)
             return E_FAIL;
         if (!url)
             return E_INVALIDARG;
-        host->address = WideToUtf8(url);
-        CurrentBackend().Navigate(*host, host->address);
+        CurrentBackend().Navigate(*host, WideToUtf8(url));
         return S_OK;
     }
 
@@ -60,47 +58,32 @@ class WebBrowser final : public IWebBrowser2 {
     ULONG references_ = 1; // the host's own reference
 };
 
-std::map<HWND, WebBrowser*>& Browsers() {
-    static std::map<HWND, WebBrowser*> browsers;
-    return browsers;
-}
+// The host's own state: its browser, made at WM_CREATE.
+struct BrowserHost final : ControlState {
+    WebBrowser* browser = nullptr;
 
-LRESULT CALLBACK HostProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_CREATE: {
-        Window* host = FindWindowRecord(handle);
-        if (!host)
-            return -1;
-        Browsers()[handle] = new WebBrowser(handle);
-        if (!host->text.empty()) {
-            host->address = WideToUtf8(host->text);
-            CurrentBackend().Navigate(*host, host->address);
+    ~BrowserHost() override {
+        if (browser) {
+            browser->Detach();
+            browser->Release();
         }
+    }
+
+    LRESULT Message(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != WM_CREATE)
+            return DefWindowProcW(window.handle, message, wParam, lParam);
+        browser = new WebBrowser(window.handle);
+        if (!window.text.empty())
+            CurrentBackend().Navigate(window, WideToUtf8(window.text));
         return 0;
     }
-    case WM_DESTROY: {
-        auto found = Browsers().find(handle);
-        if (found != Browsers().end()) {
-            found->second->Detach();
-            found->second->Release();
-            Browsers().erase(found);
-        }
-        return 0;
-    }
-    default:
-        return DefWindowProcW(handle, message, wParam, lParam);
-    }
-}
+};
 
 } // namespace
-} // namespace velmora::platform
-
-using namespace velmora::platform;
 
 extern "C" BOOL WINAPI AtlAxWinInit(void) {
     // Calling it again is harmless, as with ATL: the class simply exists.
-    if (!ClassRegistered(u"AtlAxWin"))
-        RegisterBuiltInClass(u"AtlAxWin", HostProc, ControlKind::Browser);
+    RegisterBuiltInClass(L"AtlAxWin", ControlProc<BrowserHost>, ControlKind::Browser);
     return TRUE;
 }
 
@@ -108,10 +91,10 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control) {
     if (!control)
         return E_POINTER;
     *control = nullptr;
-    auto found = Browsers().find(host);
-    if (found == Browsers().end() || !CurrentBackend().CanHostBrowser())
+    BrowserHost* state = StateOf<BrowserHost>(host);
+    if (!state || !state->browser || !CurrentBackend().CanHostBrowser())
         return E_FAIL;
-    found->second->AddRef();
-    *control = found->second;
+    state->browser->AddRef();
+    *control = state->browser;
     return S_OK;
 }

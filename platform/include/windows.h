@@ -10,13 +10,7 @@ static_assert(sizeof(wchar_t) == 2, "Win32 wide text is UTF-16: compile with -fs
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 #define STDMETHODCALLTYPE
-#define __stdcall
-#define FAR
-#define NEAR
-#define CONST const
-#define VOID void
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -38,7 +32,6 @@ typedef LONG_PTR LRESULT;
 typedef int32_t HRESULT;
 typedef DWORD* LPDWORD;
 typedef void* LPVOID;
-typedef const void* LPCVOID;
 typedef void* HANDLE;
 
 typedef wchar_t WCHAR;
@@ -59,8 +52,6 @@ VELMORA_DECLARE_HANDLE(HICON);
 VELMORA_DECLARE_HANDLE(HBRUSH);
 VELMORA_DECLARE_HANDLE(HMENU);
 VELMORA_DECLARE_HANDLE(HDC);
-VELMORA_DECLARE_HANDLE(HFONT);
-typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
 typedef void* HGDIOBJ;
 
@@ -78,7 +69,6 @@ typedef void* HGDIOBJ;
     ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff)))     \
                                                       << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
-#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
 #define ZeroMemory(p, n) memset((p), 0, (n))
@@ -117,9 +107,6 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int so
 int WINAPI lstrlenW(LPCWSTR text);
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b);
 LPWSTR WINAPI lstrcpyW(LPWSTR target, LPCWSTR source);
-
-// wsprintfW lives in user32 on Windows; the Linux build keeps it with the other text helpers.
-int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 
 // Threads (the fetch runs on one of its own).
 typedef ULONG_PTR SIZE_T;
@@ -190,93 +177,52 @@ typedef struct tagCREATESTRUCTW {
     DWORD dwExStyle;
 } CREATESTRUCTW;
 
-#define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
-#define WM_MOVE 0x0003
-#define WM_SIZE 0x0005
-#define WM_ENABLE 0x000A
 #define WM_SETREDRAW 0x000B
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
-#define WM_GETTEXTLENGTH 0x000E
-#define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
-#define WM_SHOWWINDOW 0x0018
-#define WM_SETFONT 0x0030
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
-#define WM_CTLCOLORMSGBOX 0x0132
-#define WM_CTLCOLOREDIT 0x0133
 #define WM_CTLCOLORLISTBOX 0x0134
 #define WM_CTLCOLORBTN 0x0135
-#define WM_CTLCOLORDLG 0x0136
-#define WM_CTLCOLORSCROLLBAR 0x0137
 #define WM_CTLCOLORSTATIC 0x0138
-#define WM_LBUTTONDOWN 0x0201
-#define WM_LBUTTONUP 0x0202
-#define WM_LBUTTONDBLCLK 0x0203
 #define WM_USER 0x0400
-#define WM_APP 0x8000
 
 #define SC_CLOSE 0xF060
 
-#define WS_OVERLAPPED 0x00000000L
 #define WS_POPUP 0x80000000L
 #define WS_CHILD 0x40000000L
 #define WS_VISIBLE 0x10000000L
 #define WS_DISABLED 0x08000000L
 #define WS_CAPTION 0x00C00000L
-#define WS_BORDER 0x00800000L
-#define WS_DLGFRAME 0x00400000L
 #define WS_VSCROLL 0x00200000L
-#define WS_HSCROLL 0x00100000L
 #define WS_SYSMENU 0x00080000L
 #define WS_THICKFRAME 0x00040000L
-#define WS_MINIMIZEBOX 0x00020000L
-#define WS_MAXIMIZEBOX 0x00010000L
-#define WS_OVERLAPPEDWINDOW                                                                        \
-    (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 #define WS_EX_TOPMOST 0x00000008L
 #define WS_EX_WINDOWEDGE 0x00000100L
 #define WS_EX_CLIENTEDGE 0x00000200L
 
-#define CS_VREDRAW 0x0001
-#define CS_HREDRAW 0x0002
 #define CS_DBLCLKS 0x0008
 #define COLOR_SCROLLBAR 0
-#define COLOR_WINDOW 5
-#define COLOR_BTNFACE 15
 
 #define CW_USEDEFAULT ((int)0x80000000)
 
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
-#define SW_NORMAL 1
-#define SW_SHOWMINIMIZED 2
-#define SW_SHOWMAXIMIZED 3
 #define SW_SHOW 5
-#define SW_MINIMIZE 6
-#define SW_SHOWNA 8
-#define SW_RESTORE 9
 #define SW_SHOWDEFAULT 10
 
-#define HWND_TOP ((HWND)0)
-#define HWND_BOTTOM ((HWND)1)
 #define HWND_TOPMOST ((HWND)-1)
 #define HWND_NOTOPMOST ((HWND)-2)
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
-#define SWP_NOZORDER 0x0004
-#define SWP_NOACTIVATE 0x0010
-#define SWP_SHOWWINDOW 0x0040
-#define SWP_HIDEWINDOW 0x0080
 
 #define IDC_ARROW MAKEINTRESOURCEW(32512)
-#define IDI_APPLICATION MAKEINTRESOURCEW(32512)
 
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
@@ -286,7 +232,6 @@ typedef struct tagCREATESTRUCTW {
 #define MB_ICONQUESTION 0x00000020L
 #define MB_ICONWARNING 0x00000030L
 #define MB_ICONINFORMATION 0x00000040L
-#define MB_SETFOREGROUND 0x00010000L
 #define MB_TOPMOST 0x00040000L
 #define MB_TYPEMASK 0x0000000FL
 #define MB_ICONMASK 0x000000F0L
@@ -297,7 +242,6 @@ typedef struct tagCREATESTRUCTW {
 
 // List box
 #define LBS_NOTIFY 0x0001L
-#define LBS_SORT 0x0002L
 #define LB_ADDSTRING 0x0180
 #define LB_RESETCONTENT 0x0184
 #define LB_SETCURSEL 0x0186
@@ -306,27 +250,20 @@ typedef struct tagCREATESTRUCTW {
 #define LB_GETTEXTLEN 0x018A
 #define LB_GETCOUNT 0x018B
 #define LB_INITSTORAGE 0x01A8
-#define LB_OKAY 0
 #define LB_ERR (-1)
-#define LB_ERRSPACE (-2)
 #define LBN_SELCHANGE 1
 #define LBN_DBLCLK 2
 
 // Button
 #define BS_PUSHBUTTON 0x00000000L
-#define BS_DEFPUSHBUTTON 0x00000001L
 #define BS_CHECKBOX 0x00000002L
 #define BS_AUTOCHECKBOX 0x00000003L
 #define BS_TYPEMASK 0x0000000FL
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
-#define BM_CLICK 0x00F5
 #define BST_UNCHECKED 0x0000
 #define BST_CHECKED 0x0001
 #define BN_CLICKED 0
-
-// Static
-#define SS_LEFT 0x00000000L
 
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass);
 HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style,
@@ -335,18 +272,13 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI ShowWindow(HWND window, int command);
-BOOL WINAPI UpdateWindow(HWND window);
 BOOL WINAPI IsWindowVisible(HWND window);
 BOOL WINAPI EnableWindow(HWND window, BOOL enable);
 BOOL WINAPI IsWindowEnabled(HWND window);
 HWND WINAPI GetParent(HWND window);
-HWND WINAPI GetDlgItem(HWND parent, int id);
-int WINAPI GetDlgCtrlID(HWND window);
 BOOL WINAPI SetWindowTextW(HWND window, LPCWSTR text);
 int WINAPI GetWindowTextW(HWND window, LPWSTR buffer, int size);
-int WINAPI GetWindowTextLengthW(HWND window);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
-BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
@@ -360,34 +292,26 @@ BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filter
 BOOL WINAPI TranslateMessage(const MSG* message);
 LRESULT WINAPI DispatchMessageW(const MSG* message);
 LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT WINAPI CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wParam,
-                               LPARAM lParam);
 HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name);
 HCURSOR WINAPI LoadCursorW(HINSTANCE instance, LPCWSTR name);
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 
-// ---------------------------------------------------------------- gdi32
-#define WHITE_BRUSH 0
+// ---------------------------------------------------------------- gdi32 (in user32/Gdi.cpp)
 #define NULL_BRUSH 5
-#define HOLLOW_BRUSH NULL_BRUSH
 #define DEFAULT_GUI_FONT 17
 #define TRANSPARENT 1
-#define OPAQUE 2
 HGDIOBJ WINAPI GetStockObject(int object);
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
 int WINAPI SetBkMode(HDC dc, int mode);
 
-// ---------------------------------------------------------------- COM basics
+// ---------------------------------------------------------------- ole32 and the ATL host
 #define S_OK ((HRESULT)0)
-#define S_FALSE ((HRESULT)1)
-#define E_NOTIMPL ((HRESULT)0x80004001L)
 #define E_NOINTERFACE ((HRESULT)0x80004002L)
 #define E_POINTER ((HRESULT)0x80004003L)
 #define E_FAIL ((HRESULT)0x80004005L)
-#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
 #define E_INVALIDARG ((HRESULT)0x80070057L)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
-#define FAILED(hr) (((HRESULT)(hr)) < 0)
 
 typedef struct _GUID {
     uint32_t Data1;

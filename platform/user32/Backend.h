@@ -1,6 +1,7 @@
-// The seam between user32 (windows, messages, built-in controls) and a window system.
-// user32 keeps every window's state itself; a backend mirrors it on screen (GTK) or not
-// at all (headless), and feeds user input back through the Input* functions of Windows.h.
+// The seam between the window DLLs (user32, comctl32, atl, shell32) and a window system.
+// They keep every window's state themselves and tell the backend of each change; a backend
+// shows it on screen (GTK) or not at all (headless), and feeds user input back through
+// velmora::platform::input (user32/WindowStore.h).
 #pragma once
 
 #include <windows.h>
@@ -19,7 +20,7 @@ enum class ControlKind {
     CheckBox,   // "Button" with BS_CHECKBOX / BS_AUTOCHECKBOX
     Static,     // "Static"
     StatusBar,  // CreateStatusWindowW / "msctls_statusbar32"
-    Browser,    // "AtlAxWin": hosts a web browser that loads the window text
+    Browser,    // "AtlAxWin": hosts a web browser
 };
 
 struct MessageBoxRequest {
@@ -40,23 +41,23 @@ class Backend {
   public:
     virtual ~Backend() = default;
 
-    // Windows. Create is called once the record is complete (before WM_CREATE is sent);
-    // Destroy after WM_DESTROY, children first.
+    // Windows. Create is called once the record is complete (before WM_NCCREATE is sent);
+    // Destroy after WM_NCDESTROY (or when the window system is reset), children first.
     virtual void Create(Window& window) = 0;
     virtual void Destroy(Window& window) = 0;
     virtual void Show(Window& window, bool visible) = 0;
     virtual void TextChanged(Window& window) = 0;
     virtual void EnabledChanged(Window& window) = 0;
     virtual void TopMostChanged(Window& window) = 0;
-
-    // Built-in controls.
-    virtual void ListReset(Window& list) = 0;
-    virtual void ListAdd(Window& list, const std::string& utf8) = 0;
-    virtual void ListSelectionChanged(Window& list) = 0;
-    virtual void RedrawChanged(Window& window) = 0; // WM_SETREDRAW
     // InvalidateRect: the area (client coordinates; null = all) is to be painted again.
     virtual void Invalidate(Window& window, const RECT* area) = 0;
-    virtual void CheckChanged(Window& button) = 0;
+
+    // Built-in controls: what each one shows, as its procedure changes it.
+    virtual void ListReset(Window& list) = 0; // no rows, nothing selected
+    virtual void ListAdd(Window& list, const std::string& utf8) = 0;
+    virtual void ListSelectionChanged(Window& list, int row) = 0;  // -1: none
+    virtual void ListRedrawChanged(Window& list, bool redraw) = 0; // WM_SETREDRAW
+    virtual void CheckChanged(Window& checkBox, bool checked) = 0;
 
     // Browser host: whether a browser control can be created at all, and loading an
     // address (UTF-8) in it.

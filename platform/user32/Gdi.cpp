@@ -1,42 +1,20 @@
-// The little of GDI the control-colour messages use. A control's device context is its
-// paint state (see PaintControl); stock objects are fixed, distinct handles.
-#include "user32/WindowStore.h"
-
-namespace velmora::platform {
-namespace {
-PaintState* PaintStateOf(HDC dc) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(dc);
-    if (!(value & 1))
-        return nullptr;
-    Window* window = FindWindowRecord(reinterpret_cast<HWND>(value & ~uintptr_t(1)));
-    return window ? &window->paint : nullptr;
-}
-} // namespace
-} // namespace velmora::platform
-
-using namespace velmora::platform;
+// The little of GDI the program's control-colour handler calls. The backends draw the
+// controls themselves, so user32 never sends the control-colour messages and no device
+// context exists: these answer as Windows does for a handle that is not one.
+#include <windows.h>
 
 HGDIOBJ WINAPI GetStockObject(int object) {
-    static char stockObjects[20];
-    if (object < 0 || object >= (int)sizeof stockObjects)
+    // Fixed, distinct handles.
+    static char stockObjects[DEFAULT_GUI_FONT + 1];
+    if (object < 0 || object > DEFAULT_GUI_FONT)
         return nullptr;
     return &stockObjects[object];
 }
 
-HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
-    PaintState* state = PaintStateOf(dc);
-    if (!state || !object)
-        return nullptr;
-    HGDIOBJ previous = state->font ? state->font : GetStockObject(DEFAULT_GUI_FONT);
-    state->font = object;
-    return previous;
+HGDIOBJ WINAPI SelectObject(HDC, HGDIOBJ) {
+    return nullptr;
 }
 
-int WINAPI SetBkMode(HDC dc, int mode) {
-    PaintState* state = PaintStateOf(dc);
-    if (!state || (mode != TRANSPARENT && mode != OPAQUE))
-        return 0;
-    int previous = state->backgroundMode;
-    state->backgroundMode = mode;
-    return previous;
+int WINAPI SetBkMode(HDC, int) {
+    return 0;
 }

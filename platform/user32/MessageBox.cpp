@@ -1,23 +1,7 @@
+// MessageBoxW and its modal loop.
 #include "user32/WindowStore.h"
 
 using namespace velmora::platform;
-
-namespace {
-
-// What a box ended without an answer says: a yes/no box has no cancel, so no.
-int UnansweredResult(UINT style) {
-    switch (style & MB_TYPEMASK) {
-    case MB_YESNO:
-        return IDNO;
-    case MB_OKCANCEL:
-    case MB_YESNOCANCEL:
-        return IDCANCEL;
-    default:
-        return IDOK;
-    }
-}
-
-} // namespace
 
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     MessageBoxState box;
@@ -41,5 +25,9 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 
     if (disabledOwner && IsWindow(box.request.owner))
         EnableWindow(box.request.owner, TRUE);
-    return box.answer ? box.answer : UnansweredResult(type);
+    if (box.answer)
+        return box.answer;
+    // Ended unanswered: a yes/no box has no cancel, so no (no other box the program shows
+    // offers a choice).
+    return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
 }

@@ -1,7 +1,6 @@
 // The thread's message queue and the default window procedure.
 #include "user32/WindowStore.h"
 
-#include <algorithm>
 #include <deque>
 #include <stdio.h>
 
@@ -24,14 +23,6 @@ Queue& TheQueue() {
     return queue;
 }
 
-bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
-    if (window && message.hwnd != window)
-        return false;
-    if (filterMin == 0 && filterMax == 0)
-        return true;
-    return message.message >= filterMin && message.message <= filterMax;
-}
-
 // As on Windows, input for a window that is disabled, or sits in one (a window under a
 // modal box), never reaches it: checked when the message is retrieved, so input queued
 // before a box opened is dropped too.
@@ -40,22 +31,17 @@ bool Reachable(const Posted& entry) {
     return !entry.input || (window && AcceptsInput(*window));
 }
 
-bool TakePosted(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
+// Every caller takes the messages in order, of any window and range: there are no filters.
+bool TakePosted(MSG* out, bool remove) {
     auto& posted = TheQueue().posted;
-    for (auto it = posted.begin(); it != posted.end();) {
-        if (!Reachable(*it)) {
-            it = posted.erase(it);
-            continue;
-        }
-        if (Matches(it->message, window, filterMin, filterMax)) {
-            *out = it->message;
-            if (remove)
-                posted.erase(it);
-            return true;
-        }
-        ++it;
-    }
-    return false;
+    while (!posted.empty() && !Reachable(posted.front()))
+        posted.pop_front();
+    if (posted.empty())
+        return false;
+    *out = posted.front().message;
+    if (remove)
+        posted.pop_front();
+    return true;
 }
 
 void Enqueue(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool input) {
@@ -126,11 +112,11 @@ using namespace velmora::platform;
 
 LRESULT WINAPI SendMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* window = FindWindowRecord(handle);
-    if (!window || !window->procedure) {
+    if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    return window->procedure(handle, message, wParam, lParam);
+    return window->windowClass->procedure(handle, message, wParam, lParam);
 }
 
 BOOL WINAPI PostMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -147,23 +133,17 @@ void WINAPI PostQuitMessage(int exitCode) {
     TheQueue().quitCode = exitCode;
 }
 
-BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT flags) {
+BOOL WINAPI PeekMessageW(LPMSG message, HWND, UINT, UINT, UINT flags) {
     if (!message)
         return FALSE;
     bool remove = (flags & PM_REMOVE) != 0;
-    if (TakePosted(message, window, filterMin, filterMax, remove))
-        return TRUE;
-    return TakeQuit(message, remove) ? TRUE : FALSE;
+    return TakePosted(message, remove) || TakeQuit(message, remove);
 }
 
-BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
+BOOL WINAPI GetMessageW(LPMSG message, HWND, UINT, UINT) {
     if (!message)
         return -1;
-    for (;;) {
-        if (TakePosted(message, window, filterMin, filterMax, true))
-            return TRUE;
-        if (TakeQuit(message, true))
-            return FALSE;
+    while (!PeekMessageW(message, nullptr, 0, 0, PM_REMOVE)) {
         if (!CurrentBackend().WaitForInput()) {
             // Nothing can arrive any more and nobody asked to quit: end the loop rather
             // than wait for ever, with a code that tells it did not end normally.
@@ -174,6 +154,7 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterM
             return FALSE;
         }
     }
+    return message->message != WM_QUIT;
 }
 
 BOOL WINAPI TranslateMessage(const MSG* message) {
@@ -187,11 +168,6 @@ LRESULT WINAPI DispatchMessageW(const MSG* message) {
     return SendMessageW(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
-LRESULT WINAPI CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wParam,
-                               LPARAM lParam) {
-    return procedure ? procedure(window, message, wParam, lParam) : 0;
-}
-
 LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* window = FindWindowRecord(handle);
     if (!window)
@@ -202,19 +178,11 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
     case WM_SETTEXT:
         window->text = WideString(reinterpret_cast<LPCWSTR>(lParam));
         CurrentBackend().TextChanged(*window);
-        if (window->parent && window->visible)
-            PaintControl(*window);
         return TRUE;
     case WM_GETTEXT:
         if (!lParam || wParam == 0)
             return 0;
         return (LRESULT)CopyCut(window->text, reinterpret_cast<WCHAR*>(lParam), wParam);
-    case WM_GETTEXTLENGTH:
-        return (LRESULT)window->text.size();
-    case WM_SETREDRAW:
-        window->redraw = wParam != 0;
-        CurrentBackend().RedrawChanged(*window);
-        return 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE)
             SendMessageW(handle, WM_CLOSE, 0, 0);
@@ -222,16 +190,6 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
     case WM_CLOSE:
         DestroyWindow(handle);
         return 0;
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-        // The system's default: the control's own colours on an opaque background.
-        SetBkMode(reinterpret_cast<HDC>(wParam), OPAQUE);
-        return (LRESULT)GetStockObject(WHITE_BRUSH);
     default:
         return 0;
     }

@@ -7,6 +7,7 @@
 #include "kernel32/Strings.h"
 #include "user32/Backend.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,6 @@ using kernel32::WideToUtf8;
 // classic Windows metrics give them: the client area is the outer size minus these.
 constexpr int kFixedFrameWidth = 3;
 constexpr int kCaptionHeight = 23;
-constexpr int kStatusBarHeight = 22;
 
 struct WindowClass {
     std::u16string name;
@@ -29,81 +29,90 @@ struct WindowClass {
     WNDPROC procedure = nullptr;
     HINSTANCE instance = nullptr;
     HICON icon = nullptr;
-    HICON smallIcon = nullptr;
     HCURSOR cursor = nullptr;
     HBRUSH background = nullptr;
     ControlKind kind = ControlKind::Child; // what a window of this class is drawn as
     ATOM atom = 0;
 };
 
-// What a control-colour message left in the control's device context.
-struct PaintState {
-    HGDIOBJ font = nullptr;
-    int backgroundMode = OPAQUE;
-    LRESULT brush = 0;
-    bool painted = false;
+// The fields a built-in control keeps of its own (see ControlProc).
+struct ControlState {
+    virtual ~ControlState() = default;
 };
 
 struct Window {
     HWND handle = nullptr;
     const WindowClass* windowClass = nullptr;
     ControlKind kind = ControlKind::Child;
-    WNDPROC procedure = nullptr;
     HWND parent = nullptr;
-    HINSTANCE instance = nullptr;
-    DWORD style = 0;
-    DWORD exStyle = 0;
+    DWORD style = 0;   // WS_VISIBLE and WS_DISABLED are the window's own state, as on Windows
+    DWORD exStyle = 0; // likewise WS_EX_TOPMOST
     int x = 0, y = 0, width = 0, height = 0; // relative to the parent's client area
     int id = 0;
     std::u16string text;
-    bool visible = false;
-    bool enabled = true;
-    bool topMost = false;
-    bool redraw = true;
     bool destroying = false;
     std::vector<HWND> children;
+    std::unique_ptr<ControlState> state; // a built-in control's own (see ControlProc)
+    void* native = nullptr;              // the backend's own object
 
-    // LISTBOX
-    std::vector<std::u16string> items;
-    int selection = -1;
-    // Button
-    int check = BST_UNCHECKED;
-    // Browser host: the address last loaded.
-    std::string address;
-
-    PaintState paint;
-    void* native = nullptr; // the backend's own object
+    bool visible() const { return (style & WS_VISIBLE) != 0; }
+    bool enabled() const { return (style & WS_DISABLED) == 0; }
+    bool topMost() const { return (exStyle & WS_EX_TOPMOST) != 0; }
 };
 
 // Lookup. Null for a handle that is not (or no longer) a window.
 Window* FindWindowRecord(HWND window);
 std::vector<Window*> TopLevelWindows();
-std::vector<Window*> AllWindows();
+
+// The window procedure of a built-in control: its State is made at WM_NCCREATE and freed
+// at WM_NCDESTROY (as Windows keeps a control's fields in the window's extra bytes); in
+// between, State::Message answers the messages, passing what it does not handle to
+// DefWindowProcW.
+template <class State>
+LRESULT CALLBACK ControlProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* window = FindWindowRecord(handle);
+    if (window && message == WM_NCCREATE)
+        window->state = std::make_unique<State>();
+    else if (window && message == WM_NCDESTROY)
+        window->state.reset();
+    auto* state = window ? static_cast<State*>(window->state.get()) : nullptr;
+    return state ? state->Message(*window, message, wParam, lParam)
+                 : DefWindowProcW(handle, message, wParam, lParam);
+}
+
+// The state of type State of a window; null for a window of another class.
+template <class State> State* StateOf(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    return window ? dynamic_cast<State*>(window->state.get()) : nullptr;
+}
 
 // Client size of a window (for a top-level: outer size minus caption and frame).
 void ClientSize(const Window& window, int& width, int& height);
 
-// Registers a built-in class ("LISTBOX", "Button", ...) drawn as the given kind.
-void RegisterBuiltInClass(const char16_t* name, WNDPROC procedure, ControlKind kind);
-void RegisterBuiltInControls();
-bool ClassRegistered(const char16_t* name);
+// Registers a system class ("LISTBOX", "AtlAxWin", ...) drawn as the given kind, unless it
+// exists already.
+void RegisterBuiltInClass(LPCWSTR name, WNDPROC procedure, ControlKind kind);
+
+// The procedures of user32's own controls, each in its own file.
+extern const WNDPROC ListBoxProc;
+extern const WNDPROC ButtonProc;
+
+// A control tells its parent what happened to it (WM_COMMAND with its id and the code).
+void NotifyParent(const Window& control, WORD code);
 
 // Whether the user can reach the window: it and every window it sits in are enabled (a
 // window disabled by a modal box takes no input, nor do its controls).
 bool AcceptsInput(const Window& window);
 
-// Sends the control-colour message for a control to its parent and keeps the result.
-void PaintControl(Window& control);
-
 // Forgets every window, class and queued message (tests run the program several times in
-// one process). The backend stays installed.
+// one process) and registers the built-in classes again. The backend stays installed.
 void ResetWindowSystem();
 
 // Dispatches every message queued now. Returns false when a quit message was met; it is
 // put back so the next GetMessageW ends the loop (as a modal loop does on Windows).
 bool DispatchQueuedMessages();
 
-// Posts the quit message's exit code has been requested and not yet retrieved.
+// Whether PostQuitMessage was called and its quit message not yet retrieved.
 bool QuitPending();
 
 // Private messages carrying user input into a control's procedure. They sit in the range

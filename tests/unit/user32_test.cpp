@@ -1,5 +1,6 @@
-// The Linux user32 (with atl and shell32) keeps the window behaviour Windows has: built-in
-// controls, notifications, creation and destruction, the queue, z-order, message boxes.
+// The Linux user32 (with comctl32, ole32, atl and shell32) keeps the window behaviour Windows
+// has: built-in controls, notifications, creation and destruction, the queue, z-order,
+// message boxes.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -409,7 +410,7 @@ TEST_F(User32Test, SetWindowPosChangesTheTopMostStateOnly) {
     };
     for (const Step& s : steps) {
         EXPECT_TRUE(SetWindowPos(window, s.insertAfter, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
-        EXPECT_EQ(record->topMost, s.topMost);
+        EXPECT_EQ(record->topMost(), s.topMost);
         EXPECT_EQ((record->exStyle & WS_EX_TOPMOST) != 0, s.topMost);
         EXPECT_EQ(record->x, x);
         EXPECT_EQ(record->y, y);
@@ -423,7 +424,7 @@ TEST_F(User32Test, SetWindowPosChangesTheTopMostStateOnly) {
     }
     // Only top-level windows can be topmost.
     SetWindowPos(child, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    EXPECT_FALSE(FindWindowRecord(child)->topMost);
+    EXPECT_FALSE(FindWindowRecord(child)->topMost());
     EXPECT_FALSE(SetWindowPos((HWND)0x7777, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
 }
 

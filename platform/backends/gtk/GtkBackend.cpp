@@ -32,6 +32,7 @@ struct Native {
     GtkWidget* label = nullptr;    // static text and status bar
     GtkTreeView* view = nullptr;   // list box
     GtkListStore* store = nullptr; // list box rows
+    int selection = -1;            // list box: the selected row, -1 for none
     bool storeDetached = false;    // rows are being added with redraw off
     bool updating = false;         // a change made by user32, not by the user
 };
@@ -87,15 +88,15 @@ void OnButtonClicked(GtkButton*, gpointer data) {
 }
 
 void OnCheckToggled(GtkToggleButton* toggle, gpointer data) {
-    Window* window = FindWindowRecord(HandleOf(data));
-    Native* native = window ? NativeOf(*window) : nullptr;
+    Native* native = NativeOf(HandleOf(data));
     if (!native || native->updating)
         return;
-    // The check mark belongs to the control's procedure, which flips it on the click.
+    // The check mark belongs to the control's procedure, which flips it on the click: GTK's
+    // own flip is undone until the procedure says so (CheckChanged).
     native->updating = true;
-    gtk_toggle_button_set_active(toggle, window->check == BST_CHECKED);
+    gtk_toggle_button_set_active(toggle, !gtk_toggle_button_get_active(toggle));
     native->updating = false;
-    input::Click(window->handle);
+    input::Click(HandleOf(data));
 }
 
 int RowOf(GtkTreePath* path) {
@@ -134,13 +135,13 @@ void OnSelectionChanged(GtkTreeSelection* selection, gpointer data) {
     gtk_tree_path_free(path);
 }
 
-void ApplySelection(Window& list, Native& native) {
+void ApplySelection(Native& native) {
     if (native.storeDetached)
         return; // applied when the rows are shown again
     native.updating = true;
     GtkTreeSelection* selection = gtk_tree_view_get_selection(native.view);
-    if (list.selection >= 0) {
-        GtkTreePath* path = gtk_tree_path_new_from_indices(list.selection, -1);
+    if (native.selection >= 0) {
+        GtkTreePath* path = gtk_tree_path_new_from_indices(native.selection, -1);
         gtk_tree_selection_select_path(selection, path);
         gtk_tree_view_scroll_to_cell(native.view, path, nullptr, FALSE, 0, 0);
         gtk_tree_path_free(path);
@@ -239,7 +240,7 @@ void GtkBackend::Create(Window& window) {
         gtk_container_add(GTK_CONTAINER(top), native->container);
         gtk_widget_show(native->container);
         gtk_window_set_resizable(GTK_WINDOW(top), (window.style & WS_THICKFRAME) != 0);
-        gtk_window_set_keep_above(GTK_WINDOW(top), window.topMost);
+        gtk_window_set_keep_above(GTK_WINDOW(top), window.topMost());
         if (window.windowClass) {
             if (GdkPixbuf* icon = LoadIcon(window.windowClass->icon)) {
                 gtk_window_set_icon(GTK_WINDOW(top), icon);
@@ -290,7 +291,7 @@ void GtkBackend::Create(Window& window) {
         break;
     }
     gtk_widget_set_size_request(native->widget, window.width, window.height);
-    gtk_widget_set_sensitive(native->widget, window.enabled);
+    gtk_widget_set_sensitive(native->widget, window.enabled());
     ApplyText(window, *native);
     if (GtkWidget* container = ParentContainer(window))
         gtk_layout_put(GTK_LAYOUT(container), native->widget, window.x, window.y);
@@ -328,19 +329,20 @@ void GtkBackend::EnabledChanged(Window& window) {
     // disabled control is greyed.
     Native* native = NativeOf(window);
     if (native && window.kind != ControlKind::TopLevel)
-        gtk_widget_set_sensitive(native->widget, window.enabled);
+        gtk_widget_set_sensitive(native->widget, window.enabled());
 }
 
 void GtkBackend::TopMostChanged(Window& window) {
     Native* native = NativeOf(window);
     if (native && window.kind == ControlKind::TopLevel)
-        gtk_window_set_keep_above(GTK_WINDOW(native->widget), window.topMost);
+        gtk_window_set_keep_above(GTK_WINDOW(native->widget), window.topMost());
 }
 
 void GtkBackend::ListReset(Window& list) {
     Native* native = NativeOf(list);
     if (!native || !native->store)
         return;
+    native->selection = -1;
     native->updating = true;
     gtk_list_store_clear(native->store);
     native->updating = false;
@@ -353,29 +355,31 @@ void GtkBackend::ListAdd(Window& list, const std::string& utf8) {
     gtk_list_store_insert_with_values(native->store, nullptr, -1, 0, utf8.c_str(), -1);
 }
 
-void GtkBackend::ListSelectionChanged(Window& list) {
+void GtkBackend::ListSelectionChanged(Window& list, int row) {
     Native* native = NativeOf(list);
-    if (native && native->view)
-        ApplySelection(list, *native);
+    if (!native || !native->view)
+        return;
+    native->selection = row;
+    ApplySelection(*native);
 }
 
-void GtkBackend::RedrawChanged(Window& window) {
-    Native* native = NativeOf(window);
+void GtkBackend::ListRedrawChanged(Window& list, bool redraw) {
+    Native* native = NativeOf(list);
     if (!native || !native->view)
         return;
     // With redraw off the rows go into a model no view watches, which is what makes a
     // fill of thousands of rows fast; redraw on shows them all at once.
-    if (!window.redraw && !native->storeDetached) {
+    if (!redraw && !native->storeDetached) {
         native->updating = true;
         gtk_tree_view_set_model(native->view, nullptr);
         native->updating = false;
         native->storeDetached = true;
-    } else if (window.redraw && native->storeDetached) {
+    } else if (redraw && native->storeDetached) {
         native->storeDetached = false;
         native->updating = true;
         gtk_tree_view_set_model(native->view, GTK_TREE_MODEL(native->store));
         native->updating = false;
-        ApplySelection(window, *native);
+        ApplySelection(*native);
     }
 }
 
@@ -391,12 +395,12 @@ void GtkBackend::Invalidate(Window& window, const RECT* area) {
         gtk_widget_queue_draw(widget);
 }
 
-void GtkBackend::CheckChanged(Window& button) {
-    Native* native = NativeOf(button);
-    if (!native || button.kind != ControlKind::CheckBox)
+void GtkBackend::CheckChanged(Window& checkBox, bool checked) {
+    Native* native = NativeOf(checkBox);
+    if (!native)
         return;
     native->updating = true;
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(native->widget), button.check == BST_CHECKED);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(native->widget), checked);
     native->updating = false;
 }
 

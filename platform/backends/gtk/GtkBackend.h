@@ -19,12 +19,12 @@ class GtkBackend final : public Backend {
     void TextChanged(Window& window) override;
     void EnabledChanged(Window& window) override;
     void TopMostChanged(Window& window) override;
+    void Invalidate(Window& window, const RECT* area) override;
     void ListReset(Window& list) override;
     void ListAdd(Window& list, const std::string& utf8) override;
-    void ListSelectionChanged(Window& list) override;
-    void RedrawChanged(Window& window) override;
-    void Invalidate(Window& window, const RECT* area) override;
-    void CheckChanged(Window& button) override;
+    void ListSelectionChanged(Window& list, int row) override;
+    void ListRedrawChanged(Window& list, bool redraw) override;
+    void CheckChanged(Window& checkBox, bool checked) override;
     void Navigate(Window& host, const std::string& url) override;
     void ShowMessageBox(MessageBoxState& box) override;
     void HideMessageBox(MessageBoxState& box) override;

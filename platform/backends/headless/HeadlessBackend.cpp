@@ -25,7 +25,7 @@ void HeadlessBackend::Destroy(Window& window) {
 }
 
 void HeadlessBackend::TopMostChanged(Window& window) {
-    topMostChanges.push_back({window.handle, window.topMost});
+    topMostChanges.push_back({window.handle, window.topMost()});
 }
 
 void HeadlessBackend::Navigate(Window&, const std::string& url) {

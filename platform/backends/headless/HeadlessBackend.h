@@ -67,14 +67,14 @@ class HeadlessBackend final : public Backend {
     void TextChanged(Window&) override {}
     void EnabledChanged(Window&) override {}
     void TopMostChanged(Window& window) override;
-    void ListReset(Window&) override {}
-    void ListAdd(Window&, const std::string&) override { ++listRowsAdded; }
-    void ListSelectionChanged(Window&) override {}
-    void RedrawChanged(Window&) override {}
     void Invalidate(Window& window, const RECT* area) override {
         invalidations.push_back({window.handle, area == nullptr, area ? *area : RECT{}});
     }
-    void CheckChanged(Window&) override {}
+    void ListReset(Window&) override {}
+    void ListAdd(Window&, const std::string&) override { ++listRowsAdded; }
+    void ListSelectionChanged(Window&, int) override {}
+    void ListRedrawChanged(Window&, bool) override {}
+    void CheckChanged(Window&, bool) override {}
     bool CanHostBrowser() override { return browserAvailable; }
     void Navigate(Window& host, const std::string& url) override;
     void ShowMessageBox(MessageBoxState& box) override;

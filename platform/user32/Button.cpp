@@ -1,0 +1,40 @@
+// The "Button" control: a push button, or a check box that keeps its check mark.
+#include "user32/WindowStore.h"
+
+using namespace velmora::platform;
+
+namespace {
+
+struct Button final : ControlState {
+    int check = BST_UNCHECKED;
+
+    void SetCheck(Window& window, int value) {
+        if (check == value)
+            return;
+        check = value;
+        CurrentBackend().CheckChanged(window, check == BST_CHECKED);
+    }
+
+    LRESULT Message(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
+        switch (message) {
+        case BM_GETCHECK:
+            return check;
+        case BM_SETCHECK:
+            if (window.kind == ControlKind::CheckBox)
+                SetCheck(window, (int)wParam);
+            return 0;
+        case kInputClick:
+            // An automatic check box flips its own mark before telling its parent.
+            if ((window.style & BS_TYPEMASK) == BS_AUTOCHECKBOX)
+                SetCheck(window, check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED);
+            NotifyParent(window, BN_CLICKED);
+            return 0;
+        default:
+            return DefWindowProcW(window.handle, message, wParam, lParam);
+        }
+    }
+};
+
+} // namespace
+
+const WNDPROC velmora::platform::ButtonProc = ControlProc<Button>;
