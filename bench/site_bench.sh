@@ -200,8 +200,10 @@ for round in $(seq "$rounds"); do
         done
         extra=""
         [[ $name == range ]] && extra="  (${tail_of[range,site]} / ${tail_of[range,nginx]})"
-        printf '  %-28s velmora-site %8s   nginx %8s %s%s\n' "${label_of[$name]}" \
-            "${figure[$name,site]}" "${figure[$name,nginx]}" "${unit_of[$name]}" "$extra"
+        ratio=$(awk -v s="${figure[$name,site]}" -v n="${figure[$name,nginx]}" \
+            'BEGIN {printf "%.2f", (n > 0 ? s / n : 0)}')
+        printf '  %-28s velmora-site %8s   nginx %8s %-10s ratio %s%s\n' "${label_of[$name]}" \
+            "${figure[$name,site]}" "${figure[$name,nginx]}" "${unit_of[$name]}" "$ratio" "$extra"
     done
 done
 echo "load average after: $(load)"

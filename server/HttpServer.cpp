@@ -20,6 +20,55 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The request headers the server itself looks at, found in one walk over the list rather
+// than a lookup (a walk each) per header. The first of each name counts, as with
+// MHD_lookup_connection_value; the values stay valid until the request ends.
+struct KnownHeaders {
+    const char* userAgent = nullptr;
+    const char* forwardedFor = nullptr;
+    const char* contentLength = nullptr;
+    const char* transferEncoding = nullptr;
+    const char* host = nullptr;
+    const char* range = nullptr;
+    const char* connection = nullptr;
+
+    void Read(MHD_Connection* request) {
+        *this = {};
+        MHD_get_connection_values(request, MHD_HEADER_KIND, &KnownHeaders::Visit, this);
+    }
+
+  private:
+    static MHD_Result Visit(void* cls, MHD_ValueKind, const char* name, const char* value) {
+        struct Field {
+            const char* name;
+            size_t length;
+            const char* KnownHeaders::*slot;
+        };
+#define VELMORA_FIELD(name, slot)                                                                  \
+    { name, sizeof(name) - 1, &KnownHeaders::slot }
+        static const Field fields[] = {
+            VELMORA_FIELD(MHD_HTTP_HEADER_USER_AGENT, userAgent),
+            VELMORA_FIELD("X-Forwarded-For", forwardedFor),
+            VELMORA_FIELD(MHD_HTTP_HEADER_CONTENT_LENGTH, contentLength),
+            VELMORA_FIELD(MHD_HTTP_HEADER_TRANSFER_ENCODING, transferEncoding),
+            VELMORA_FIELD(MHD_HTTP_HEADER_HOST, host),
+            VELMORA_FIELD(MHD_HTTP_HEADER_RANGE, range),
+            VELMORA_FIELD(MHD_HTTP_HEADER_CONNECTION, connection),
+        };
+#undef VELMORA_FIELD
+        auto* known = static_cast<KnownHeaders*>(cls);
+        const size_t length = strlen(name);
+        for (const Field& field : fields) {
+            if (field.length == length && !(known->*field.slot) &&
+                strcasecmp(name, field.name) == 0) {
+                known->*field.slot = value;
+                break;
+            }
+        }
+        return MHD_YES;
+    }
+};
+
 // What one request carries between libmicrohttpd's callbacks. entry.target is the request
 // target as sent: path and query, still encoded.
 struct RequestState {
@@ -28,6 +77,7 @@ struct RequestState {
     bool answered = false;
     LogEntry entry;
     uint64_t bodyLength = 0; // of the answer queued, 0 for HEAD
+    KnownHeaders headers;
     // For an answer that may be cut short: what the socket had taken before it, and the
     // size of its header, so that the body bytes really sent can be told at the end.
     int fd = -1;
@@ -59,8 +109,9 @@ struct ConnectionState {
     RequestState request;
 };
 
-// Answers up to this size go into the socket's buffer whole or not at all, so they are
-// either sent or not; larger ones are counted at the socket.
+// Answers larger than this are counted at the socket (a system call before and, when cut
+// short, after). Smaller ones nearly always go into the socket's buffer at once; one cut
+// short anyway is logged with 0 bytes.
 constexpr uint64_t kCountedBody = 16 * 1024;
 
 ConnectionState* StateOf(MHD_Connection* connection) {
@@ -132,9 +183,7 @@ uint64_t HeaderBytes(const Response& answer, uint64_t bodyLength, const char* co
 
 // What libmicrohttpd puts in the answer's Connection header, if anything: "close" when
 // either side ends the connection after it, "Keep-Alive" to an HTTP/1.0 client keeping it.
-const char* ConnectionValue(MHD_Connection* connection, const char* version, bool refused) {
-    const char* asked =
-        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONNECTION);
+const char* ConnectionValue(const char* asked, const char* version, bool refused) {
     const std::string tokens = AsciiLower(asked ? asked : "");
     if (refused || tokens.find("close") != std::string::npos) {
         return "close";
@@ -332,12 +381,11 @@ struct HttpServer::Glue {
         if (!state->headersSeen) {
             state->headersSeen = true;
             state->entry.method = method;
-            const char* agent = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
-                                                            MHD_HTTP_HEADER_USER_AGENT);
-            state->entry.userAgent = agent ? agent : "";
+            const KnownHeaders& headers = state->headers;
+            state->headers.Read(connection);
+            state->entry.userAgent = headers.userAgent ? headers.userAgent : "";
             if (server->limits_.trustProxy) {
-                const char* forwarded =
-                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For");
+                const char* forwarded = headers.forwardedFor;
                 if (forwarded && *forwarded) {
                     std::string chain;
                     for (const char* c = forwarded; *c; ++c) {
@@ -354,16 +402,11 @@ struct HttpServer::Glue {
             // Nothing here takes a request body: one that comes with a body, or a method
             // that is refused anyway, is answered before the body is read (so no
             // "100 Continue" either) and the connection closed.
-            const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
-                                                             MHD_HTTP_HEADER_CONTENT_LENGTH);
-            const char* chunked = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
-                                                              MHD_HTTP_HEADER_TRANSFER_ENCODING);
-            bool body = chunked || (length && strcmp(length, "0") != 0);
+            const char* length = headers.contentLength;
+            bool body = headers.transferEncoding || (length && strcmp(length, "0") != 0);
             bool safe = strcmp(method, "GET") == 0 || strcmp(method, "HEAD") == 0;
             // HTTP/1.1 requires Host (RFC 9112 section 3.2); libmicrohttpd lets it pass.
-            hostMissing =
-                strcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
-                !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+            hostMissing = strcmp(version, MHD_HTTP_VERSION_1_1) == 0 && !headers.host;
             if (!body && safe && !hostMissing) {
                 // Answering on the first call would make libmicrohttpd close the connection
                 // after the answer; waiting for the (empty) end of the request keeps it
@@ -402,8 +445,7 @@ struct HttpServer::Glue {
         if (std::string_view(target).substr(0, question).find("%00") != std::string::npos) {
             request.path += '\0';
         }
-        request.range =
-            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
+        request.range = state->headers.range;
         request.header = [connection](const char* name) {
             return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         };
@@ -414,7 +456,7 @@ struct HttpServer::Glue {
             answer.contentType = "text/plain; charset=utf-8";
             answer.body = "Bad Request: an HTTP/1.1 request needs a Host header\n";
         } else {
-            answer = std::atomic_load(&server->site_)->Handle(request);
+            answer = server->CurrentSite()->Handle(request);
         }
         state->bodyLength = request.method == "HEAD" ? 0 : answer.BodyLength();
         state->entry.status = answer.status;
@@ -446,8 +488,9 @@ struct HttpServer::Glue {
             if (ConnectionState* owner = StateOf(connection); owner && owner->fd >= 0) {
                 state->fd = owner->fd;
                 state->writtenBefore = BytesWritten(owner->fd);
-                state->headerBytes = HeaderBytes(answer, state->bodyLength,
-                                                 ConnectionValue(connection, version, refuseNow));
+                state->headerBytes =
+                    HeaderBytes(answer, state->bodyLength,
+                                ConnectionValue(state->headers.connection, version, refuseNow));
             }
         }
         MHD_Result result = MHD_queue_response(connection, answer.status, response);
@@ -455,6 +498,33 @@ struct HttpServer::Glue {
         return result;
     }
 };
+
+namespace {
+std::atomic<uint64_t> nextSiteGeneration{1};
+} // namespace
+
+HttpServer::HttpServer(std::shared_ptr<const Site> site, RequestLog& log)
+    : site_(std::move(site)), siteGeneration_(nextSiteGeneration++), log_(log) {}
+
+void HttpServer::ReplaceSite(std::shared_ptr<const Site> site) {
+    std::lock_guard<std::mutex> lock(siteMutex_);
+    site_ = std::move(site);
+    siteGeneration_.store(nextSiteGeneration++, std::memory_order_release);
+}
+
+const std::shared_ptr<const Site>& HttpServer::CurrentSite() {
+    struct Held {
+        uint64_t generation = 0;
+        std::shared_ptr<const Site> site;
+    };
+    thread_local Held held;
+    if (held.generation != siteGeneration_.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(siteMutex_);
+        held.generation = siteGeneration_.load(std::memory_order_relaxed);
+        held.site = site_;
+    }
+    return held.site;
+}
 
 bool HttpServer::Start(int listenFd, const ServerLimits& limits, std::string* error) {
     limits_ = limits;

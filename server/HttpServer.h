@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 
 struct MHD_Daemon;
@@ -26,8 +27,7 @@ struct ServerLimits {
 
 class HttpServer {
   public:
-    HttpServer(std::shared_ptr<const Site> site, RequestLog& log)
-        : site_(std::move(site)), log_(log) {}
+    HttpServer(std::shared_ptr<const Site> site, RequestLog& log);
     ~HttpServer() { Stop(); }
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -40,15 +40,20 @@ class HttpServer {
     void Stop();
     // Answers later requests from this site (SIGHUP: new notice, version, catalogue);
     // requests being answered keep the one they started with.
-    void ReplaceSite(std::shared_ptr<const Site> site) {
-        std::atomic_store(&site_, std::move(site));
-    }
+    void ReplaceSite(std::shared_ptr<const Site> site);
 
     // For libmicrohttpd's callbacks.
     struct Glue;
 
   private:
+    // The site for a server thread: its own copy of site_, taken again when the generation
+    // (unique to each site given to any server) has changed, so answering costs no lock or
+    // shared counter.
+    const std::shared_ptr<const Site>& CurrentSite();
+
+    std::mutex siteMutex_;
     std::shared_ptr<const Site> site_;
+    std::atomic<uint64_t> siteGeneration_;
     RequestLog& log_;
     ServerLimits limits_;
     std::unique_ptr<HeaderDeadline> headerDeadline_;

@@ -54,6 +54,14 @@ template <typename Number> void AppendNumber(std::string& line, Number number) {
     line.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
 }
 
+// "007" for 7: the three decimals of a time in milliseconds.
+void AppendThreeDigits(std::string& line, unsigned value) {
+    const char digits[3] = {static_cast<char>('0' + value / 100 % 10),
+                            static_cast<char>('0' + value / 10 % 10),
+                            static_cast<char>('0' + value % 10)};
+    line.append(digits, 3);
+}
+
 // "2024-05-03T20:00:01.250Z": the part up to the second is formatted once per second and
 // thread, not per line.
 void AppendTime(std::string& line, int64_t unixMillis) {
@@ -72,11 +80,8 @@ void AppendTime(std::string& line, int64_t unixMillis) {
         cached.number = second;
     }
     line.append(cached.text, cached.length);
-    const auto millis = static_cast<int>(unixMillis % 1000);
-    const char rest[4] = {static_cast<char>('0' + millis / 100),
-                          static_cast<char>('0' + millis / 10 % 10),
-                          static_cast<char>('0' + millis % 10), 'Z'};
-    line.append(rest, 4);
+    AppendThreeDigits(line, static_cast<unsigned>(unixMillis % 1000));
+    line += 'Z';
 }
 
 // Whole lines or nothing more: a write cut short by a signal or a full disk goes on from
@@ -141,10 +146,12 @@ void AppendLogLine(std::string& line, const LogEntry& entry) {
     line += ' ';
     AppendNumber(line, entry.bytes);
     line += ' ';
-    char duration[32];
-    line.append(duration, std::to_chars(duration, duration + sizeof duration,
-                                        std::max(entry.seconds, 0.0), std::chars_format::fixed, 3)
-                              .ptr);
+    // Seconds with three decimals, from whole milliseconds (to_chars of a double costs a
+    // fifth of the line).
+    const auto millis = static_cast<uint64_t>(std::max(entry.seconds, 0.0) * 1000 + 0.5);
+    AppendNumber(line, millis / 1000);
+    line += '.';
+    AppendThreeDigits(line, static_cast<unsigned>(millis % 1000));
     line += " \"";
     AppendEscaped(line, entry.userAgent, Quotable);
     line += "\"\n";
