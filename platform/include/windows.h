@@ -13,7 +13,6 @@ static_assert(sizeof(wchar_t) == 2, "Win32 wide text is UTF-16: compile with -fs
 #define STDMETHODCALLTYPE
 
 typedef int BOOL;
-typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
@@ -85,7 +84,6 @@ typedef void* HGDIOBJ;
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
-#define ERROR_MORE_DATA 234
 #define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_CLASS_ALREADY_EXISTS 1410
@@ -225,18 +223,11 @@ typedef struct tagCREATESTRUCTW {
 #define IDC_ARROW MAKEINTRESOURCEW(32512)
 
 #define MB_OK 0x00000000L
-#define MB_OKCANCEL 0x00000001L
-#define MB_YESNOCANCEL 0x00000003L
 #define MB_YESNO 0x00000004L
-#define MB_ICONERROR 0x00000010L
-#define MB_ICONQUESTION 0x00000020L
-#define MB_ICONWARNING 0x00000030L
 #define MB_ICONINFORMATION 0x00000040L
 #define MB_TOPMOST 0x00040000L
 #define MB_TYPEMASK 0x0000000FL
-#define MB_ICONMASK 0x000000F0L
 #define IDOK 1
-#define IDCANCEL 2
 #define IDYES 6
 #define IDNO 7
 

@@ -422,43 +422,27 @@ void GtkBackend::ShowMessageBox(MessageBoxState& box) {
         if (Native* native = NativeOf(*top))
             owner = GTK_WINDOW(native->widget);
     }
-    GtkMessageType type = GTK_MESSAGE_INFO;
-    switch (request.style & MB_ICONMASK) {
-    case MB_ICONERROR:
-        type = GTK_MESSAGE_ERROR;
-        break;
-    case MB_ICONQUESTION:
-        type = GTK_MESSAGE_QUESTION;
-        break;
-    case MB_ICONWARNING:
-        type = GTK_MESSAGE_WARNING;
-        break;
-    default:
-        break;
-    }
-    UINT buttons = request.style & MB_TYPEMASK;
-    GtkButtonsType gtkButtons = buttons == MB_YESNO      ? GTK_BUTTONS_YES_NO
-                                : buttons == MB_OKCANCEL ? GTK_BUTTONS_OK_CANCEL
-                                                         : GTK_BUTTONS_OK;
-    GtkWidget* dialog = gtk_message_dialog_new(owner, owner ? GTK_DIALOG_MODAL : GtkDialogFlags(0),
-                                               type, gtkButtons, "%s", request.text.c_str());
+    // The boxes the program shows: information, with OK or with Yes and No.
+    const bool yesNo = (request.style & MB_TYPEMASK) == MB_YESNO;
+    GtkWidget* dialog = gtk_message_dialog_new(
+        owner, owner ? GTK_DIALOG_MODAL : GtkDialogFlags(0), GTK_MESSAGE_INFO,
+        yesNo ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", request.text.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), request.caption.c_str());
     gtk_window_set_position(GTK_WINDOW(dialog),
                             owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     if (request.style & MB_TOPMOST)
         gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     // A yes/no box cannot be cancelled: no close box, and Esc does nothing.
-    if (buttons == MB_YESNO)
+    if (yesNo)
         gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
     // The first button (Yes, or OK) is the default, as on Windows; GTK would focus the last.
-    int first = buttons == MB_YESNO ? GTK_RESPONSE_YES : GTK_RESPONSE_OK;
+    int first = yesNo ? GTK_RESPONSE_YES : GTK_RESPONSE_OK;
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), first);
     if (GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), first))
         gtk_widget_grab_focus(button);
 
     g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* dialog, int id, gpointer data) {
                          auto& box = *static_cast<MessageBoxState*>(data);
-                         UINT buttons = box.request.style & MB_TYPEMASK;
                          switch (id) {
                          case GTK_RESPONSE_YES:
                              box.answer = IDYES;
@@ -466,16 +450,11 @@ void GtkBackend::ShowMessageBox(MessageBoxState& box) {
                          case GTK_RESPONSE_NO:
                              box.answer = IDNO;
                              break;
-                         case GTK_RESPONSE_OK:
-                             box.answer = IDOK;
-                             break;
-                         case GTK_RESPONSE_CANCEL:
-                             box.answer = IDCANCEL;
-                             break;
-                         default: // closed without a button: Esc or the close box
-                             if (buttons == MB_YESNO)
+                         default: // OK, or closed with Esc or the close box: a yes/no box
+                                  // cannot be closed
+                             if ((box.request.style & MB_TYPEMASK) == MB_YESNO)
                                  return;
-                             box.answer = buttons == MB_OKCANCEL ? IDCANCEL : IDOK;
+                             box.answer = IDOK;
                              break;
                          }
                          gtk_widget_destroy(GTK_WIDGET(dialog));

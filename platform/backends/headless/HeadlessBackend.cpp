@@ -35,10 +35,9 @@ void HeadlessBackend::Navigate(Window&, const std::string& url) {
 void HeadlessBackend::ShowMessageBox(MessageBoxState& box) {
     messageBoxes.push_back(box.request);
     openBoxes.push_back(&box);
-    UINT buttons = box.request.style & MB_TYPEMASK;
-    int answer = onMessageBox                                         ? onMessageBox(box.request)
-                 : (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDNO
-                                                                      : IDOK;
+    int answer = onMessageBox                                    ? onMessageBox(box.request)
+                 : (box.request.style & MB_TYPEMASK) == MB_YESNO ? IDNO
+                                                                 : IDOK;
     if (answer)
         Answer(box, answer);
 }
