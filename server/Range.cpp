@@ -2,14 +2,13 @@
 
 #include "Text.h"
 
-#include <cstring>
-#include <string>
+#include <string_view>
 
 namespace velmora::site {
 
 namespace {
 
-bool ParseNumber(const std::string& text, uint64_t* value) {
+bool ParseNumber(std::string_view text, uint64_t* value) {
     // Zero padding is allowed: nothing forbids a client to send it.
     std::optional<uint64_t> number = ParseDecimal(text, UINT64_MAX, true);
     if (!number) {
@@ -19,9 +18,9 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
     return true;
 }
 
-std::string Trim(const std::string& text) {
+std::string_view Trim(std::string_view text) {
     size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos) {
+    if (begin == std::string_view::npos) {
         return {};
     }
     size_t end = text.find_last_not_of(" \t");
@@ -35,21 +34,21 @@ ByteRange ParseRange(const char* header, uint64_t size) {
     if (!header) {
         return whole;
     }
-    std::string rangeText = Trim(header);
+    std::string_view rangeText = Trim(header);
     // Range units are case-insensitive: "BYTES=0-9" is a byte range too.
     if (AsciiLower(rangeText.substr(0, 6)) != "bytes=") {
         return whole;
     }
     rangeText = Trim(rangeText.substr(6));
-    if (rangeText.find(',') != std::string::npos) {
+    if (rangeText.find(',') != std::string_view::npos) {
         return whole;
     }
     size_t dash = rangeText.find('-');
-    if (dash == std::string::npos) {
+    if (dash == std::string_view::npos) {
         return whole;
     }
-    std::string from = Trim(rangeText.substr(0, dash));
-    std::string to = Trim(rangeText.substr(dash + 1));
+    std::string_view from = Trim(rangeText.substr(0, dash));
+    std::string_view to = Trim(rangeText.substr(dash + 1));
 
     ByteRange range;
     range.kind = ByteRange::Partial;

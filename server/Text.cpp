@@ -63,13 +63,16 @@ std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max, bool l
     if (text.empty() || (!leadingZeros && text.size() > 1 && text[0] == '0')) {
         return std::nullopt;
     }
+    // value * 10 + digit <= max, without a division per digit.
+    const uint64_t tenth = max / 10;
+    const uint64_t lastDigit = max % 10;
     uint64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') {
             return std::nullopt;
         }
         uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (digit > max || value > (max - digit) / 10) {
+        if (value > tenth || (value == tenth && digit > lastDigit)) {
             return std::nullopt;
         }
         value = value * 10 + digit;
