@@ -92,15 +92,29 @@ unsigned ConnectionBudget() {
     return static_cast<unsigned>((descriptors - reserve) / 2);
 }
 
+namespace {
+
+// The socket's TCP counters; false where the kernel is too old to have them (Linux 4.19).
+bool ReadTcpInfo(int fd, tcp_info* info) {
+    *info = tcp_info{};
+    socklen_t length = sizeof *info;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, info, &length) == 0 &&
+           length >= offsetof(tcp_info, tcpi_bytes_retrans) + sizeof info->tcpi_bytes_retrans;
+}
+
+uint64_t BytesReceived(int fd) {
+    tcp_info info;
+    return ReadTcpInfo(fd, &info) ? info.tcpi_bytes_received : 0;
+}
+
+} // namespace
+
 uint64_t BytesWritten(int fd) {
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    // Sent once (retransmissions left out) plus written but not sent yet. Needs Linux 4.19.
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-        length < offsetof(tcp_info, tcpi_bytes_retrans) + sizeof info.tcpi_bytes_retrans) {
-        return 0;
-    }
-    return info.tcpi_bytes_sent - info.tcpi_bytes_retrans + info.tcpi_notsent_bytes;
+    tcp_info info;
+    // Sent once (retransmissions left out) plus written but not sent yet.
+    return ReadTcpInfo(fd, &info)
+               ? info.tcpi_bytes_sent - info.tcpi_bytes_retrans + info.tcpi_notsent_bytes
+               : 0;
 }
 
 bool DropPrivileges(const std::string& user, std::string* error) {
@@ -142,20 +156,6 @@ struct HeaderDeadline::Connection {
     std::chrono::steady_clock::time_point since;
     bool cut = false;
 };
-
-namespace {
-
-uint64_t BytesReceived(int fd) {
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-        length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received) {
-        return 0;
-    }
-    return info.tcpi_bytes_received;
-}
-
-} // namespace
 
 HeaderDeadline::HeaderDeadline(std::chrono::milliseconds limit) : limit_(limit) {
     watcher_ = std::thread(&HeaderDeadline::Watch, this);
