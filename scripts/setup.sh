@@ -2,7 +2,7 @@
 # Installs what building, running and testing VelmoraPlayer needs on Debian 12 (as root),
 # and the locales the tests switch between. Safe to run again.
 #   setup.sh            everything (build, desktop run, tests, Windows builds, Wine)
-#   setup.sh --bench    also the load tools for bench/ (wrk, nginx)
+#   setup.sh --bench    also what bench/ needs beyond the tests (python3)
 #   setup.sh --fuzz     also clang and libFuzzer for fuzz/
 set -euo pipefail
 
@@ -23,10 +23,12 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-x gstreamer1.0-plugins-ugly
     # tests: a virtual desktop with a window manager, Windows under Wine, locales
     xvfb xauth openbox xdotool x11-utils wine wine64 locales curl ca-certificates
+    # the public face of the site: nginx with TLS, a test CA made with openssl, a bounded load
+    nginx-light openssl wrk
 )
 for option in "$@"; do
     case "$option" in
-    --bench) packages+=(wrk nginx-light python3) ;;
+    --bench) packages+=(python3) ;;
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
     esac
