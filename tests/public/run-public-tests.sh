@@ -1,0 +1,406 @@
+#!/usr/bin/env bash
+# The public face, one subcommand per CTest entry (see CMakeLists.txt beside this file):
+#
+#   player         the desktop player built for the https address: first start, start page,
+#                  an episode played, its media served by nginx
+#   failover       a bounded load through nginx while one site copy is stopped and restarted
+#   certificates   the Linux program's count fetch: right certificate, another name's, an
+#                  unknown issuer's
+#   validators     hostile and conditional requests through nginx (public_http_test), and
+#                  HTTP/2 over TLS
+#   windows_fetch  the win64 build's fetch (fetch_probe.exe) under wine64, same certificates
+#
+# Each case runs Debian's nginx with the shipped site configuration, its ports, folders and
+# a certificate filled in, in front of two velmora-site copies, all on $VELMORA_TEST_NET.205.1.
+# The test CA is trusted only inside a private mount namespace: its own certificate folder
+# is mounted over /etc/ssl/certs there (libcurl/OpenSSL, GnuTLS for WebKit and Wine's crypt32
+# all read /etc/ssl/certs/ca-certificates.crt). A failed case keeps its logs in
+# $PUBLIC_WORK/CASE.
+set -euo pipefail
+
+CASE=${1:?usage: run-public-tests.sh player|failover|certificates|validators|windows_fetch}
+: "${VELMORA_TEST_NET:?}" "${PUBLIC_WORK:?}" "${NGINX_SITE:?}" "${SITE:?}" "${DEMO_MEDIA:?}"
+: "${MEDIA_CACHE:?}" "${ARTIFACTS:?}"
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+note() { echo "-- $*"; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+if [[ -z ${VELMORA_PUBLIC_NAMESPACE:-} ]]; then
+    [[ $(id -u) == 0 ]] || skip "needs root: the test CA is trusted only in a private mount namespace"
+    unshare --mount --propagation private true 2>/dev/null ||
+        skip "no private mount namespace here (unshare --mount failed)"
+    VELMORA_PUBLIC_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
+
+if [[ $CASE == player ]]; then
+    # Xvfb, openbox and the xdotool helpers of the gui tests. This script keeps its own
+    # clean-up (it keeps the logs of a failed run) and work folder.
+    source "${GUI_SESSION:?}"
+    rmdir "$VELMORA_WORK"
+fi
+
+HOST=$VELMORA_TEST_NET.205.1
+HTTP_PORT=8080
+HTTPS_PORT=8443
+SITE_PORTS=(18848 18849)
+NOTICE="public-face notice 205"
+WORK=$PUBLIC_WORK/$CASE
+LOGS=$WORK/logs
+ROOT=$WORK/root # the site's folders, as /var/lib/velmora-site
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+declare -a VELMORA_PIDS=()
+declare -A SITE_PID=()
+NGINX_PID=
+
+# Stops everything this case started; a failed case keeps its work folder for its logs.
+public_cleanup() {
+    local status=$? pid
+    for pid in "${VELMORA_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${VELMORA_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then
+        "$WINESERVER" -k 2>/dev/null || true
+    fi
+    if [[ $status == 0 ]]; then
+        rm -rf "$WORK"
+    else
+        echo "logs kept in $LOGS (nginx-access.log, nginx-error.log, site-*.log)" >&2
+    fi
+}
+
+# ------------------------------------------------------------------ certificates
+
+# A CA of its own, the server's certificate for the site's address, one for another name
+# (signed by the same CA) and one for the right address from an unknown CA.
+make_certificates() {
+    local tls=$WORK/tls
+    mkdir -p "$tls"
+    (
+        cd "$tls"
+        issue() { # NAME SUBJECT_ALT_NAME CA
+            openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -subj "/CN=$1" -out "$1.csr"
+            openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -CAcreateserial \
+                -days 2 -extfile <(printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\n' "$2") \
+                -out "$1.pem"
+        }
+        for ca in ca other-ca; do
+            openssl req -x509 -newkey rsa:2048 -nodes -keyout $ca.key -out $ca.pem -days 2 \
+                -subj "/CN=Velmora public test $ca" -addext basicConstraints=critical,CA:TRUE \
+                -addext keyUsage=critical,keyCertSign,cRLSign
+        done
+        # The address also as a DNS name: Wine 8's chain policy matches the server name only
+        # against DNS names (Windows matches IP addresses too); OpenSSL and GnuTLS take the
+        # IP entry for an address.
+        issue right "IP:$HOST,DNS:$HOST" ca
+        issue wrong-name "DNS:other.tessavo.example,IP:$VELMORA_TEST_NET.205.2" ca
+        issue unknown-issuer "IP:$HOST,DNS:$HOST" other-ca
+    ) >"$LOGS/openssl.log" 2>&1 || fail "openssl could not make the test certificates"
+}
+
+# Trusts the test CA, and only it, in this namespace: its own certificate folder over
+# /etc/ssl/certs, with ca-certificates.crt and the hashed name OpenSSL looks up.
+trust_test_ca() {
+    local certs=$WORK/certs
+    mkdir -p "$certs"
+    cp "$WORK/tls/ca.pem" "$certs/ca-certificates.crt"
+    cp "$WORK/tls/ca.pem" "$certs/velmora-public-test-ca.pem"
+    openssl rehash "$certs" >/dev/null 2>&1 || fail "openssl rehash failed"
+    mount --bind "$certs" /etc/ssl/certs || fail "cannot mount the test CA over /etc/ssl/certs"
+}
+
+# ------------------------------------------------------------------ servers
+
+prepare_folders() {
+    mkdir -p "$LOGS" "$ROOT/media" "$ROOT/downloads" "$WORK/tmp" "$ARTIFACTS"
+    "$DEMO_MEDIA" "$MEDIA_CACHE" 2 >"$LOGS/media.log" 2>&1 || fail "could not make the test clips"
+    cp "$MEDIA_CACHE"/00[12].mp4 "$MEDIA_CACHE"/00[12].webm "$ROOT/media/"
+    head -c 100000 /dev/urandom >"$ROOT/downloads/VelmoraPlayer-1.0-portable.zip"
+}
+
+start_site() {
+    local port=$1 out=$LOGS/site-$1.out i
+    : >"$out"
+    "$SITE" --listen "$HOST" --port "$port" --trust-proxy --media "$ROOT/media" \
+        --downloads "$ROOT/downloads" --notice "$NOTICE" --log-file "$LOGS/site-$port.log" \
+        >>"$out" 2>&1 &
+    SITE_PID[$port]=$!
+    VELMORA_PIDS+=($!)
+    for i in $(seq 1 100); do
+        grep -q 'serving' "$out" && return 0
+        sleep 0.05
+    done
+    cat "$out" >&2
+    fail "velmora-site did not start on port $port"
+}
+
+# The shipped site file with the parts an operator edits filled in; every one must be.
+fill_site_conf() {
+    local cert=$1 conf=$WORK/velmora-site.conf
+    sed -e "s|server 127\.0\.0\.1:8848 |server $HOST:${SITE_PORTS[0]} |" \
+        -e "s|server 127\.0\.0\.1:8849 |server $HOST:${SITE_PORTS[1]} |" \
+        -e "s|^\([[:space:]]*\)listen 80;|\1listen $HOST:$HTTP_PORT;|" \
+        -e "s|^\([[:space:]]*\)listen 443 ssl http2;|\1listen $HOST:$HTTPS_PORT ssl http2;|" \
+        -e '/^[[:space:]]*listen \[::\]:/d' \
+        -e "s|/etc/ssl/velmora-site/fullchain\.pem|$WORK/tls/$cert.pem|" \
+        -e "s|/etc/ssl/velmora-site/privkey\.pem|$WORK/tls/$cert.key|" \
+        -e "s|^\([[:space:]]*\)root /var/lib/velmora-site;|\1root $ROOT;|" \
+        "$NGINX_SITE" >"$conf"
+    if grep -v '^[[:space:]]*#' "$conf" |
+        grep -nE '127\.0\.0\.1|/etc/ssl/velmora-site|/var/lib/velmora-site|listen (80|443)'; then
+        fail "the shipped $NGINX_SITE changed shape: the lines above were not filled in"
+    fi
+}
+
+start_nginx() {
+    local cert=${1:-right} i
+    fill_site_conf "$cert"
+    cat >"$WORK/nginx.conf" <<EOF
+daemon off;
+user root;
+worker_processes 1;
+pid $WORK/nginx.pid;
+error_log $LOGS/nginx-error.log info;
+events { worker_connections 1024; }
+http {
+    include /etc/nginx/mime.types;
+    default_type application/octet-stream;
+    sendfile on;
+    log_format public '\$remote_addr "\$request" \$status \$body_bytes_sent \$server_protocol '
+                      'upstream=\$upstream_addr:\$upstream_status';
+    access_log $LOGS/nginx-access.log public;
+    client_body_temp_path $WORK/tmp/body;
+    proxy_temp_path $WORK/tmp/proxy;
+    fastcgi_temp_path $WORK/tmp/fastcgi;
+    uwsgi_temp_path $WORK/tmp/uwsgi;
+    scgi_temp_path $WORK/tmp/scgi;
+    include $WORK/velmora-site.conf;
+}
+EOF
+    nginx -t -p "$WORK" -c "$WORK/nginx.conf" -e "$LOGS/nginx-error.log" >"$LOGS/nginx-t.log" 2>&1 ||
+        { cat "$LOGS/nginx-t.log" >&2; fail "nginx refuses the filled-in site configuration"; }
+    nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$LOGS/nginx-error.log" &
+    NGINX_PID=$!
+    VELMORA_PIDS+=($!)
+    for i in $(seq 1 100); do
+        curl -s -o /dev/null "http://$HOST:$HTTP_PORT/video/player/?flv=list" && return 0
+        sleep 0.05
+    done
+    fail "nginx did not answer on $HOST:$HTTP_PORT"
+}
+
+stop_nginx() {
+    kill "$NGINX_PID" 2>/dev/null || true
+    wait "$NGINX_PID" 2>/dev/null || true
+}
+
+start_public_face() {
+    prepare_folders
+    make_certificates
+    start_site "${SITE_PORTS[0]}"
+    start_site "${SITE_PORTS[1]}"
+    start_nginx right
+}
+
+# Lines of a log matching a fixed string (0 when none).
+count_lines() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
+
+# ------------------------------------------------------------------ cases
+
+case_player() {
+    : "${PLAYER:?}"
+    VELMORA_WORK=$WORK/gui
+    mkdir -p "$VELMORA_WORK"
+    start_public_face
+    trust_test_ca
+    SITE_LOG=$LOGS/nginx-access.log # wait_request reads the request lines nginx logged
+    start_desktop
+    start_player_window
+    cp "$VELMORA_WORK/player.log" "$LOGS/" 2>/dev/null || true
+
+    local ini=$PLAYER_DIR/Config.ini
+    for i in $(seq 1 100); do
+        grep -q "^Update=$NOTICE" "$ini" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -qx 'List=2' <(tr -d '\r' <"$ini") || fail "List is not the site's count 2: $(grep List "$ini")"
+    grep -qx "Update=$NOTICE" <(tr -d '\r' <"$ini") || fail "Update is not the notice: $(grep Update "$ini")"
+    wait_request '/video/player/?flv=index' || fail "the start page was not requested from nginx"
+    grep -qE '"GET /video/player/\?flv=index HTTP/[0-9.]+" 200 ' "$SITE_LOG" ||
+        fail "the start page was not answered 200 over TLS"
+    sleep 1 # let the page paint
+    import -window root "$ARTIFACTS/public-start.png" || fail "screenshot failed"
+
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+    wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
+    wait_request '/media/001.mp4' || fail "the episode's MP4 was not requested from nginx"
+    # The picture keeps changing: the video plays (as tests/gui/playback.sh checks it).
+    xdotool mousemove --window "$window" 700 300
+    sleep 1
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    local area="400x220+$((X + 120))+$((Y + 100))" shot changed
+    for shot in 1 2 3; do
+        import -window root -crop "$area" "$VELMORA_WORK/frame$shot.png"
+        sleep 0.4
+    done
+    import -window root "$ARTIFACTS/public-playing.png"
+    for shot in "1 2" "2 3"; do
+        set -- $shot
+        changed=$(compare -metric AE "$VELMORA_WORK/frame$1.png" "$VELMORA_WORK/frame$2.png" null: 2>&1 || true)
+        [[ $changed =~ ^[0-9]+$ && $changed -gt 100 ]] ||
+            fail "the video does not play (frames $1 and $2 differ in '$changed' pixels)"
+    done
+    grep -qE '"GET /media/001\.mp4 HTTP/[0-9.]+" (200|206) .* upstream=-:-$' "$SITE_LOG" ||
+        fail "nginx did not serve /media/001.mp4 itself"
+    ! grep -hF ' /media/' "$LOGS"/site-*.log || fail "a site copy was asked for /media/"
+
+    press "$window" alt+F4
+    wait_player_exit 20 || fail "player did not exit"
+    echo "PASS: List=2 and the notice over TLS, start page 200, episode 1 plays from nginx; screenshots $ARTIFACTS/public-start.png, public-playing.png"
+}
+
+case_failover() {
+    start_public_face
+    local pages=$WORK/load.lua report=$LOGS/wrk.log stopped=${SITE_PORTS[0]}
+    # Count address and a page in turn; about 5 ms between a connection's requests keeps
+    # the load near 800 a second with 4 connections.
+    cat >"$pages" <<'EOF'
+local paths = { "/video/player/?flv=list", "/video/player/?flv=1" }
+local n = 0
+local threads = {}
+request = function()
+    n = n + 1
+    return wrk.format("GET", paths[n % 2 + 1])
+end
+delay = function() return 5 end
+failed = 0
+response = function(status)
+    if status < 200 or status > 299 then failed = failed + 1 end
+end
+setup = function(thread) table.insert(threads, thread) end
+done = function(summary)
+    local bad = 0
+    for _, thread in ipairs(threads) do bad = bad + thread:get("failed") end
+    local e = summary.errors
+    io.write(string.format("requests=%d failed=%d connect=%d read=%d write=%d timeout=%d status=%d\n",
+        summary.requests, bad, e.connect, e.read, e.write, e.timeout, e.status))
+end
+EOF
+    wrk -t1 -c4 -d6s -s "$pages" "http://$HOST:$HTTP_PORT/" >"$report" 2>&1 &
+    local load=$!
+    VELMORA_PIDS+=($load)
+    sleep 1.5
+    kill -TERM "${SITE_PID[$stopped]}"
+    wait "${SITE_PID[$stopped]}" 2>/dev/null || true
+    note "copy $stopped stopped"
+    sleep 1.5
+    local before_restart
+    before_restart=$(count_lines "$LOGS/site-$stopped.log" '/video/player/?flv=')
+    start_site "$stopped"
+    note "copy $stopped started again"
+    wait "$load" || fail "wrk failed: $(cat "$report")"
+    local summary
+    summary=$(grep '^requests=' "$report") || fail "no wrk summary: $(cat "$report")"
+    note "$summary"
+    local requests failed connect read write timeout status
+    eval "$summary"
+    [[ $requests -ge 2000 ]] || fail "only $requests requests were made"
+    [[ "$failed $connect $read $write $timeout $status" == "0 0 0 0 0 0" ]] ||
+        fail "answers failed while a copy restarted: $summary"
+    local port served
+    for port in "${SITE_PORTS[@]}"; do
+        served=$(count_lines "$LOGS/site-$port.log" '/video/player/?flv=')
+        note "copy $port answered $served requests"
+        [[ $served -gt 0 ]] || fail "copy $port served nothing"
+    done
+    served=$(count_lines "$LOGS/site-$stopped.log" '/video/player/?flv=')
+    [[ $served -gt $before_restart ]] || fail "the restarted copy $stopped was not used again"
+    echo "PASS: $requests requests, none failed, both copies served while $stopped restarted"
+}
+
+case_certificates() {
+    : "${PUBLIC_FETCH:?}"
+    start_public_face
+    trust_test_ca
+    local cert expected took folder
+    for cert in right wrong-name unknown-issuer; do
+        stop_nginx
+        start_nginx "$cert"
+        folder=$WORK/player-$cert
+        mkdir -p "$folder"
+        printf '[VelmoraPlayer]\r\nList=5\r\n' >"$folder/Config.ini"
+        took=$(cd "$folder" && LC_ALL=zh_CN.UTF-8 timeout 30 "$PUBLIC_FETCH") ||
+            fail "the fetch with the $cert certificate did not end"
+        [[ $cert == right ]] && expected=2 || expected=5
+        grep -qx "List=$expected" <(tr -d '\r' <"$folder/Config.ini") ||
+            fail "$cert certificate: List is $(grep List "$folder/Config.ini"), expected $expected"
+        # A refused certificate ends the fetch at once, well inside its 10 s bound.
+        [[ $took -lt 10500 ]] || fail "$cert certificate: the fetch took $took ms"
+        note "$cert: List=$expected after $took ms"
+    done
+    echo "PASS: the right certificate is trusted; another name's and an unknown issuer's are refused, List kept"
+}
+
+case_validators() {
+    : "${PUBLIC_HTTP_TEST:?}"
+    start_public_face
+    PUBLIC_HOST=$HOST PUBLIC_PORT=$HTTP_PORT "$PUBLIC_HTTP_TEST" || fail "public_http_test failed"
+    # Over TLS: HTTP/2 reaches both the proxied site and nginx's own files.
+    local answer url
+    for url in "video/player/?flv=list" "media/001.mp4"; do
+        answer=$(curl -s --http2 --cacert "$WORK/tls/ca.pem" -o /dev/null \
+            -w '%{http_version} %{http_code}' "https://$HOST:$HTTPS_PORT/$url") || true
+        [[ $answer == "2 200" ]] || fail "https://…/$url over HTTP/2 gave '$answer'"
+    done
+    echo "PASS: clean answers through nginx; HTTP/2 over TLS"
+}
+
+case_windows_fetch() {
+    : "${FETCH_PROBE_EXE:?}"
+    [[ -f $FETCH_PROBE_EXE ]] || skip "$FETCH_PROBE_EXE is missing: build the win64 tree first"
+    local wine64
+    wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    [[ -x $wine64 ]] || skip "wine64 is not installed"
+    WINESERVER=$(dirname "$(readlink -f "$wine64")")/wineserver
+    start_public_face
+    trust_test_ca
+    export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+    local started answer cert expected
+    started=$(now_ms)
+    "$wine64" wineboot -i >"$LOGS/wineboot.log" 2>&1 || fail "wineboot failed"
+    note "Wine prefix ready in $(($(now_ms) - started)) ms"
+    for cert in right wrong-name unknown-issuer; do
+        stop_nginx
+        start_nginx "$cert"
+        answer=$(timeout 60 "$wine64" "$FETCH_PROBE_EXE" \
+            "https://$HOST:$HTTPS_PORT/video/player/?flv=list" 10000 2>>"$LOGS/wine.log" | tr -d '\r') ||
+            fail "fetch_probe.exe did not end with the $cert certificate"
+        [[ $cert == right ]] && expected="TRUE 2" || expected="FALSE "
+        [[ $(head -1 <<<"$answer") == "$expected" ]] ||
+            fail "$cert certificate: fetch_probe.exe printed '$(echo $answer)', expected '$expected'"
+        note "$cert: $(echo $answer) ms"
+    done
+    echo "PASS: the win64 fetch trusts the test CA and refuses another name's and an unknown issuer's certificate"
+}
+
+trap public_cleanup EXIT
+rm -rf "$WORK"
+mkdir -p "$LOGS"
+started=$(now_ms)
+case $CASE in
+player | failover | certificates | validators | windows_fetch) "case_$CASE" ;;
+*) fail "unknown case $CASE" ;;
+esac
+note "$CASE took $(($(now_ms) - started)) ms"
