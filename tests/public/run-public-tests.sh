@@ -64,6 +64,9 @@ NGINX_PID=
 # Stops everything this case started; a failed case keeps its work folder for its logs.
 public_cleanup() {
     local status=$? pid
+    if [[ $status != 0 && -n ${DISPLAY:-} && $CASE == player ]]; then
+        import -window root "$LOGS/failure.png" 2>/dev/null || true
+    fi
     for pid in "${VELMORA_PIDS[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
@@ -76,7 +79,7 @@ public_cleanup() {
     if [[ $status == 0 ]]; then
         rm -rf "$WORK"
     else
-        echo "logs kept in $LOGS (nginx-access.log, nginx-error.log, site-*.log)" >&2
+        echo "logs kept in $LOGS (nginx-access.log, nginx-error.log, site-*.log; the player's in $WORK/gui)" >&2
     fi
 }
 
@@ -127,6 +130,9 @@ prepare_folders() {
     "$DEMO_MEDIA" "$MEDIA_CACHE" 2 >"$LOGS/media.log" 2>&1 || fail "could not make the test clips"
     cp "$MEDIA_CACHE"/00[12].mp4 "$MEDIA_CACHE"/00[12].webm "$ROOT/media/"
     head -c 100000 /dev/urandom >"$ROOT/downloads/VelmoraPlayer-1.0-portable.zip"
+    # nginx's workers run as www-data, as Debian's do.
+    runuser -u www-data -- test -r "$ROOT/media/001.mp4" ||
+        fail "www-data cannot read $ROOT: nginx's workers could not serve it (a folder above is private)"
 }
 
 start_site() {
@@ -159,7 +165,7 @@ fill_site_conf() {
         -e "s|^proxy_cache_path /var/lib/nginx/velmora-site |proxy_cache_path $WORK/cache |" \
         "$NGINX_SITE" >"$conf"
     # Nothing of this machine's own nginx, folders or addresses may be left.
-    if grep -v '^[[:space:]]*#' "$conf" |
+    if grep -v '^[[:space:]]*#' "$conf" | sed "s|$WORK|WORK|g" |
         grep -nE '127\.0\.0\.1|(^|[[:space:]])/(etc|var|run|srv|home)/|listen (\[::\]:)?(80|443)'; then
         fail "the shipped $NGINX_SITE changed shape: the lines above were not filled in"
     fi
@@ -229,7 +235,6 @@ case_player() {
     SITE_LOG=$LOGS/nginx-access.log # wait_request reads the request lines nginx logged
     start_desktop
     start_player_window
-    cp "$VELMORA_WORK/player.log" "$LOGS/" 2>/dev/null || true
 
     local ini=$PLAYER_DIR/Config.ini
     for i in $(seq 1 100); do
@@ -321,7 +326,7 @@ EOF
     note "$summary"
     local requests failed connect read write timeout status
     eval "$summary"
-    [[ $requests -ge 2000 ]] || fail "only $requests requests were made"
+    [[ $requests -ge 1000 ]] || fail "only $requests requests were made"
     [[ "$failed $connect $read $write $timeout $status" == "0 0 0 0 0 0" ]] ||
         fail "answers failed while a copy restarted: $summary"
     local port served
@@ -398,6 +403,8 @@ case_windows_fetch() {
         [[ $cert == right ]] && expected="TRUE 2" || expected="FALSE "
         [[ $(head -1 <<<"$answer") == "$expected" ]] ||
             fail "$cert certificate: fetch_probe.exe printed '$(echo $answer)', expected '$expected'"
+        [[ $(sed -n 2p <<<"$answer") -lt 10500 ]] ||
+            fail "$cert certificate: the fetch took $(sed -n 2p <<<"$answer") ms"
         note "$cert: $(echo $answer) ms"
     done
     echo "PASS: the win64 fetch trusts the test CA and refuses another name's and an unknown issuer's certificate"
