@@ -4,12 +4,17 @@
 #   make       scripts/package.sh for this tree into $PACKAGES (fixture)
 #   lint       lintian (no errors), desktop-file-validate, appstreamcli and the files each
 #              .deb holds
-#   install    both .debs installed with apt: the unit verified and its ExecStart run by
-#              hand, the player started from PATH on Xvfb + openbox writes its first-run
-#              Config.ini in the XDG folder; both packages purged again, whatever happens
+#   install    both .debs installed with apt: the units verified, the site's folders
+#              readable by nginx's user, both units' ExecStart run by hand as copies that
+#              share the folders, the nginx site passes nginx -t with a throw-away
+#              certificate, the player started from PATH on Xvfb + openbox writes its
+#              first-run Config.ini in the XDG folder; both packages purged again, whatever
+#              happens, and the operator's files kept
 #   windows    the installer built for amd64 with the 64-bit program, run silently under
 #              wine64: files, shortcuts, uninstall key, the program writes Config.ini in
 #              its folder, the silent uninstall leaves only Config.ini
+#   site_root  package.sh --site-root for another address: the Windows program's version
+#              resource and the player .deb's description name it
 set -euo pipefail
 : "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}"
 version=1.0
@@ -142,7 +147,8 @@ cmd_lint() {
         usr/share/doc/velmora-player/copyright usr/share/doc/velmora-player/changelog.gz \
         usr/share/doc/velmora-site/copyright usr/share/doc/velmora-site/changelog.gz \
         usr/share/man/man1/velmora-player.1.gz usr/share/man/man8/velmora-site.8.gz \
-        lib/systemd/system/velmora-site.service etc/default/velmora-site; do
+        lib/systemd/system/velmora-site.service lib/systemd/system/velmora-site@.service \
+        etc/default/velmora-site etc/nginx/sites-available/velmora-site; do
         [[ -f "$r/$path" ]] || fail "/$path is missing"
     done
     # Each hicolor size is drawn at that size, not one picture renamed.
@@ -154,9 +160,13 @@ cmd_lint() {
     done
     grep -qx StartupWMClass=Velmora-player "$r/usr/share/applications/example.velmora.Player.desktop" ||
         fail "StartupWMClass is not the window's class"
-    dpkg-deb -I "$site_deb" conffiles | grep -qx /etc/default/velmora-site ||
-        fail "/etc/default/velmora-site is not a conffile"
+    for path in /etc/default/velmora-site /etc/nginx/sites-available/velmora-site; do
+        dpkg-deb -I "$site_deb" conffiles | grep -qx "$path" || fail "$path is not a conffile"
+    done
     dpkg-deb -f "$player_deb" Depends | grep -q libwebkit2gtk || fail "the player's Depends lack WebKitGTK"
+    # Without glib-networking's TLS module WebKitGTK shows no https page.
+    dpkg-deb -f "$player_deb" Depends | grep -qw glib-networking || fail "the player's Depends lack glib-networking"
+    dpkg-deb -f "$site_deb" Suggests | grep -qw nginx || fail "the site does not suggest nginx"
     dpkg-deb -f "$site_deb" Depends | grep -q libmicrohttpd || fail "the site's Depends lack libmicrohttpd"
     note "lintian: $(echo "$report" | grep -c '^W:' || true) warnings, no errors; desktop entry, metainfo, files in place"
 }
@@ -179,41 +189,79 @@ cmd_install() {
         ! dpkg -s "$owner" >/dev/null 2>&1 ||
             fail "$owner is installed already: this test installs and removes it itself"
     done
+    [[ ! -e /var/lib/velmora-site ]] ||
+        fail "/var/lib/velmora-site is left from an earlier install: this test fills and removes it itself"
     new_work install
     CLEANUPS+=(purge_packages)
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "$player_deb" "$site_deb" >"$WORK/apt.log" 2>&1 || { cat "$WORK/apt.log" >&2; fail "apt-get install"; }
     note "installed: $(dpkg-query -W -f '${Package} ${Version}, ' velmora-player velmora-site)"
 
-    # The unit as installed: systemd-analyze checks its syntax, the binary and the man page.
-    systemd-analyze verify /lib/systemd/system/velmora-site.service || fail "systemd-analyze verify"
+    # The units as installed: systemd-analyze checks their syntax, the binary and the man
+    # page (the template as an instance of its own).
+    systemd-analyze verify /lib/systemd/system/velmora-site.service \
+        /lib/systemd/system/velmora-site@.service || fail "systemd-analyze verify"
     grep -qx 'VELMORA_SITE_LISTEN=127.0.0.1' /etc/default/velmora-site ||
         fail "/etc/default/velmora-site does not keep the site on loopback"
+    [[ -f /etc/nginx/sites-available/velmora-site && ! -e /etc/nginx/sites-enabled/velmora-site ]] ||
+        fail "the nginx site is not in sites-available, or is enabled"
 
-    # ExecStart with the values from /etc/default, as systemd expands it: ${X} is one word,
-    # $X splits at blanks. The state folders are the test's own; the address too, since
-    # 127.0.0.1:8848 may be some developer's site.
-    local exec_start
-    exec_start=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/velmora-site.service)
-    mkdir -p "$WORK/state/media" "$WORK/state/downloads"
-    (
-        set -a
-        # shellcheck disable=SC1091
-        . /etc/default/velmora-site
-        # shellcheck disable=SC2034 # read by the ExecStart line below
-        VELMORA_SITE_LISTEN=$SITE_HOST VELMORA_SITE_PORT=$SITE_PORT
-        set +a
-        command=${exec_start//\/var\/lib\/velmora-site/$WORK/state}
-        eval "exec $command"
-    ) >"$WORK/site.log" 2>&1 &
-    PIDS+=("$!")
-    local i answer=
-    for i in $(seq 50); do
-        answer=$(curl -s --noproxy '*' "http://$SITE_HOST:$SITE_PORT/video/player/?flv=list") && break
-        sleep 0.1
+    # An operator's episode, copied in as root: nginx's user reads it and the downloads.
+    local forget_episode="rm -f /var/lib/velmora-site/media/003.mp4; rmdir -p /var/lib/velmora-site/media 2>/dev/null"
+    CLEANUPS+=("$forget_episode")
+    (umask 022 && head -c 4096 /dev/zero >/var/lib/velmora-site/media/003.mp4)
+    if ! runuser -u www-data -- cat /var/lib/velmora-site/media/003.mp4 >/dev/null ||
+        ! runuser -u www-data -- ls /var/lib/velmora-site/downloads >/dev/null; then
+        fail "www-data cannot read /var/lib/velmora-site: $(ls -la /var/lib/velmora-site)"
+    fi
+
+    # Both units' ExecStart with the values from /etc/default, as systemd expands it: ${X}
+    # is one word, $X splits at blanks, %i the instance. Each runs as an unprivileged user
+    # of its own, like the units' dynamic users, on the test's address (127.0.0.1:8848 may
+    # be some developer's site): both see the operator's episode.
+    local unit port exec_start i answer
+    for unit in velmora-site velmora-site@; do
+        port=$SITE_PORT
+        [[ "$unit" == velmora-site@ ]] && port=$((SITE_PORT + 1))
+        exec_start=$(sed -n 's/^ExecStart=//p' "/lib/systemd/system/$unit.service")
+        (
+            set -a
+            # shellcheck disable=SC1091
+            . /etc/default/velmora-site
+            # shellcheck disable=SC2034 # read by the ExecStart line below
+            VELMORA_SITE_LISTEN=$SITE_HOST VELMORA_SITE_PORT=$port
+            set +a
+            eval "exec setpriv --reuid=$((65000 + port % 100)) --regid=65534 --clear-groups ${exec_start//%i/$port}"
+        ) >"$WORK/$unit.log" 2>&1 &
+        PIDS+=("$!")
+        answer=
+        for i in $(seq 50); do
+            answer=$(curl -s --noproxy '*' "http://$SITE_HOST:$port/video/player/?flv=list") && break
+            sleep 0.1
+        done
+        [[ "$answer" == 3 ]] ||
+            fail "$unit as its unit starts it answers the count \"$answer\", not 3: $(cat "$WORK/$unit.log")"
     done
-    [[ "$answer" =~ ^[0-9]+$ ]] || fail "the site as the unit starts it does not answer: $answer $(cat "$WORK/site.log")"
-    note "the site as the unit starts it answers the count: $answer"
+    note "velmora-site and a velmora-site@ copy, as their units start them, share the folders"
+
+    # The nginx site in Debian's nginx.conf beside its default site, with a throw-away
+    # certificate of the test's own (trusted nowhere) in place of the operator's and its
+    # cache in the test's folder; then again with its commented choices switched on (pages
+    # redirected to https, players built for an address with a path).
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=tessavo.example \
+        -keyout "$WORK/privkey.pem" -out "$WORK/fullchain.pem" 2>/dev/null || fail "openssl req"
+    sed -e "s|/etc/ssl/velmora-site/|$WORK/|; s|/var/lib/nginx/velmora-site|$WORK/nginx-cache|" \
+        /etc/nginx/sites-available/velmora-site >"$WORK/nginx-site"
+    sed 's/^\( *\)#\(if\|rewrite\) /\1\2 /' "$WORK/nginx-site" >"$WORK/nginx-site-choices"
+    [[ $(diff "$WORK/nginx-site" "$WORK/nginx-site-choices" | grep -c '^>') == 4 ]] ||
+        fail "the nginx site no longer has its four commented choices"
+    local site
+    for site in nginx-site nginx-site-choices; do
+        sed "s|include /etc/nginx/sites-enabled/\*;|&\n\tinclude $WORK/$site;|" /etc/nginx/nginx.conf >"$WORK/$site.conf"
+        grep -q "include $WORK/$site;" "$WORK/$site.conf" || fail "/etc/nginx/nginx.conf includes no sites-enabled"
+        nginx -t -q -c "$WORK/$site.conf" || fail "nginx -t with $site"
+    done
+    note "nginx -t accepts the site, with and without its commented choices"
 
     # The player from PATH, in a fresh home and a non-Chinese locale: the launcher gives it
     # its XDG folder and a Chinese character type.
@@ -244,9 +292,12 @@ cmd_install() {
     note "the player from PATH showed its window and wrote the first-run Config.ini in ~/.config/velmora-player"
 
     purge_packages || fail "apt-get purge left a package installed"
+    [[ -f /var/lib/velmora-site/media/003.mp4 ]] || fail "apt-get purge removed the operator's episode"
+    eval "$forget_episode" || true
     CLEANUPS=()
     for i in /usr/bin/velmora-player /usr/lib/velmora-player /usr/sbin/velmora-site \
         /etc/default/velmora-site /lib/systemd/system/velmora-site.service \
+        /lib/systemd/system/velmora-site@.service /etc/nginx/sites-available/velmora-site \
         /etc/systemd/system/multi-user.target.wants/velmora-site.service; do
         [[ ! -e "$i" ]] || fail "$i is left after purge"
     done
@@ -371,8 +422,27 @@ cmd_windows() {
     note "the silent uninstall left only Config.ini"
 }
 
-[[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows"
+# ---------------------------------------------------------------------------- site_root
+
+cmd_site_root() {
+    : "${RELEASE_TREES:?}"
+    new_work site-root
+    local url=https://tessavo.example/tessavo/ out="$WORK/packages" comment
+    # Trees of the test's own, kept between runs: only the first run builds everything.
+    VELMORA_LINUX_TREE=$RELEASE_TREES/linux VELMORA_WIN32_TREE=$RELEASE_TREES/win32 \
+        VELMORA_PACKAGES=$out "$SOURCE_DIR/scripts/package.sh" --site-root "$url" >"$WORK/package.log" 2>&1 ||
+        { cat "$WORK/package.log" >&2; fail "package.sh --site-root $url"; }
+    # The version resource holds each name, then its value.
+    comment=$(unzip -p "$out/VelmoraPlayer-$version-portable.zip" "VelmoraPlayer-$version/VelmoraPlayer.exe" |
+        strings -el | grep -x -A1 Comments | tail -1) || true
+    [[ "$comment" == "$url" ]] || fail "the zipped program's version comment is \"$comment\", not $url"
+    dpkg-deb -f "$out/velmora-player_${version}_amd64.deb" Description | grep -qF "uses the site at $url" ||
+        fail "the player .deb's description does not name $url"
+    note "built for $url: the program's version comment and the player .deb's description say so"
+}
+
+[[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows|site_root"
 case "$1" in
-make | lint | install | windows) "cmd_$1" ;;
+make | lint | install | windows | site_root) "cmd_$1" ;;
 *) fail "unknown subcommand $1" ;;
 esac
