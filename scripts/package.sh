@@ -6,6 +6,10 @@
 # It builds what the packages hold in the linux and win32 trees (configuring them with their
 # presets when absent), not the tests. Other trees: VELMORA_LINUX_TREE, VELMORA_WIN32_TREE;
 # another output folder: VELMORA_PACKAGES.
+#   package.sh --site-root URL   every package for the site at URL (http(s), ending in "/"),
+#                                from trees of its own: build/release/<URL as a name>/linux
+#                                and .../win32, into .../packages. The build/linux and
+#                                build/win32 trees keep their address (the tests rely on it).
 #   package.sh --installer-only EXE ICON OUT [ARCH64]   just the installer, from the given
 #                                                       program (the tests build a 64-bit one)
 set -euo pipefail
@@ -27,9 +31,26 @@ if [[ "${1:-}" == --installer-only ]]; then
     exit 0
 fi
 
-linux=$(realpath -m "${VELMORA_LINUX_TREE:-$root/build/linux}")
-win32=$(realpath -m "${VELMORA_WIN32_TREE:-$root/build/win32}")
-out=$(realpath -m "${VELMORA_PACKAGES:-$root/build/packages}")
+site_root=
+if [[ "${1:-}" == --site-root ]]; then
+    site_root=${2:-}
+    [[ "$site_root" =~ ^https?://[^/]+.*/$ ]] || {
+        echo "package.sh: --site-root takes an http:// or https:// address ending in /" >&2
+        exit 2
+    }
+    shift 2
+fi
+[[ $# -eq 0 ]] || {
+    echo "usage: package.sh [--site-root URL] | --installer-only EXE ICON OUT [ARCH64]" >&2
+    exit 2
+}
+trees=$root/build
+if [[ -n "$site_root" ]]; then
+    trees=$root/build/release/$(echo "$site_root" | sed -E 's|^https?://||; s|/$||; s|[^A-Za-z0-9.-]+|_|g')
+fi
+linux=$(realpath -m "${VELMORA_LINUX_TREE:-$trees/linux}")
+win32=$(realpath -m "${VELMORA_WIN32_TREE:-$trees/win32}")
+out=$(realpath -m "${VELMORA_PACKAGES:-$trees/packages}")
 
 for tool in cpack makensis zip dpkg-shlibdeps fakeroot gzip; do
     command -v "$tool" >/dev/null || {
@@ -38,11 +59,22 @@ for tool in cpack makensis zip dpkg-shlibdeps fakeroot gzip; do
     }
 done
 
-# tree PRESET DIR TARGET...: configure DIR from PRESET if it has no build yet, build TARGETs.
+# tree PRESET DIR TARGET...: configure DIR from PRESET if it has no build yet (for
+# --site-root's address), build TARGETs. A tree built for another address is never
+# reconfigured: it may be one the tests rely on.
 tree() {
-    local preset=$1 dir=$2
+    local preset=$1 dir=$2 have
     shift 2
-    [[ -f "$dir/CMakeCache.txt" ]] || cmake --preset "$preset" -B "$dir" >/dev/null
+    if [[ ! -f "$dir/CMakeCache.txt" ]]; then
+        # Presets are read from the working directory.
+        (cd "$root" && cmake --preset "$preset" -B "$dir" ${site_root:+"-DVELMORA_SITE_ROOT=$site_root"} >/dev/null)
+    elif [[ -n "$site_root" ]]; then
+        have=$(sed -n 's/^VELMORA_SITE_ROOT:[A-Z]*=//p' "$dir/CMakeCache.txt")
+        [[ "$have" == "$site_root" ]] || {
+            echo "package.sh: $dir is built for $have, not $site_root" >&2
+            exit 1
+        }
+    fi
     cmake --build "$dir" --target "$@"
 }
 tree linux "$linux" velmora-player velmora-site velmora_icon velmora_changelogs velmora_manpages
@@ -67,5 +99,5 @@ cp "$win32/VelmoraPlayer.exe" "$folder/"
 cp "$root/packaging/windows/read-me.txt" "$folder/read-me.txt"
 (cd "$portable" && zip -qrX "$out/VelmoraPlayer-$version-portable.zip" "VelmoraPlayer-$version")
 
-echo "package.sh: packages in $out:"
+echo "package.sh: packages for $(sed -n 's/^VELMORA_SITE_ROOT:[A-Z]*=//p' "$linux/CMakeCache.txt") in $out:"
 (cd "$out" && ls -l velmora-*.deb VelmoraPlayer-*)
