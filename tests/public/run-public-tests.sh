@@ -76,10 +76,11 @@ public_cleanup() {
     if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then
         "$WINESERVER" -k 2>/dev/null || true
     fi
-    if [[ $status == 0 ]]; then
+    if [[ $status == 0 || $status == 77 ]]; then
         rm -rf "$WORK"
     else
-        echo "logs kept in $LOGS (nginx-access.log, nginx-error.log, site-*.log; the player's in $WORK/gui)" >&2
+        echo "logs kept in $LOGS (nginx-access.log, nginx-error.log, site-*.log)" >&2
+        [[ $CASE != player ]] || echo "the player's folder and log: $WORK/gui" >&2
     fi
 }
 
