@@ -1,13 +1,10 @@
-// The request log: one line per request, written by a thread of its own so that a slow
-// reader (a full pipe, a stalled disk) never holds up a server thread.
+// The request log: one line per request, each written with one write() on a non-blocking
+// descriptor, so a reader who stops reading (a full pipe) costs lines, never an answer.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace velmora::site {
 
@@ -17,7 +14,7 @@ struct LogEntry {
     std::string method;
     std::string target; // path and query as sent
     unsigned status = 0;
-    uint64_t bytes = 0;     // body bytes actually sent
+    uint64_t bytes = 0;     // the answer's body size (nginx in front logs what was received)
     double seconds = 0;     // from the request line to the end of the answer
     std::string userAgent;  // empty when none was sent
     int64_t unixMillis = 0; // when the answer ended
@@ -34,37 +31,23 @@ void AppendLogLine(std::string& line, const LogEntry& entry);
 
 class RequestLog {
   public:
-    // path empty: stdout. capacity: lines waiting before new ones are dropped.
-    explicit RequestLog(std::string path, size_t capacity = 8192);
-    ~RequestLog(); // writes what is queued, then stops the thread
+    explicit RequestLog(std::string path) : path_(std::move(path)) {} // empty: stdout
+    ~RequestLog();
     RequestLog(const RequestLog&) = delete;
     RequestLog& operator=(const RequestLog&) = delete;
 
-    // Opens the file (append) and starts the writer; false with a one-line error.
-    bool Start(std::string* error);
-    // Never blocks on the output: queues the entry's line, or counts it dropped when full.
+    // Opens the file (append) or stdout; false with a one-line error.
+    bool Open(std::string* error);
+    // Never waits: a line (cut to PIPE_BUF) that does not fit into the pipe is dropped and
+    // counted, and the count is logged with the next line that fits.
     void Write(const LogEntry& entry);
-    // Reopens the file before the next write (after a rotation); no-op for stdout.
+    // Reopens the file after a rotation; no-op for stdout.
     void Reopen();
-    uint64_t Dropped() const;
 
   private:
-    void Run();
-    bool OpenFile(std::string* error);
-
     const std::string path_;
-    const size_t capacity_;
-    int fd_ = 1;
-    bool regularFile_ = false; // the writer's own: no poll before writing
-    std::thread writer_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::string queue_; // whole lines, each ending in a newline
-    size_t queuedLines_ = 0;
-    uint64_t dropped_ = 0;
-    uint64_t droppedReported_ = 0;
-    bool reopen_ = false;
-    std::atomic<bool> stopping_{false};
+    int fd_ = -1;
+    std::atomic<uint64_t> dropped_{0};
 };
 
 } // namespace velmora::site

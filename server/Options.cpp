@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -16,15 +17,6 @@ namespace velmora::site {
 const char* const kSiteVersion = VELMORA_SITE_VERSION;
 
 namespace {
-
-// A plain decimal option value (no sign, blanks or leading zeros), at most max.
-bool ParseNumber(const std::string& text, long max, long* value) {
-    std::optional<uint64_t> number = ParseDecimal(text, static_cast<uint64_t>(max));
-    if (number) {
-        *value = static_cast<long>(*number);
-    }
-    return number.has_value();
-}
 
 bool IsDirectory(const std::string& path) {
     struct stat st;
@@ -43,45 +35,39 @@ ParseResult Fail(std::string message) {
 std::string HelpText() {
     return "Usage: velmora-site [options]\n"
            "Serves the Tessavo content site: start page, episode pages, episode count,\n"
-           "notice, latest version, download page and home page.\n"
+           "notice, latest version, download page and home page. On its own it is for\n"
+           "loopback or a trusted network; on the internet, put nginx in front.\n"
            "\n"
-           "  --listen ADDR      IPv4 or IPv6 address to listen on (default 127.0.0.1;\n"
-           "                     :: takes IPv4 clients too)\n"
+           "  --listen ADDR      IPv4 or IPv6 address (default 127.0.0.1; :: takes IPv4 too)\n"
            "  --port N           TCP port, 0 for any free port (default 8848)\n"
            "  --media DIR        folder of episode files named by number (001.mp4, 2.webm)\n"
            "  --downloads DIR    folder whose files the download page offers\n"
-           "  --episodes N       episode count (default: the highest episode number in\n"
-           "                     the media folder, missing ones in between get a\n"
-           "                     placeholder page; 24 when no media folder is given)\n"
+           "  --episodes N       episode count (default: the highest episode number in the\n"
+           "                     media folder; 24 without one)\n"
            "  --notice TEXT      the one-line notice (UTF-8)\n"
            "  --notice-file PATH read the notice from this file, again on SIGHUP\n"
            "  --latest-version TEXT  the latest player version (default 1.0)\n"
            "  --latest-version-file PATH  read it from this file, again on SIGHUP\n"
-           "  --charset NAME     character set of the plain-text answers: gbk or utf-8\n"
-           "                     (default gbk: the players read them in the system's ANSI\n"
-           "                     code page, which is GBK on Chinese Windows and, on Linux,\n"
-           "                     under a Chinese locale whatever its character set)\n"
-           "  --threads N        epoll threads serving requests (default: one per CPU,\n"
-           "                     at most 8)\n"
+           "  --charset NAME     of the plain-text answers: gbk (default, what Chinese\n"
+           "                     Windows players read) or utf-8\n"
+           "  --threads N        server threads (default: one per CPU, at most 8)\n"
            "  --log-file PATH    append the request log there instead of stdout; SIGHUP\n"
            "                     reopens it\n"
            "  --trust-proxy      behind a reverse proxy: log the X-Forwarded-For chain\n"
            "                     before the client address, no per-address limit\n"
-           "  --max-per-address N  open connections from one client address (default 256,\n"
-           "                     0: no limit)\n"
-           "  --header-timeout S seconds a request's headers may take (default 10)\n"
+           "  --max-per-address N  open connections from one address (default 256, 0: any)\n"
+           "  --header-timeout S seconds a connection may stay silent, inside a request or\n"
+           "                     between requests, before it is closed (default 60)\n"
            "  --stop-timeout S   on SIGTERM or SIGINT, seconds the transfers in flight may\n"
            "                     take to finish (default 10)\n"
            "  --user NAME        switch to this user after opening the port (needs root)\n"
            "  --version          print the site's own version and exit\n"
            "  --help             show this text and exit\n"
            "\n"
-           "Options also take the form --name=value. Each request is logged as one line\n"
-           "when its answer has ended:\n"
+           "Options also take the form --name=value. Each request is logged as one line:\n"
            "  TIME CLIENT METHOD PATH?QUERY STATUS BYTES SECONDS \"USER-AGENT\"\n"
-           "TIME in UTC, BYTES the body bytes sent, STATUS 0 when no answer was sent; bytes\n"
-           "outside printable ASCII show as %XX. Answers to what was not a request show\n"
-           "METHOD and PATH?QUERY as -.\n";
+           "TIME in UTC, BYTES the answer's body size, STATUS 0 when no answer was sent;\n"
+           "bytes outside printable ASCII show as %XX.\n";
 }
 
 namespace {
@@ -190,24 +176,47 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
                 "alone prints the site's version");
             name = "--latest-version";
         }
-        static const char* const known[] = {"--listen",
-                                            "--port",
-                                            "--media",
-                                            "--downloads",
-                                            "--episodes",
-                                            "--notice",
-                                            "--notice-file",
-                                            "--latest-version",
-                                            "--latest-version-file",
-                                            "--charset",
-                                            "--threads",
-                                            "--log-file",
-                                            "--max-per-address",
-                                            "--header-timeout",
-                                            "--stop-timeout",
-                                            "--user"};
-        if (std::find_if(std::begin(known), std::end(known),
-                         [&](const char* k) { return name == k; }) == std::end(known)) {
+        // Numbers: their range and where they go.
+        struct Number {
+            const char* name;
+            long least;
+            long most;
+            std::function<void(long)> set;
+        };
+        const auto unsignedInto = [](unsigned& field) {
+            return [&field](long v) { field = static_cast<unsigned>(v); };
+        };
+        const Number numbers[] = {
+            {"--port", 0, 65535, [&](long v) { options.port = static_cast<int>(v); }},
+            {"--episodes", 0, kMaxEpisodes, [&](long v) { options.episodes = v; }},
+            {"--threads", 1, 64, unsignedInto(options.threads)},
+            {"--max-per-address", 0, 1000000,
+             [&](long v) {
+                 options.perAddress = static_cast<unsigned>(v);
+                 perAddressGiven = true;
+             }},
+            {"--header-timeout", 1, 1000000, unsignedInto(options.timeoutSeconds)},
+            {"--stop-timeout", 1, 1000000, unsignedInto(options.stopSeconds)},
+        };
+        std::string* const texts[] = {
+            &options.listen,     &options.mediaDir, &options.downloadsDir, &options.notice,
+            &options.noticeFile, &options.version,  &options.versionFile,  &options.charset,
+            &options.logFile,    &options.user};
+        const char* const textNames[] = {"--listen",
+                                         "--media",
+                                         "--downloads",
+                                         "--notice",
+                                         "--notice-file",
+                                         "--latest-version",
+                                         "--latest-version-file",
+                                         "--charset",
+                                         "--log-file",
+                                         "--user"};
+        const Number* number = std::find_if(std::begin(numbers), std::end(numbers),
+                                            [&](const Number& n) { return name == n.name; });
+        const size_t text = static_cast<size_t>(
+            std::find(std::begin(textNames), std::end(textNames), name) - std::begin(textNames));
+        if (number == std::end(numbers) && text == std::size(textNames)) {
             return Fail("unknown option '" + name + "' (try --help)");
         }
         std::string value;
@@ -218,79 +227,40 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         } else {
             return Fail("option " + name + " needs a value");
         }
-
-        if (name == "--listen") {
-            in_addr v4;
-            in6_addr v6;
-            if (inet_pton(AF_INET, value.c_str(), &v4) != 1 &&
-                inet_pton(AF_INET6, value.c_str(), &v6) != 1) {
-                return Fail("--listen needs an IP address such as 127.0.0.1 or ::1, got '" + value +
-                            "'");
+        if (number != std::end(numbers)) {
+            std::optional<uint64_t> parsed =
+                ParseDecimal(value, static_cast<uint64_t>(number->most));
+            if (!parsed || static_cast<long>(*parsed) < number->least) {
+                return Fail(name + " needs a number from " + std::to_string(number->least) +
+                            " to " + std::to_string(number->most) + ", got '" + value + "'");
             }
-            options.listen = value;
-        } else if (name == "--port") {
-            long port;
-            if (!ParseNumber(value, 65535, &port)) {
-                return Fail("--port needs a number from 0 to 65535, got '" + value + "'");
-            }
-            options.port = static_cast<int>(port);
-        } else if (name == "--media" || name == "--downloads") {
-            if (!IsDirectory(value)) {
-                return Fail(name + " needs an existing folder, got '" + value + "'");
-            }
-            (name == "--media" ? options.mediaDir : options.downloadsDir) = value;
-        } else if (name == "--episodes") {
-            long count;
-            if (!ParseNumber(value, kMaxEpisodes, &count)) {
-                return Fail("--episodes needs a number from 0 to " + std::to_string(kMaxEpisodes) +
-                            ", got '" + value + "'");
-            }
-            options.episodes = count;
-        } else if (name == "--notice" || name == "--latest-version") {
-            if (!IsValidUtf8(value)) {
-                return Fail(name + " must be UTF-8 text");
-            }
-            (name == "--notice" ? options.notice : options.version) = value;
-        } else if (name == "--notice-file" || name == "--latest-version-file" ||
-                   name == "--log-file" || name == "--user") {
-            if (value.empty()) {
-                return Fail("option " + name + " needs a value");
-            }
-            (name == "--notice-file"           ? options.noticeFile
-             : name == "--latest-version-file" ? options.versionFile
-             : name == "--log-file"            ? options.logFile
-                                               : options.user) = value;
-        } else if (name == "--charset") {
-            std::string charset = AsciiLower(value);
-            if (charset == "utf8") {
-                charset = "utf-8";
-            }
+            number->set(static_cast<long>(*parsed));
+            continue;
+        }
+        in_addr v4;
+        in6_addr v6;
+        if (name == "--listen" && inet_pton(AF_INET, value.c_str(), &v4) != 1 &&
+            inet_pton(AF_INET6, value.c_str(), &v6) != 1) {
+            return Fail("--listen needs an IP address such as 127.0.0.1 or ::1, got '" + value +
+                        "'");
+        }
+        if ((name == "--media" || name == "--downloads") && !IsDirectory(value)) {
+            return Fail(name + " needs an existing folder, got '" + value + "'");
+        }
+        if ((name == "--notice" || name == "--latest-version") && !IsValidUtf8(value)) {
+            return Fail(name + " must be UTF-8 text");
+        }
+        if (value.empty() && name != "--notice" && name != "--latest-version") {
+            return Fail("option " + name + " needs a value");
+        }
+        if (name == "--charset") {
+            const std::string charset = AsciiLower(value) == "utf8" ? "utf-8" : AsciiLower(value);
             if (charset != "utf-8" && charset != "gbk") {
                 return Fail("--charset must be utf-8 or gbk, got '" + value + "'");
             }
-            options.charset = charset;
-        } else if (name == "--threads") {
-            long threads;
-            if (!ParseNumber(value, 64, &threads) || threads < 1) {
-                return Fail("--threads needs a number from 1 to 64, got '" + value + "'");
-            }
-            options.threads = static_cast<unsigned>(threads);
-        } else if (name == "--max-per-address" || name == "--header-timeout" ||
-                   name == "--stop-timeout") {
-            long number;
-            bool zeroAllowed = name == "--max-per-address";
-            if (!ParseNumber(value, 1000000, &number) || (number == 0 && !zeroAllowed)) {
-                return Fail(name + " needs a number from " + (zeroAllowed ? "0" : "1") +
-                            " to 1000000, got '" + value + "'");
-            }
-            if (name == "--max-per-address") {
-                options.perAddress = static_cast<unsigned>(number);
-                perAddressGiven = true;
-            } else {
-                (name == "--header-timeout" ? options.headerSeconds : options.stopSeconds) =
-                    static_cast<unsigned>(number);
-            }
+            value = charset;
         }
+        *texts[text] = value;
     }
     // Behind a proxy every connection comes from the proxy's address.
     if (options.trustProxy && !perAddressGiven) {

@@ -13,18 +13,18 @@ struct Options {
     std::string mediaDir;     // empty: no media, every episode gets its placeholder page
     std::string downloadsDir; // empty: the download page lists nothing
     std::optional<long> episodes;
-    std::string notice;          // UTF-8, one line
-    std::string version = "1.0"; // the latest player version (--latest-version)
-    std::string noticeFile;      // when given, the notice comes from there (and on SIGHUP)
-    std::string versionFile;     // likewise for the latest version
-    std::string charset = "gbk"; // of the plain-text answers: "gbk" or "utf-8"
-    unsigned threads = 0;        // epoll threads; 0: one per CPU, at most 8
-    std::string logFile;         // empty: the request log goes to stdout
-    bool trustProxy = false;     // log X-Forwarded-For; no per-address limit
-    unsigned perAddress = 256;   // connections from one address; 0: no limit
-    unsigned headerSeconds = 10; // the time a request's headers may take
-    unsigned stopSeconds = 10;   // on SIGTERM, the time transfers in flight may take
-    std::string user;            // switch to this user after binding
+    std::string notice;           // UTF-8, one line
+    std::string version = "1.0";  // the latest player version (--latest-version)
+    std::string noticeFile;       // when given, the notice comes from there (and on SIGHUP)
+    std::string versionFile;      // likewise for the latest version
+    std::string charset = "gbk";  // of the plain-text answers: "gbk" or "utf-8"
+    unsigned threads = 0;         // server threads; 0: one per CPU, at most 8
+    std::string logFile;          // empty: the request log goes to stdout
+    bool trustProxy = false;      // log X-Forwarded-For; no per-address limit
+    unsigned perAddress = 256;    // connections from one address; 0: no limit
+    unsigned timeoutSeconds = 60; // a connection silent this long is closed
+    unsigned stopSeconds = 10;    // on SIGTERM, the time transfers in flight may take
+    std::string user;             // switch to this user after binding
 };
 
 // The site's own version, for --version.

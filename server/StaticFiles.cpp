@@ -106,8 +106,9 @@ std::string EntityTag(const struct stat& st) {
     return std::string(tag, end);
 }
 
-// If-None-Match: "*" or a list of tags, compared weakly (a W/ prefix is ignored).
-bool NoneMatchHits(const std::string& list, const std::string& tag) {
+// If-Match or If-None-Match: "*" or a list of tags, compared weakly (a W/ prefix is
+// ignored) or strongly (a weak tag matches nothing).
+bool TagListHas(const std::string& list, const std::string& tag, bool weak) {
     size_t at = 0;
     while (at < list.size()) {
         at = list.find_first_not_of(" \t,", at);
@@ -117,12 +118,11 @@ bool NoneMatchHits(const std::string& list, const std::string& tag) {
         if (list[at] == '*') {
             return true;
         }
-        if (list.compare(at, 2, "W/") == 0) {
-            at += 2;
-        }
+        const bool weakTag = list.compare(at, 2, "W/") == 0;
+        at += weakTag ? 2 : 0;
         size_t end = list[at] == '"' ? list.find('"', at + 1) : list.find(',', at);
         end = end == std::string::npos ? list.size() : end + (list[at] == '"' ? 1 : 0);
-        if (list.compare(at, end - at, tag) == 0) {
+        if ((weak || !weakTag) && list.compare(at, end - at, tag) == 0) {
             return true;
         }
         at = end;
@@ -192,14 +192,29 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
     response.headers.reserve(5);
     response.headers.emplace_back("ETag", tag);
     response.headers.emplace_back("Last-Modified", lastModified);
-    // If-Modified-Since counts only without If-None-Match, which is the more exact one.
+    // The preconditions in RFC 9110 section 13.2.2's order. If-Match compares strongly (a
+    // weak tag never matches); each date counts only without its tag-based sibling.
+    const char* match = request.Header("If-Match");
+    const char* unmodifiedSince = request.Header("If-Unmodified-Since");
     const char* noneMatch = request.Header("If-None-Match");
     const char* modifiedSince = request.Header("If-Modified-Since");
     time_t since;
+    if (match ? !TagListHas(match, tag, false)
+              : unmodifiedSince && ParseHttpDate(unmodifiedSince, &since) &&
+                    st.st_mtim.tv_sec > since) {
+        Response refused;
+        refused.status = 412;
+        refused.contentType = "text/plain; charset=utf-8";
+        refused.body = "Precondition Failed: the file has changed\n";
+        return refused;
+    }
     if (noneMatch
-            ? NoneMatchHits(noneMatch, tag)
+            ? TagListHas(noneMatch, tag, true)
             : modifiedSince && ParseHttpDate(modifiedSince, &since) && st.st_mtim.tv_sec <= since) {
+        // With the file's whole size as its length, which RFC 9110 section 8.6 allows;
+        // libmicrohttpd would otherwise say 0. The body is never sent.
         response.status = 304;
+        response.file = FileBody(guard.Release(), 0, size);
         return response;
     }
 

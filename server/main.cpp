@@ -1,7 +1,6 @@
 // velmora-site: the content site the player talks to.
 #include "HttpServer.h"
 #include "Listen.h"
-#include "Log.h"
 #include "Options.h"
 #include "Site.h"
 
@@ -50,7 +49,7 @@ int main(int argc, char** argv) {
     uint16_t port = BoundPort(listenFd);
     // Opened before dropping root, like the port: a log under /var/log stays writable.
     RequestLog log(options.logFile);
-    if (!log.Start(&error) || (!options.user.empty() && !DropPrivileges(options.user, &error))) {
+    if (!log.Open(&error) || (!options.user.empty() && !DropPrivileges(options.user, &error))) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
         return 1;
     }
@@ -60,7 +59,7 @@ int main(int argc, char** argv) {
     ServerLimits limits;
     limits.threads = options.threads;
     limits.perAddress = options.perAddress;
-    limits.headerTimeout = std::chrono::seconds(options.headerSeconds);
+    limits.timeoutSeconds = options.timeoutSeconds;
     limits.trustProxy = options.trustProxy;
     if (!server.Start(listenFd, limits, &error)) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
