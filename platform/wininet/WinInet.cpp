@@ -9,6 +9,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <atomic>
@@ -243,7 +244,10 @@ bool SetUp(Request* request, const Session& session, const std::string& url,
            std::string_view headerText) {
     CURL* easy = request->easy;
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // WinINet refuses a redirect from https to http (unless asked not to with a flag the
+    // program never passes): a secure address never ends on an insecure one.
+    const bool secure = url.size() >= 6 && strncasecmp(url.c_str(), "https:", 6) == 0;
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);

@@ -165,6 +165,10 @@ fill_site_conf() {
         -e "s|^\([[:space:]]*\)root /var/lib/velmora-site;|\1root $ROOT;|" \
         -e "s|^proxy_cache_path /var/lib/nginx/velmora-site |proxy_cache_path $WORK/cache |" \
         "$NGINX_SITE" >"$conf"
+    # to-http: every https answer is a redirect to the same address over plain http.
+    if [[ ${2:-} == to-http ]]; then
+        sed -i "/^[[:space:]]*server_name /a\\    if (\$scheme = https) { return 302 http://$HOST:$HTTP_PORT\$request_uri; }" "$conf"
+    fi
     # Nothing of this machine's own nginx, folders or addresses may be left.
     if grep -v '^[[:space:]]*#' "$conf" | sed "s|$WORK|WORK|g" |
         grep -nE '127\.0\.0\.1|(^|[[:space:]])/(etc|var|run|srv|home)/|listen (\[::\]:)?(80|443)'; then
@@ -172,9 +176,9 @@ fill_site_conf() {
     fi
 }
 
-start_nginx() {
+start_nginx() { # [CERTIFICATE [to-http]]
     local cert=${1:-right} i
-    fill_site_conf "$cert"
+    fill_site_conf "$cert" "${2:-}"
     cat >"$WORK/nginx.conf" <<EOF
 daemon off;
 user www-data;
@@ -348,23 +352,28 @@ case_certificates() {
     : "${PUBLIC_FETCH:?}"
     start_public_face
     trust_test_ca
-    local cert expected took folder
-    for cert in right wrong-name unknown-issuer; do
+    local run cert expected took folder
+    # to-http: the right certificate, then a redirect to plain http, which WinINet refuses.
+    for run in right wrong-name unknown-issuer to-http; do
+        cert=$run
+        [[ $run == to-http ]] && cert=right
         stop_nginx
-        start_nginx "$cert"
-        folder=$WORK/player-$cert
+        start_nginx "$cert" "$run"
+        folder=$WORK/player-$run
         mkdir -p "$folder"
         printf '[VelmoraPlayer]\r\nList=5\r\n' >"$folder/Config.ini"
         took=$(cd "$folder" && LC_ALL=zh_CN.UTF-8 timeout 30 "$PUBLIC_FETCH") ||
-            fail "the fetch with the $cert certificate did not end"
-        [[ $cert == right ]] && expected=2 || expected=5
+            fail "the fetch with the $run certificate did not end"
+        [[ $run == right ]] && expected=2 || expected=5
         grep -qx "List=$expected" <(tr -d '\r' <"$folder/Config.ini") ||
-            fail "$cert certificate: List is $(grep List "$folder/Config.ini"), expected $expected"
+            fail "$run: List is $(grep List "$folder/Config.ini"), expected $expected"
         # A refused certificate ends the fetch at once, well inside its 10 s bound.
-        [[ $took -lt 10500 ]] || fail "$cert certificate: the fetch took $took ms"
-        note "$cert: List=$expected after $took ms"
+        [[ $took -lt 10500 ]] || fail "$run: the fetch took $took ms"
+        note "$run: List=$expected after $took ms"
     done
-    echo "PASS: the right certificate is trusted; another name's and an unknown issuer's are refused, List kept"
+    grep -qE '"GET /video/player/\?flv=list HTTP/[0-9.]+" 302 ' "$LOGS/nginx-access.log" ||
+        fail "the redirect to http was never sent"
+    echo "PASS: the right certificate is trusted; another name's and an unknown issuer's are refused, and so is a redirect to http; List kept"
 }
 
 case_validators() {
