@@ -2,7 +2,7 @@
 
 #include "Text.h"
 
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,7 +36,6 @@ constexpr size_t kMostFields = kMemory - kMostHead - kAnswerRoom; // records and
 struct Head {
     const char* userAgent = nullptr;
     const char* forwardedFor = nullptr;
-    const char* range = nullptr;
     const char* contentLength = nullptr;
     bool transferEncoding = false;
     bool malformed = false; // a blank in a name, or two different Content-Lengths
@@ -67,8 +66,6 @@ struct Head {
             head->userAgent = value;
         } else if (is("X-Forwarded-For") && !head->forwardedFor) {
             head->forwardedFor = value;
-        } else if (is(MHD_HTTP_HEADER_RANGE) && !head->range) {
-            head->range = value;
         }
         return MHD_YES;
     }
@@ -85,19 +82,14 @@ struct RequestState {
 };
 
 std::string AddressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = "-";
-    if (address && address->sa_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
-                  sizeof text);
-    } else if (address && address->sa_family == AF_INET6) {
-        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-        if (IN6_IS_ADDR_V4MAPPED(&v6)) { // an IPv4 client of a "::" socket
-            inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
-        } else {
-            inet_ntop(AF_INET6, &v6, text, sizeof text);
-        }
+    char text[NI_MAXHOST] = "-";
+    if (address) {
+        getnameinfo(address,
+                    address->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6),
+                    text, sizeof text, nullptr, 0, NI_NUMERICHOST);
     }
-    return text;
+    // An IPv4 client of a "::" socket shows as such.
+    return strncmp(text, "::ffff:", 7) == 0 && strchr(text, '.') ? text + 7 : text;
 }
 
 // "http://host:port/path?q" (absolute form, which a client talking to a proxy sends) to
@@ -135,31 +127,24 @@ void RefuseOnSocket(MHD_Connection* connection, unsigned status) {
     }
 }
 
-Response BadRequest() {
-    Response answer;
-    answer.status = 400;
-    answer.contentType = "text/plain; charset=utf-8";
-    answer.body = "Bad Request\n";
-    return answer;
-}
-
-MHD_Response* MakeResponse(Response& answer) {
+MHD_Response* MakeResponse(Response& answer, bool closeAfter) {
     MHD_Response* response = nullptr;
-    if (answer.file.Open() && answer.file.Length() > 0) {
+    const uint64_t length = answer.file.Length();
+    if (answer.file.Open() && length > 0) {
         const uint64_t offset = answer.file.Offset();
-        const uint64_t length = answer.file.Length();
         const int fd = answer.file.Release();
-        response = MHD_create_response_from_fd_at_offset64(length, fd, offset);
-        if (!response) {
+        if (!(response = MHD_create_response_from_fd_at_offset64(length, fd, offset))) {
             close(fd);
-            return nullptr;
         }
     } else {
         response = MHD_create_response_from_buffer(answer.body.size(), answer.body.data(),
                                                    MHD_RESPMEM_MUST_COPY);
     }
-    if (response && !answer.contentType.empty()) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    if (!answer.contentType.empty()) {
+        answer.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType);
+    }
+    if (closeAfter) {
+        answer.headers.emplace_back(MHD_HTTP_HEADER_CONNECTION, "close");
     }
     for (const auto& [name, value] : answer.headers) {
         if (response) {
@@ -240,7 +225,7 @@ struct HttpServer::Glue {
             LogEntry& entry = state->entry;
             entry.method = method;
             entry.userAgent = head.userAgent ? head.userAgent : "";
-            if (server->limits_.trustProxy && head.forwardedFor && *head.forwardedFor) {
+            if (server->trustProxy_ && head.forwardedFor && *head.forwardedFor) {
                 std::string chain = head.forwardedFor;
                 chain.erase(std::remove_if(chain.begin(), chain.end(),
                                            [](char c) { return c == ' ' || c == '\t'; }),
@@ -300,27 +285,35 @@ struct HttpServer::Glue {
         if (std::string_view(target).substr(0, question).find("%00") != std::string::npos) {
             request.path += '\0';
         }
-        request.range = head.range;
         request.header = [connection](const char* name) {
             return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
         };
 
-        Response answer = state->bad ? BadRequest() : server->CurrentSite()->Handle(request);
+        Response answer;
+        if (state->bad) {
+            answer.status = 400;
+            answer.contentType = "text/plain; charset=utf-8";
+            answer.body = "Bad Request\n";
+        } else {
+            answer = server->CurrentSite()->Handle(request);
+        }
         state->entry.status = answer.status;
         state->entry.bytes =
             request.method == "HEAD" || answer.status == 304 ? 0 : answer.BodyLength();
-        MHD_Response* response = MakeResponse(answer);
+        MHD_Response* response = MakeResponse(answer, refuseNow);
         if (!response) {
             return MHD_NO;
-        }
-        if (refuseNow) {
-            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
         }
         const MHD_Result result = MHD_queue_response(connection, answer.status, response);
         MHD_destroy_response(response);
         return result;
     }
 };
+
+unsigned HttpServer::Port() const {
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+    return info ? info->port : 0;
+}
 
 void HttpServer::ReplaceSite(std::shared_ptr<const Site> site) {
     std::lock_guard<std::mutex> lock(siteMutex_);
@@ -332,8 +325,8 @@ std::shared_ptr<const Site> HttpServer::CurrentSite() {
     return site_;
 }
 
-bool HttpServer::Start(int listenFd, const ServerLimits& limits, std::string* error) {
-    limits_ = limits;
+bool HttpServer::Start(int listenFd, const Options& limits, std::string* error) {
+    trustProxy_ = limits.trustProxy;
     const unsigned threads =
         limits.threads ? limits.threads : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     sockaddr_storage bound{};

@@ -16,13 +16,6 @@ struct MHD_Daemon;
 
 namespace velmora::site {
 
-struct ServerLimits {
-    unsigned threads = 0;        // 0: one per CPU, at most 8
-    unsigned perAddress = 0;     // open connections from one client address; 0: no limit
-    unsigned timeoutSeconds = 0; // a connection silent this long is closed; 0: never
-    bool trustProxy = false;     // log the X-Forwarded-For chain with the client address
-};
-
 class HttpServer {
   public:
     HttpServer(std::shared_ptr<const Site> site, RequestLog& log)
@@ -31,11 +24,14 @@ class HttpServer {
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Serves on listenFd, which the server then owns.
-    bool Start(int listenFd, const ServerLimits& limits, std::string* error);
+    // Serves on listenFd, which the server then owns, with the options' threads, time-out,
+    // per-address limit and proxy trust.
+    bool Start(int listenFd, const Options& options, std::string* error);
     // Stops accepting at once, lets the requests in flight finish until the deadline, then
     // stops.
     void Shutdown(std::chrono::milliseconds deadline);
+    // The port served (the system's pick for port 0).
+    unsigned Port() const;
     // Answers later requests from this site (SIGHUP); requests being answered keep theirs.
     void ReplaceSite(std::shared_ptr<const Site> site);
 
@@ -48,7 +44,7 @@ class HttpServer {
     std::mutex siteMutex_;
     std::shared_ptr<const Site> site_;
     RequestLog& log_;
-    ServerLimits limits_;
+    bool trustProxy_ = false;
     std::atomic<int> inFlight_{0};
     MHD_Daemon* daemon_ = nullptr;
 };

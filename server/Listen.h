@@ -1,9 +1,6 @@
 // The listening socket and dropping root, apart from the libmicrohttpd glue.
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstdint>
 #include <string>
 
 namespace velmora::site {
@@ -12,9 +9,6 @@ namespace velmora::site {
 // on failure returns -1 and sets error to one line ("cannot listen on 127.0.0.1:8848:
 // Address already in use").
 int OpenListenSocket(const std::string& address, int port, std::string* error);
-
-// The port a listening socket is bound to (useful after asking for port 0).
-uint16_t BoundPort(int fd);
 
 // "127.0.0.1" or "[::1]": the address as it goes into a URL.
 std::string UrlHost(const std::string& address);

@@ -14,27 +14,21 @@ namespace velmora::site {
 
 namespace {
 
-// Bytes `keep` refuses become %XX.
-template <typename Keep> void AppendEscaped(std::string& line, std::string_view text, Keep keep) {
-    static const char kHex[] = "0123456789ABCDEF";
+// Bytes outside printable ASCII become %XX; so do '%' unless the text is percent-encoded
+// already, and blanks unless quoted, where the quote and the backslash are escaped instead.
+void AppendEscaped(std::string& line, std::string_view text, bool encoded, bool quoted) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (keep(c)) {
+        if ((c > 0x20 || (quoted && c == 0x20)) && c < 0x7F && (c != '%' || encoded) &&
+            !(quoted && (c == '"' || c == '\\'))) {
             line += ch;
         } else {
-            const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 15]};
-            line.append(escaped, 3);
+            char escaped[4];
+            line.append(escaped,
+                        static_cast<size_t>(snprintf(escaped, sizeof escaped, "%%%02X", c)));
         }
     }
 }
-
-// Printable ASCII without blanks; '%' too, when the text is not percent-encoded already.
-// Inside quotes blanks are fine; the quote and backslash are escaped like the rest.
-const auto Plain = [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; };
-const auto PlainOrPercent = [](unsigned char c) { return c > 0x20 && c < 0x7F; };
-const auto Quotable = [](unsigned char c) {
-    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '%';
-};
 
 // A descriptor of its own for the log, so that O_NONBLOCK does not reach whoever shares
 // stdout (a terminal, the shell's pipe): /proc opens the pipe or terminal anew. A socket
@@ -47,8 +41,6 @@ int OpenStdout() {
     return fd;
 }
 
-} // namespace
-
 void AppendLogLine(std::string& line, const LogEntry& entry) {
     const time_t second = static_cast<time_t>(entry.unixMillis / 1000);
     tm utc{};
@@ -57,18 +49,20 @@ void AppendLogLine(std::string& line, const LogEntry& entry) {
     line.append(text, strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc));
     line.append(text, static_cast<size_t>(snprintf(text, sizeof text, ".%03dZ ",
                                                    static_cast<int>(entry.unixMillis % 1000))));
-    AppendEscaped(line, entry.client.empty() ? "-" : entry.client, Plain);
+    AppendEscaped(line, entry.client.empty() ? "-" : entry.client, false, false);
     line += ' ';
-    AppendEscaped(line, entry.method, Plain);
+    AppendEscaped(line, entry.method, false, false);
     line += ' ';
-    AppendEscaped(line, entry.target, PlainOrPercent);
+    AppendEscaped(line, entry.target, true, false);
     line.append(text,
                 static_cast<size_t>(snprintf(text, sizeof text, " %u %llu %.3f \"", entry.status,
                                              static_cast<unsigned long long>(entry.bytes),
                                              std::max(entry.seconds, 0.0))));
-    AppendEscaped(line, entry.userAgent, Quotable);
+    AppendEscaped(line, entry.userAgent, false, true);
     line += "\"\n";
 }
+
+} // namespace
 
 RequestLog::~RequestLog() {
     if (fd_ >= 0) {

@@ -1,5 +1,5 @@
-// The request log: one line per request, each written with one write() on a non-blocking
-// descriptor, so a reader who stops reading (a full pipe) costs lines, never an answer.
+// The request log, on a non-blocking descriptor: a reader who stops reading (a full pipe)
+// costs lines, never an answer.
 #pragma once
 
 #include <atomic>
@@ -20,15 +20,13 @@ struct LogEntry {
     int64_t unixMillis = 0; // when the answer ended
 };
 
-// Adds one line, with its newline, to the end of `line`:
+// One line per request, each written with one write():
 //
 //     2024-05-03T20:00:01.250Z 127.0.0.1 GET /video/player/?flv=list 200 3 0.000 "ua"
 //
 // METHOD, TARGET and the client show bytes outside printable ASCII as %XX (METHOD '%'
 // too, since a method is not percent-encoded); the User-Agent escapes '"' and '\' the
 // same way. "METHOD TARGET STATUS BYTES" stays one contiguous run: tests read it.
-void AppendLogLine(std::string& line, const LogEntry& entry);
-
 class RequestLog {
   public:
     explicit RequestLog(std::string path) : path_(std::move(path)) {} // empty: stdout

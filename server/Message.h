@@ -15,7 +15,6 @@ struct Request {
     std::string path;               // percent-decoded, without the query; may hold a NUL
     std::optional<std::string> flv; // the decoded "flv" query value, if any (may hold NULs)
     std::string query;              // the raw query after '?', for redirects
-    const char* range = nullptr;    // the Range header, if any
     // Looks up any other request header by name (case-insensitive): null when absent.
     std::function<const char*(const char* name)> header;
 

@@ -220,7 +220,7 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
 
     const char* ifRange = request.Header("If-Range");
     ByteRange range = ParseRange(
-        ifRange && !IfRangeHolds(ifRange, tag, lastModified) ? nullptr : request.range, size);
+        ifRange && !IfRangeHolds(ifRange, tag, lastModified) ? nullptr : request.Header("Range"), size);
     response.contentType = contentType;
     response.headers.emplace_back("Accept-Ranges", "bytes");
     if (attachment) {

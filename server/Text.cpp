@@ -1,6 +1,5 @@
 #include "Text.h"
 
-#include <cerrno>
 #include <iconv.h>
 
 namespace velmora::site {
@@ -9,23 +8,15 @@ std::string HtmlEscape(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
+        const char* entity = c == '&'    ? "&amp;"
+                             : c == '<'  ? "&lt;"
+                             : c == '>'  ? "&gt;"
+                             : c == '"'  ? "&quot;"
+                             : c == '\'' ? "&#39;"
+                                         : nullptr;
+        if (entity) {
+            out += entity;
+        } else {
             out += c;
         }
     }
@@ -81,40 +72,8 @@ std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max, bool l
 }
 
 bool IsValidUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t extra;
-        unsigned min;
-        unsigned value;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, min = 0x80, value = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, min = 0x800, value = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, min = 0x10000, value = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            unsigned char cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                return false;
-            }
-            value = (value << 6) | (cc & 0x3F);
-        }
-        if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
+    // iconv refuses what is not UTF-8: bad sequences, overlong forms and surrogates.
+    return FromUtf8(text, "UTF-8").has_value();
 }
 
 std::optional<std::string> FromUtf8(const std::string& text, const std::string& charset) {
@@ -122,33 +81,16 @@ std::optional<std::string> FromUtf8(const std::string& text, const std::string& 
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return std::nullopt;
     }
-    std::string out;
+    // Neither UTF-8 nor GBK has shift states, so nothing is left to flush at the end.
+    std::string out(text.size() * 2, '\0');
     char* in = const_cast<char*>(text.data());
     size_t inLeft = text.size();
-    char buffer[256];
-    bool ok = true;
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, sizeof buffer - outLeft);
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            ok = false;
-            break;
-        }
-    }
-    if (ok) {
-        // Flush any shift state (none for UTF-8 or GBK, but cheap to be correct).
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-        out.append(buffer, sizeof buffer - outLeft);
-    }
+    char* outAt = out.data();
+    size_t outLeft = out.size();
+    const bool ok = iconv(cd, &in, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1);
     iconv_close(cd);
-    if (!ok) {
-        return std::nullopt;
-    }
-    return out;
+    out.resize(out.size() - outLeft);
+    return ok ? std::optional<std::string>(out) : std::nullopt;
 }
 
 } // namespace velmora::site

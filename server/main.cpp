@@ -46,7 +46,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
         return 1;
     }
-    uint16_t port = BoundPort(listenFd);
     // Opened before dropping root, like the port: a log under /var/log stays writable.
     RequestLog log(options.logFile);
     if (!log.Open(&error) || (!options.user.empty() && !DropPrivileges(options.user, &error))) {
@@ -56,12 +55,7 @@ int main(int argc, char** argv) {
 
     auto site = std::make_shared<const Site>(options);
     HttpServer server(site, log);
-    ServerLimits limits;
-    limits.threads = options.threads;
-    limits.perAddress = options.perAddress;
-    limits.timeoutSeconds = options.timeoutSeconds;
-    limits.trustProxy = options.trustProxy;
-    if (!server.Start(listenFd, limits, &error)) {
+    if (!server.Start(listenFd, options, &error)) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
         return 1;
     }
@@ -70,7 +64,7 @@ int main(int argc, char** argv) {
     if (!withoutMp4.empty()) {
         fprintf(stderr, "velmora-site: %s\n", withoutMp4.c_str());
     }
-    printf("velmora-site: serving http://%s:%u/\n", UrlHost(options.listen).c_str(), port);
+    printf("velmora-site: serving http://%s:%u/\n", UrlHost(options.listen).c_str(), server.Port());
     fflush(stdout);
 
     for (;;) {
