@@ -145,3 +145,23 @@ press() {
 client_size() {
     xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'
 }
+
+# Fails unless the episode's picture keeps changing by itself, which a paused video never
+# does. The mouse waits over the list, away from the video, so nothing else touches it.
+assert_video_plays() {
+    local window=$1 X Y shot changed
+    xdotool mousemove --window "$window" 700 300
+    sleep 1
+    eval "$(xdotool getwindowgeometry --shell "$window")" # X, Y of the client area
+    local area="400x220+$((X + 120))+$((Y + 100))"
+    for shot in 1 2 3; do
+        import -window root -crop "$area" "$VELMORA_WORK/frame$shot.png"
+        sleep 0.4
+    done
+    for shot in "1 2" "2 3"; do
+        set -- $shot
+        changed=$(compare -metric AE "$VELMORA_WORK/frame$1.png" "$VELMORA_WORK/frame$2.png" null: 2>&1 || true)
+        [[ "$changed" =~ ^[0-9]+$ && "$changed" -gt 100 ]] ||
+            fail "the video does not play by itself (frames $1 and $2 differ in '$changed' pixels)"
+    done
+}
