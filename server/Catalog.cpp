@@ -11,17 +11,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace velmora::site {
 
 namespace {
 
 std::string LowerExtension(const std::string& name) {
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos) {
-        return {};
-    }
-    return AsciiLower(std::string_view(name).substr(dot + 1));
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : AsciiLower(name.substr(dot + 1));
 }
 
 // Visits the folder's regular files. Symbolic links are not followed, so no listing offers
@@ -32,22 +31,15 @@ template <typename F> bool ForEachRegularFile(const std::string& dir, F&& visit)
     if (!d) {
         return false;
     }
-    for (;;) {
-        errno = 0;
-        dirent* entry = readdir(d);
-        if (!entry) {
-            break;
-        }
-        std::string name = entry->d_name;
-        if (!IsPlainFileName(name)) {
-            continue;
-        }
+    errno = 0;
+    while (dirent* entry = readdir(d)) {
         struct stat st;
-        if (fstatat(dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode)) {
-            continue;
+        if (IsPlainFileName(entry->d_name) &&
+            fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode)) {
+            visit(std::string(entry->d_name), st);
         }
-        visit(name, st);
+        errno = 0;
     }
     const int error = errno;
     closedir(d);
@@ -55,44 +47,24 @@ template <typename F> bool ForEachRegularFile(const std::string& dir, F&& visit)
     return error == 0;
 }
 
-// Lower comes first.
-int Preference(const std::string& name) {
-    int rank = IsMp4(name) ? 0 : 2;
-    return rank + (name[0] == '0' || name.find('.') >= 3 ? 0 : 1);
-}
-
-} // namespace
-
+// The episode number a media file stands for: "001.mp4", "12.webm" (any zero padding,
+// extension in any case) give 1 and 12; anything else gives nothing, numbers above the most
+// episodes a site may have too, so one stray file cannot make the start page list a billion
+// placeholders.
 std::optional<long> EpisodeNumberOfFile(const std::string& name) {
-    size_t dot = name.find('.');
-    if (dot == std::string::npos || dot == 0 || dot > 9 || name.find('.', dot + 1) != name.npos) {
+    const size_t dot = name.find('.');
+    const std::string ext = LowerExtension(name);
+    if (dot == std::string::npos || dot == 0 || dot > 9 || name.find('.', dot + 1) != name.npos ||
+        (ext != "mp4" && ext != "webm")) {
         return std::nullopt;
     }
-    std::string ext = LowerExtension(name);
-    if (ext != "mp4" && ext != "webm") {
-        return std::nullopt;
-    }
-    // Above the most episodes a site may have: not an episode, so one stray file cannot
-    // make the start page list a billion placeholders.
     std::optional<uint64_t> number = ParseDecimal(std::string_view(name).substr(0, dot),
                                                   static_cast<uint64_t>(kMaxEpisodes), true);
-    if (!number || *number < 1) {
-        return std::nullopt;
-    }
-    return static_cast<long>(*number);
+    return number && *number >= 1 ? std::optional<long>(static_cast<long>(*number)) : std::nullopt;
 }
 
-const char* MediaContentType(const std::string& name) {
-    std::string ext = LowerExtension(name);
-    if (ext == "mp4") {
-        return "video/mp4";
-    }
-    if (ext == "webm") {
-        return "video/webm";
-    }
-    return "application/octet-stream";
-}
-
+// A folder's episode files, ordered as MediaFiles says: MP4 before WebM, then the
+// zero-padded name ("001.mp4" before "1.mp4"); nothing (errno set) when it cannot be read.
 std::optional<MediaFiles> ScanMedia(const std::string& dir) {
     MediaFiles files;
     if (!ForEachRegularFile(dir, [&](const std::string& name, const struct stat&) {
@@ -102,14 +74,21 @@ std::optional<MediaFiles> ScanMedia(const std::string& dir) {
         })) {
         return std::nullopt;
     }
+    const auto key = [](const std::string& name) {
+        return std::make_tuple(!IsMp4(name), name[0] != '0' && name.find('.') < 3, name);
+    };
     for (auto& [number, names] : files) {
-        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-            int pa = Preference(a);
-            int pb = Preference(b);
-            return pa != pb ? pa < pb : a < b;
-        });
+        std::sort(names.begin(), names.end(),
+                  [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
     }
     return files;
+}
+
+} // namespace
+
+const char* MediaContentType(const std::string& name) {
+    const std::string ext = LowerExtension(name);
+    return ext == "mp4" ? "video/mp4" : ext == "webm" ? "video/webm" : "application/octet-stream";
 }
 
 bool IsCatalogued(const MediaFiles& files, const std::string& name) {
@@ -135,23 +114,17 @@ std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
     nextCheck_ = now + kCheckEvery;
     struct stat st;
     const bool found = stat(dir_.c_str(), &st) == 0;
-    int error = errno;
     if (found && scanned_ && st.st_mtim.tv_sec == mtime_.tv_sec &&
         st.st_mtim.tv_nsec == mtime_.tv_nsec) {
         return files_;
     }
-    std::optional<MediaFiles> files;
-    if (found) {
-        files = ScanMedia(dir_);
-        error = errno;
-    }
+    std::optional<MediaFiles> files = found ? ScanMedia(dir_) : std::nullopt;
+    const int error = errno;
     // A failed read (descriptors short for a moment, the folder away) keeps what was found
     // before rather than telling every player there are no episodes, and is tried again on
-    // the next check. Logged when it starts failing and when it reads again, not per
-    // request.
+    // the next check. Logged when it starts failing and when it reads again.
     if (!files) {
-        if (!failing_) {
-            failing_ = true;
+        if (!std::exchange(failing_, true)) {
             fprintf(stderr,
                     "velmora-site: cannot read the media folder %s: %s; keeping the %zu "
                     "episodes found before\n",
@@ -159,8 +132,7 @@ std::shared_ptr<const MediaFiles> MediaCatalog::Files() const {
         }
         return files_;
     }
-    if (failing_) {
-        failing_ = false;
+    if (std::exchange(failing_, false)) {
         fprintf(stderr, "velmora-site: the media folder %s reads again\n", dir_.c_str());
     }
     mtime_ = st.st_mtim;

@@ -14,11 +14,6 @@
 
 namespace velmora::site {
 
-// The episode number a media file stands for: "001.mp4", "12.webm" (any zero padding,
-// extension in any case) give 1 and 12; anything else, numbers above kMaxEpisodes
-// included, gives nothing.
-std::optional<long> EpisodeNumberOfFile(const std::string& name);
-
 // "video/mp4", "video/webm" or "application/octet-stream" by the file name's extension.
 const char* MediaContentType(const std::string& name);
 
@@ -50,10 +45,6 @@ class MediaCatalog {
     mutable bool failing_ = false;
     mutable std::shared_ptr<const MediaFiles> files_;
 };
-
-// Reads a folder's episode files, every file of each number, ordered as MediaFiles says;
-// nothing (errno set) when the folder cannot be read. Symbolic links are not episode files.
-std::optional<MediaFiles> ScanMedia(const std::string& dir);
 
 // True when the folder's catalogue holds the file name as an episode file.
 bool IsCatalogued(const MediaFiles& files, const std::string& name);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <cctype>
 #include <fstream>
 #include <iterator>
 
@@ -96,17 +95,13 @@ bool CheckText(const std::string& label, const std::string& text, const std::str
 bool ReadTextFile(const std::string& label, const std::string& path, const std::string& charset,
                   std::string* text, std::string* error) {
     std::ifstream file(path, std::ios::binary);
-    if (!file.is_open()) {
-        *error = label + " cannot be read: " + path;
-        return false;
-    }
     std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) {
+    if (!file.is_open() || file.bad()) {
         *error = label + " cannot be read: " + path;
         return false;
     }
     // One final line break is how editors end a file, not a second line.
-    if (content.size() >= 1 && content.back() == '\n') {
+    if (!content.empty() && content.back() == '\n') {
         content.pop_back();
         if (!content.empty() && content.back() == '\r') {
             content.pop_back();
@@ -124,12 +119,10 @@ bool ReadTextFile(const std::string& label, const std::string& path, const std::
 bool ReadTextFiles(Options& options, std::string* error) {
     std::string notice = options.notice;
     std::string version = options.version;
-    if (!options.noticeFile.empty() &&
-        !ReadTextFile("--notice-file", options.noticeFile, options.charset, &notice, error)) {
-        return false;
-    }
-    if (!options.versionFile.empty() && !ReadTextFile("--latest-version-file", options.versionFile,
-                                                      options.charset, &version, error)) {
+    if ((!options.noticeFile.empty() &&
+         !ReadTextFile("--notice-file", options.noticeFile, options.charset, &notice, error)) ||
+        (!options.versionFile.empty() && !ReadTextFile("--latest-version-file", options.versionFile,
+                                                       options.charset, &version, error))) {
         return false;
     }
     options.notice = std::move(notice);
@@ -246,9 +239,6 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         }
         if ((name == "--media" || name == "--downloads") && !IsDirectory(value)) {
             return Fail(name + " needs an existing folder, got '" + value + "'");
-        }
-        if ((name == "--notice" || name == "--latest-version") && !IsValidUtf8(value)) {
-            return Fail(name + " must be UTF-8 text");
         }
         if (value.empty() && name != "--notice" && name != "--latest-version") {
             return Fail("option " + name + " needs a value");

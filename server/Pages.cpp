@@ -174,24 +174,12 @@ Response ErrorResponse(unsigned status, const std::string& path) {
         home += "../";
     }
     const std::string homeLink = "<p>" + Link(home.empty() ? "./" : home, "返回首页") + "</p>\n";
-    const char* title = "页面不存在";
-    const char* text = "页面不存在。";
-    switch (status) {
-    case 403:
-        title = "禁止访问";
-        text = "没有权限访问此文件。";
-        break;
-    case 405:
-        title = "不支持的请求方法";
-        text = "只支持 GET 和 HEAD 请求。";
-        break;
-    case 503:
-        title = "服务暂时不可用";
-        text = "服务器暂时无法提供此文件，请稍后再试。";
-        break;
-    default:
-        break;
-    }
+    // Title and text by status; anything else is a page not found.
+    const auto [title, text] =
+        status == 403   ? std::pair("禁止访问", "没有权限访问此文件。")
+        : status == 405 ? std::pair("不支持的请求方法", "只支持 GET 和 HEAD 请求。")
+        : status == 503 ? std::pair("服务暂时不可用", "服务器暂时无法提供此文件，请稍后再试。")
+                        : std::pair("页面不存在", "页面不存在。");
     const std::string code = std::to_string(status);
     return HtmlResponse(status, Page(code + " - " + title,
                                      "<h1>" + code + "</h1>\n<p>" + text + "</p>\n" + homeLink));

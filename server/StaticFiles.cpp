@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,60 +49,31 @@ std::string AsciiFileName(const std::string& name) {
     return out;
 }
 
-// RFC 9110's IMF-fixdate, spelled out here so no locale can change it. Each thread keeps
-// the last one: a player seeking in one file asks for the same date again and again.
+// RFC 9110's IMF-fixdate (the site never leaves the C locale).
 std::string HttpDate(time_t when) {
-    thread_local time_t lastWhen = -1;
-    thread_local std::string last;
-    if (when == lastWhen) {
-        return last;
-    }
-    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     tm t{};
     gmtime_r(&when, &t);
     char text[40];
-    snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[t.tm_wday], t.tm_mday,
-             months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-    lastWhen = when;
-    last = text;
-    return last;
+    return std::string(text, strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &t));
 }
 
 // Only the IMF-fixdate form; the obsolete forms count as no date, which is always safe
-// (the whole file is sent).
+// (no condition holds, the whole file is sent).
 bool ParseHttpDate(const char* text, time_t* when) {
-    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    char day[4], month[4], zone[4];
     tm t{};
-    int consumed = 0;
-    if (sscanf(text, "%3s, %d %3s %d %d:%d:%d %3s%n", day, &t.tm_mday, month, &t.tm_year,
-               &t.tm_hour, &t.tm_min, &t.tm_sec, zone, &consumed) != 8 ||
-        text[consumed] != '\0' || strcmp(zone, "GMT") != 0) {
-        return false;
-    }
-    const char* found = strstr(months, month);
-    if (!found || (found - months) % 3 != 0 || strlen(month) != 3) {
-        return false;
-    }
-    t.tm_mon = static_cast<int>((found - months) / 3);
-    t.tm_year -= 1900;
+    const char* end = strptime(text, "%a, %d %b %Y %H:%M:%S GMT", &t);
     *when = timegm(&t);
-    return *when != static_cast<time_t>(-1);
+    return end && !*end && HttpDate(*when) == text;
 }
 
 // nginx's form: modification time and size in hex, so copies of the site behind one load
 // balancer give the same tag for the same file.
 std::string EntityTag(const struct stat& st) {
     char tag[48];
-    char* end = tag;
-    *end++ = '"';
-    end = std::to_chars(end, tag + sizeof tag, static_cast<uint64_t>(st.st_mtim.tv_sec), 16).ptr;
-    *end++ = '-';
-    end = std::to_chars(end, tag + sizeof tag, static_cast<uint64_t>(st.st_size), 16).ptr;
-    *end++ = '"';
-    return std::string(tag, end);
+    return std::string(
+        tag, static_cast<size_t>(snprintf(tag, sizeof tag, "\"%llx-%llx\"",
+                                          static_cast<unsigned long long>(st.st_mtim.tv_sec),
+                                          static_cast<unsigned long long>(st.st_size))));
 }
 
 // If-Match or If-None-Match: "*" or a list of tags, compared weakly (a W/ prefix is
@@ -128,17 +98,6 @@ bool TagListHas(const std::string& list, const std::string& tag, bool weak) {
         at = end;
     }
     return false;
-}
-
-// If-Range: a strong tag equal to ours, or exactly our Last-Modified date. Anything else
-// means the client holds another version: it gets the whole file, never a piece of this
-// one to splice into that.
-bool IfRangeHolds(const char* value, const std::string& tag, const std::string& lastModified) {
-    std::string text = value;
-    if (!text.empty() && text[0] == '"') {
-        return text == tag;
-    }
-    return text == lastModified;
 }
 
 Response OpenFailure(int error, const std::string& path, const std::string& requestPath) {
@@ -189,7 +148,6 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
     const std::string lastModified = HttpDate(st.st_mtim.tv_sec);
 
     Response response;
-    response.headers.reserve(5);
     response.headers.emplace_back("ETag", tag);
     response.headers.emplace_back("Last-Modified", lastModified);
     // The preconditions in RFC 9110 section 13.2.2's order. If-Match compares strongly (a
@@ -218,18 +176,13 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
         return response;
     }
 
+    // If-Range: a strong tag equal to ours, or exactly our Last-Modified date. Anything else
+    // means the client holds another version: it gets the whole file, never a piece of this
+    // one to splice into that.
     const char* ifRange = request.Header("If-Range");
-    ByteRange range = ParseRange(
-        ifRange && !IfRangeHolds(ifRange, tag, lastModified) ? nullptr : request.Header("Range"), size);
-    response.contentType = contentType;
-    response.headers.emplace_back("Accept-Ranges", "bytes");
-    if (attachment) {
-        response.headers.emplace_back("Content-Disposition",
-                                      "attachment; filename=\"" + AsciiFileName(name) +
-                                          "\"; filename*=UTF-8''" + PercentEncode(name));
-    }
-    switch (range.kind) {
-    case ByteRange::Unsatisfiable: {
+    const bool sameVersion = !ifRange || ifRange == (ifRange[0] == '"' ? tag : lastModified);
+    const ByteRange range = ParseRange(sameVersion ? request.Header("Range") : nullptr, size);
+    if (range.kind == ByteRange::Unsatisfiable) {
         Response refused;
         refused.status = 416;
         refused.contentType = "text/plain; charset=utf-8";
@@ -237,15 +190,20 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
         refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
         return refused;
     }
-    case ByteRange::Partial:
+    response.contentType = contentType;
+    response.headers.emplace_back("Accept-Ranges", "bytes");
+    if (attachment) {
+        response.headers.emplace_back("Content-Disposition",
+                                      "attachment; filename=\"" + AsciiFileName(name) +
+                                          "\"; filename*=UTF-8''" + PercentEncode(name));
+    }
+    if (range.kind == ByteRange::Partial) {
         response.status = 206;
         response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) +
                                                            "-" + std::to_string(range.last) + "/" +
                                                            std::to_string(size));
         response.file = FileBody(guard.Release(), range.first, range.last - range.first + 1);
         return response;
-    case ByteRange::Whole:
-        break;
     }
     response.file = FileBody(guard.Release(), 0, size);
     return response;
