@@ -84,15 +84,9 @@ done
 
 # --- nginx: the shipped site, and beside it the reference answers ----------------------
 mkdir -p "$work/nginx/logs" "$work/nginx/tmp" "$work/nginx/cache"
-sed -e "s|^\(\s*\)listen 80;|\1listen $host:$plain_port;|" \
-    -e "s|^\(\s*\)listen 443 ssl http2;|\1listen $host:$tls_port ssl http2;|" \
-    -e '/^\s*listen \[::\]/d' \
-    -e "s|127.0.0.1:8848|$host:${site_ports[0]}|" -e "s|127.0.0.1:8849|$host:${site_ports[1]}|" \
-    -e "s|/etc/ssl/velmora-site/fullchain.pem|$work/cert.pem|" \
-    -e "s|/etc/ssl/velmora-site/privkey.pem|$work/key.pem|" \
-    -e "s|/var/lib/nginx/velmora-site|$work/nginx/cache|" \
-    -e "s|root /var/lib/velmora-site;|root $work/site;|" \
-    "$root/packaging/nginx/velmora-site" >"$work/nginx/velmora-site.conf"
+"$root/tests/public/fill-nginx-site.sh" "$root/packaging/nginx/velmora-site" "$host" \
+    "$plain_port" "$tls_port" "${site_ports[@]}" "$work/cert.pem" "$work/key.pem" "$work/site" \
+    "$work/nginx/cache" >"$work/nginx/velmora-site.conf"
 # sendfile on, as Debian's nginx.conf has it.
 cat >"$work/nginx/nginx.conf" <<CONF
 daemon on;
