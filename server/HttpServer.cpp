@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 namespace velmora::site {
 
@@ -95,18 +94,12 @@ std::string AddressText(const sockaddr* address) {
 // "http://host:port/path?q" (absolute form, which a client talking to a proxy sends) to
 // "/path?q"; any other target is left as it is.
 void StripAbsoluteForm(std::string& target) {
-    size_t scheme = target.find("://");
-    if (scheme == std::string::npos || target[0] == '/') {
-        return;
-    }
-    std::string name = AsciiLower(std::string_view(target).substr(0, scheme));
-    if (name != "http" && name != "https") {
-        return;
-    }
-    size_t path = target.find_first_of("/?", scheme + 3);
-    target = path == std::string::npos ? "/" : target.substr(path);
-    if (target[0] == '?') {
-        target.insert(0, "/");
+    const size_t scheme = target.find("://");
+    const std::string name = AsciiLower(target.substr(0, scheme));
+    if (scheme != std::string::npos && target[0] != '/' && (name == "http" || name == "https")) {
+        const size_t path = target.find_first_of("/?", scheme + 3);
+        target = path == std::string::npos ? "/" : target.substr(path);
+        target.insert(0, target[0] == '?' ? "/" : "");
     }
 }
 
@@ -160,6 +153,7 @@ struct HttpServer::Glue {
     static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) {
         ++static_cast<HttpServer*>(cls)->inFlight_;
         auto* state = new RequestState;
+        state->entry.method = "-"; // until the head is read
         state->entry.target = uri ? uri : "";
         StripAbsoluteForm(state->entry.target);
         const MHD_ConnectionInfo* address =
@@ -191,9 +185,6 @@ struct HttpServer::Glue {
             const MHD_ConnectionInfo* status =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
             entry.status = status ? status->http_status : 0;
-            if (entry.method.empty()) {
-                entry.method = "-";
-            }
         }
         entry.seconds = std::chrono::duration<double>(Clock::now() - state->start).count();
         entry.unixMillis = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -226,10 +217,10 @@ struct HttpServer::Glue {
             entry.method = method;
             entry.userAgent = head.userAgent ? head.userAgent : "";
             if (server->trustProxy_ && head.forwardedFor && *head.forwardedFor) {
-                std::string chain = head.forwardedFor;
-                chain.erase(std::remove_if(chain.begin(), chain.end(),
-                                           [](char c) { return c == ' ' || c == '\t'; }),
-                            chain.end());
+                std::string chain;
+                std::copy_if(head.forwardedFor, head.forwardedFor + strlen(head.forwardedFor),
+                             std::back_inserter(chain),
+                             [](char c) { return c != ' ' && c != '\t'; });
                 entry.client = chain + "," + entry.client;
             }
             const MHD_ConnectionInfo* size =
@@ -325,37 +316,26 @@ std::shared_ptr<const Site> HttpServer::CurrentSite() {
     return site_;
 }
 
-bool HttpServer::Start(int listenFd, const Options& limits, std::string* error) {
-    trustProxy_ = limits.trustProxy;
+bool HttpServer::Start(int listenFd, const Options& options, std::string* error) {
+    trustProxy_ = options.trustProxy;
     const unsigned threads =
-        limits.threads ? limits.threads : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        options.threads ? options.threads : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
     getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
-    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO | MHD_USE_ITC;
-    if (bound.ss_family == AF_INET6) {
-        flags |= MHD_USE_IPv6;
-    }
-    std::vector<MHD_OptionItem> options = {
-        {MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr},
-        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Glue::OnUri), this},
-        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Glue::OnCompleted), this},
-        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(limits.timeoutSeconds), nullptr},
-        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kMemory), nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(limits.perAddress), nullptr},
-    };
-    if (threads > 1) {
-        options.push_back({MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(threads), nullptr});
-    }
-    options.push_back({MHD_OPTION_END, 0, nullptr});
-    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &Glue::Answer, this, MHD_OPTION_ARRAY,
-                               options.data(), MHD_OPTION_END);
+    daemon_ = MHD_start_daemon(
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO | MHD_USE_ITC |
+            (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0),
+        0, nullptr, nullptr, &Glue::Answer, this, MHD_OPTION_LISTEN_SOCKET, listenFd,
+        MHD_OPTION_URI_LOG_CALLBACK, &Glue::OnUri, this, MHD_OPTION_NOTIFY_COMPLETED,
+        &Glue::OnCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, options.timeoutSeconds,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMemory, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        options.perAddress, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_END);
     if (!daemon_) {
         close(listenFd);
         *error = "cannot start the HTTP server";
-        return false;
     }
-    return true;
+    return daemon_ != nullptr;
 }
 
 void HttpServer::Shutdown(std::chrono::milliseconds deadline) {

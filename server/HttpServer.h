@@ -21,14 +21,11 @@ class HttpServer {
     HttpServer(std::shared_ptr<const Site> site, RequestLog& log)
         : site_(std::move(site)), log_(log) {}
     ~HttpServer() { Shutdown(std::chrono::milliseconds(0)); }
-    HttpServer(const HttpServer&) = delete;
-    HttpServer& operator=(const HttpServer&) = delete;
 
     // Serves on listenFd, which the server then owns, with the options' threads, time-out,
     // per-address limit and proxy trust.
     bool Start(int listenFd, const Options& options, std::string* error);
-    // Stops accepting at once, lets the requests in flight finish until the deadline, then
-    // stops.
+    // Stops accepting at once and lets the requests in flight finish until the deadline.
     void Shutdown(std::chrono::milliseconds deadline);
     // The port served (the system's pick for port 0).
     unsigned Port() const;

@@ -31,8 +31,6 @@ class RequestLog {
   public:
     explicit RequestLog(std::string path) : path_(std::move(path)) {} // empty: stdout
     ~RequestLog();
-    RequestLog(const RequestLog&) = delete;
-    RequestLog& operator=(const RequestLog&) = delete;
 
     // Opens the file (append) or stdout; false with a one-line error.
     bool Open(std::string* error);

@@ -11,16 +11,6 @@ namespace velmora::site {
 
 namespace {
 
-// Episode numbers in addresses are plain decimal without leading zeros, so each episode
-// has exactly one address.
-std::optional<long> ParseEpisodeNumber(const std::string& text) {
-    std::optional<uint64_t> number = ParseDecimal(text, static_cast<uint64_t>(kMaxEpisodes));
-    if (!number || *number < 1) {
-        return std::nullopt;
-    }
-    return static_cast<long>(*number);
-}
-
 // "3", "3-7, 9", or for many "1, 3, 5, ... and 7 more": one line a person can read.
 std::string NumberRuns(const std::vector<long>& numbers) {
     constexpr size_t kShownRuns = 8;
@@ -94,13 +84,11 @@ std::string Site::EpisodesWithoutMp4() const {
             numbers.push_back(number);
         }
     }
-    if (numbers.empty()) {
-        return {};
-    }
-    return numbers.size() == 1 ? "episode " + NumberRuns(numbers) +
-                                     " has no MP4 file: it will not play in the Windows player"
-                               : "episodes " + NumberRuns(numbers) +
-                                     " have no MP4 file: they will not play in the Windows player";
+    const bool one = numbers.size() == 1;
+    return numbers.empty() ? std::string()
+                           : (one ? "episode " : "episodes ") + NumberRuns(numbers) +
+                                 (one ? " has no MP4 file: it" : " have no MP4 file: they") +
+                                 " will not play in the Windows player";
 }
 
 Response Site::Text(const std::string& bytes) const {
@@ -180,15 +168,16 @@ Response Site::Player(const Request& request) const {
                                                   ? std::vector<DownloadEntry>{}
                                                   : ListDownloads(options_.downloadsDir)));
     }
-    std::optional<long> number = ParseEpisodeNumber(flv);
-    long count = EpisodeCount();
-    if (!number || *number > count) {
+    // Plain decimal without leading zeros, so each episode has exactly one address.
+    const std::optional<uint64_t> number = ParseDecimal(flv, static_cast<uint64_t>(kMaxEpisodes));
+    const long count = EpisodeCount();
+    if (!number || *number < 1 || static_cast<long>(*number) > count) {
         return ErrorResponse(404, request.path);
     }
     std::shared_ptr<const MediaFiles> files = Media();
-    auto episode = files->find(*number);
+    auto episode = files->find(static_cast<long>(*number));
     return HtmlResponse(
-        200, EpisodePage(*number, count,
+        200, EpisodePage(static_cast<long>(*number), count,
                          episode == files->end() ? std::vector<std::string>{} : episode->second));
 }
 
