@@ -27,14 +27,21 @@ class FileBody {
     FileBody() = default;
     FileBody(int fd, uint64_t offset, uint64_t length)
         : fd_(fd), offset_(offset), length_(length) {}
-    FileBody(FileBody&& other) noexcept { *this = std::move(other); }
-    FileBody& operator=(FileBody&& other) noexcept;
-    FileBody(const FileBody&) = delete;
-    FileBody& operator=(const FileBody&) = delete;
+    FileBody(FileBody&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {
+        offset_ = other.offset_;
+        length_ = other.length_;
+    }
+    // Swapped: the one moved from closes what this held.
+    FileBody& operator=(FileBody&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        offset_ = other.offset_;
+        length_ = other.length_;
+        return *this;
+    }
     ~FileBody();
 
     bool Open() const { return fd_ >= 0; }
-    int Release();
+    int Release() { return std::exchange(fd_, -1); }
     uint64_t Offset() const { return offset_; }
     uint64_t Length() const { return length_; }
 

@@ -17,11 +17,6 @@ const char* const kSiteVersion = VELMORA_SITE_VERSION;
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 ParseResult Fail(std::string message) {
     ParseResult result;
     result.action = ParseResult::Error;
@@ -41,24 +36,18 @@ std::string HelpText() {
            "  --port N           TCP port, 0 for any free port (default 8848)\n"
            "  --media DIR        folder of episode files named by number (001.mp4, 2.webm)\n"
            "  --downloads DIR    folder whose files the download page offers\n"
-           "  --episodes N       episode count (default: the highest episode number in the\n"
-           "                     media folder; 24 without one)\n"
+           "  --episodes N       episode count (default: the highest in --media, else 24)\n"
            "  --notice TEXT      the one-line notice (UTF-8)\n"
            "  --notice-file PATH read the notice from this file, again on SIGHUP\n"
            "  --latest-version TEXT  the latest player version (default 1.0)\n"
            "  --latest-version-file PATH  read it from this file, again on SIGHUP\n"
-           "  --charset NAME     of the plain-text answers: gbk (default, what Chinese\n"
-           "                     Windows players read) or utf-8\n"
+           "  --charset NAME     of the plain-text answers: gbk (default) or utf-8\n"
            "  --threads N        server threads (default: one per CPU, at most 8)\n"
-           "  --log-file PATH    append the request log there instead of stdout; SIGHUP\n"
-           "                     reopens it\n"
-           "  --trust-proxy      behind a reverse proxy: log the X-Forwarded-For chain\n"
-           "                     before the client address, no per-address limit\n"
+           "  --log-file PATH    append the request log here, not to stdout (SIGHUP reopens)\n"
+           "  --trust-proxy      log X-Forwarded-For before the client; no per-address limit\n"
            "  --max-per-address N  open connections from one address (default 256, 0: any)\n"
-           "  --header-timeout S seconds a connection may stay silent, inside a request or\n"
-           "                     between requests, before it is closed (default 60)\n"
-           "  --stop-timeout S   on SIGTERM or SIGINT, seconds the transfers in flight may\n"
-           "                     take to finish (default 10)\n"
+           "  --header-timeout S seconds a silent connection stays open (default 60)\n"
+           "  --stop-timeout S   seconds transfers in flight get on SIGTERM (default 10)\n"
            "  --user NAME        switch to this user after opening the port (needs root)\n"
            "  --version          print the site's own version and exit\n"
            "  --help             show this text and exit\n"
@@ -191,25 +180,22 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             {"--header-timeout", 1, 1000000, unsignedInto(options.timeoutSeconds)},
             {"--stop-timeout", 1, 1000000, unsignedInto(options.stopSeconds)},
         };
-        std::string* const texts[] = {
-            &options.listen,     &options.mediaDir, &options.downloadsDir, &options.notice,
-            &options.noticeFile, &options.version,  &options.versionFile,  &options.charset,
-            &options.logFile,    &options.user};
-        const char* const textNames[] = {"--listen",
-                                         "--media",
-                                         "--downloads",
-                                         "--notice",
-                                         "--notice-file",
-                                         "--latest-version",
-                                         "--latest-version-file",
-                                         "--charset",
-                                         "--log-file",
-                                         "--user"};
+        const std::pair<const char*, std::string*> texts[] = {
+            {"--listen", &options.listen},
+            {"--media", &options.mediaDir},
+            {"--downloads", &options.downloadsDir},
+            {"--notice", &options.notice},
+            {"--notice-file", &options.noticeFile},
+            {"--latest-version", &options.version},
+            {"--latest-version-file", &options.versionFile},
+            {"--charset", &options.charset},
+            {"--log-file", &options.logFile},
+            {"--user", &options.user}};
         const Number* number = std::find_if(std::begin(numbers), std::end(numbers),
                                             [&](const Number& n) { return name == n.name; });
-        const size_t text = static_cast<size_t>(
-            std::find(std::begin(textNames), std::end(textNames), name) - std::begin(textNames));
-        if (number == std::end(numbers) && text == std::size(textNames)) {
+        const auto* text = std::find_if(std::begin(texts), std::end(texts),
+                                        [&](const auto& t) { return name == t.first; });
+        if (number == std::end(numbers) && text == std::end(texts)) {
             return Fail("unknown option '" + name + "' (try --help)");
         }
         std::string value;
@@ -237,7 +223,9 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             return Fail("--listen needs an IP address such as 127.0.0.1 or ::1, got '" + value +
                         "'");
         }
-        if ((name == "--media" || name == "--downloads") && !IsDirectory(value)) {
+        struct stat st;
+        if ((name == "--media" || name == "--downloads") &&
+            (stat(value.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
             return Fail(name + " needs an existing folder, got '" + value + "'");
         }
         if (value.empty() && name != "--notice" && name != "--latest-version") {
@@ -250,7 +238,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             }
             value = charset;
         }
-        *texts[text] = value;
+        *text->second = value;
     }
     // Behind a proxy every connection comes from the proxy's address.
     if (options.trustProxy && !perAddressGiven) {

@@ -99,16 +99,6 @@ Response Site::Text(const std::string& bytes) const {
     return response;
 }
 
-std::shared_ptr<const std::string> Site::StartPageHtml(long count) const {
-    std::lock_guard<std::mutex> lock(startPageMutex_);
-    if (!startPage_ || count != startPageCount_ || options_.notice != startPageNotice_) {
-        startPage_ = std::make_shared<const std::string>(StartPage(options_.notice, count));
-        startPageCount_ = count;
-        startPageNotice_ = options_.notice;
-    }
-    return startPage_;
-}
-
 Response Site::Handle(const Request& request) const {
     if (request.method != "GET" && request.method != "HEAD") {
         Response response = ErrorResponse(405, request.path);
@@ -152,7 +142,7 @@ Response Site::Player(const Request& request) const {
     // The value keeps its real length, so "list%00x" is not "list" and, like any value
     // holding a NUL, matches nothing below: a 404.
     if (flv == "index") {
-        return HtmlResponse(200, *StartPageHtml(EpisodeCount()));
+        return HtmlResponse(200, StartPage(options_.notice, EpisodeCount()));
     }
     if (flv == "list") {
         return Text(std::to_string(EpisodeCount()));

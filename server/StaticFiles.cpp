@@ -16,26 +16,10 @@
 
 namespace velmora::site {
 
-FileBody& FileBody::operator=(FileBody&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-        offset_ = other.offset_;
-        length_ = other.length_;
-    }
-    return *this;
-}
-
 FileBody::~FileBody() {
     if (fd_ >= 0) {
         close(fd_);
     }
-}
-
-int FileBody::Release() {
-    return std::exchange(fd_, -1);
 }
 
 namespace {

@@ -2,6 +2,10 @@
 
 #include <iconv.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
 namespace velmora::site {
 
 std::string HtmlEscape(const std::string& text) {
@@ -24,17 +28,14 @@ std::string HtmlEscape(const std::string& text) {
 }
 
 std::string PercentEncode(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-        if (unreserved) {
+        if (isalnum(c) || (c && strchr("-._~", c))) {
             out += static_cast<char>(c);
         } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            char escaped[4];
+            out.append(escaped,
+                       static_cast<size_t>(snprintf(escaped, sizeof escaped, "%%%02X", c)));
         }
     }
     return out;

@@ -40,22 +40,16 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // The port and the log are opened before dropping root: a log under /var/log stays
+    // writable.
     std::string error;
-    int listenFd = OpenListenSocket(options.listen, options.port, &error);
-    if (listenFd < 0) {
-        fprintf(stderr, "velmora-site: %s\n", error.c_str());
-        return 1;
-    }
-    // Opened before dropping root, like the port: a log under /var/log stays writable.
+    const int listenFd = OpenListenSocket(options.listen, options.port, &error);
     RequestLog log(options.logFile);
-    if (!log.Open(&error) || (!options.user.empty() && !DropPrivileges(options.user, &error))) {
-        fprintf(stderr, "velmora-site: %s\n", error.c_str());
-        return 1;
-    }
-
     auto site = std::make_shared<const Site>(options);
     HttpServer server(site, log);
-    if (!server.Start(listenFd, options, &error)) {
+    if (listenFd < 0 || !log.Open(&error) ||
+        (!options.user.empty() && !DropPrivileges(options.user, &error)) ||
+        !server.Start(listenFd, options, &error)) {
         fprintf(stderr, "velmora-site: %s\n", error.c_str());
         return 1;
     }
