@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -324,13 +323,22 @@ TEST(SiteLog, OneLinePerRequestWithMethodTargetStatusAndBytes) {
     HttpRequest post;
     post.method = "POST";
     post.body = "x=1";
-    Fetch(site.Root() + "video/player/?flv=list");
-    Fetch(site.Root() + "video/player/?flv=list", head);
-    HttpReply missing = Fetch(site.Root() + "no%20such?a=b");
-    HttpReply refused = Fetch(site.Root(), post);
-    HttpReply episode = Fetch(site.Root() + "video/player/?flv=7");
+    // A line is written when its answer has ended, which the client may see first (and a
+    // refused POST ends only with its connection): each waits for its line.
+    const auto fetch = [&](const std::string& target, const HttpRequest& request) {
+        const size_t lines = site.RequestLog().size();
+        HttpReply reply = Fetch(site.Root() + target, request);
+        for (int i = 0; i < 100 && site.RequestLog().size() == lines; ++i) {
+            std::this_thread::sleep_for(20ms);
+        }
+        return reply;
+    };
+    fetch("video/player/?flv=list", {});
+    fetch("video/player/?flv=list", head);
+    HttpReply missing = fetch("no%20such?a=b", {});
+    HttpReply refused = fetch("", post);
+    HttpReply episode = fetch("video/player/?flv=7", {});
 
-    ASSERT_TRUE(site.WaitForRequest("/video/player/?flv=7", 2000));
     EXPECT_EQ(site.RequestLog(),
               (std::vector<std::string>{
                   "GET /video/player/?flv=list 200 3",
@@ -555,6 +563,21 @@ TEST(SiteConnections, EveryHeadGetsOneWholeAnswerAndAmbiguousOnesGet400) {
         EXPECT_EQ(answer.size(), end + 4 + std::stoul(length[1])) << answer.substr(0, 600);
         EXPECT_EQ(header.find("HTTP/1.1", 1), std::string::npos) << header;
     }
+}
+
+// Operators' --header-timeout is libmicrohttpd's time-out now: a connection that goes
+// silent, in the middle of a request or between two, is closed after it.
+TEST(SiteConnections, ASilentConnectionIsClosedAfterTheHeaderTimeout) {
+    SiteProcess site({"--header-timeout", "1"});
+    RawConnection idle(site.Host(), site.Port());
+    RawConnection halfway(site.Host(), site.Port());
+    ASSERT_TRUE(idle.Send(kListRequest));
+    ASSERT_NE(idle.ReadResponse().find("\r\n\r\n24"), std::string::npos);
+    ASSERT_TRUE(halfway.Send("GET / HTTP/1.1\r\n"));
+    const auto start = Clock::now();
+    EXPECT_TRUE(idle.ClosedWithin(3000));
+    EXPECT_TRUE(halfway.ClosedWithin(3000));
+    EXPECT_GE(Clock::now() - start, 500ms);
 }
 
 TEST(SiteConnections, OneAddressGetsAtMostMaxPerAddressConnections) {
