@@ -386,7 +386,7 @@ TEST(SiteLog, LinesCarryTimeClientDurationAndUserAgent) {
 // Nobody reads the site's stdout (a stuck log shipper): the pipe fills and the site must
 // answer as before, leaving lines out rather than waiting.
 TEST(SiteLog, AFullLogPipeDoesNotStopTheSite) {
-    SiteProcess site({"--episodes", "3"}, "127.0.0.1", 0, 0, /*readLog=*/false);
+    SiteProcess site({"--episodes", "3"}, "127.0.0.1", 0, /*readLog=*/false);
     RawConnection connection(site.Host(), site.Port());
     const std::string request =
         "GET /video/player/?flv=list&pad=" + std::string(300, 'p') + " HTTP/1.1\r\nHost: x\r\n\r\n";

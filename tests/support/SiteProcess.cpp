@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +31,7 @@ struct Child {
     int errFd = -1;
 };
 
-Child Spawn(const std::vector<std::string>& args, unsigned fileLimit = 0) {
+Child Spawn(const std::vector<std::string>& args) {
     const char* other = getenv("VELMORA_TEST_SITE_BINARY");
     std::vector<std::string> all{other && *other ? other : VELMORA_SITE_BINARY};
     all.insert(all.end(), args.begin(), args.end());
@@ -71,10 +70,6 @@ Child Spawn(const std::vector<std::string>& args, unsigned fileLimit = 0) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (fileLimit) {
-            rlimit limit{fileLimit, fileLimit};
-            setrlimit(RLIMIT_NOFILE, &limit);
-        }
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -181,11 +176,11 @@ bool Drain(int outFd, int errFd, Clock::time_point deadline, Out&& onOut, Err&& 
 } // namespace
 
 SiteProcess::SiteProcess(const std::vector<std::string>& options, const std::string& host, int port,
-                         unsigned fileLimit, bool readLog)
+                         bool readLog)
     : host_(host) {
     std::vector<std::string> args = options;
     args.insert(args.end(), {"--listen", host, "--port", std::to_string(port)});
-    Child child = Spawn(args, fileLimit);
+    Child child = Spawn(args);
     pid_ = child.pid;
     if (!readLog) {
         // Up to the serving line only, byte by byte so that nothing after it is taken out.

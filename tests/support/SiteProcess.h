@@ -16,13 +16,11 @@ class SiteProcess {
     // Starts the site binary (VELMORA_SITE_BINARY, or the file VELMORA_TEST_SITE_BINARY in
     // the environment names, to try the tests on another build) with the options plus --listen
     // host --port port (port 0: the site takes any free port, see Port()) and waits until it
-    // serves. fileLimit, when not 0, is the site's descriptor limit (soft and hard). With
-    // readLog false, stdout is left unread after the serving line: a pipe that fills up.
-    // Throws std::runtime_error, with the site's error output, when it is not serving after
-    // 5 s.
+    // serves. With readLog false, stdout is left unread after the serving line: a pipe that
+    // fills up. Throws std::runtime_error, with the site's error output, when it is not
+    // serving after 5 s.
     explicit SiteProcess(const std::vector<std::string>& options,
-                         const std::string& host = "127.0.0.1", int port = 0,
-                         unsigned fileLimit = 0, bool readLog = true);
+                         const std::string& host = "127.0.0.1", int port = 0, bool readLog = true);
     // Stops the site (SIGTERM, then SIGKILL if it lingers) and reaps it.
     ~SiteProcess();
     SiteProcess(const SiteProcess&) = delete;
