@@ -5,7 +5,8 @@
 #   - the count address (3 bytes), 50 clients, over plain HTTP and over TLS, against nginx
 #     sending a static file holding the same 3 bytes (goal: >= 0.9);
 #   - a large media file (300 MB), 1 and 20 clients, against nginx serving it from a plain
-#     location (goal: nginx's own speed, >= 0.95);
+#     location (goal: nginx's own speed, >= 0.95), and 64 KB keep-alive ranges at offsets
+#     spread over it, as a player seeking asks (median latency, goal <= 1.10);
 #   - velmora-site alone (no nginx, no cache in front) on the count address against nginx's
 #     `return 200` of the same bytes (goal: >= 0.7).
 # Rounds alternate which of the pair goes first, so a busy moment on a shared machine hits
@@ -129,6 +130,8 @@ declare -A url_of=(
     [media1,nginx]="http://$host:$ref_plain_port$media_path"
     [media20,deployed]="http://$host:$plain_port$media_path"
     [media20,nginx]="http://$host:$ref_plain_port$media_path"
+    [range,deployed]="http://$host:$plain_port$media_path"
+    [range,nginx]="http://$host:$ref_plain_port$media_path"
     [alone,deployed]="http://$host:${site_ports[0]}$count_path"
     [alone,nginx]="http://$host:$ref_plain_port/return")
 for key in "${!url_of[@]}"; do
@@ -145,45 +148,66 @@ done
 cat >"$work/summary.lua" <<'LUA'
 done = function(summary, latency, requests)
     local e = summary.errors
-    io.write(string.format("SUMMARY %d %d %d %d\n", summary.requests, summary.bytes,
-        summary.duration, e.connect + e.read + e.write + e.status + e.timeout))
+    io.write(string.format("SUMMARY %d %d %d %d %.1f\n", summary.requests, summary.bytes,
+        summary.duration, e.connect + e.read + e.write + e.status + e.timeout,
+        latency:percentile(50)))
+end
+LUA
+cat "$work/summary.lua" >"$work/range.lua"
+cat >>"$work/range.lua" <<'LUA'
+-- The same sequence of 64 KB pieces for both sides, spread over the whole file.
+local chunks, n = 1, 0
+init = function(args) chunks = math.floor(tonumber(args[1]) / 65536) end
+request = function()
+    n = n + 1
+    local first = ((n * 7919) % chunks) * 65536
+    return wrk.format(nil, nil, {["Range"] = "bytes=" .. first .. "-" .. (first + 65535)})
 end
 LUA
 
 # run NAME SIDE KIND WRK-ARGS...: one wrk run; its figure goes to figure[NAME,SIDE].
-# KIND: rps (requests/s) or mbps (MB/s received).
+# KIND: rps (requests/s), mbps (MB/s received) or latency (median microseconds).
 declare -A figure
 run() {
     local name=$1 side=$2 kind=$3
     shift 3
-    local out="$work/wrk-$name-$side.txt" requests bytes micros errors
-    wrk -d"$duration" "$@" -s "$work/summary.lua" "${url_of[$name,$side]}" >"$out"
+    local out="$work/wrk-$name-$side.txt" requests bytes micros errors p50
+    wrk -d"$duration" "$@" "${url_of[$name,$side]}" -- "$media_size" >"$out"
     grep -q '^SUMMARY' "$out" || { echo "site_bench: wrk gave no summary:" >&2; cat "$out" >&2; exit 1; }
-    read -r _ requests bytes micros errors < <(grep '^SUMMARY' "$out")
+    read -r _ requests bytes micros errors p50 < <(grep '^SUMMARY' "$out")
     ((errors == 0)) || echo "    ($side, $name: $errors socket errors or bad statuses)"
     case $kind in
     rps) figure[$name,$side]=$(awk -v r="$requests" -v u="$micros" 'BEGIN {printf "%.0f", r / (u / 1e6)}') ;;
     mbps) figure[$name,$side]=$(awk -v b="$bytes" -v u="$micros" 'BEGIN {printf "%.0f", b / 1048576 / (u / 1e6)}') ;;
+    latency)
+        figure[$name,$side]=$p50
+        # A side that ignored Range would send far more than 64 KB per answer.
+        local per=$((bytes / (requests > 0 ? requests : 1)))
+        ((per >= 65536 && per < 65536 + 1024)) || echo "    ($side, $name: $per bytes per answer)"
+        ;;
     esac
 }
 measure() { # NAME SIDE
     case $1 in
-    count-plain | count-tls | alone) run "$1" "$2" rps -t2 -c50 ;;
-    media1) run "$1" "$2" mbps -t1 -c1 --timeout 60s ;;
-    media20) run "$1" "$2" mbps -t2 -c20 --timeout 60s ;;
+    count-plain | count-tls | alone) run "$1" "$2" rps -t2 -c50 -s "$work/summary.lua" ;;
+    media1) run "$1" "$2" mbps -t1 -c1 --timeout 60s -s "$work/summary.lua" ;;
+    media20) run "$1" "$2" mbps -t2 -c20 --timeout 60s -s "$work/summary.lua" ;;
+    range) run "$1" "$2" latency -t1 -c1 -s "$work/range.lua" ;;
     esac
 }
 
-names=(count-plain count-tls media1 media20 alone)
+names=(count-plain count-tls media1 media20 range alone)
 declare -A unit_of=([count-plain]="requests/s" [count-tls]="requests/s" [media1]="MB/s"
-    [media20]="MB/s" [alone]="requests/s")
+    [media20]="MB/s" [range]="us median" [alone]="requests/s")
 declare -A label_of=(
     [count-plain]="count, http: deployed / static file"
     [count-tls]="count, https: deployed / static file"
     [media1]="${media_mb} MB, 1 client: deployed / nginx"
     [media20]="${media_mb} MB, 20 clients: deployed / nginx"
+    [range]="64 KB ranges, 1 client: deployed / nginx"
     [alone]="count: velmora-site alone / return 200")
-declare -A goal_of=([count-plain]=0.9 [count-tls]=0.9 [media1]=0.95 [media20]=0.95 [alone]=0.7)
+declare -A goal_of=([count-plain]=">= 0.9" [count-tls]=">= 0.9" [media1]=">= 0.95"
+    [media20]=">= 0.95" [range]="<= 1.10" [alone]=">= 0.7")
 declare -A runs round_ratios
 
 echo "The shipped nginx site + two velmora-site copies against nginx alone: wrk -d$duration,"
@@ -214,11 +238,12 @@ for name in "${names[@]}"; do
     deployed_median=$(median "${deployed_runs[@]}")
     nginx_median=$(median "${nginx_runs[@]}")
     ratio=$(awk -v d="$deployed_median" -v n="$nginx_median" 'BEGIN {printf "%.2f", (n > 0 ? d / n : 0)}')
-    verdict=$(awk -v r="$ratio" -v g="${goal_of[$name]}" 'BEGIN {print (r >= g ? "met" : "NOT met")}')
+    verdict=$(awk -v r="$ratio" -v g="${goal_of[$name]}" 'BEGIN {
+        split(g, p, " "); ok = p[1] == ">=" ? r >= p[2] : r <= p[2]; print (ok ? "met" : "NOT met") }')
     # The two sides of one round ran back to back, so their ratio is less swayed by a busy
     # moment than the ratio of medians taken from different rounds.
     read -ra ratios <<<"${round_ratios[$name]}"
-    printf '  %-42s %8s / %8s %-10s ratio %s  (goal >= %s: %s; median of round ratios %s)\n' \
+    printf '  %-42s %8s / %8s %-10s ratio %s  (goal %s: %s; median of round ratios %s)\n' \
         "${label_of[$name]}" "$deployed_median" "$nginx_median" "${unit_of[$name]}" "$ratio" \
         "${goal_of[$name]}" "$verdict" "$(median "${ratios[@]}")"
 done
