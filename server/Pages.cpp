@@ -22,7 +22,60 @@ const char* const kStyle =
     "video{width:100%;max-width:960px;background:#000}"
     ".placeholder{max-width:960px;padding:168px 0;line-height:24px;background:#232733;"
     "text-align:center;font-size:20px;border-radius:4px}"
-    ".nav{margin-top:12px}.nav a,.nav span{margin-right:12px}.nav span{color:#666}";
+    ".nav{margin-top:12px}.nav a,.nav span{margin-right:12px}.nav span{color:#666}"
+    ".note{margin:8px 0 0;font-size:14px;color:#aab}";
+
+// Resume and run-on on the episode page, after its video. ES5 and only what IE11 has: the
+// Windows player's browser control is IE11. Called with the episode's storage key.
+const char* const kEpisodeScript = R"js(<script>
+(function (key) {
+    function byId(id) { return document.getElementById(id); }
+    function show(id, shown) { byId(id).style.display = shown ? '' : 'none'; }
+    function two(n) { return (n < 10 ? '0' : '') + n; }
+    // Storage may be missing or throw (private mode, quota): playback never depends on it.
+    function storage(use) { try { return use(window.localStorage); } catch (e) { return null; } }
+    var video = byId('video'), runOn = byId('runon'), edge = 5, saved = null, timer;
+    var stored = parseInt(storage(function (s) { return s.getItem(key); }), 10);
+    // A position at either end is no place to resume from, so it is not kept.
+    function inside(at) { return at >= edge && at <= video.duration - edge; }
+    function save() {
+        if (saved === null) return; // before the metadata nothing is known
+        var at = saved = Math.floor(video.currentTime);
+        storage(function (s) { return inside(at) ? s.setItem(key, at) : s.removeItem(key); });
+    }
+    function start() {
+        var h = Math.floor(stored / 3600), m = Math.floor(stored / 60) % 60;
+        saved = inside(stored) ? stored : 0;
+        if (!saved) return;
+        video.currentTime = saved;
+        byId('resume-at').textContent = '从 ' + (h ? h + ':' + two(m) : m) + ':' +
+            two(stored % 60) + ' 继续播放';
+        show('resume', true);
+    }
+    function cancel() { clearTimeout(timer); if (runOn) show('runon', false); return false; }
+    video.addEventListener('timeupdate', function () {
+        if (Math.abs(video.currentTime - saved) >= 5) save();
+    });
+    video.addEventListener('pause', save);
+    window.addEventListener('pagehide', save);
+    video.addEventListener('play', cancel);
+    video.addEventListener('seeking', cancel);
+    video.addEventListener('ended', function () {
+        storage(function (s) { s.removeItem(key); });
+        if (!runOn) return;
+        show('runon', true);
+        // The next page's own address, as its link has it: the player follows the navigation.
+        timer = setTimeout(function () { location.href = byId('next').href; }, 5000);
+    });
+    if (video.readyState > 0) start(); else video.addEventListener('loadedmetadata', start);
+    byId('restart').onclick = function () {
+        video.currentTime = 0;
+        video.play();
+        show('resume', false);
+        return false;
+    };
+    if (runOn) byId('cancel').onclick = cancel;
+}('velmora.position.)js";
 
 std::string Page(const std::string& title, const std::string& body) {
     std::string html;
@@ -40,8 +93,9 @@ std::string Page(const std::string& title, const std::string& body) {
     return html;
 }
 
-std::string Link(const std::string& href, const std::string& text) {
-    return "<a href=\"" + HtmlEscape(href) + "\">" + HtmlEscape(text) + "</a>";
+std::string Link(const std::string& href, const std::string& text, const std::string& id = "") {
+    return "<a " + (id.empty() ? "" : "id=\"" + id + "\" ") + "href=\"" + HtmlEscape(href) + "\">" +
+           HtmlEscape(text) + "</a>";
 }
 
 std::string EpisodeName(long number) {
@@ -61,20 +115,11 @@ std::string HumanSize(uint64_t bytes) {
     return text;
 }
 
-// Addresses as seen from the player folder, where every page but the home page is.
+// Addresses as seen from the player folder, where every page but the home page is; media
+// and downloads are at "../../media/" and "../../downloads/" from there.
 std::string PlayerAddress(const std::string& flv) {
     return "?flv=" + PercentEncode(flv);
 }
-
-std::string MediaAddress(const std::string& fileName) {
-    return "../../media/" + PercentEncode(fileName);
-}
-
-std::string DownloadAddress(const std::string& fileName) {
-    return "../../downloads/" + PercentEncode(fileName);
-}
-
-const char* const kHomeFromPlayer = "../../";
 
 } // namespace
 
@@ -114,12 +159,19 @@ std::string EpisodePage(long number, long count, const std::vector<std::string>&
     std::string title = std::string(kSeriesName) + " " + EpisodeName(number);
     std::string body = "<h1>" + HtmlEscape(title) + "</h1>\n";
     if (!mediaFiles.empty()) {
-        body += "<video controls autoplay preload=\"auto\">\n";
+        body += "<video controls autoplay preload=\"auto\" id=\"video\">\n";
         for (const std::string& file : mediaFiles) {
-            body += "<source src=\"" + HtmlEscape(MediaAddress(file)) + "\" type=\"" +
-                    MediaContentType(file) + "\">\n";
+            body += "<source src=\"" + HtmlEscape("../../media/" + PercentEncode(file)) +
+                    "\" type=\"" + MediaContentType(file) + "\">\n";
         }
-        body += "您的浏览器不支持视频播放。\n</video>\n";
+        body += "您的浏览器不支持视频播放。\n</video>\n<p id=\"resume\" class=\"note\" "
+                "style=\"display:none\"><span id=\"resume-at\"></span> <a id=\"restart\" "
+                "href=\"#\">从头播放</a></p>\n";
+        if (number < count) {
+            body += "<p id=\"runon\" class=\"note\" style=\"display:none\">下一集将在 5 秒后播放 "
+                    "<a id=\"cancel\" href=\"#\">取消</a></p>\n";
+        }
+        body += kEpisodeScript + std::to_string(number) + "'));\n</script>\n";
     } else {
         body += "<div class=\"placeholder\">" + HtmlEscape(EpisodeName(number)) +
                 "：视频即将上线，敬请期待。</div>\n";
@@ -131,7 +183,7 @@ std::string EpisodePage(long number, long count, const std::vector<std::string>&
     body += ' ';
     body += Link(PlayerAddress("index"), "剧集列表");
     body += ' ';
-    body += number < count ? Link(PlayerAddress(std::to_string(number + 1)), "下一集")
+    body += number < count ? Link(PlayerAddress(std::to_string(number + 1)), "下一集", "next")
                            : std::string("<span>下一集</span>");
     body += "</div>\n";
     return Page(title, body);
@@ -144,12 +196,13 @@ std::string DownloadPage(const std::vector<DownloadEntry>& files) {
     } else {
         body += "<ul>\n";
         for (const DownloadEntry& file : files) {
-            body += "<li><a href=\"" + HtmlEscape(DownloadAddress(file.name)) + "\" download>" +
-                    HtmlEscape(file.name) + "</a> (" + HumanSize(file.size) + ")</li>\n";
+            body += "<li><a href=\"" + HtmlEscape("../../downloads/" + PercentEncode(file.name)) +
+                    "\" download>" + HtmlEscape(file.name) + "</a> (" + HumanSize(file.size) +
+                    ")</li>\n";
         }
         body += "</ul>\n";
     }
-    body += "<p>" + Link(kHomeFromPlayer, "返回首页") + "</p>\n";
+    body += "<p>" + Link("../../", "返回首页") + "</p>\n";
     return Page(std::string(kSeriesName) + " - 下载", body);
 }
 
