@@ -45,16 +45,17 @@ const char* const kEpisodeScript = R"js(<script>
     }
     function start() {
         var h = Math.floor(stored / 3600), m = Math.floor(stored / 60) % 60;
-        saved = inside(stored) ? stored : 0;
-        if (!saved) return;
-        video.currentTime = saved;
-        byId('resume-at').textContent = '从 ' + (h ? h + ':' + two(m) : m) + ':' +
-            two(stored % 60) + ' 继续播放';
-        show('resume', true);
+        if (inside(stored)) {
+            video.currentTime = stored; // should the seek throw, saved stays null: nothing lost
+            byId('resume-at').textContent = '从 ' + (h ? h + ':' + two(m) : m) + ':' +
+                two(stored % 60) + ' 继续播放';
+            show('resume', true);
+        }
+        saved = Math.floor(video.currentTime);
     }
     function cancel() { clearTimeout(timer); if (runOn) show('runon', false); return false; }
     video.addEventListener('timeupdate', function () {
-        if (Math.abs(video.currentTime - saved) >= 5) save();
+        if (!video.seeking && Math.abs(video.currentTime - saved) >= 5) save();
     });
     video.addEventListener('pause', save);
     window.addEventListener('pagehide', save);
@@ -69,10 +70,7 @@ const char* const kEpisodeScript = R"js(<script>
     });
     if (video.readyState > 0) start(); else video.addEventListener('loadedmetadata', start);
     byId('restart').onclick = function () {
-        video.currentTime = 0;
-        video.play();
-        show('resume', false);
-        return false;
+        video.currentTime = 0; video.play(); show('resume', false); return false;
     };
     if (runOn) byId('cancel').onclick = cancel;
 }('velmora.position.)js";
