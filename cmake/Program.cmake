@@ -2,11 +2,13 @@
 set(VELMORA_PROGRAM_SOURCES
     ${CMAKE_SOURCE_DIR}/settings/Settings.cpp
     ${CMAKE_SOURCE_DIR}/site/Fetch.cpp
+    ${CMAKE_SOURCE_DIR}/site/SiteUrls.cpp
     ${CMAKE_SOURCE_DIR}/player/Episodes.cpp
     ${CMAKE_SOURCE_DIR}/player/StartUp.cpp
     ${CMAKE_SOURCE_DIR}/player/Commands.cpp
     ${CMAKE_SOURCE_DIR}/ui/WinMain.cpp
-    ${CMAKE_SOURCE_DIR}/ui/MainWindow.cpp)
+    ${CMAKE_SOURCE_DIR}/ui/MainWindow.cpp
+    ${CMAKE_SOURCE_DIR}/ui/BrowserEvents.cpp)
 set(VELMORA_PROGRAM_INCLUDES ${CMAKE_SOURCE_DIR})
 
 if(WIN32)

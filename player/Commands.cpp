@@ -73,7 +73,11 @@ int ToggleTopMost() {
     return 1;
 }
 
+void OpenInUsersBrowser(HWND owner, LPCWSTR address) {
+    ShellExecuteW(owner, L"open", address, NULL, NULL, SW_SHOWNORMAL);
+}
+
 int VisitMainSite(HWND owner) {
-    ShellExecuteW(owner, L"open", SiteRoot, NULL, NULL, SW_SHOWNORMAL);
+    OpenInUsersBrowser(owner, SiteRoot);
     return 1;
 }

@@ -32,6 +32,16 @@ int FillEpisodeList() {
     return 1;
 }
 
+void ShowEpisodeTitle(int episode) {
+    WCHAR title[TEXT_CAPACITY];
+    ZeroMemory(title, sizeof title);
+    if (lstrcmpW(TitleText, L"") == 0)
+        wsprintfW(title, L"Tessavo第%d集 - VelmoraPlayer 1.0", episode);
+    else
+        wsprintfW(title, L"Tessavo第%d集 - %s - VelmoraPlayer 1.0", episode, TitleText);
+    SetWindowTextW(hMainWnd, title);
+}
+
 int OpenEpisode(int episode) {
     WCHAR address[TEXT_CAPACITY];
     ZeroMemory(address, sizeof address);
@@ -43,17 +53,28 @@ int OpenEpisode(int episode) {
         SysFreeString(url);
     }
 
-    WCHAR title[TEXT_CAPACITY];
-    ZeroMemory(title, sizeof title);
-    if (lstrcmpW(TitleText, L"") == 0)
-        wsprintfW(title, L"Tessavo第%d集 - VelmoraPlayer 1.0", episode);
-    else
-        wsprintfW(title, L"Tessavo第%d集 - %s - VelmoraPlayer 1.0", episode, TitleText);
-    SetWindowTextW(hMainWnd, title);
+    ShowEpisodeTitle(episode);
 
     WCHAR last[16];
     ZeroMemory(last, sizeof last);
     wsprintfW(last, L"%d", episode);
     WriteSetting(KeyLast, last);
+    return 1;
+}
+
+int FollowEpisode(int episode) {
+    // Only a row of the list is an episode the player knows of.
+    LRESULT rows = SendMessageW(hEpisodeList, LB_GETCOUNT, 0, 0);
+    if (episode < 1 || rows == LB_ERR || episode > rows)
+        return 0;
+    ShowEpisodeTitle(episode);
+    SendMessageW(hEpisodeList, LB_SETCURSEL, (WPARAM)(episode - 1), 0);
+    // The page a double-click opened arrives with the episode already stored.
+    if (ReadSettingInt(KeyLast) != (UINT)episode) {
+        WCHAR last[16];
+        ZeroMemory(last, sizeof last);
+        wsprintfW(last, L"%d", episode);
+        WriteSetting(KeyLast, last);
+    }
     return 1;
 }

@@ -9,9 +9,16 @@
 
 int FillEpisodeList();
 int OpenEpisode(int episode);
+// Titles the window after the episode, as opening it does.
+void ShowEpisodeTitle(int episode);
+// The browser shows the episode, however it got there: title, selected row and Last follow
+// it. An episode the list does not hold changes nothing. Returns whether it followed.
+int FollowEpisode(int episode);
 int InitPlayer();
 
 int RefreshEpisodeList();
 int CheckForUpdate();
 int ToggleTopMost();
 int VisitMainSite(HWND owner);
+// Opens an address in the user's own browser.
+void OpenInUsersBrowser(HWND owner, LPCWSTR address);

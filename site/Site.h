@@ -26,3 +26,10 @@ BOOL FetchText(LPCWSTR address, WCHAR* text);
 // Fetch the episode count / the notice and store the first line as List / Update.
 int FetchEpisodeCount();
 int FetchNotice();
+
+// Whether url is the site's: the same scheme, host and port as root (compared without
+// regard to case) and a path that starts with root's path.
+BOOL IsInsideSite(LPCWSTR root, LPCWSTR url);
+// The episode an address shows: exactly root + "video/player/?flv=" + decimal digits,
+// optionally followed by a #fragment. 0 for any other address.
+int EpisodeOfUrl(LPCWSTR root, LPCWSTR url);

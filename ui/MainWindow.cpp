@@ -6,6 +6,7 @@
 #include "settings/Settings.h"
 #include "site/Site.h"
 #include "ui/AtlHost.h"
+#include "ui/BrowserEvents.h"
 #include "ui/ControlIds.h"
 #include "ui/MainWindow.h"
 
@@ -51,6 +52,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
         control->QueryInterface(IID_IWebBrowser2, (void**)&pWebBrowser);
     if (control)
         control->Release();
+    ConnectBrowserEvents(pWebBrowser);
 
     hEpisodeList = CreateChild(window, instance, WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE, L"LISTBOX",
                                L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 642, 0, 120,
@@ -142,6 +144,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         PrepareControlColours((HDC)wParam);
         return (LRESULT)GetStockObject(NULL_BRUSH);
     case WM_DESTROY:
+        DisconnectBrowserEvents();
         PostQuitMessage(0);
         return 0;
     default:

@@ -1,8 +1,26 @@
 // The ATL control host: the "AtlAxWin" window class, whose window text names the address
-// its web browser loads on creation, and the browser's IWebBrowser2 interface.
+// its web browser loads on creation, and the browser's IWebBrowser2 interface with its
+// DWebBrowserEvents2 connection point.
+//
+// Events, as the Windows control fires them for the top-level frame: BeforeNavigate2
+// before a navigation starts (Navigate's own, and the page's: links, scripts, redirects;
+// Cancel stops it), NavigateComplete2 when its document is committed, NewWindow3 when the
+// page asks for a new window (Cancel: no window). Not reproduced: the other events of
+// DWebBrowserEvents2 (NewWindow2 before NewWindow3, DocumentComplete, StatusTextChange,
+// ...); events of frames inside the page (WebKit's policy decisions do not say which frame
+// navigates, so each is reported as the top-level frame's); a window when NewWindow3 is
+// not cancelled (the request is dropped, and a browser a sink hands back in ppDisp is
+// ignored); NewWindow3's flags (always 0) and BeforeNavigate2's TargetFrameName, PostData
+// and Headers (always VT_EMPTY); type information and late-bound calls on the control
+// (GetTypeInfo, GetIDsOfNames, Invoke answer E_NOTIMPL); enumerating connection points and
+// connections (E_NOTIMPL).
 #include "user32/WindowStore.h"
 
 #include <exdisp.h>
+#include <exdispid.h>
+
+#include <utility>
+#include <vector>
 
 // The program declares these itself (the Windows SDK for MinGW has no ATL headers).
 extern "C" BOOL WINAPI AtlAxWinInit(void);
@@ -10,27 +28,158 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control);
 
 const IID IID_IWebBrowser2 = {
     0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
+const IID DIID_DWebBrowserEvents2 = {
+    0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x00, 0x20, 0xAF, 0xC7, 0xAC, 0x4D}};
 
 using namespace velmora::platform;
 
 namespace {
 
-// The browser control inside one host window. It outlives the host while references to
-// it remain, and then refuses to navigate.
-class WebBrowser final : public IWebBrowser2 {
+const IID kNullIid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+const LCID kUserDefaultLocale = 0x0400;
+
+class WebBrowser;
+
+// The control's source of DWebBrowserEvents2. It lives inside the control and counts its
+// references there.
+class EventSource final : public IConnectionPoint {
   public:
-    explicit WebBrowser(HWND host) : host_(host) {}
+    explicit EventSource(WebBrowser& browser) : browser_(browser) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object)
             return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWebBrowser2)) {
-            *object = static_cast<IWebBrowser2*>(this);
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
+            *object = static_cast<IConnectionPoint*>(this);
             AddRef();
             return S_OK;
         }
         *object = nullptr;
         return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        if (!iid)
+            return E_POINTER;
+        *iid = DIID_DWebBrowserEvents2;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE
+    GetConnectionPointContainer(IConnectionPointContainer** container) override;
+
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+        if (!sink || !cookie)
+            return E_POINTER;
+        *cookie = 0;
+        // The sink answers for the event interface itself or, as the control also accepts,
+        // for plain IDispatch.
+        IDispatch* dispatch = nullptr;
+        if (FAILED(sink->QueryInterface(DIID_DWebBrowserEvents2, (void**)&dispatch)) || !dispatch) {
+            dispatch = nullptr;
+            if (FAILED(sink->QueryInterface(IID_IDispatch, (void**)&dispatch)) || !dispatch)
+                return CONNECT_E_CANNOTCONNECT;
+        }
+        sinks_.push_back({++lastCookie_, dispatch});
+        *cookie = lastCookie_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        for (auto at = sinks_.begin(); at != sinks_.end(); ++at) {
+            if (at->first == cookie) {
+                IDispatch* sink = at->second;
+                sinks_.erase(at);
+                sink->Release();
+                return S_OK;
+            }
+        }
+        return CONNECT_E_NOCONNECTION;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override {
+        if (connections)
+            *connections = nullptr;
+        return E_NOTIMPL;
+    }
+
+    // Calls every sink in the order they were advised. A sink may unadvise itself or
+    // another one meanwhile; each is called with a reference of its own.
+    void Fire(DISPID event, VARIANT* arguments, UINT count) {
+        std::vector<IDispatch*> sinks;
+        for (const auto& entry : sinks_) {
+            entry.second->AddRef();
+            sinks.push_back(entry.second);
+        }
+        DISPPARAMS params{arguments, nullptr, count, 0};
+        for (IDispatch* sink : sinks) {
+            sink->Invoke(event, kNullIid, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr,
+                         nullptr, nullptr);
+            sink->Release();
+        }
+    }
+
+    void ReleaseSinks() {
+        std::vector<std::pair<DWORD, IDispatch*>> sinks;
+        sinks.swap(sinks_);
+        for (const auto& entry : sinks)
+            entry.second->Release();
+    }
+
+  private:
+    WebBrowser& browser_;
+    std::vector<std::pair<DWORD, IDispatch*>> sinks_;
+    DWORD lastCookie_ = 0;
+};
+
+VARIANT Argument(VARTYPE type) {
+    VARIANT value;
+    memset(&value, 0, sizeof value);
+    value.vt = type;
+    return value;
+}
+
+VARIANT ByReference(VARIANT* value) {
+    VARIANT reference = Argument(VT_BYREF | VT_VARIANT);
+    reference.pvarVal = value;
+    return reference;
+}
+
+// A BSTR for the length of one event.
+class EventText {
+  public:
+    explicit EventText(const std::string& utf8) {
+        std::u16string wide = velmora::kernel32::Utf8ToWide(utf8);
+        text_ = SysAllocString(reinterpret_cast<LPCWSTR>(wide.c_str()));
+    }
+    ~EventText() { SysFreeString(text_); }
+    EventText(const EventText&) = delete;
+    EventText& operator=(const EventText&) = delete;
+    BSTR get() const { return text_; }
+
+  private:
+    BSTR text_;
+};
+
+// The browser control inside one host window. It outlives the host while references to
+// it remain, and then refuses to navigate.
+class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
+  public:
+    explicit WebBrowser(HWND host) : host_(host), events_(*this) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+            IsEqualIID(riid, IID_IWebBrowser2)) {
+            *object = static_cast<IWebBrowser2*>(this);
+        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
+            *object = static_cast<IConnectionPointContainer*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -40,23 +189,140 @@ class WebBrowser final : public IWebBrowser2 {
         return left;
     }
 
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info)
+            *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+
     HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
-        Window* host = FindWindowRecord(host_);
-        if (!host)
+        if (!FindWindowRecord(host_))
             return E_FAIL;
         if (!url)
             return E_INVALIDARG;
-        CurrentBackend().Navigate(*host, WideToUtf8(url));
+        Load(WideToUtf8(url));
         return S_OK;
     }
 
-    void Detach() { host_ = nullptr; }
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        if (points)
+            *points = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
+        if (!point)
+            return E_POINTER;
+        if (!IsEqualIID(iid, DIID_DWebBrowserEvents2)) {
+            *point = nullptr;
+            return CONNECT_E_NOCONNECTION;
+        }
+        events_.AddRef();
+        *point = &events_;
+        return S_OK;
+    }
+
+    // Loads an address in the host, unless a sink cancels it.
+    void Load(const std::string& url) {
+        Window* host = FindWindowRecord(host_);
+        if (host && BeforeNavigate2(url))
+            CurrentBackend().Navigate(*host, url);
+    }
+
+    // Each returns false when a sink cancelled.
+    bool BeforeNavigate2(const std::string& url) {
+        EventText address(url);
+        VARIANT urlValue = Argument(VT_BSTR);
+        urlValue.bstrVal = address.get();
+        VARIANT flags = Argument(VT_I4);
+        VARIANT frameName = Argument(VT_EMPTY);
+        VARIANT postData = Argument(VT_EMPTY);
+        VARIANT headers = Argument(VT_EMPTY);
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT arguments[7] = {Argument(VT_BYREF | VT_BOOL), ByReference(&headers),
+                                ByReference(&postData),       ByReference(&frameName),
+                                ByReference(&flags),          ByReference(&urlValue),
+                                Argument(VT_DISPATCH)};
+        arguments[0].pboolVal = &cancel;
+        arguments[6].pdispVal = this;
+        Fire(DISPID_BEFORENAVIGATE2, arguments, 7);
+        return cancel == VARIANT_FALSE;
+    }
+
+    void NavigateComplete2(const std::string& url) {
+        EventText address(url);
+        VARIANT urlValue = Argument(VT_BSTR);
+        urlValue.bstrVal = address.get();
+        VARIANT arguments[2] = {ByReference(&urlValue), Argument(VT_DISPATCH)};
+        arguments[1].pdispVal = this;
+        Fire(DISPID_NAVIGATECOMPLETE2, arguments, 2);
+    }
+
+    bool NewWindow3(const std::string& url, const std::string& context) {
+        EventText address(url);
+        EventText contextAddress(context);
+        IDispatch* newBrowser = nullptr;
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT arguments[5] = {Argument(VT_BSTR), Argument(VT_BSTR), Argument(VT_I4),
+                                Argument(VT_BYREF | VT_BOOL), Argument(VT_BYREF | VT_DISPATCH)};
+        arguments[0].bstrVal = address.get();
+        arguments[1].bstrVal = contextAddress.get();
+        arguments[3].pboolVal = &cancel;
+        arguments[4].ppdispVal = &newBrowser;
+        Fire(DISPID_NEWWINDOW3, arguments, 5);
+        if (newBrowser)
+            newBrowser->Release();
+        return cancel == VARIANT_FALSE;
+    }
+
+    // The host is gone: no more navigations, and the sinks are let go.
+    void Detach() {
+        host_ = nullptr;
+        events_.ReleaseSinks();
+    }
 
   private:
-    ~WebBrowser() = default;
+    ~WebBrowser() { events_.ReleaseSinks(); }
+
+    void Fire(DISPID event, VARIANT* arguments, UINT count) {
+        AddRef(); // a sink may let go of the last reference while it runs
+        events_.Fire(event, arguments, count);
+        Release();
+    }
+
     HWND host_;
+    EventSource events_;
     ULONG references_ = 1; // the host's own reference
 };
+
+ULONG STDMETHODCALLTYPE EventSource::AddRef() {
+    return browser_.AddRef();
+}
+
+ULONG STDMETHODCALLTYPE EventSource::Release() {
+    return browser_.Release();
+}
+
+HRESULT STDMETHODCALLTYPE
+EventSource::GetConnectionPointContainer(IConnectionPointContainer** container) {
+    if (!container)
+        return E_POINTER;
+    browser_.AddRef();
+    *container = &browser_;
+    return S_OK;
+}
 
 // The host's own state: its browser, made at WM_CREATE.
 struct BrowserHost final : ControlState {
@@ -74,12 +340,36 @@ struct BrowserHost final : ControlState {
             return DefWindowProcW(window.handle, message, wParam, lParam);
         browser = new WebBrowser(window.handle);
         if (!window.text.empty())
-            CurrentBackend().Navigate(window, WideToUtf8(window.text));
+            browser->Load(WideToUtf8(window.text));
         return 0;
     }
 };
 
+WebBrowser* BrowserOf(HWND host) {
+    BrowserHost* state = StateOf<BrowserHost>(host);
+    return state ? state->browser : nullptr;
+}
+
 } // namespace
+
+namespace velmora::platform::browser {
+
+bool BeforeNavigate(HWND host, const std::string& url) {
+    WebBrowser* control = BrowserOf(host);
+    return !control || control->BeforeNavigate2(url);
+}
+
+void NavigateComplete(HWND host, const std::string& url) {
+    if (WebBrowser* control = BrowserOf(host))
+        control->NavigateComplete2(url);
+}
+
+bool NewWindow(HWND host, const std::string& url, const std::string& context) {
+    WebBrowser* control = BrowserOf(host);
+    return !control || control->NewWindow3(url, context);
+}
+
+} // namespace velmora::platform::browser
 
 extern "C" BOOL WINAPI AtlAxWinInit(void) {
     // Calling it again is harmless, as with ATL: the class simply exists.
@@ -95,6 +385,6 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control) {
     if (!state || !state->browser || !CurrentBackend().CanHostBrowser())
         return E_FAIL;
     state->browser->AddRef();
-    *control = state->browser;
+    *control = static_cast<IWebBrowser2*>(state->browser);
     return S_OK;
 }

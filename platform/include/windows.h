@@ -298,11 +298,13 @@ int WINAPI SetBkMode(HDC dc, int mode);
 
 // ---------------------------------------------------------------- ole32 and the ATL host
 #define S_OK ((HRESULT)0)
+#define E_NOTIMPL ((HRESULT)0x80004001L)
 #define E_NOINTERFACE ((HRESULT)0x80004002L)
 #define E_POINTER ((HRESULT)0x80004003L)
 #define E_FAIL ((HRESULT)0x80004005L)
 #define E_INVALIDARG ((HRESULT)0x80070057L)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
 
 typedef struct _GUID {
     uint32_t Data1;
@@ -329,7 +331,7 @@ extern const IID IID_IUnknown;
 typedef WCHAR OLECHAR;
 typedef OLECHAR* BSTR;
 typedef const OLECHAR* LPCOLESTR;
-typedef struct tagVARIANT VARIANT; // opaque: the program only ever passes null
+typedef struct tagVARIANT VARIANT; // defined in oaidl.h
 
 HRESULT WINAPI CoInitialize(LPVOID reserved);
 void WINAPI CoUninitialize(void);

@@ -60,7 +60,8 @@ class Backend {
     virtual void CheckChanged(Window& checkBox, bool checked) = 0;
 
     // Browser host: whether a browser control can be created at all, and loading an
-    // address (UTF-8) in it.
+    // address (UTF-8) in it. The control has fired BeforeNavigate2 for it already; a backend
+    // reports the page's own navigations through the browser:: calls below.
     virtual bool CanHostBrowser() { return true; }
     virtual void Navigate(Window& host, const std::string& url) = 0;
 
@@ -79,6 +80,19 @@ class Backend {
     // or knows none will come. Returns false when no input can come any more.
     virtual bool WaitForInput() = 0;
 };
+
+// What a browser host's page does, as its backend reports it (UTF-8 addresses). The ATL
+// host (atl/Atl.cpp) fires the control's DWebBrowserEvents2 at its sinks.
+namespace browser {
+// The top-level frame is about to load url (a link, a script, a redirect). False: a sink
+// cancelled it, and the backend must not load it.
+bool BeforeNavigate(HWND host, const std::string& url);
+// The top-level frame's document for url is committed (the address shown).
+void NavigateComplete(HWND host, const std::string& url);
+// The page asks for a new window showing url, from the page at context. False: a sink
+// cancelled it, and no window may be made.
+bool NewWindow(HWND host, const std::string& url, const std::string& context);
+} // namespace browser
 
 // The backend that user32 drives. Must be set before the first window is created.
 void SetBackend(Backend* backend);

@@ -89,6 +89,7 @@ int PlayerRun::Run() {
     }
     messageBoxes = backend.messageBoxes;
     navigations = backend.navigations;
+    newWindows = backend.newWindows;
     openedInBrowser = backend.openedInBrowser;
     openedInBrowserOwners = backend.openedInBrowserOwners;
     invalidations = backend.invalidations;

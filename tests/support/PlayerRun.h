@@ -39,6 +39,7 @@ class PlayerRun {
     int stepsRun = 0;
     std::vector<platform::MessageBoxRequest> messageBoxes;
     std::vector<std::string> navigations;
+    std::vector<std::string> newWindows;
     std::vector<std::string> openedInBrowser;
     std::vector<HWND> openedInBrowserOwners;
     std::vector<platform::HeadlessBackend::Invalidation> invalidations;

@@ -212,6 +212,54 @@ gboolean OnLeaveFullscreen(WebKitWebView* view, gpointer) {
     return FALSE;
 }
 
+// What one view reports to its host, and the load it started itself (whose BeforeNavigate2
+// the control fired before asking for it, so WebKit's decision on it is not announced
+// again).
+struct Navigation {
+    HWND host = nullptr;
+    bool ownLoadPending = false;
+};
+
+Navigation& NavigationOf(WebKitWebView* view) {
+    return *static_cast<Navigation*>(g_object_get_data(G_OBJECT(view), "velmora-navigation"));
+}
+
+gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+        type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+        return FALSE;
+    Navigation& navigation = NavigationOf(view);
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    std::string url = uri ? uri : "";
+    bool allowed;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        const char* context = webkit_web_view_get_uri(view);
+        allowed = browser::NewWindow(navigation.host, url, context ? context : "");
+    } else if (navigation.ownLoadPending && !webkit_navigation_action_is_redirect(action) &&
+               webkit_navigation_action_get_navigation_type(action) ==
+                   WEBKIT_NAVIGATION_TYPE_OTHER) {
+        navigation.ownLoadPending = false;
+        allowed = true;
+    } else {
+        allowed = browser::BeforeNavigate(navigation.host, url);
+    }
+    if (allowed)
+        return FALSE; // WebKit's own decision (a new window still needs a "create" handler,
+                      // and there is none: no window is made)
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+    if (event != WEBKIT_LOAD_COMMITTED)
+        return;
+    const char* uri = webkit_web_view_get_uri(view);
+    browser::NavigateComplete(NavigationOf(view).host, uri ? uri : "");
+}
+
 void OnViewRealized(GtkWidget* view, gpointer) {
     // Only now is the view inside its top-level window.
     GtkWidget* top = gtk_widget_get_toplevel(view);
@@ -225,7 +273,7 @@ void OnViewRealized(GtkWidget* view, gpointer) {
 
 } // namespace
 
-GtkWidget* MakeBrowserView() {
+GtkWidget* MakeBrowserView(HWND host) {
     WebKitSettings* settings = webkit_settings_new();
     webkit_settings_set_enable_media(settings, TRUE);
     webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
@@ -258,6 +306,12 @@ GtkWidget* MakeBrowserView() {
     g_signal_connect(view, "enter-fullscreen", G_CALLBACK(OnEnterFullscreen), nullptr);
     g_signal_connect(view, "leave-fullscreen", G_CALLBACK(OnLeaveFullscreen), nullptr);
     g_signal_connect(view, "realize", G_CALLBACK(OnViewRealized), nullptr);
+    Navigation* navigation = new Navigation;
+    navigation->host = host;
+    g_object_set_data_full(G_OBJECT(view), "velmora-navigation", navigation,
+                           [](gpointer data) { delete static_cast<Navigation*>(data); });
+    g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
+    g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
 
     GtkWidget* frame = gtk_frame_new(nullptr);
     gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
@@ -269,6 +323,14 @@ GtkWidget* MakeBrowserView() {
 WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(browser));
     return child ? WEBKIT_WEB_VIEW(child) : nullptr;
+}
+
+void LoadInBrowserView(GtkWidget* browser, const std::string& url) {
+    WebKitWebView* view = WebViewOfBrowser(browser);
+    if (!view)
+        return;
+    NavigationOf(view).ownLoadPending = true;
+    webkit_web_view_load_uri(view, url.c_str());
 }
 
 } // namespace velmora::platform

@@ -7,10 +7,18 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <string>
+
+#include "user32/Backend.h"
+
 namespace velmora::platform {
 
-// A framed web view, ready to be put in a top-level window's client area.
-GtkWidget* MakeBrowserView();
+// A framed web view, ready to be put in a top-level window's client area. It reports the
+// page's navigations, new-window requests and committed documents for the host window
+// (browser:: in user32/Backend.h) and drops those a sink cancels.
+GtkWidget* MakeBrowserView(HWND host);
 WebKitWebView* WebViewOfBrowser(GtkWidget* browser);
+// Loads an address the control has already announced (BeforeNavigate2 fired for it).
+void LoadInBrowserView(GtkWidget* browser, const std::string& url);
 
 } // namespace velmora::platform

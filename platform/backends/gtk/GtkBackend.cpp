@@ -284,7 +284,7 @@ void GtkBackend::Create(Window& window) {
         break;
     }
     case ControlKind::Browser:
-        native->widget = MakeBrowserView();
+        native->widget = MakeBrowserView(window.handle);
         break;
     default:
         native->widget = gtk_drawing_area_new();
@@ -408,8 +408,7 @@ void GtkBackend::Navigate(Window& host, const std::string& url) {
     Native* native = NativeOf(host);
     if (!native)
         return;
-    if (WebKitWebView* view = WebViewOfBrowser(native->widget))
-        webkit_web_view_load_uri(view, url.c_str());
+    LoadInBrowserView(native->widget, url);
 }
 
 void GtkBackend::ShowMessageBox(MessageBoxState& box) {

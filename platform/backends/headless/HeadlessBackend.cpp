@@ -22,14 +22,29 @@ void HeadlessBackend::Create(Window& window) {
 
 void HeadlessBackend::Destroy(Window& window) {
     closeRequested_.erase(window.handle);
+    shown_.erase(window.handle);
 }
 
 void HeadlessBackend::TopMostChanged(Window& window) {
     topMostChanges.push_back({window.handle, window.topMost()});
 }
 
-void HeadlessBackend::Navigate(Window&, const std::string& url) {
+void HeadlessBackend::Navigate(Window& host, const std::string& url) {
     navigations.push_back(url);
+    loading_.push_back({host.handle, url});
+}
+
+void HeadlessBackend::PageNavigates(HWND host, const std::string& url) {
+    Window* window = FindWindowRecord(host);
+    if (window && browser::BeforeNavigate(host, url))
+        Navigate(*window, url);
+}
+
+void HeadlessBackend::PageOpensWindow(HWND host, const std::string& url) {
+    auto shown = shown_.find(host);
+    if (FindWindowRecord(host) &&
+        browser::NewWindow(host, url, shown == shown_.end() ? std::string() : shown->second))
+        newWindows.push_back(url);
 }
 
 void HeadlessBackend::ShowMessageBox(MessageBoxState& box) {
@@ -60,6 +75,15 @@ bool HeadlessBackend::OpenInBrowser(HWND owner, const std::string& url) {
 bool HeadlessBackend::WaitForInput() {
     // A test that keeps saying "more" without ever queuing anything would spin for ever.
     constexpr int kIdleLimit = 1000;
+    if (!loading_.empty()) {
+        Load load = loading_.front();
+        loading_.pop_front();
+        if (FindWindowRecord(load.host)) {
+            shown_[load.host] = load.url;
+            browser::NavigateComplete(load.host, load.url);
+        }
+        return true;
+    }
     if (onIdle && idleWithoutInput_ < kIdleLimit) {
         MSG peek;
         bool more = onIdle();

@@ -6,7 +6,9 @@
 #include "user32/Backend.h"
 #include "user32/WindowStore.h"
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,6 +52,7 @@ class HeadlessBackend final : public Backend {
     // The user answers a box on screen: it goes away at once.
     void Answer(MessageBoxState& box, int answer);
     std::vector<std::string> navigations;     // every address a browser host loaded
+    std::vector<std::string> newWindows;      // every new window a page was allowed to open
     std::vector<std::string> openedInBrowser; // every address handed to the user's browser
     std::vector<HWND> openedInBrowserOwners;  // ... and the owner window given with it
     std::vector<TopMostChange> topMostChanges;
@@ -60,6 +63,14 @@ class HeadlessBackend final : public Backend {
     };
     std::vector<Invalidation> invalidations;
     int listRowsAdded = 0;
+
+    // The page in a browser host navigates its top-level frame (a link clicked, a script),
+    // or asks for a new window: the control's events fire first, and a navigation or
+    // window a sink cancels never happens. A load (the program's or the page's) commits
+    // once the message queue has run dry, before the next onIdle, as a page arrives from
+    // the network after the call that asked for it.
+    void PageNavigates(HWND host, const std::string& url);
+    void PageOpensWindow(HWND host, const std::string& url);
 
     void Create(Window& window) override;
     void Destroy(Window& window) override;
@@ -83,6 +94,12 @@ class HeadlessBackend final : public Backend {
     bool WaitForInput() override;
 
   private:
+    struct Load {
+        HWND host;
+        std::string url;
+    };
+    std::deque<Load> loading_;
+    std::map<HWND, std::string> shown_; // the committed address of each host
     std::set<HWND> closeRequested_;
     int idleWithoutInput_ = 0;
 };

@@ -1,0 +1,6 @@
+// Dispatch ids of the browser control's events (DWebBrowserEvents2) the player handles.
+#pragma once
+
+#define DISPID_BEFORENAVIGATE2 250
+#define DISPID_NAVIGATECOMPLETE2 252
+#define DISPID_NEWWINDOW3 273

@@ -1,0 +1,337 @@
+// The player follows its embedded browser: the control's DWebBrowserEvents2 arrive as on
+// Windows, the episode a page shows retitles the window, selects its row and is
+// remembered, and other sites and new windows go to the user's own browser.
+#include <windows.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "PlayerRun.h"
+#include "TempDir.h"
+#include "TestText.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+namespace input = velmora::platform::input;
+using velmora::platform::HeadlessBackend;
+using velmora::test::ListSelection;
+using velmora::test::PlayerRun;
+using velmora::test::ReadFileBytes;
+using velmora::test::TempDir;
+using velmora::test::Utf8;
+using velmora::test::WindowText;
+using velmora::test::WriteIni;
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+using Action = std::function<void(HeadlessBackend&)>;
+
+const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
+                          std::to_string(VELMORA_TEST_SITE_PORT) + "/";
+const std::string kStartPage = kRoot + "video/player/?flv=index";
+const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+
+std::string Episode(const std::string& number) {
+    return kRoot + "video/player/?flv=" + number;
+}
+
+Action PageNavigates(const std::string& url) {
+    return [url](HeadlessBackend& backend) { backend.PageNavigates(hBrowserHost, url); };
+}
+
+Action PageOpensWindow(const std::string& url) {
+    return [url](HeadlessBackend& backend) { backend.PageOpensWindow(hBrowserHost, url); };
+}
+
+Action DoubleClick(int row) {
+    return [row](HeadlessBackend&) { input::ListDoubleClick(hEpisodeList, row); };
+}
+
+IUnknown* Identity(IUnknown* object) {
+    IUnknown* identity = nullptr;
+    object->QueryInterface(IID_IUnknown, (void**)&identity);
+    if (identity)
+        identity->Release();
+    return identity;
+}
+
+// An event as a sink advised after the program's sees it.
+struct SeenEvent {
+    DISPID id;
+    std::string types; // each argument's VARTYPE, first parameter first; a URL's own type after
+                       // a colon
+    std::string url;
+    bool fromBrowser = false; // its pDisp is the control itself
+    bool cancelled = false;   // the program had set Cancel already
+    bool operator==(const SeenEvent& other) const {
+        return id == other.id && types == other.types && url == other.url &&
+               fromBrowser == other.fromBrowser && cancelled == other.cancelled;
+    }
+};
+
+void PrintTo(const SeenEvent& e, std::ostream* out) {
+    *out << e.id << " [" << e.types << "] " << e.url << (e.fromBrowser ? " browser" : "")
+         << (e.cancelled ? " cancelled" : "");
+}
+
+struct RecordingSink : IDispatch {
+    std::vector<SeenEvent> events;
+    IUnknown* browser = nullptr;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *object = this;
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        if (id != DISPID_BEFORENAVIGATE2 && id != DISPID_NAVIGATECOMPLETE2 &&
+            id != DISPID_NEWWINDOW3)
+            return S_OK;
+        SeenEvent seen{id, "", "", false, false};
+        for (UINT i = params->cArgs; i-- > 0;) {
+            const VARIANT& argument = params->rgvarg[i];
+            seen.types += (seen.types.empty() ? "" : " ") + std::to_string(argument.vt);
+            if (argument.vt == VT_DISPATCH)
+                seen.fromBrowser = argument.pdispVal && Identity(argument.pdispVal) == browser;
+            if (argument.vt == (VT_BYREF | VT_BOOL))
+                seen.cancelled = *argument.pboolVal == VARIANT_TRUE;
+        }
+        // The URL: BeforeNavigate2's second argument, NavigateComplete2's second,
+        // NewWindow3's fifth.
+        const VARIANT& url = params->rgvarg[id == DISPID_NEWWINDOW3 ? 0 : params->cArgs - 2];
+        const VARIANT* text = url.vt == (VT_BYREF | VT_VARIANT) ? url.pvarVal : &url;
+        seen.types += ":" + std::to_string(text->vt);
+        if (text->vt == VT_BSTR)
+            seen.url = Utf8(text->bstrVal);
+        events.push_back(seen);
+        return S_OK;
+    }
+};
+
+class BrowserEventsTest : public ::testing::Test {
+  protected:
+    std::string Ini() const { return dir_.File("Config.ini"); }
+    TempDir dir_;
+};
+
+TEST_F(BrowserEventsTest, EventsArriveInWindowsOrderWithWindowsArgumentTypes) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "1"}});
+    RecordingSink sink;
+    IConnectionPoint* source = nullptr;
+    DWORD cookie = 0;
+    HRESULT advised = E_FAIL, unadvised = E_FAIL;
+    PlayerRun run;
+    run.steps = {
+        [&](HeadlessBackend&) {
+            IConnectionPointContainer* container = nullptr;
+            ASSERT_EQ(
+                pWebBrowser->QueryInterface(IID_IConnectionPointContainer, (void**)&container),
+                S_OK);
+            ASSERT_EQ(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &source), S_OK);
+            container->Release();
+            sink.browser = Identity(pWebBrowser);
+            advised = source->Advise(&sink, &cookie);
+            input::ListDoubleClick(hEpisodeList, 3);
+        },
+        PageNavigates(Episode("5")),
+        PageNavigates("http://127.0.0.2:8848/"),
+        PageOpensWindow(Episode("6")),
+        [&](HeadlessBackend& backend) {
+            unadvised = source->Unadvise(cookie);
+            source->Release();
+            backend.PageNavigates(hBrowserHost, Episode("7"));
+        },
+    };
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(advised, S_OK);
+    EXPECT_EQ(unadvised, S_OK);
+
+    const std::string dispatch = std::to_string(VT_DISPATCH);
+    const std::string byRefVariant = std::to_string(VT_BYREF | VT_VARIANT);
+    const std::string byRefBool = std::to_string(VT_BYREF | VT_BOOL);
+    const std::string bstr = std::to_string(VT_BSTR);
+    // pDisp, URL, Flags, TargetFrameName, PostData, Headers, Cancel.
+    const std::string before = dispatch + " " + byRefVariant + " " + byRefVariant + " " +
+                               byRefVariant + " " + byRefVariant + " " + byRefVariant + " " +
+                               byRefBool + ":" + bstr;
+    const std::string complete = dispatch + " " + byRefVariant + ":" + bstr;
+    // ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl.
+    const std::string newWindow = std::to_string(VT_BYREF | VT_DISPATCH) + " " + byRefBool + " " +
+                                  std::to_string(VT_I4) + " " + bstr + " " + bstr + ":" + bstr;
+    const std::vector<SeenEvent> expected = {
+        {DISPID_BEFORENAVIGATE2, before, Episode("4"), true, false},
+        {DISPID_NAVIGATECOMPLETE2, complete, Episode("4"), true, false},
+        {DISPID_BEFORENAVIGATE2, before, Episode("5"), true, false},
+        {DISPID_NAVIGATECOMPLETE2, complete, Episode("5"), true, false},
+        {DISPID_BEFORENAVIGATE2, before, "http://127.0.0.2:8848/", true, true},
+        {DISPID_NEWWINDOW3, newWindow, Episode("6"), false, true},
+    };
+    EXPECT_EQ(sink.events, expected);
+    EXPECT_EQ(run.navigations,
+              (std::vector<std::string>{kStartPage, Episode("4"), Episode("5"), Episode("7")}));
+}
+
+TEST_F(BrowserEventsTest, TheEpisodeThePageShowsIsTitledSelectedAndRemembered) {
+    struct Case {
+        const char* how;
+        Entries file;
+        std::vector<Action> actions;
+        std::string title;
+        int selection;
+        std::string last;
+        bool fileKept; // the file is not written at all
+    } cases[] = {
+        {"next twice after a double-click",
+         {{"Once", "1"}, {"List", "220"}, {"Last", "1"}},
+         {DoubleClick(3), PageNavigates(Episode("5")), PageNavigates(Episode("6"))},
+         "Tessavo第6集 - VelmoraPlayer 1.0",
+         5,
+         "6",
+         false},
+        {"with a Title, leading zeros",
+         {{"Once", "1"}, {"List", "220"}, {"Last", "1"}, {"Title", "abc"}},
+         {PageNavigates(Episode("007"))},
+         "Tessavo第7集 - abc - VelmoraPlayer 1.0",
+         6,
+         "7",
+         false},
+        {"the stored episode is not written again",
+         {{"Once", "1"}, {"List", "220"}, {"Last", "06"}},
+         {PageNavigates(Episode("6#top"))},
+         "Tessavo第6集 - VelmoraPlayer 1.0",
+         5,
+         "06",
+         true},
+        {"the last row of a list cut at 9999 rows",
+         {{"Once", "1"}, {"List", "20000"}, {"Last", "1"}},
+         {PageNavigates(Episode("9999"))},
+         "Tessavo第9999集 - VelmoraPlayer 1.0",
+         9998,
+         "9999",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(), c.file);
+        const std::string fileBefore = ReadFileBytes(Ini());
+        struct stat before {};
+        stat(Ini().c_str(), &before);
+        PlayerRun run;
+        for (const Action& action : c.actions)
+            run.steps.push_back(action);
+        std::string title;
+        int selection = -2;
+        run.steps.push_back([&](HeadlessBackend&) {
+            title = WindowText(hMainWnd);
+            selection = ListSelection(hEpisodeList);
+        });
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(title, c.title);
+        EXPECT_EQ(selection, c.selection);
+        EXPECT_EQ(velmora::test::IniValue(Ini(), "Last"), c.last);
+        if (c.fileKept) {
+            struct stat after {};
+            stat(Ini().c_str(), &after);
+            EXPECT_EQ(ReadFileBytes(Ini()), fileBefore);
+            EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+        }
+        EXPECT_TRUE(run.openedInBrowser.empty());
+    }
+}
+
+TEST_F(BrowserEventsTest, OtherPagesAndEpisodesOutsideTheListChangeNothing) {
+    struct Case {
+        const char* how;
+        std::string list;
+        std::string url;
+        bool browser;
+    } cases[] = {
+        {"start page", "220", kStartPage, true},
+        {"download page", "220", kRoot + "video/player/?flv=download", true},
+        {"site root", "220", kRoot, true},
+        {"episode 0", "220", Episode("0"), true},
+        {"not a number", "220", Episode("abc"), true},
+        {"with another parameter", "220", Episode("6&x=1"), true},
+        {"beyond the list", "220", Episode("221"), true},
+        {"beyond the rows of a cut list", "20000", Episode("10000"), true},
+        // Without the control's events (as under Wine) the page simply goes on.
+        {"no browser events", "220", Episode("6"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", c.list}, {"Last", "4"}});
+        const std::string fileBefore = ReadFileBytes(Ini());
+        PlayerRun run;
+        run.browserAvailable = c.browser;
+        std::string title;
+        int selection = -2;
+        run.steps = {PageNavigates(c.url), [&](HeadlessBackend&) {
+                         title = WindowText(hMainWnd);
+                         selection = ListSelection(hEpisodeList);
+                     }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.navigations, (std::vector<std::string>{kStartPage, c.url}));
+        EXPECT_EQ(title, kStartTitle);
+        EXPECT_EQ(selection, 3);
+        EXPECT_EQ(ReadFileBytes(Ini()), fileBefore);
+        EXPECT_TRUE(run.openedInBrowser.empty());
+    }
+}
+
+TEST_F(BrowserEventsTest, OtherSitesAndNewWindowsOpenInTheUsersBrowser) {
+    const std::string host = VELMORA_TEST_SITE_HOST;
+    struct Case {
+        const char* how;
+        bool newWindow;
+        std::string url;
+    } cases[] = {
+        {"another host", false, "http://127.0.0.2:8848/video/player/?flv=6"},
+        {"another port", false, "http://" + host + ":8849/video/player/?flv=6"},
+        {"another scheme", false, "https://" + host + ":8848/video/player/?flv=6"},
+        {"new window of the site", true, Episode("6")},
+        {"new window of another host", true, "http://127.0.0.2:8848/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+        const std::string fileBefore = ReadFileBytes(Ini());
+        PlayerRun run;
+        HWND mainWindow = nullptr;
+        std::string title;
+        run.steps = {[&](HeadlessBackend& backend) {
+                         mainWindow = hMainWnd;
+                         if (c.newWindow)
+                             backend.PageOpensWindow(hBrowserHost, c.url);
+                         else
+                             backend.PageNavigates(hBrowserHost, c.url);
+                     },
+                     [&](HeadlessBackend&) { title = WindowText(hMainWnd); }};
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{c.url});
+        EXPECT_EQ(run.openedInBrowserOwners, std::vector<HWND>{mainWindow});
+        EXPECT_EQ(run.navigations, std::vector<std::string>{kStartPage});
+        EXPECT_TRUE(run.newWindows.empty());
+        EXPECT_EQ(title, kStartTitle);
+        EXPECT_EQ(ReadFileBytes(Ini()), fileBefore);
+    }
+}
+
+} // namespace

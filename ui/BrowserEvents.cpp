@@ -1,0 +1,151 @@
+#include <windows.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <ocidl.h>
+
+#include "player/Player.h"
+#include "site/Site.h"
+#include "ui/BrowserEvents.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+IConnectionPoint* EventSource;
+DWORD EventCookie;
+// The browser's COM identity: events of the top-level frame name the browser itself.
+IUnknown* BrowserIdentity;
+
+// An event's URL argument: a VARIANT* holding a BSTR. Null when it is anything else.
+BSTR UrlOf(const VARIANT& argument) {
+    if (argument.vt != (VT_BYREF | VT_VARIANT) || !argument.pvarVal ||
+        argument.pvarVal->vt != VT_BSTR)
+        return NULL;
+    return argument.pvarVal->bstrVal;
+}
+
+bool IsTopLevelFrame(const VARIANT& frame) {
+    if (frame.vt != VT_DISPATCH || !frame.pdispVal || !BrowserIdentity)
+        return false;
+    IUnknown* identity = NULL;
+    if (FAILED(frame.pdispVal->QueryInterface(IID_IUnknown, (void**)&identity)) || !identity)
+        return false;
+    identity->Release();
+    return identity == BrowserIdentity;
+}
+
+void CancelEvent(const VARIANT& cancel) {
+    if (cancel.vt == (VT_BYREF | VT_BOOL) && cancel.pboolVal)
+        *cancel.pboolVal = VARIANT_TRUE;
+}
+
+// The arguments arrive last first: rgvarg[0] is the event's last parameter.
+void OnBeforeNavigate2(DISPPARAMS* params) {
+    if (params->cArgs != 7 || !IsTopLevelFrame(params->rgvarg[6]))
+        return;
+    BSTR url = UrlOf(params->rgvarg[5]);
+    if (url && !IsInsideSite(SiteRoot, url)) {
+        CancelEvent(params->rgvarg[0]);
+        OpenInUsersBrowser(hMainWnd, url);
+    }
+}
+
+void OnNavigateComplete2(DISPPARAMS* params) {
+    if (params->cArgs != 2 || !IsTopLevelFrame(params->rgvarg[1]))
+        return;
+    BSTR url = UrlOf(params->rgvarg[0]);
+    if (url)
+        FollowEpisode(EpisodeOfUrl(SiteRoot, url));
+}
+
+// The embedded browser never opens a window of its own: the user's browser shows it.
+void OnNewWindow3(DISPPARAMS* params) {
+    if (params->cArgs != 5)
+        return;
+    CancelEvent(params->rgvarg[3]);
+    const VARIANT& url = params->rgvarg[0];
+    if (url.vt == VT_BSTR && url.bstrVal && url.bstrVal[0])
+        OpenInUsersBrowser(hMainWnd, url.bstrVal);
+}
+
+// One static sink for the one browser; it is never freed, so it counts no references.
+struct BrowserEventSink : IDispatch {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+            IsEqualIID(riid, DIID_DWebBrowserEvents2)) {
+            *object = this;
+            return S_OK;
+        }
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() { return 2; }
+    ULONG STDMETHODCALLTYPE Release() { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) {
+        if (count)
+            *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params,
+                                     VARIANT*, EXCEPINFO*, UINT*) {
+        if (!params || (params->cArgs && !params->rgvarg))
+            return E_INVALIDARG;
+        switch (member) {
+        case DISPID_BEFORENAVIGATE2:
+            OnBeforeNavigate2(params);
+            break;
+        case DISPID_NAVIGATECOMPLETE2:
+            OnNavigateComplete2(params);
+            break;
+        case DISPID_NEWWINDOW3:
+            OnNewWindow3(params);
+            break;
+        default:
+            break;
+        }
+        return S_OK;
+    }
+};
+
+BrowserEventSink Sink;
+
+} // namespace
+
+void ConnectBrowserEvents(IWebBrowser2* browser) {
+    if (!browser || EventSource)
+        return;
+    IConnectionPointContainer* container = NULL;
+    if (FAILED(browser->QueryInterface(IID_IConnectionPointContainer, (void**)&container)) ||
+        !container)
+        return;
+    IConnectionPoint* source = NULL;
+    HRESULT found = container->FindConnectionPoint(DIID_DWebBrowserEvents2, &source);
+    container->Release();
+    if (FAILED(found) || !source)
+        return;
+    IUnknown* identity = NULL;
+    if (FAILED(browser->QueryInterface(IID_IUnknown, (void**)&identity)) || !identity ||
+        FAILED(source->Advise(&Sink, &EventCookie))) {
+        if (identity)
+            identity->Release();
+        source->Release();
+        return;
+    }
+    EventSource = source;
+    BrowserIdentity = identity;
+}
+
+void DisconnectBrowserEvents() {
+    if (!EventSource)
+        return;
+    EventSource->Unadvise(EventCookie);
+    EventSource->Release();
+    EventSource = NULL;
+    BrowserIdentity->Release();
+    BrowserIdentity = NULL;
+}
