@@ -1,0 +1,140 @@
+# The player follows its embedded browser: another site's link and a new-window request go
+# to the user's browser while the page stays; an episode that ends runs on to the next one,
+# and the title, the list's selection and Last follow the episode on screen; an episode left
+# partway and opened again resumes where it was.
+source "$(dirname "$0")/xsession.sh"
+
+# The user's browser is a script that notes the addresses it is given.
+opened="$VELMORA_WORK/opened.txt"
+mkdir -p "$VELMORA_WORK/xdg-data/applications" "$VELMORA_WORK/xdg-config"
+printf '#!/bin/sh\necho "$1" >> "%s"\n' "$opened" >"$VELMORA_WORK/browser.sh"
+chmod +x "$VELMORA_WORK/browser.sh"
+printf '[Desktop Entry]\nType=Application\nName=Test browser\nExec=%s %%u\nMimeType=x-scheme-handler/http;\n' \
+    "$VELMORA_WORK/browser.sh" >"$VELMORA_WORK/xdg-data/applications/velmora-test-browser.desktop"
+printf '[Default Applications]\nx-scheme-handler/http=velmora-test-browser.desktop\n' \
+    >"$VELMORA_WORK/xdg-config/mimeapps.list"
+export XDG_DATA_HOME="$VELMORA_WORK/xdg-data" XDG_CONFIG_HOME="$VELMORA_WORK/xdg-config"
+
+# The site on a port of its own, behind a small nginx on the player's address that answers
+# the start page with two links of the test's: one to another site, one to a new window.
+# Episodes 1 and 3 are the 5 s demo clips, episode 2 a 20 s one.
+media="$VELMORA_WORK/media"
+"$DEMO_MEDIA" "$media" 3 >/dev/null || fail "could not make the test clips"
+rm "$media"/002.*
+gst-launch-1.0 -q videotestsrc num-buffers=500 pattern=ball ! \
+    video/x-raw,width=320,height=240,framerate=25/1 ! vp8enc deadline=1 ! webmmux ! \
+    filesink location="$media/002.webm" || fail "could not make the 20 s clip"
+start_desktop
+site_root="http://$SITE_HOST:$SITE_PORT"
+elsewhere="http://${SITE_HOST%.1}.2:$SITE_PORT/elsewhere"
+new_window="$site_root/video/player/?flv=2"
+SITE_LOG="$VELMORA_WORK/site.log"
+"$SITE" --listen "$SITE_HOST" --port $((SITE_PORT + 1)) --media "$media" >"$SITE_LOG" 2>&1 &
+VELMORA_PIDS+=($!)
+mkdir -p "$VELMORA_WORK/nginx"
+cat >"$VELMORA_WORK/nginx/nginx.conf" <<EOF
+daemon off;
+pid $VELMORA_WORK/nginx/nginx.pid;
+error_log $VELMORA_WORK/nginx/error.log;
+events {}
+http {
+    access_log off;
+    proxy_max_temp_file_size 0; # the workers cannot write in the test's private folder
+    client_body_temp_path $VELMORA_WORK/nginx;
+    proxy_temp_path $VELMORA_WORK/nginx;
+    server {
+        listen $SITE_HOST:$SITE_PORT;
+        location = /video/player/ {
+            if (\$arg_flv = index) {
+                return 200 '<!DOCTYPE html><body style="margin:0">
+<a href="$elsewhere" style="display:block;height:150px;background:#ddd">elsewhere</a>
+<a href="$new_window" target="_blank" style="display:block;height:150px;background:#bbb">new window</a>';
+            }
+            proxy_pass http://$SITE_HOST:$((SITE_PORT + 1));
+        }
+        location / { proxy_pass http://$SITE_HOST:$((SITE_PORT + 1)); }
+        default_type text/html;
+    }
+}
+EOF
+nginx -p "$VELMORA_WORK/nginx" -c "$VELMORA_WORK/nginx/nginx.conf" -e "$VELMORA_WORK/nginx/error.log" &
+VELMORA_PIDS+=($!)
+for i in $(seq 1 100); do
+    curl -s "$site_root/video/player/?flv=list" >/dev/null && break
+    sleep 0.1
+done
+
+start_player_window
+start_title='^Tessavo全集在线播放器 - VelmoraPlayer 1.0$'
+sleep 2 # the start page painted
+
+click_page() { # X Y in the main window's client area
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$window" "$1" "$2" click 1
+}
+wait_opened() {
+    for i in $(seq 1 50); do
+        grep -qxF "$1" "$opened" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Another site's link: the user's browser gets it, the page stays.
+click_page 300 75
+wait_opened "$elsewhere" || fail "the other site's link did not reach the user's browser ($(cat "$opened" 2>/dev/null))"
+# A new-window link, even to the site itself: the user's browser, no window, no navigation.
+click_page 300 225
+wait_opened "$new_window" || fail "the new-window link did not reach the user's browser ($(cat "$opened" 2>/dev/null))"
+sleep 1
+! grep -qF 'GET /video/player/?flv=2 ' "$SITE_LOG" || fail "the new-window link was loaded in the player"
+[[ $(xdotool search --onlyvisible --pid "$PLAYER_PID" 2>/dev/null | wc -l) -le 2 ]] ||
+    fail "the player opened a window of its own"
+wait_window "$start_title" 1 >/dev/null || fail "the title changed while the start page stayed"
+import -window root "$ARTIFACTS/links-stayed.png"
+
+# Episode 1 runs to its end and on to episode 2: the player follows.
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
+wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "title did not show episode 1"
+xdotool mousemove --window "$window" 700 300 # away from the video
+wait_request '/video/player/?flv=2' 20 || fail "episode 1 did not run on to episode 2"
+wait_window '^Tessavo第2集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "the title did not follow episode 2"
+for i in $(seq 1 20); do
+    grep -q '^Last=2' "$PLAYER_DIR/Config.ini" && break
+    sleep 0.1
+done
+grep -q '^Last=2' "$PLAYER_DIR/Config.ini" || fail "Last did not follow: $(grep Last "$PLAYER_DIR/Config.ini")"
+# The selected row is drawn in the theme's selection colour: row 2 now, not row 1.
+read -r X Y < <(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x, y}')
+row_colour() { # client y of a row: its blue minus its red, 0..255
+    import -window root -crop "1x1+$((X + 690))+$((Y + $1))" png:- |
+        convert - -format '%[fx:int(255*(b-r))]' info:
+}
+sleep 0.5
+(($(row_colour 27) > 60 && $(row_colour 9) < 20)) ||
+    fail "the list does not select row 2 (row 1: $(row_colour 9), row 2: $(row_colour 27))"
+import -window root "$ARTIFACTS/followed.png"
+
+# Episode 2 left after about 8 s and opened again resumes there: it ends about 12 s later
+# and runs on to episode 3 5 s after that, where from the start it would take 25 s.
+sleep 8
+double_click_row() { # ROW (1-based)
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$window" 700 $((18 * $1 - 9)) click --repeat 2 --delay 80 1
+}
+double_click_row 1
+wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "episode 1 did not open again"
+double_click_row 2
+reopened=$(date +%s%N)
+wait_window '^Tessavo第2集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "episode 2 did not open again"
+xdotool mousemove --window "$window" 700 300
+wait_request '/video/player/?flv=3' 40 || fail "episode 2 did not run on to episode 3"
+took=$((($(date +%s%N) - reopened) / 1000000))
+((took >= 13000 && took <= 21000)) ||
+    fail "episode 2 opened again ran on to 3 after $took ms: it did not resume near 8 s (from the start: about 25 s)"
+
+press "$window" alt+F4
+wait_player_exit 20 || fail "player did not exit"
+echo "PASS: other site and new window to the user's browser, the page stayed; episode 1 ran on to 2 and the title, row 2 and Last=2 followed; episode 2 resumed ($took ms to run on); screenshots in $ARTIFACTS"
