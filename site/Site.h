@@ -30,6 +30,9 @@ int FetchNotice();
 // Whether url is the site's: the same scheme, host and port as root (compared without
 // regard to case) and a path that starts with root's path.
 BOOL IsInsideSite(LPCWSTR root, LPCWSTR url);
+// Whether url is a page's own doing rather than another site: a script link
+// ("javascript:...", which the Windows control reports as a navigation) or "about:blank".
+BOOL IsPageOwnAddress(LPCWSTR url);
 // The episode an address shows: exactly root + "video/player/?flv=" + decimal digits,
 // optionally followed by a #fragment. 0 for any other address.
 int EpisodeOfUrl(LPCWSTR root, LPCWSTR url);

@@ -41,6 +41,18 @@ int RootPrefixLength(LPCWSTR root, LPCWSTR url) {
 
 } // namespace
 
+BOOL IsPageOwnAddress(LPCWSTR url) {
+    static const WCHAR* const schemes[] = {L"javascript:", L"about:"};
+    for (int s = 0; s < 2 && url; ++s) {
+        int i = 0;
+        while (schemes[s][i] && Lower(url[i]) == schemes[s][i])
+            ++i;
+        if (!schemes[s][i])
+            return TRUE;
+    }
+    return FALSE;
+}
+
 BOOL IsInsideSite(LPCWSTR root, LPCWSTR url) {
     return root && url && RootPrefixLength(root, url) >= 0;
 }

@@ -43,7 +43,7 @@ void OnBeforeNavigate2(DISPPARAMS* params) {
     if (params->cArgs != 7 || !IsTopLevelFrame(params->rgvarg[6]))
         return;
     BSTR url = UrlOf(params->rgvarg[5]);
-    if (url && !IsInsideSite(SiteRoot, url)) {
+    if (url && !IsInsideSite(SiteRoot, url) && !IsPageOwnAddress(url)) {
         CancelEvent(params->rgvarg[0]);
         OpenInUsersBrowser(hMainWnd, url);
     }
@@ -63,7 +63,7 @@ void OnNewWindow3(DISPPARAMS* params) {
         return;
     CancelEvent(params->rgvarg[3]);
     const VARIANT& url = params->rgvarg[0];
-    if (url.vt == VT_BSTR && url.bstrVal && url.bstrVal[0])
+    if (url.vt == VT_BSTR && url.bstrVal && url.bstrVal[0] && !IsPageOwnAddress(url.bstrVal))
         OpenInUsersBrowser(hMainWnd, url.bstrVal);
 }
 

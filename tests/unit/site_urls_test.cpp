@@ -49,6 +49,18 @@ TEST(SiteUrls, InsideSiteComparesOriginWithoutCaseAndThePathPrefixExactly) {
     }
 }
 
+// Script links and blank pages stay the page's business: never another site to hand over.
+TEST(SiteUrls, ScriptLinksAndBlankPagesAreThePagesOwn) {
+    const std::pair<const char*, bool> cases[] = {
+        {"javascript:void(0)", true},      {"JavaScript:next()", true},   {"about:blank", true},
+        {"http://127.0.0.2:8848/", false}, {"mailto:a@b.example", false}, {"javascript", false},
+    };
+    for (const auto& [url, own] : cases) {
+        SCOPED_TRACE(url);
+        EXPECT_EQ(IsPageOwnAddress(Wide(url)) != FALSE, own);
+    }
+}
+
 TEST(SiteUrls, EpisodeIsTheRootsEpisodeAddressWithDigitsOnly) {
     struct Case {
         const char* root;
