@@ -4,16 +4,7 @@
 # partway and opened again resumes where it was.
 source "$(dirname "$0")/xsession.sh"
 
-# The user's browser is a script that notes the addresses it is given.
-opened="$VELMORA_WORK/opened.txt"
-mkdir -p "$VELMORA_WORK/xdg-data/applications" "$VELMORA_WORK/xdg-config"
-printf '#!/bin/sh\necho "$1" >> "%s"\n' "$opened" >"$VELMORA_WORK/browser.sh"
-chmod +x "$VELMORA_WORK/browser.sh"
-printf '[Desktop Entry]\nType=Application\nName=Test browser\nExec=%s %%u\nMimeType=x-scheme-handler/http;\n' \
-    "$VELMORA_WORK/browser.sh" >"$VELMORA_WORK/xdg-data/applications/velmora-test-browser.desktop"
-printf '[Default Applications]\nx-scheme-handler/http=velmora-test-browser.desktop\n' \
-    >"$VELMORA_WORK/xdg-config/mimeapps.list"
-export XDG_DATA_HOME="$VELMORA_WORK/xdg-data" XDG_CONFIG_HOME="$VELMORA_WORK/xdg-config"
+use_test_browser
 
 # The site on a port of its own, behind a small nginx on the player's address that answers
 # the start page with two links of the test's: one to another site, one to a new window.

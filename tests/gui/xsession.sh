@@ -165,3 +165,17 @@ assert_video_plays() {
             fail "the video does not play by itself (frames $1 and $2 differ in '$changed' pixels)"
     done
 }
+
+# The user's browser becomes a script that notes the addresses it is given in $opened
+# (through XDG_DATA_HOME and XDG_CONFIG_HOME, which then also hold WebKit's storage).
+use_test_browser() {
+    opened="$VELMORA_WORK/opened.txt"
+    mkdir -p "$VELMORA_WORK/xdg-data/applications" "$VELMORA_WORK/xdg-config"
+    printf '#!/bin/sh\necho "$1" >> "%s"\n' "$opened" >"$VELMORA_WORK/browser.sh"
+    chmod +x "$VELMORA_WORK/browser.sh"
+    printf '[Desktop Entry]\nType=Application\nName=Test browser\nExec=%s %%u\nMimeType=x-scheme-handler/http;\n' \
+        "$VELMORA_WORK/browser.sh" >"$VELMORA_WORK/xdg-data/applications/velmora-test-browser.desktop"
+    printf '[Default Applications]\nx-scheme-handler/http=velmora-test-browser.desktop\n' \
+        >"$VELMORA_WORK/xdg-config/mimeapps.list"
+    export XDG_DATA_HOME="$VELMORA_WORK/xdg-data" XDG_CONFIG_HOME="$VELMORA_WORK/xdg-config"
+}
