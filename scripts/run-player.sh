@@ -21,31 +21,18 @@ if [[ $media_given == 0 ]]; then
     site_args+=(--media "$root/build/demo-media")
 fi
 
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
+source "$root/tests/support/desktop.sh"
+trap stop_started EXIT
 
-"$root/build/linux/velmora-site" --listen 127.0.0.1 --port 8848 "${site_args[@]}" &
-pids+=($!)
-sleep 0.5
-kill -0 "${pids[0]}" 2>/dev/null || { echo "run-player.sh: the content site did not start" >&2; exit 1; }
+SITE="$root/build/linux/velmora-site" SITE_HOST=127.0.0.1 SITE_PORT=8848
+SITE_LOG="$root/build/site.log"
+start_site "${site_args[@]}"
+echo "run-player.sh: the content site serves http://$SITE_HOST:$SITE_PORT/; its requests go to $SITE_LOG"
 
 virtual=0
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
     virtual=1
-    display_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 50); do [[ -s "$display_file" ]] && break; sleep 0.1; done
-    [[ -s "$display_file" ]] || { echo "run-player.sh: Xvfb did not start" >&2; exit 1; }
-    export DISPLAY=":$(head -1 "$display_file")"
-    rm -f "$display_file"
-    openbox >/dev/null 2>&1 &
-    pids+=($!)
-    sleep 1
+    start_desktop
     echo "run-player.sh: no desktop found; the player runs on the virtual display $DISPLAY"
     echo "run-player.sh: watch it with e.g. 'DISPLAY=$DISPLAY import -window root shot.png'"
 fi

@@ -17,10 +17,10 @@ wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1
 wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 10 >/dev/null || fail "title did not change"
 
 # Enter does nothing in a list box (only a double-click plays).
-plays_before=$(grep -cF 'GET /video/player/?flv=1 ' "$SITE_LOG")
+plays_before=$(count_requests '/video/player/?flv=1')
 press "$window" Return
 sleep 1
-plays_after=$(grep -cF 'GET /video/player/?flv=1 ' "$SITE_LOG")
+plays_after=$(count_requests '/video/player/?flv=1')
 [[ "$plays_after" == "$plays_before" ]] || fail "Enter in the list played the episode again"
 
 # The last row is the site's count: End selects it and scrolls it to the bottom of the

@@ -13,7 +13,6 @@ click_update() {
 
 start_desktop
 start_site --latest-version 2.0
-site_pid=${VELMORA_PIDS[-1]}
 start_player_window
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -37,8 +36,7 @@ grep -qx "http://$SITE_HOST:$SITE_PORT/video/player/?flv=download" "$opened" ||
 [[ $(boxes) == 0 ]] || fail "the box stayed after its answer"
 
 # The same version: "当前是最新版本!" has no owner, so the check can run again under it.
-kill "$site_pid"
-wait "$site_pid" 2>/dev/null || true
+stop_site
 start_site --latest-version 1.0
 click_update
 outer=$(wait_window '^提示$') || fail "the up-to-date notice did not appear"

@@ -1,100 +1,17 @@
-# Sourced by the GUI tests: a private X display with a window manager, and cleanup of
+# Sourced by the GUI tests: the desktop helpers, the player on the desktop, and cleanup of
 # everything a test started, whatever way it ends.
 set -euo pipefail
 
-declare -a VELMORA_PIDS=()
+source "$(dirname "${BASH_SOURCE[0]}")/../support/desktop.sh"
+
 VELMORA_WORK=$(mktemp -d /tmp/velmora-gui-XXXXXX)
+SITE_LOG="$VELMORA_WORK/site.log"
 
 cleanup() {
-    local pid
-    for pid in "${VELMORA_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${VELMORA_PIDS[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_started
     rm -rf "$VELMORA_WORK"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Starts Xvfb on a free display and openbox on it; exports DISPLAY. Now and then a fresh
-# Xvfb's display cannot be opened at once: then everything is started again.
-start_desktop() {
-    local attempt
-    for attempt in 1 2 3; do
-        try_desktop && return 0
-        echo "-- desktop attempt $attempt failed; starting again" >&2
-    done
-    fail "no desktop after 3 attempts"
-}
-
-try_desktop() {
-    local fd_file="$VELMORA_WORK/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
-    VELMORA_PIDS+=($!)
-    local i
-    for i in $(seq 1 100); do
-        [[ -s "$fd_file" ]] && break
-        sleep 0.1
-    done
-    [[ -s "$fd_file" ]] || return 1
-    export DISPLAY=":$(head -1 "$fd_file")"
-    openbox >/dev/null 2>&1 &
-    local wm=$!
-    VELMORA_PIDS+=($wm)
-    # openbox is ready once it announces what it supports: xdotool refuses to activate
-    # windows until _NET_ACTIVE_WINDOW is listed.
-    for i in $(seq 1 100); do
-        xprop -root _NET_SUPPORTED 2>/dev/null | grep -q '_NET_ACTIVE_WINDOW' && return 0
-        kill -0 "$wm" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill "$wm" "${VELMORA_PIDS[-2]}" 2>/dev/null || true
-    return 1
-}
-
-# Starts the content site with the given options; its request log goes to $SITE_LOG.
-start_site() {
-    SITE_LOG="$VELMORA_WORK/site.log"
-    "$SITE" --listen "$SITE_HOST" --port "$SITE_PORT" "$@" >"$SITE_LOG" 2>&1 &
-    VELMORA_PIDS+=($!)
-    local i
-    for i in $(seq 1 100); do
-        grep -q 'serving' "$SITE_LOG" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    cat "$SITE_LOG" >&2
-    fail "content site did not start"
-}
-
-# Waits until a window whose name matches the pattern is mapped; prints its id.
-wait_window() {
-    local pattern=$1 timeout=${2:-20} i id
-    for i in $(seq 1 $((timeout * 10))); do
-        id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1 || true)
-        if [[ -n "$id" ]]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
-# Waits until the site has logged a request for the path and query.
-wait_request() {
-    local target=$1 timeout=${2:-15} i
-    for i in $(seq 1 $((timeout * 10))); do
-        grep -qF "GET $target " "$SITE_LOG" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # Runs the player in the background in its own working directory, under a Chinese locale
 # (its ANSI code page is then 936, as on Chinese Windows); sets PLAYER_PID.

@@ -16,26 +16,21 @@
 #   site_root  package.sh --site-root for another address: the Windows program's version
 #              resource and the player .deb's description name it
 set -euo pipefail
+source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 : "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}"
 version=1.0
 player_deb="$PACKAGES/velmora-player_${version}_amd64.deb"
 site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 note() { echo "-- $*"; }
 
-PIDS=()
 WORK=
 CLEANUPS=()
 finish() {
-    local status=$? pid step
+    local status=$? step
     for step in "${CLEANUPS[@]}"; do eval "$step" || true; done
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop_started
     if [[ -n "$WORK" ]]; then
         # A Wine prefix is most of a gigabyte: the logs are what a failure needs.
         rm -rf "$WORK/prefix"
@@ -48,42 +43,6 @@ new_work() {
     WORK=$(mktemp -d "$WORK_ROOT/$1.XXXXXX")
     trap finish EXIT
     trap 'exit 130' INT TERM
-}
-
-# start_desktop: Xvfb on a free display with openbox, ready once openbox announces what it
-# supports (xdotool cannot activate windows before). Three attempts, as the gui tests do.
-start_desktop() {
-    local attempt i wm
-    for attempt in 1 2 3; do
-        : >"$WORK/display"
-        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-        PIDS+=("$!")
-        for i in $(seq 100); do [[ -s "$WORK/display" ]] && break; sleep 0.1; done
-        if [[ -s "$WORK/display" ]]; then
-            export DISPLAY=":$(head -1 "$WORK/display")"
-            openbox >/dev/null 2>&1 &
-            wm=$!
-            PIDS+=("$wm")
-            for i in $(seq 100); do
-                xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return 0
-                kill -0 "$wm" 2>/dev/null || break
-                sleep 0.1
-            done
-        fi
-        echo "-- desktop attempt $attempt failed" >&2
-    done
-    fail "no desktop after 3 attempts"
-}
-
-# wait_window PATTERN SECONDS: prints the id of a visible window whose name matches.
-wait_window() {
-    local i id
-    for i in $(seq $(($2 * 10))); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-        [[ -n "$id" ]] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    return 1
 }
 
 # answer_first_run_box: Return (its default button) once the box "提示" has the focus.
@@ -233,7 +192,7 @@ cmd_install() {
             set +a
             eval "exec setpriv --reuid=$((65000 + port % 100)) --regid=65534 --clear-groups ${exec_start//%i/$port}"
         ) >"$WORK/$unit.log" 2>&1 &
-        PIDS+=("$!")
+        VELMORA_PIDS+=("$!")
         answer=
         for i in $(seq 50); do
             answer=$(curl -s --noproxy '*' "http://$SITE_HOST:$port/video/player/?flv=list") && break
@@ -274,7 +233,7 @@ cmd_install() {
     mkdir "$WORK/elsewhere"
     (cd "$WORK/elsewhere" && exec velmora-player) >"$WORK/player.log" 2>&1 &
     local player=$!
-    PIDS+=("$player")
+    VELMORA_PIDS+=("$player")
     answer_first_run_box 30
     local window
     window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$' 30) ||

@@ -11,24 +11,21 @@
 #   windows_fetch  the win64 build's fetch (fetch_probe.exe) under wine64, same certificates
 #
 # Each case runs Debian's nginx with the shipped site configuration, its ports, folders and
-# a certificate filled in, in front of two velmora-site copies, all on $VELMORA_TEST_NET.205.1.
+# a certificate filled in, in front of two velmora-site copies, all on $PUBLIC_HOST.
 # The test CA is trusted only inside a private mount namespace: its own certificate folder
 # is mounted over /etc/ssl/certs there (libcurl/OpenSSL, GnuTLS for WebKit and Wine's crypt32
 # all read /etc/ssl/certs/ca-certificates.crt). A failed case keeps its logs in
 # $PUBLIC_WORK/CASE.
 set -euo pipefail
+source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 
 CASE=${1:?usage: run-public-tests.sh player|failover|certificates|validators|windows_fetch}
-: "${VELMORA_TEST_NET:?}" "${PUBLIC_WORK:?}" "${NGINX_SITE:?}" "${SITE:?}" "${DEMO_MEDIA:?}"
+: "${PUBLIC_HOST:?}" "${PUBLIC_WORK:?}" "${NGINX_SITE:?}" "${SITE:?}" "${DEMO_MEDIA:?}"
 : "${MEDIA_CACHE:?}" "${ARTIFACTS:?}"
 
 skip() {
     echo "SKIP: $*"
     exit 77
-}
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
 }
 note() { echo "-- $*"; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
@@ -47,7 +44,7 @@ if [[ $CASE == player ]]; then
     rmdir "$VELMORA_WORK"
 fi
 
-HOST=$VELMORA_TEST_NET.205.1
+HOST=$PUBLIC_HOST
 HTTP_PORT=8080
 HTTPS_PORT=8443
 SITE_PORTS=(18848 18849)
@@ -57,22 +54,16 @@ LOGS=$WORK/logs
 ROOT=$WORK/root # the site's folders, as /var/lib/velmora-site
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
-declare -a VELMORA_PIDS=()
 declare -A SITE_PID=()
 NGINX_PID=
 
 # Stops everything this case started; a failed case keeps its work folder for its logs.
 public_cleanup() {
-    local status=$? pid
+    local status=$?
     if [[ $status != 0 && -n ${DISPLAY:-} && $CASE == player ]]; then
         import -window root "$LOGS/failure.png" 2>/dev/null || true
     fi
-    for pid in "${VELMORA_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${VELMORA_PIDS[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_started
     if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then
         "$WINESERVER" -k 2>/dev/null || true
     fi
@@ -108,7 +99,7 @@ make_certificates() {
         # against DNS names (Windows matches IP addresses too); OpenSSL and GnuTLS take the
         # IP entry for an address.
         issue right "IP:$HOST,DNS:$HOST" ca
-        issue wrong-name "DNS:other.tessavo.example,IP:$VELMORA_TEST_NET.205.2" ca
+        issue wrong-name "DNS:other.tessavo.example,IP:${HOST%.1}.2" ca
         issue unknown-issuer "IP:$HOST,DNS:$HOST" other-ca
     ) >"$LOGS/openssl.log" 2>&1 || fail "openssl could not make the test certificates"
 }

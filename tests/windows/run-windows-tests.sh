@@ -15,6 +15,7 @@
 # CTest passes the paths in the environment (VELMORA_*). Every process a test starts (Xvfb,
 # openbox, the site, Wine) is stopped by the EXIT trap, whatever way the test ends.
 set -u
+source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 
 : "${VELMORA_SOURCE_DIR:?}" "${VELMORA_WINDOWS_BUILD_ROOT:?}" "${VELMORA_TEST_WORK:?}"
 : "${VELMORA_TEST_PROGRAM_TREE:?}" "${VELMORA_SITE_BINARY:?}" "${VELMORA_TEST_SITE_HOST:?}"
@@ -24,15 +25,14 @@ PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
 TEST_EXE="$VELMORA_TEST_PROGRAM_TREE/VelmoraPlayer.exe"
 PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/profile_probe.exe"
 FETCH_PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/fetch_probe.exe"
-SITE_ROOT="http://$VELMORA_TEST_SITE_HOST:$VELMORA_TEST_SITE_PORT/"
+SITE=$VELMORA_SITE_BINARY
+SITE_HOST=$VELMORA_TEST_SITE_HOST
+SITE_PORT=$VELMORA_TEST_SITE_PORT
+SITE_ROOT="http://$SITE_HOST:$SITE_PORT/"
 MAIN_TITLE="Tessavo全集在线播放器 - VelmoraPlayer 1.0"
 # DefaultNotice, the first-run CopyRight value.
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 note() { echo "-- $*"; }
 seconds_since() { echo "$(($(date +%s%N) / 1000000 - $1))ms"; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
@@ -175,8 +175,6 @@ cmd_prefix_cleanup() {
 
 # ----------------------------------------------------------------------- a session
 
-PIDS=()
-SITE_PID=
 WORK=
 KEEP_WORK=1
 
@@ -186,14 +184,7 @@ stop_all() {
         "$WINESERVER" -k 2>/dev/null
         "$WINESERVER" -w 2>/dev/null
     fi
-    site_stop
-    local pid
-    for pid in "${PIDS[@]}"; do
-        kill "$pid" 2>/dev/null
-    done
-    for pid in "${PIDS[@]}"; do
-        wait "$pid" 2>/dev/null
-    done
+    stop_started
     if [ -n "$WORK" ]; then
         if [ "$status" -eq 0 ] && [ "$KEEP_WORK" -eq 0 ]; then
             rm -rf "$WORK"
@@ -202,38 +193,6 @@ stop_all() {
         fi
     fi
     exit "$status"
-}
-
-# Xvfb (-displayfd picks a free number and tells it once it serves) and openbox, ready
-# once it announces what it supports: xdotool refuses to activate windows until
-# _NET_ACTIVE_WINDOW is listed. Returns non-zero, with both stopped, when that fails.
-start_desktop() {
-    local xvfb wm i
-    : >"$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" \
-        >"$WORK/xvfb.log" 2>&1 &
-    xvfb=$!
-    PIDS+=($xvfb)
-    for i in $(seq 100); do
-        [ -s "$WORK/display" ] && break
-        sleep 0.1
-    done
-    if [ -s "$WORK/display" ]; then
-        export DISPLAY=":$(head -1 "$WORK/display")"
-        openbox >"$WORK/openbox.log" 2>&1 &
-        wm=$!
-        PIDS+=($wm)
-        for i in $(seq 100); do
-            xprop -root _NET_SUPPORTED 2>/dev/null | grep -q '_NET_ACTIVE_WINDOW' && return 0
-            kill -0 "$wm" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$wm" 2>/dev/null
-        wait "$wm" 2>/dev/null
-    fi
-    kill "$xvfb" 2>/dev/null
-    wait "$xvfb" 2>/dev/null
-    return 1
 }
 
 new_session() {
@@ -245,15 +204,9 @@ new_session() {
     mkdir "$WORK/cwd" "$WORK/bin"
     trap stop_all EXIT
     trap 'exit 130' INT TERM
-
-    # A display of its own with a window manager. Now and then a fresh Xvfb's display
-    # cannot be opened at once (seen as openbox failing to open it): start again then.
-    local attempt
-    for attempt in 1 2 3; do
-        start_desktop && break
-        echo "-- desktop attempt $attempt failed: $(cat "$WORK/openbox.log")" >&2
-        [ "$attempt" -lt 3 ] || fail "no desktop: $(cat "$WORK/xvfb.log" "$WORK/openbox.log")"
-    done
+    SITE_LOG=$WORK/site.log
+    DESKTOP_LOG=$WORK/desktop.log
+    start_desktop
 
     # The player opens web addresses with ShellExecute; Wine's winebrowser hands them to
     # xdg-open from PATH. This one fetches the address the way a browser would, so the
@@ -269,41 +222,10 @@ EOF
     export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 }
 
-# site_start OPTION...: the content site on the test address; its log is $WORK/site.log.
-site_start() {
-    : >"$WORK/site.log"
-    "$VELMORA_SITE_BINARY" --listen "$VELMORA_TEST_SITE_HOST" --port "$VELMORA_TEST_SITE_PORT" \
-        --charset gbk "$@" >>"$WORK/site.log" 2>&1 &
-    SITE_PID=$!
-    local i
-    for i in $(seq 50); do
-        grep -q 'serving' "$WORK/site.log" && return 0
-        kill -0 "$SITE_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    fail "the content site did not start on $SITE_ROOT: $(cat "$WORK/site.log")"
-}
-
-site_stop() {
-    [ -n "$SITE_PID" ] || return 0
-    kill "$SITE_PID" 2>/dev/null
-    wait "$SITE_PID" 2>/dev/null
-    SITE_PID=
-}
-
-# wait_request TARGET SECONDS: the site logged a request for TARGET (path and query).
-wait_request() {
-    local i
-    for i in $(seq $(($2 * 10))); do
-        [ "$(count_requests "$1")" -gt 0 ] && return 0
-        sleep 0.1
-    done
-    fail "the site saw no request for $1 within $2 s; its log: $(cat "$WORK/site.log")"
-}
-
-# count_requests TARGET: how many GET requests for TARGET the site logged.
-count_requests() {
-    awk -v target="$1" '$3 == "GET" && $4 == target { n++ } END { print n + 0 }' "$WORK/site.log"
+# expect_request TARGET SECONDS: the site logged a request for TARGET (path and query).
+expect_request() {
+    wait_request "$1" "$2" ||
+        fail "the site saw no request for $1 within $2 s; its log: $(cat "$SITE_LOG")"
 }
 
 program_start() {
@@ -313,29 +235,15 @@ program_start() {
         echo $? >"$WORK/program.rc"
     ) &
     PROGRAM_SHELL=$!
-    PIDS+=($PROGRAM_SHELL)
+    VELMORA_PIDS+=($PROGRAM_SHELL)
     PROGRAM_STARTED=$(now_ms)
 }
 
 title_pattern() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[].[*^$()+?{}|\\]/\\&/g')"; }
 
-# wait_window TITLE SECONDS [--onlyvisible]: prints the window's id.
-wait_window() {
-    local i id
-    for i in $(seq $(($2 * 10))); do
-        id=$(xdotool search ${3:-} --name "$(title_pattern "$1")" 2>/dev/null | head -1)
-        [ -n "$id" ] && {
-            echo "$id"
-            return 0
-        }
-        sleep 0.1
-    done
-    return 1
-}
-
 main_window() {
     local id
-    id=$(wait_window "$1" 30 --onlyvisible) || fail "no window \"$1\" within 30 s; windows: $(list_windows)"
+    id=$(wait_window "$(title_pattern "$1")" 30) || fail "no window \"$1\" within 30 s; windows: $(list_windows)"
     note "window \"$1\" shown after $(seconds_since "$PROGRAM_STARTED")" >&2
     echo "$id"
 }
@@ -350,7 +258,7 @@ list_windows() {
 # answer_box KEY: the message box captioned 提示 gets KEY once it has the focus.
 answer_box() {
     local box
-    box=$(wait_window "提示" 30 --onlyvisible) || fail "no box \"提示\" within 30 s; windows: $(list_windows)"
+    box=$(wait_window "$(title_pattern "提示")" 30) || fail "no box \"提示\" within 30 s; windows: $(list_windows)"
     xdotool windowactivate --sync "$box" || fail "cannot activate the box"
     xdotool key "$1"
     local i
@@ -420,9 +328,9 @@ NOTICE_TWO="第二季已上线，感谢收看"
 # fetches the count and the notice, and Config.ini holds the eight keys in order.
 cmd_first_start() {
     new_session first_start
-    site_start --episodes 220 --notice "$NOTICE_ONE"
+    start_site --charset gbk --episodes 220 --notice "$NOTICE_ONE"
     program_start
-    wait_window "提示" 30 --onlyvisible >/dev/null || fail "no first-run box; windows: $(list_windows)"
+    wait_window "$(title_pattern "提示")" 30 >/dev/null || fail "no first-run box; windows: $(list_windows)"
     note "first-run box after $(seconds_since "$PROGRAM_STARTED")"
     ! xdotool search --onlyvisible --name "$(title_pattern "$MAIN_TITLE")" >/dev/null 2>&1 ||
         fail "the main window is shown before the first-run box was answered"
@@ -431,8 +339,8 @@ cmd_first_start() {
     answer_box Return
     local window
     window=$(main_window "$MAIN_TITLE")
-    wait_request '/video/player/?flv=list' 10
-    wait_request '/video/player/?flv=next' 10
+    expect_request '/video/player/?flv=list' 10
+    expect_request '/video/player/?flv=next' 10
     expect_config "[VelmoraPlayer]" "Version=1.0" "List=220" "Last=1" "Top=1" "Once=1" "Title=" \
         "Update=$NOTICE_ONE" "CopyRight=$DEFAULT_NOTICE"
     close_program "$window"
@@ -444,7 +352,7 @@ cmd_first_start() {
 # fetch.
 cmd_title() {
     new_session title
-    site_start --episodes 220
+    start_site --charset gbk --episodes 220
     write_config "[VelmoraPlayer]" "Version=1.0" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
         "Update=旧的通知" "CopyRight="
     program_start
@@ -462,17 +370,17 @@ cmd_title() {
 # Get playlist against a site that was restarted with another count and notice stores both.
 cmd_get_playlist() {
     new_session get_playlist
-    site_start --episodes 220 --notice "$NOTICE_ONE"
+    start_site --charset gbk --episodes 220 --notice "$NOTICE_ONE"
     program_start
     answer_box Return
     local window
     window=$(main_window "$MAIN_TITLE")
-    wait_request '/video/player/?flv=next' 10
-    site_stop
-    site_start --episodes 321 --notice "$NOTICE_TWO"
+    expect_request '/video/player/?flv=next' 10
+    stop_site
+    start_site --charset gbk --episodes 321 --notice "$NOTICE_TWO"
     click_get_playlist "$window"
-    wait_request '/video/player/?flv=list' 10
-    wait_request '/video/player/?flv=next' 10
+    expect_request '/video/player/?flv=list' 10
+    expect_request '/video/player/?flv=next' 10
     local i
     for i in $(seq 50); do
         config_utf8 | grep -q "^Update=$NOTICE_TWO" && break
@@ -486,13 +394,13 @@ cmd_get_playlist() {
 
 update_session() {
     new_session "$1"
-    site_start --episodes 30 --latest-version "$2"
+    start_site --charset gbk --episodes 30 --latest-version "$2"
     write_config "[VelmoraPlayer]" "Version=1.0" "List=30" "Last=1" "Top=0" "Once=1" "Title=" \
         "Update=" "CopyRight="
     program_start
     WINDOW=$(main_window "$MAIN_TITLE")
     click_update "$WINDOW"
-    wait_request '/video/player/?flv=update' 10
+    expect_request '/video/player/?flv=update' 10
 }
 
 # A newer version on the site: the question's default button is 是 (yes), so Return opens the
@@ -500,7 +408,7 @@ update_session() {
 cmd_update_yes() {
     update_session update_yes 2.0
     answer_box Return
-    wait_request '/video/player/?flv=download' 15
+    expect_request '/video/player/?flv=download' 15
     grep -qx "${SITE_ROOT}video/player/?flv=download" "$WORK/opened.log" ||
         fail "the shell opened something else: $(cat "$WORK/opened.log")"
     close_program "$WINDOW"
@@ -576,15 +484,15 @@ cmd_fetch_deadline() {
     trap stop_all EXIT
     trap 'exit 130' INT TERM
     unset DISPLAY
-    "$VELMORA_SLOW_SITE" "$VELMORA_TEST_SITE_HOST" "$VELMORA_TEST_SITE_PORT" >"$WORK/site.log" 2>&1 &
-    PIDS+=($!)
+    "$VELMORA_SLOW_SITE" "$SITE_HOST" "$SITE_PORT" >"$WORK/site.log" 2>&1 &
+    VELMORA_PIDS+=($!)
     local i
     for i in $(seq 50); do
         grep -q '^serving' "$WORK/site.log" && break
         sleep 0.1
     done
     grep -q '^serving' "$WORK/site.log" || fail "the slow site did not start: $(cat "$WORK/site.log")"
-    local base="http://$VELMORA_TEST_SITE_HOST:$VELMORA_TEST_SITE_PORT" target expected output
+    local base="http://$SITE_HOST:$SITE_PORT" target expected output
     for target in /quick /trickle /hop0; do
         expected="FALSE "
         [ "$target" = /quick ] && expected="TRUE 220"

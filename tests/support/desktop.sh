@@ -1,0 +1,120 @@
+# Sourced by the shell tests and scripts/run-player.sh: a private X display with a window
+# manager, the content site, waiting for windows and for the site's requests. Every process
+# started here goes into VELMORA_PIDS; the caller's EXIT trap ends them with stop_started.
+#
+# The site: $SITE (the binary) on $SITE_HOST:$SITE_PORT, its request log in $SITE_LOG.
+# Xvfb's and openbox's output goes to $DESKTOP_LOG when it is set.
+
+VELMORA_PIDS=()
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Ends every process in VELMORA_PIDS and waits for each.
+stop_started() {
+    local pid
+    for pid in "${VELMORA_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${VELMORA_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    VELMORA_PIDS=()
+}
+
+# Starts Xvfb on a free display and openbox on it; exports DISPLAY. Now and then a fresh
+# Xvfb's display cannot be opened at once (openbox fails to open it): then both start again.
+start_desktop() {
+    local attempt
+    for attempt in 1 2 3; do
+        try_desktop && return 0
+        echo "-- desktop attempt $attempt failed" >&2
+    done
+    fail "no desktop after 3 attempts${DESKTOP_LOG:+: $(cat "$DESKTOP_LOG")}"
+}
+
+try_desktop() {
+    local log=${DESKTOP_LOG:-/dev/null} display_file xvfb wm i
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >>"$log" 2>&1 &
+    xvfb=$!
+    VELMORA_PIDS+=("$xvfb")
+    for i in $(seq 100); do
+        [[ -s "$display_file" ]] && break
+        sleep 0.1
+    done
+    if [[ -s "$display_file" ]]; then
+        export DISPLAY=":$(head -1 "$display_file")"
+        openbox >>"$log" 2>&1 &
+        wm=$!
+        VELMORA_PIDS+=("$wm")
+        # openbox is ready once it announces what it supports: xdotool refuses to activate
+        # windows until _NET_ACTIVE_WINDOW is listed.
+        for i in $(seq 100); do
+            if xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW; then
+                rm -f "$display_file"
+                return 0
+            fi
+            kill -0 "$wm" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$wm" 2>/dev/null || true
+        wait "$wm" 2>/dev/null || true
+    fi
+    rm -f "$display_file"
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+    return 1
+}
+
+# wait_window PATTERN [SECONDS]: prints the id of a visible window whose name matches.
+wait_window() {
+    local pattern=$1 seconds=${2:-20} i id
+    for i in $(seq $((seconds * 10))); do
+        id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1 || true)
+        if [[ -n "$id" ]]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# start_site OPTION...: the content site with these options; sets SITE_PID.
+start_site() {
+    : >"$SITE_LOG"
+    "$SITE" --listen "$SITE_HOST" --port "$SITE_PORT" "$@" >>"$SITE_LOG" 2>&1 &
+    SITE_PID=$!
+    VELMORA_PIDS+=("$SITE_PID")
+    local i
+    for i in $(seq 100); do
+        grep -q 'serving' "$SITE_LOG" 2>/dev/null && return 0
+        kill -0 "$SITE_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "the content site did not start on $SITE_HOST:$SITE_PORT: $(cat "$SITE_LOG")"
+}
+
+stop_site() {
+    kill "$SITE_PID" 2>/dev/null || true
+    wait "$SITE_PID" 2>/dev/null || true
+}
+
+# count_requests TARGET: how many GET requests for TARGET (path and query) $SITE_LOG holds;
+# the site's log and nginx's both write the method, a blank and the target.
+count_requests() {
+    grep -cF "GET $1 " "$SITE_LOG" 2>/dev/null || true
+}
+
+# wait_request TARGET [SECONDS]: waits until $SITE_LOG holds a request for TARGET.
+wait_request() {
+    local target=$1 seconds=${2:-15} i
+    for i in $(seq $((seconds * 10))); do
+        [[ $(count_requests "$target") -gt 0 ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
