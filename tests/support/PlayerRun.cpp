@@ -87,15 +87,7 @@ int PlayerRun::Run() {
         pWebBrowser->Release();
         pWebBrowser = nullptr;
     }
-    messageBoxes = backend.messageBoxes;
-    navigations = backend.navigations;
-    newWindows = backend.newWindows;
-    openedInBrowser = backend.openedInBrowser;
-    openedInBrowserOwners = backend.openedInBrowserOwners;
-    invalidations = backend.invalidations;
-    topMostChanges = backend.topMostChanges;
-    listRowsAdded = backend.listRowsAdded;
-    created = backend.created;
+    static_cast<platform::HeadlessRecord&>(*this) = std::move(backend);
     backend.onIdle = nullptr;
     backend.onMessageBox = nullptr;
     return exitCode;

@@ -14,9 +14,10 @@
 
 namespace velmora::test {
 
-using CreatedWindow = platform::HeadlessBackend::CreatedWindow;
+using CreatedWindow = platform::HeadlessRecord::CreatedWindow;
 
-class PlayerRun {
+// After Run, the record holds what the run left behind: windows, boxes, navigations, ...
+class PlayerRun : public platform::HeadlessRecord {
   public:
     // One step runs each time the program's message queue runs dry, in order. A step may
     // check the window and queue input (platform::input::Click, ...); the input is handled
@@ -34,18 +35,8 @@ class PlayerRun {
     // Runs WinMain in the current working directory. Returns its exit code.
     int Run();
 
-    // What the run left behind.
     int exitCode = -1;
     int stepsRun = 0;
-    std::vector<platform::MessageBoxRequest> messageBoxes;
-    std::vector<std::string> navigations;
-    std::vector<std::string> newWindows;
-    std::vector<std::string> openedInBrowser;
-    std::vector<HWND> openedInBrowserOwners;
-    std::vector<platform::HeadlessBackend::Invalidation> invalidations;
-    std::vector<platform::HeadlessBackend::TopMostChange> topMostChanges;
-    std::vector<CreatedWindow> created;
-    int listRowsAdded = 0;
 };
 
 // The instance handle the runs hand to WinMain.

@@ -15,19 +15,8 @@
 
 namespace velmora::platform {
 
-class HeadlessBackend final : public Backend {
-  public:
-    // Called when the message queue is empty. Perform one input (input::Click, ...) and
-    // return true, or return false when there is nothing more to do: the backend then
-    // closes the top-level windows, as a user would, so no run can hang.
-    std::function<bool()> onIdle;
-    // Answers a message box as it opens. Without it, boxes are answered IDOK (or IDNO for
-    // yes/no). Returning 0 leaves the box up: Answer it later, e.g. from onIdle.
-    std::function<int(const MessageBoxRequest&)> onMessageBox;
-
-    bool browserAvailable = true; // false: AtlAxGetControl finds no control
-    bool browserOpenSucceeds = true;
-
+// Everything the program did that a user would see, in order: what tests read back.
+struct HeadlessRecord {
     // A window as it was when user32 finished its record, before WM_CREATE reached it: the
     // creation order and the initial texts, which later messages may overwrite.
     struct CreatedWindow {
@@ -40,29 +29,43 @@ class HeadlessBackend final : public Backend {
         int x = 0, y = 0, width = 0, height = 0;
         int id = 0;
     };
-
     struct TopMostChange {
         HWND window;
         bool topMost;
     };
-
-    std::vector<CreatedWindow> created;          // every window, in creation order
-    std::vector<MessageBoxRequest> messageBoxes; // every box shown
-    std::vector<MessageBoxState*> openBoxes;     // the boxes on screen now, innermost last
-    // The user answers a box on screen: it goes away at once.
-    void Answer(MessageBoxState& box, int answer);
-    std::vector<std::string> navigations;     // every address a browser host loaded
-    std::vector<std::string> newWindows;      // every new window a page was allowed to open
-    std::vector<std::string> openedInBrowser; // every address handed to the user's browser
-    std::vector<HWND> openedInBrowserOwners;  // ... and the owner window given with it
-    std::vector<TopMostChange> topMostChanges;
     struct Invalidation {
         HWND window;
         bool whole; // no rectangle given
         RECT area;
     };
+
+    std::vector<CreatedWindow> created;          // every window, in creation order
+    std::vector<MessageBoxRequest> messageBoxes; // every box shown
+    std::vector<std::string> navigations;        // every address a browser host loaded
+    std::vector<std::string> newWindows;         // every new window a page was allowed to open
+    std::vector<std::string> openedInBrowser;    // every address handed to the user's browser
+    std::vector<HWND> openedInBrowserOwners;     // ... and the owner window given with it
+    std::vector<TopMostChange> topMostChanges;
     std::vector<Invalidation> invalidations;
     int listRowsAdded = 0;
+};
+
+class HeadlessBackend final : public Backend, public HeadlessRecord {
+  public:
+    // Called when the message queue is empty. Perform one input (input::Click, ...) and
+    // return true, or return false when there is nothing more to do: the backend then
+    // closes the top-level windows, as a user would, so no run can hang.
+    std::function<bool()> onIdle;
+    // Answers a message box as it opens. Without it, boxes are answered IDOK (or IDNO for
+    // yes/no). Returning 0 leaves the box up: Answer it later, e.g. from onIdle.
+    std::function<int(const MessageBoxRequest&)> onMessageBox;
+
+    bool browserAvailable = true; // false: AtlAxGetControl finds no control
+    bool browserOpenSucceeds = true;
+
+    std::vector<MessageBoxState*> openBoxes; // the boxes on screen now, innermost last
+    // The user answers a box on screen: it goes away at once.
+    void Answer(MessageBoxState& box, int answer);
 
     // The page in a browser host navigates its top-level frame (a link clicked, a script),
     // or asks for a new window: the control's events fire first, and a navigation or
