@@ -1,4 +1,5 @@
-// MultiByteToWideChar for the ANSI code page, UTF-8, and the conversion of file names.
+// MultiByteToWideChar for the ANSI code page (the one code page the program converts), the
+// platform's own UTF-8 conversions, and the conversion of file names.
 // The ANSI code page follows the locale's language and territory as Wine chooses it (zh_CN -> 936,
 // ...), not its character set, so that both builds under one locale read and write the same bytes;
 // file names stay in the locale's character set. Both are looked up on every call because a process
@@ -392,34 +393,6 @@ bool ToNativePath(const WCHAR* name, std::string* path) {
     }
     flush();
     return !path->empty() && !lossy;
-}
-
-DWORD ErrorFromErrno(int error) {
-    switch (error) {
-    case 0:
-        return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-        return kErrorDiskFull;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case ENAMETOOLONG:
-        return kErrorInvalidName;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    default:
-        return kErrorWriteFault;
-    }
 }
 
 } // namespace velmora::kernel32

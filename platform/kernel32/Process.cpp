@@ -1,4 +1,5 @@
-// Thread error state, lstr* and the current directory.
+// What a process keeps for its threads: the last error, with errno's nearest Win32 code
+// for it, and the current directory.
 #include "Kernel32Internal.h"
 
 #include <errno.h>
@@ -12,40 +13,44 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }
 
+namespace velmora::kernel32 {
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+        return kErrorDiskFull;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+        return kErrorInvalidName;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    default:
+        return kErrorWriteFault;
+    }
+}
+
+} // namespace velmora::kernel32
+
 DWORD WINAPI GetLastError(void) {
     return lastError;
 }
 
 void WINAPI SetLastError(DWORD code) {
     lastError = code;
-}
-
-int WINAPI lstrlenW(LPCWSTR text) {
-    return static_cast<int>(WideLength(text));
-}
-
-// Ordinal comparison. Windows compares linguistically, but the program only ever tests
-// for equality, where both agree; NULL sorts before every string, as on Windows.
-int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
-    if (!a || !b)
-        return a ? 1 : b ? -1 : 0;
-    while (*a && *a == *b) {
-        ++a;
-        ++b;
-    }
-    if (*a == *b)
-        return 0;
-    return static_cast<uint16_t>(*a) < static_cast<uint16_t>(*b) ? -1 : 1;
-}
-
-LPWSTR WINAPI lstrcpyW(LPWSTR target, LPCWSTR source) {
-    // Windows catches the access fault of a null pointer and returns NULL.
-    if (!target || !source)
-        return nullptr;
-    LPWSTR out = target;
-    while ((*out++ = *source++) != 0) {
-    }
-    return target;
 }
 
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {

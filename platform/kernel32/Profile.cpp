@@ -60,16 +60,18 @@ const std::u16string kCrLf = u"\r\n";
 // One process-wide lock: a write is a read-modify-write of the whole file.
 std::mutex profileLock;
 
+// The folder a file's path names ("." for a bare name).
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The flock on the directory of a profile file; see the top of this file. A directory that
 // cannot be opened (no read permission) goes without: the write itself still works.
 class DirectoryLock {
   public:
     DirectoryLock(const std::string& path, int operation) {
-        size_t slash = path.rfind('/');
-        std::string directory = slash == std::string::npos ? "."
-                                : slash == 0               ? "/"
-                                                           : path.substr(0, slash);
-        fd_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd_ = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ >= 0)
             while (flock(fd_, operation) != 0 && errno == EINTR) {
             }
@@ -104,13 +106,9 @@ bool IsLeadingSpace(char16_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == u' ' || c == 0x1A;
 }
 
-std::u16string Trimmed(std::u16string_view text) {
-    return std::u16string(Trim(text));
-}
-
-Parsed Classify(const std::u16string& text) {
+Parsed Classify(std::u16string_view text) {
     Parsed parsed;
-    std::u16string line = Trimmed(text);
+    std::u16string_view line = Trim(text);
     if (line.empty())
         return parsed;
     // As on Windows, a line that opens with '[' but never closes it is no section header,
@@ -118,7 +116,7 @@ Parsed Classify(const std::u16string& text) {
     size_t close = line[0] == u'[' ? line.rfind(u']') : std::u16string::npos;
     if (close != std::u16string::npos) {
         parsed.kind = Kind::Section;
-        parsed.name = Trimmed(line.substr(1, close - 1));
+        parsed.name = Trim(line.substr(1, close - 1));
         return parsed;
     }
     parsed.kind = Kind::Key;
@@ -127,8 +125,8 @@ Parsed Classify(const std::u16string& text) {
         parsed.name = line;
         return parsed;
     }
-    parsed.name = Trimmed(line.substr(0, equals));
-    parsed.value = Trimmed(line.substr(equals + 1));
+    parsed.name = Trim(line.substr(0, equals));
+    parsed.value = Trim(line.substr(equals + 1));
     parsed.hasValue = true;
     return parsed;
 }
@@ -188,6 +186,25 @@ std::string Encode(const std::u16string& text, Encoding encoding) {
     return WideToAnsi(text, nullptr);
 }
 
+// Calls each(line, its break) for every line of text; the break is CR LF, CR or LF, and ""
+// after a last line that has none.
+template <class Char, class Each> void ForEachLine(std::basic_string_view<Char> text, Each each) {
+    const Char crLf[] = {'\r', '\n', 0};
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of(crLf, start);
+        std::basic_string_view<Char> line =
+            text.substr(start, end == text.npos ? end : end - start);
+        if (end == text.npos) {
+            each(line, u"");
+            return;
+        }
+        bool pair = text.compare(end, 2, crLf) == 0;
+        each(line, pair ? kCrLf : text[end] == '\r' ? u"\r" : u"\n");
+        start = end + (pair ? 2 : 1);
+    }
+}
+
 bool Load(const std::string& path, IniFile* file) {
     if (!ReadBytes(path, &file->bytes, &file->exists))
         return false;
@@ -201,44 +218,22 @@ bool Load(const std::string& path, IniFile* file) {
             text.push_back(
                 static_cast<char16_t>(static_cast<unsigned char>(bytes[i + low]) |
                                       static_cast<unsigned char>(bytes[i + 1 - low]) << 8));
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find_first_of(u"\r\n", start);
-            Line line;
-            line.text = text.substr(start, end == std::u16string::npos ? end : end - start);
-            if (end == std::u16string::npos) {
-                start = text.size();
-            } else {
-                size_t breakLength = text.compare(end, 2, kCrLf) == 0 ? 2 : 1;
-                line.eol = text.substr(end, breakLength);
-                start = end + breakLength;
-            }
-            file->lines.push_back(line);
-        }
+        ForEachLine<char16_t>(text, [file](std::u16string_view line, std::u16string_view eol) {
+            file->lines.push_back(Line{std::u16string(line), std::u16string(eol), {}, false});
+        });
         return true;
     }
-    size_t start = 0;
+    std::string_view rest = bytes;
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         file->encoding = Encoding::Utf8;
-        start = 3;
+        rest.remove_prefix(3);
     }
     // CR and LF never occur inside a character of the supported 8-bit encodings, so the
     // bytes are split into lines before decoding.
-    while (start < bytes.size()) {
-        size_t end = bytes.find_first_of("\r\n", start);
-        Line line;
-        line.raw = bytes.substr(start, end == std::string::npos ? end : end - start);
-        line.text = Decode(line.raw, file->encoding);
-        line.untouched = true;
-        if (end == std::string::npos) {
-            start = bytes.size();
-        } else {
-            bool crlf = bytes.compare(end, 2, "\r\n") == 0;
-            line.eol = crlf ? kCrLf : bytes[end] == '\r' ? u"\r" : u"\n";
-            start = end + (crlf ? 2 : 1);
-        }
-        file->lines.push_back(line);
-    }
+    ForEachLine<char>(rest, [file](std::string_view raw, std::u16string_view eol) {
+        file->lines.push_back(Line{Decode(std::string(raw), file->encoding), std::u16string(eol),
+                                   std::string(raw), true});
+    });
     return true;
 }
 
@@ -315,11 +310,8 @@ bool SaveInPlace(const std::string& path, const std::string& bytes, off_t oldSiz
 bool Save(const std::string& path, const std::string& bytes) {
     struct stat info;
     bool existed = stat(path.c_str(), &info) == 0;
-    size_t slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string directory = DirectoryOf(path);
+    std::string name = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
     std::string temporary = directory + "/." + name + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0 && existed && (errno == EACCES || errno == EPERM || errno == EROFS))
@@ -361,7 +353,7 @@ struct Range {
 };
 
 // The first section of that name.
-bool FindSection(const IniFile& file, const std::u16string& name, Range* range) {
+bool FindSection(const IniFile& file, std::u16string_view name, Range* range) {
     bool found = false;
     for (size_t i = 0; i < file.lines.size(); ++i) {
         Parsed parsed = Classify(file.lines[i].text);
@@ -380,8 +372,7 @@ bool FindSection(const IniFile& file, const std::u16string& name, Range* range) 
 }
 
 // The first line of the section holding the key, or npos.
-size_t FindKey(const IniFile& file, const Range& range, const std::u16string& name,
-               Parsed* parsed) {
+size_t FindKey(const IniFile& file, const Range& range, std::u16string_view name, Parsed* parsed) {
     for (size_t i = range.header + 1; i < range.end; ++i) {
         Parsed candidate = Classify(file.lines[i].text);
         if (candidate.kind == Kind::Key && EqualNoCase(candidate.name, name)) {
@@ -422,8 +413,8 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
     }
     // Listing sections or keys (a null name) is not supported: the default is the answer.
     Range range;
-    bool haveSection = section && key && FindSection(file, Trimmed(WideString(section)), &range);
-    std::u16string keyName = Trimmed(WideString(key));
+    bool haveSection = section && key && FindSection(file, Trim(WideString(section)), &range);
+    std::u16string keyName(Trim(WideString(key)));
     Parsed parsed;
     if (haveSection && FindKey(file, range, keyName, &parsed) != std::u16string::npos &&
         parsed.hasValue)
@@ -496,7 +487,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     if (!Load(path, &file))
         return FALSE;
 
-    std::u16string sectionName = Trimmed(WideString(section));
+    std::u16string sectionName(Trim(WideString(section)));
     Range range;
     bool haveSection = FindSection(file, sectionName, &range);
     // A line is about to follow the current last one: give that a line break.
@@ -505,7 +496,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
             file.lines[index - 1].eol = kCrLf;
     };
 
-    std::u16string keyName = Trimmed(WideString(key));
+    std::u16string keyName(Trim(WideString(key)));
     // The value loses its leading white space, line breaks included, as under Wine, so a
     // value can never start a line of its own.
     std::u16string text = WideString(value);
@@ -525,7 +516,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     } else if (haveSection) {
         size_t after = range.header + 1;
         for (size_t i = range.header + 1; i < range.end; ++i)
-            if (!Trim<char16_t>(file.lines[i].text).empty())
+            if (!Trim(file.lines[i].text).empty())
                 after = i + 1;
         breakBefore(after);
         file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),

@@ -45,3 +45,34 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
 }
 
 } // namespace velmora::kernel32
+
+using namespace velmora::kernel32;
+
+// The lstr* functions the program calls.
+int WINAPI lstrlenW(LPCWSTR text) {
+    return static_cast<int>(WideLength(text));
+}
+
+// Ordinal comparison. Windows compares linguistically, but the program only ever tests
+// for equality, where both agree; NULL sorts before every string, as on Windows.
+int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
+    if (!a || !b)
+        return a ? 1 : b ? -1 : 0;
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
+    }
+    if (*a == *b)
+        return 0;
+    return static_cast<uint16_t>(*a) < static_cast<uint16_t>(*b) ? -1 : 1;
+}
+
+LPWSTR WINAPI lstrcpyW(LPWSTR target, LPCWSTR source) {
+    // Windows catches the access fault of a null pointer and returns NULL.
+    if (!target || !source)
+        return nullptr;
+    LPWSTR out = target;
+    while ((*out++ = *source++) != 0) {
+    }
+    return target;
+}

@@ -27,8 +27,10 @@ inline std::string WideToUtf8(const WCHAR* text) {
 // caller's buffer: the text is cut to fit. Returns the characters copied. capacity >= 1.
 size_t CopyCut(std::u16string_view text, WCHAR* buffer, size_t capacity);
 
-// Without the blanks (spaces and tabs) around it.
-template <class Char> std::basic_string_view<Char> Trim(std::basic_string_view<Char> text) {
+// Without the blanks (spaces and tabs) around it; a view into text (std::string,
+// std::u16string or a view of either).
+template <class Text> auto Trim(const Text& whole) {
+    std::basic_string_view<typename Text::value_type> text(whole);
     size_t begin = 0, end = text.size();
     while (begin < end && (text[begin] == ' ' || text[begin] == '\t'))
         ++begin;
