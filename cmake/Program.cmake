@@ -11,12 +11,8 @@ set(VELMORA_PROGRAM_SOURCES
     ${CMAKE_SOURCE_DIR}/ui/BrowserEvents.cpp)
 set(VELMORA_PROGRAM_INCLUDES ${CMAKE_SOURCE_DIR})
 
-if(WIN32)
-    set(VELMORA_WARNINGS -Wall -Wextra -Werror)
-else()
-    # Win32 wide text is UTF-16: L"..." and WCHAR must be 16-bit, as on Windows.
-    set(VELMORA_WARNINGS -Wall -Wextra -Werror -fshort-wchar)
-endif()
+# Warnings are errors in everything built here (the site has its own CMakeLists.txt).
+set(VELMORA_WARNINGS -Wall -Wextra -Werror)
 
 # The site's addresses are compile-time constants built from one root, so each executable
 # that embeds the program compiles them with the root it talks to (tests use their own).
