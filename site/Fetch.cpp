@@ -7,8 +7,8 @@
 
 #include "settings/Settings.h"
 
-// The longest a whole fetch may take. Without a bound a site that accepts the connection and
-// never answers, or sends a byte now and then, froze the window for as long as it cared to.
+// The longest a whole fetch may take, so that a site which accepts the connection and then
+// never answers, or sends a byte now and then, cannot hold the window.
 DWORD FetchTimeoutMs = 10000;
 
 // Bytes of body kept: the byte buffer is 1024 bytes and always ends in a terminator.
@@ -68,9 +68,9 @@ static DWORD WINAPI RunFetch(LPVOID parameter) {
             succeeded = FALSE;
     }
 
-    // One read returns only what has arrived so far: a body arriving in pieces was cut
-    // short. Read until the end of the body or until the buffer is full, or until the caller
-    // has given up (its handles are closed then).
+    // One read returns only what has arrived so far, so a body arriving in pieces takes
+    // several. Read until the end of the body or until the buffer is full, or until the
+    // caller has given up (its handles are closed then).
     while (succeeded && fetch->length < BodyCapacity &&
            InterlockedCompareExchange(&fetch->state, Running, Running) == Running) {
         DWORD got = 0;
@@ -147,9 +147,8 @@ BOOL FetchText(LPCWSTR address, WCHAR* text) {
 }
 
 // Stores the first line of the text at address as key. A failed fetch stores nothing, so
-// the last good value stays (storing the empty text emptied the list on every network
-// fault); and only the first line, so a reply can never add lines, keys or sections to
-// Config.ini.
+// the last good value (and the list made from it) stays through a network fault; and only
+// the first line, so a reply can never add lines, keys or sections to Config.ini.
 static void StoreFirstLine(LPCWSTR address, LPCWSTR key) {
     WCHAR text[TEXT_CAPACITY];
     if (!FetchText(address, text))

@@ -208,7 +208,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     if (record->kind == ControlKind::PushButton && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX))
         record->kind = ControlKind::CheckBox;
     // Windows places a default-positioned top-level window itself; this is its first
-    // default place.
+    // default place. Only x says CW_USEDEFAULT: Windows then ignores y, whatever it holds.
     record->x = x == CW_USEDEFAULT ? 26 : x;
     record->y = x == CW_USEDEFAULT ? 26 : y;
     record->width = width;
