@@ -19,6 +19,8 @@ packages=(
     dpkg-dev fakeroot gzip zip nsis lintian desktop-file-utils appstream systemd
     # run on a desktop: Chinese text, video in the embedded browser, opening links
     fonts-wqy-microhei gstreamer1.0-libav gstreamer1.0-plugins-good xdg-utils
+    # the message boxes' information icon
+    adwaita-icon-theme
     # make the demo episodes (scripts/make-demo-media.sh): text overlay, H.264 encoder
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-x gstreamer1.0-plugins-ugly
     # tests: a virtual desktop with a window manager, Windows under Wine, locales

@@ -1,6 +1,7 @@
 # Message boxes answer as on Windows: the first button is the default, a yes/no box cannot
 # be cancelled, an owner under its box looks unchanged, and a box answered under a nested
-# one leaves the screen at once.
+# one leaves the screen at once. An information box shows its icon at 32 pixels, left of
+# the text.
 source "$(dirname "$0")/xsession.sh"
 
 use_test_browser
@@ -26,6 +27,13 @@ sleep 0.5
 import -window root -crop "$list_area" "$VELMORA_WORK/list-during.png"
 changed=$(compare -metric AE "$VELMORA_WORK/list-before.png" "$VELMORA_WORK/list-during.png" null: 2>&1 || true)
 [[ "$changed" == 0 ]] || fail "the main window changed under its box ($changed pixels): greyed out?"
+# Left of the text, above the buttons, only the icon is drawn: the box's tallest thing there.
+import -window "$box" "$VELMORA_WORK/box.png"
+icon=$(convert "$VELMORA_WORK/box.png" -crop 90x60+0+0 +repage -fuzz 10% -trim \
+    -format '%w %h' info: 2>/dev/null || true)
+read -r icon_width icon_height <<<"$icon"
+((${icon_height:-0} >= 24 && ${icon_height:-0} <= 32 && ${icon_width:-0} <= 32)) ||
+    fail "no 32-pixel icon left of the text (drawn there: '$icon' pixels wide and high)"
 press "$box" Escape
 sleep 0.5
 [[ $(boxes) == 1 ]] || fail "Esc closed the yes/no box"
@@ -52,4 +60,4 @@ sleep 0.5
 
 press "$window" alt+F4
 wait_player_exit 20 || fail "player did not exit"
-echo "PASS: Enter answers Yes, Esc keeps the yes/no box, owner unchanged, nested boxes leave when answered"
+echo "PASS: Enter answers Yes, Esc keeps the yes/no box, owner unchanged, nested boxes leave when answered, icon ${icon_width}x${icon_height}"

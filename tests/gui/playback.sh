@@ -1,11 +1,13 @@
 # A double-click plays a real video with no other input; the video's fullscreen button
-# fills the screen with it, and Esc gives the fixed window back exactly as it was.
+# fills the screen with it, and Esc gives the fixed window back exactly as it was. A message
+# box closed over the ended episode leaves its last frame as it was.
 source "$(dirname "$0")/xsession.sh"
 
 media="$VELMORA_WORK/media"
 "$DEMO_MEDIA" "$media" 2 >/dev/null || fail "could not make the test clips"
 start_desktop
-start_site --media "$media"
+# One episode: nothing runs on to a next one when it ends.
+start_site --media "$media" --episodes 1
 start_player_window
 wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
 sleep 1 # let the window manager place the window before its place is taken
@@ -73,6 +75,35 @@ spread=$(convert "$ARTIFACTS/after-fullscreen.png" -crop "$video_area" -colorspa
     -format '%[fx:standard_deviation]' info:)
 awk -v s="$spread" 'BEGIN { exit !(s > 0.01) }' || fail "the video area is blank after fullscreen"
 
+# Play it to its end once more, then the update check's notice (centred on the screen)
+# covers part of the video. Where it was, the frame must be as before once it closes: WebKit
+# would leave a blank patch there.
+xdotool mousemove --window "$window" 328 223 click 1 # the video's play button, at its centre
+xdotool mousemove --window "$window" 700 300
+sleep 7
+import -window root "$ARTIFACTS/ended.png"
+xdotool mousemove --window "$window" 577 552 click 1
+box=$(wait_window '^提示$') || fail "the update check's notice did not appear"
+sleep 0.5
+import -window root "$ARTIFACTS/box-over-video.png"
+eval "$(xdotool getwindowgeometry --shell --prefix BOX_ "$box")"
+# The frame above the video's control bar, where the box was (screen coordinates).
+left=$((BOX_X > X + 25 ? BOX_X : X + 25))
+right=$((BOX_X + BOX_WIDTH < X + 630 ? BOX_X + BOX_WIDTH : X + 630))
+top=$((BOX_Y > Y + 55 ? BOX_Y : Y + 55))
+bottom=$((BOX_Y + BOX_HEIGHT < Y + 340 ? BOX_Y + BOX_HEIGHT : Y + 340))
+((right - left >= 50 && bottom - top >= 30)) ||
+    fail "the notice covers too little of the video to tell (${left}..${right} x ${top}..${bottom})"
+covered="$((right - left))x$((bottom - top))+$left+$top"
+press "$box" Return
+xdotool mousemove --window "$window" 700 300
+sleep 1.5
+import -window root "$ARTIFACTS/after-box.png"
+changed=$(compare -metric AE -fuzz 10% "$ARTIFACTS/ended.png[$covered]" \
+    "$ARTIFACTS/after-box.png[$covered]" null: 2>&1 || true)
+[[ "$changed" =~ ^[0-9]+$ && "$changed" -lt $(((right - left) * (bottom - top) / 20)) ]] ||
+    fail "where the notice was ($covered), $changed pixels changed after it closed"
+
 press "$window" alt+F4
 wait_player_exit 20 || fail "player did not exit"
-echo "PASS: played without a click, fullscreen $screen, window back as it was; screenshots in $ARTIFACTS"
+echo "PASS: played without a click, fullscreen $screen, window back as it was, frame kept under a closed box ($changed of $covered changed); screenshots in $ARTIFACTS"

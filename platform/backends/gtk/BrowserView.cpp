@@ -44,31 +44,62 @@ const char kMediaFailureScript[] = R"js(
 })();
 )js";
 
-// WebKit stops painting a paused video once fullscreen ends (a bare web view does the same):
-// its box stays empty until it plays again. A fresh copy of the element, at the same place
-// in the video (or at its start, ready to play again, when it had ended) and with the same
-// sound settings, paints at once.
+// WebKit does not paint a paused video again once something has covered it (a message box,
+// fullscreen ending): its box stays empty until it plays again.
+// - Paused: a seek to the same place decodes the frame again and paints it. The page is not
+//   told of that seek: its handlers would take it for the user's.
+// - Ended: a seek paints nothing there. A fresh copy of the element (with the same sound
+//   settings, ready to play from the start as the ended one was) shows the last frame as its
+//   poster until it plays.
 const char kRepaintPausedVideos[] = R"js(
 (function () {
+    function seekUnseen(video) {
+        window.addEventListener('seeking', function unseen(event) {
+            if (event.target !== video)
+                return;
+            window.removeEventListener('seeking', unseen, true);
+            event.stopImmediatePropagation();
+        }, true);
+        video.currentTime = video.currentTime + 0.001;
+    }
+    function frameOf(video) {
+        try {
+            var canvas = document.createElement('canvas');
+            canvas.width = video.videoWidth;
+            canvas.height = video.videoHeight;
+            canvas.getContext('2d').drawImage(video, 0, 0);
+            return canvas.toDataURL();
+        } catch (e) {
+            return ''; // a frame from another site cannot be read: the first frame shows
+        }
+    }
     function renew(video) {
-        var time = video.ended ? 0 : video.currentTime;
         var fresh = video.cloneNode(true);
         fresh.autoplay = false;
+        fresh.poster = frameOf(video);
         fresh.muted = video.muted;
         fresh.volume = video.volume;
-        fresh.addEventListener('loadedmetadata', function seek() {
-            fresh.removeEventListener('loadedmetadata', seek);
-            fresh.currentTime = time;
-        });
         video.parentNode.replaceChild(fresh, video);
     }
     var videos = Array.prototype.slice.call(document.getElementsByTagName('video'));
     for (var i = 0; i < videos.length; ++i) {
-        if (videos[i].paused && videos[i].readyState >= HTMLMediaElement.HAVE_METADATA)
-            renew(videos[i]);
+        var video = videos[i];
+        if (!video.paused || video.readyState < HTMLMediaElement.HAVE_METADATA)
+            continue;
+        if (video.played.length === 0 && video.poster)
+            continue; // shows its poster, an image WebKit paints again by itself
+        if (video.ended)
+            renew(video);
+        else
+            seekUnseen(video);
     }
 })();
 )js";
+
+void RepaintPausedVideosOf(WebKitWebView* view) {
+    webkit_web_view_evaluate_javascript(view, kRepaintPausedVideos, -1, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr);
+}
 
 std::string MediaTypeOfAddress(const std::string& address) {
     std::string lower = address.substr(0, address.find_first_of("?#"));
@@ -158,8 +189,7 @@ gboolean OnWindowState(GtkWidget* top, GdkEventWindowState* event, gpointer view
     gtk_window_set_resizable(GTK_WINDOW(top), FALSE);
     gtk_window_move(GTK_WINDOW(top), state.windowX, state.windowY);
     gtk_window_set_keep_above(GTK_WINDOW(top), state.keepAbove);
-    webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), kRepaintPausedVideos, -1, nullptr,
-                                        nullptr, nullptr, nullptr, nullptr);
+    RepaintPausedVideosOf(WEBKIT_WEB_VIEW(view));
     return FALSE;
 }
 
@@ -323,6 +353,11 @@ GtkWidget* MakeBrowserView(HWND host) {
 WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(browser));
     return child ? WEBKIT_WEB_VIEW(child) : nullptr;
+}
+
+void RepaintPausedVideos(GtkWidget* browser) {
+    if (WebKitWebView* view = WebViewOfBrowser(browser))
+        RepaintPausedVideosOf(view);
 }
 
 void LoadInBrowserView(GtkWidget* browser, const std::string& url) {

@@ -18,6 +18,9 @@ namespace velmora::platform {
 // (browser:: in user32/Backend.h) and drops those a sink cancels.
 GtkWidget* MakeBrowserView(HWND host);
 WebKitWebView* WebViewOfBrowser(GtkWidget* browser);
+// A paused or ended video in the page paints its frame again where a window covered it
+// (WebKit leaves that area blank until the video plays).
+void RepaintPausedVideos(GtkWidget* browser);
 // Loads an address the control has already announced (BeforeNavigate2 fired for it).
 void LoadInBrowserView(GtkWidget* browser, const std::string& url);
 

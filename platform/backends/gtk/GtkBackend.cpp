@@ -205,6 +205,50 @@ void ApplyText(Window& window, Native& native) {
     }
 }
 
+// Windows shows a message box's icon at 32x32, left of the text, which then starts at the
+// left too (GTK centres it). The theme's full-colour icon, or its symbolic one where the
+// theme has no other.
+void AddInformationIcon(GtkMessageDialog* dialog) {
+    GtkWidget* text = gtk_message_dialog_get_message_area(dialog);
+    GtkWidget* row = gtk_widget_get_parent(text);
+    if (!GTK_IS_BOX(row))
+        return;
+    const char* names[] = {"dialog-information", "dialog-information-symbolic"};
+    GIcon* icon = g_themed_icon_new_from_names(const_cast<char**>(names), G_N_ELEMENTS(names));
+    GtkWidget* image = gtk_image_new_from_gicon(icon, GTK_ICON_SIZE_DIALOG);
+    g_object_unref(icon);
+    gtk_image_set_pixel_size(GTK_IMAGE(image), 32);
+    gtk_widget_set_valign(image, GTK_ALIGN_START);
+    gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(row), image, 0);
+    gtk_widget_set_valign(text, GTK_ALIGN_CENTER);
+    GList* labels = gtk_container_get_children(GTK_CONTAINER(text));
+    for (GList* label = labels; label; label = label->next) {
+        gtk_widget_set_halign(GTK_WIDGET(label->data), GTK_ALIGN_START);
+        gtk_label_set_xalign(GTK_LABEL(label->data), 0);
+    }
+    g_list_free(labels);
+}
+
+void RepaintPausedVideosIn(const Window& window) {
+    for (HWND handle : window.children) {
+        Window* child = FindWindowRecord(handle);
+        if (!child)
+            continue;
+        if (child->kind == ControlKind::Browser && NativeOf(*child))
+            RepaintPausedVideos(NativeOf(*child)->widget);
+        RepaintPausedVideosIn(*child);
+    }
+}
+
+void OnMessageBoxDestroyed(GtkWidget*, gpointer data) {
+    static_cast<MessageBoxState*>(data)->native = nullptr;
+    // A paused video stays blank where the box covered it. A box without an owner can
+    // cover any window, so every one is mended.
+    for (Window* top : TopLevelWindows())
+        RepaintPausedVideosIn(*top);
+}
+
 } // namespace
 
 bool GtkBackend::Start(int* argc, char*** argv, std::string& error) {
@@ -427,6 +471,8 @@ void GtkBackend::ShowMessageBox(MessageBoxState& box) {
         owner, owner ? GTK_DIALOG_MODAL : GtkDialogFlags(0), GTK_MESSAGE_INFO,
         yesNo ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", request.text.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), request.caption.c_str());
+    if ((request.style & MB_ICONMASK) == MB_ICONINFORMATION)
+        AddInformationIcon(GTK_MESSAGE_DIALOG(dialog));
     gtk_window_set_position(GTK_WINDOW(dialog),
                             owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     if (request.style & MB_TOPMOST)
@@ -461,10 +507,7 @@ void GtkBackend::ShowMessageBox(MessageBoxState& box) {
                      &box);
     // GtkDialog destroys itself after a close request; the answer decides that here.
     g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
-    g_signal_connect(dialog, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                         static_cast<MessageBoxState*>(data)->native = nullptr;
-                     }),
-                     &box);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(OnMessageBoxDestroyed), &box);
     box.native = dialog;
     gtk_widget_show_all(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
