@@ -25,6 +25,8 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-x gstreamer1.0-plugins-ugly
     # tests: a virtual desktop with a window manager, Windows under Wine, locales
     xvfb xauth openbox xdotool x11-utils wine wine64 locales curl ca-certificates
+    # the Windows program's manifest: read out of the .exe (wrestool) and parsed (xmllint)
+    icoutils libxml2-utils
     # the site tests parse the pages' scripts as ES5 (acorn --ecma5): Windows players run IE11
     node-acorn
     # the public face of the site: nginx with TLS, a test CA made with openssl, a bounded load

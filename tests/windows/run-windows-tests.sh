@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The windows tests, one subcommand per CTest entry (see CMakeLists.txt beside this file):
 #
-#   artefacts            the win32/win64 builds: size, imported DLLs, GUI subsystem
+#   artefacts            the win32/win64 builds: size, imported DLLs, GUI subsystem, manifest
 #   test_program         builds the win64 test copy (own SiteRoot), profile_probe.exe and
 #                        fetch_probe.exe
 #   prefix_setup         creates the Wine prefix the run shares (wineboot -i)
@@ -94,8 +94,31 @@ check_pe() {
     done
 }
 
+# The application manifest, resource type 24 (RT_MANIFEST) id 1: well-formed XML asking for
+# Common Controls 6 (visual styles), no elevation, Windows 7 to 11, and no DPI awareness
+# (the system scales the fixed pixel layout).
+check_manifest() {
+    local exe=$1 manifest
+    manifest=$(wrestool -x --raw -t 24 -n 1 "$exe") && [ -n "$manifest" ] ||
+        fail "$exe has no manifest resource (type 24, id 1)"
+    echo "$manifest" | xmllint --noout - 2>&1 || fail "the manifest of $exe is not well-formed XML"
+    query() { echo "$manifest" | xmllint --xpath "$1" - 2>/dev/null; }
+    local controls='//*[local-name()="dependentAssembly"]/*[local-name()="assemblyIdentity"]'
+    [ "$(query "string($controls/@name) = 'Microsoft.Windows.Common-Controls' and
+        string($controls/@version) = '6.0.0.0'")" = true ] ||
+        fail "the manifest of $exe does not ask for Common Controls 6.0.0.0"
+    [ "$(query 'string(//*[local-name()="requestedExecutionLevel"]/@level)')" = asInvoker ] ||
+        fail "the manifest of $exe does not run the program as its invoker"
+    local systems
+    systems=$(query '//*[local-name()="supportedOS"]/@Id' | tr -d ' ' | sort | tr '\n' ' ')
+    [ "$systems" = 'Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}" Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}" Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}" Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" ' ] ||
+        fail "the manifest of $exe supports $systems, not Windows 7, 8, 8.1 and 10/11"
+    [ "$(query 'count(//*[starts-with(local-name(), "dpiAware")])')" = 0 ] ||
+        fail "the manifest of $exe declares DPI awareness"
+}
+
 cmd_artefacts() {
-    need_tools x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strip
+    need_tools x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strip wrestool xmllint
     local win32="$VELMORA_WINDOWS_BUILD_ROOT/win32/VelmoraPlayer.exe"
     local win64="$VELMORA_WINDOWS_BUILD_ROOT/win64/VelmoraPlayer.exe"
     check_pe "$win32" win32
@@ -104,6 +127,8 @@ cmd_artefacts() {
         fail "$win32 is not a 32-bit program"
     x86_64-w64-mingw32-objdump -f "$win64" | grep -q 'file format pei-x86-64' ||
         fail "$win64 is not a 64-bit program"
+    check_manifest "$win32"
+    check_manifest "$win64"
     # The size that counts is what ships: the stripped program.
     STRIPPED=$(mktemp "${TMPDIR:-/tmp}/velmora-win32.XXXXXX")
     trap 'rm -f "$STRIPPED"' EXIT
@@ -196,7 +221,7 @@ stop_all() {
 }
 
 new_session() {
-    need_tools Xvfb openbox xdotool xprop iconv curl
+    need_tools Xvfb openbox xdotool xprop iconv curl import convert compare
     need_locale zh_CN.utf8
     [ -f "$TEST_EXE" ] || fail "$TEST_EXE is missing: run the fixture windows.test_program"
     wine_environment
@@ -388,8 +413,30 @@ cmd_get_playlist() {
     done
     expect_config "[VelmoraPlayer]" "Version=1.0" "List=321" "Last=1" "Top=1" "Once=1" "Title=" \
         "Update=$NOTICE_TWO" "CopyRight=$DEFAULT_NOTICE"
+    # The notice label and the check box paint with a hollow brush over the window: the new
+    # text must look exactly as after a fresh start showing it, with no trace of the old.
+    sleep 0.5
+    notice_shot "$window" "$WORK/notice-changed.png"
+    close_program "$window"
+    rm -f "$WORK/program.rc"
+    program_start
+    window=$(main_window "$MAIN_TITLE")
+    sleep 0.5
+    notice_shot "$window" "$WORK/notice-fresh.png"
+    local spread changed
+    spread=$(convert "$WORK/notice-fresh.png" -colorspace Gray -format '%[fx:standard_deviation]' info:)
+    awk -v s="$spread" 'BEGIN { exit !(s > 0.05) }' || fail "no notice drawn after a fresh start"
+    changed=$(compare -metric AE "$WORK/notice-changed.png" "$WORK/notice-fresh.png" null: 2>&1)
+    [ "$changed" = 0 ] ||
+        fail "the changed notice differs in $changed pixels from a fresh start's (screenshots in $WORK)"
     close_program "$window"
     KEEP_WORK=0
+}
+
+# notice_shot WINDOW FILE: the notice label and the check box beside it (client 10,540 to
+# 510,572), as on screen.
+notice_shot() {
+    import -window "$1" -crop 500x32+10+540 +repage "$2" || fail "no screenshot of window $1"
 }
 
 update_session() {
