@@ -27,24 +27,41 @@ const int NoticeLabelTop = 547;
 const int NoticeLabelWidth = 450;
 const int NoticeLabelHeight = 25;
 
-HWND CreateChild(HWND parent, HINSTANCE instance, DWORD exStyle, LPCWSTR className, LPCWSTR text,
-                 DWORD style, int x, int y, int width, int height, int id) {
-    return CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
-                           (HMENU)(INT_PTR)id, instance, NULL);
-}
+// "Tessavo " and the site's root, made before the label is.
+WCHAR SiteLabel[TEXT_CAPACITY];
+
+} // namespace
+
+const ChildWindow ChildWindows[] = {
+    // The host loads its window text: the start page shows without any further call.
+    {L"AtlAxWin", StartPageUrl, WS_CHILD | WS_VISIBLE, WS_EX_CLIENTEDGE, 0, 0, 640, 535, 0,
+     &hBrowserHost},
+    {L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY,
+     WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE, 642, 0, 120, 500, IDC_EPISODES, &hEpisodeList},
+    {L"Button", L"获取播放列表", WS_CHILD | WS_VISIBLE, 0, 645, 510, 114, 25, IDC_GETLIST,
+     &hGetListButton},
+    {L"Button", L"访问主站", WS_CHILD | WS_VISIBLE, 0, 645, 540, 114, 25, IDC_SITE, &hSiteButton},
+    {L"Button", L"检测更新", WS_CHILD | WS_VISIBLE, 0, 520, 540, 114, 25, IDC_UPDATE,
+     &hUpdateButton},
+    {L"Button", L"置顶", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 0, 460, 540, 50, 25, IDC_TOPMOST,
+     &hTopMostBox},
+    {L"Static", SiteLabel, WS_CHILD | WS_VISIBLE, 0, NoticeLabelLeft, NoticeLabelTop,
+     NoticeLabelWidth, NoticeLabelHeight, 0, &hNoticeLabel},
+};
+const int ChildWindowCount = sizeof ChildWindows / sizeof ChildWindows[0];
+
+namespace {
 
 LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
-    HINSTANCE instance = create->hInstance;
-
     AtlAxWinInit();
 
-    // The host loads its window text: the start page shows without any further call.
-    RECT browserRect;
-    SetRect(&browserRect, 0, 0, 640, 535);
-    hBrowserHost =
-        CreateWindowExW(WS_EX_CLIENTEDGE, L"AtlAxWin", StartPageUrl, WS_CHILD | WS_VISIBLE,
-                        browserRect.left, browserRect.top, browserRect.right - browserRect.left,
-                        browserRect.bottom - browserRect.top, window, NULL, instance, NULL);
+    wsprintfW(SiteLabel, L"Tessavo %s", SiteRoot);
+    for (int i = 0; i < ChildWindowCount; ++i) {
+        const ChildWindow& child = ChildWindows[i];
+        *child.handle = CreateWindowExW(child.exStyle, child.className, child.text, child.style,
+                                        child.x, child.y, child.width, child.height, window,
+                                        (HMENU)(INT_PTR)child.id, create->hInstance, NULL);
+    }
 
     pWebBrowser = NULL;
     IUnknown* control = NULL;
@@ -53,25 +70,6 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
     if (control)
         control->Release();
     ConnectBrowserEvents(pWebBrowser);
-
-    hEpisodeList = CreateChild(window, instance, WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE, L"LISTBOX",
-                               L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 642, 0, 120,
-                               500, IDC_EPISODES);
-    hGetListButton = CreateChild(window, instance, 0, L"Button", L"获取播放列表",
-                                 WS_CHILD | WS_VISIBLE, 645, 510, 114, 25, IDC_GETLIST);
-    hSiteButton = CreateChild(window, instance, 0, L"Button", L"访问主站", WS_CHILD | WS_VISIBLE,
-                              645, 540, 114, 25, IDC_SITE);
-    hUpdateButton = CreateChild(window, instance, 0, L"Button", L"检测更新", WS_CHILD | WS_VISIBLE,
-                                520, 540, 114, 25, IDC_UPDATE);
-    hTopMostBox =
-        CreateChild(window, instance, 0, L"Button", L"置顶",
-                    WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 460, 540, 50, 25, IDC_TOPMOST);
-    WCHAR label[TEXT_CAPACITY];
-    ZeroMemory(label, sizeof label);
-    wsprintfW(label, L"Tessavo %s", SiteRoot);
-    hNoticeLabel =
-        CreateChild(window, instance, 0, L"Static", label, WS_CHILD | WS_VISIBLE, NoticeLabelLeft,
-                    NoticeLabelTop, NoticeLabelWidth, NoticeLabelHeight, 0);
 
     hStatusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE, CopyRightText, window, IDC_STATUSBAR);
 

@@ -23,6 +23,21 @@ extern HWND hStatusBar;
 
 extern const WCHAR MainWindowClassName[];
 
+// A child of the main window: OnCreate makes the children in the table's order and keeps
+// each one's handle where the entry says. The status bar is not in it: it places itself
+// along the bottom.
+struct ChildWindow {
+    LPCWSTR className;
+    LPCWSTR text;
+    DWORD style;
+    DWORD exStyle;
+    int x, y, width, height; // in the main window's client area
+    int id;
+    HWND* handle;
+};
+extern const ChildWindow ChildWindows[];
+extern const int ChildWindowCount;
+
 // Shows text in the notice label, clearing what it showed before.
 void SetNoticeText(LPCWSTR text);
 

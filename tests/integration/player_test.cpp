@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -444,12 +445,17 @@ TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {
         EXPECT_EQ(label, c.update);
         // The label paints on a hollow brush: the window behind it must be repainted, or
         // the new notice is drawn over the old one.
+        const ChildWindow* place =
+            std::find_if(ChildWindows, ChildWindows + ChildWindowCount,
+                         [](const ChildWindow& child) { return child.handle == &hNoticeLabel; });
+        ASSERT_NE(place, ChildWindows + ChildWindowCount);
         bool behindLabelRepainted = false;
         for (const auto& invalidation : run.invalidations)
             behindLabelRepainted |= invalidation.window == mainWindow && !invalidation.whole &&
-                                    invalidation.area.left == 10 && invalidation.area.top == 547 &&
-                                    invalidation.area.right == 460 &&
-                                    invalidation.area.bottom == 572;
+                                    invalidation.area.left == place->x &&
+                                    invalidation.area.top == place->y &&
+                                    invalidation.area.right == place->x + place->width &&
+                                    invalidation.area.bottom == place->y + place->height;
         EXPECT_TRUE(behindLabelRepainted);
         if (site) {
             EXPECT_EQ(RequestsSoFar(*site),

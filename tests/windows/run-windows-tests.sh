@@ -19,7 +19,7 @@ source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 
 : "${VELMORA_SOURCE_DIR:?}" "${VELMORA_WINDOWS_BUILD_ROOT:?}" "${VELMORA_TEST_WORK:?}"
 : "${VELMORA_TEST_PROGRAM_TREE:?}" "${VELMORA_SITE_BINARY:?}" "${VELMORA_TEST_SITE_HOST:?}"
-: "${VELMORA_TEST_SITE_PORT:?}"
+: "${VELMORA_TEST_SITE_PORT:?}" "${VELMORA_CHILD_LAYOUT:?}"
 
 PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
 TEST_EXE="$VELMORA_TEST_PROGRAM_TREE/VelmoraPlayer.exe"
@@ -301,9 +301,16 @@ click() {
     xdotool mousemove --window "$1" "$2" "$3" click 1
 }
 
-# Buttons by their client rectangles: a click in the middle.
-click_get_playlist() { click "$1" $((645 + 57)) $((510 + 12)); }
-click_update() { click "$1" $((520 + 57)) $((540 + 12)); }
+# click_control WINDOW TEXT: a click in the middle of the control showing TEXT, where the
+# program's child-window table places it.
+click_control() {
+    local point
+    point=$("$VELMORA_CHILD_LAYOUT" | awk -F '\t' -v text="$2" '$1 == text { print $2, $3 }')
+    [ -n "$point" ] || fail "the program has no control \"$2\": $("$VELMORA_CHILD_LAYOUT")"
+    click "$1" $point
+}
+click_get_playlist() { click_control "$1" 获取播放列表; }
+click_update() { click_control "$1" 检测更新; }
 
 # close_program WINDOW: alt+F4 must end the program with exit code 0.
 close_program() {

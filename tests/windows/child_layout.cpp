@@ -1,0 +1,17 @@
+// The program's child-window table as the windows tests read it, one control a line: its
+// text, then the middle of its place in the client area (x, y), tab-separated.
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "TestText.h"
+#include "ui/MainWindow.h"
+
+int main() {
+    for (int i = 0; i < ChildWindowCount; ++i) {
+        const ChildWindow& child = ChildWindows[i];
+        printf("%s\t%d\t%d\n", velmora::test::Utf8(child.text).c_str(), child.x + child.width / 2,
+               child.y + child.height / 2);
+    }
+    return 0;
+}
