@@ -1,5 +1,5 @@
-# The desktop build maps its titled, fixed-size window, and closing it ends the process
-# with exit code 0.
+# The desktop build maps its titled, fixed-size window under the application id, and
+# closing it ends the process with exit code 0.
 source "$(dirname "$0")/xsession.sh"
 
 start_desktop
@@ -15,8 +15,11 @@ grep -q 'minimum size: 764 by 586' <<<"$hints" || fail "no fixed minimum size: $
 grep -q 'maximum size: 764 by 586' <<<"$hints" || fail "no fixed maximum size: $hints"
 xprop -id "$window" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE && fail "window can be maximised"
 xprop -id "$window" _NET_WM_ICON | grep -q '32 x 32' || fail "window has no 32x32 icon"
+# The desktop matches the window to its entry ($APP_ID.desktop) by this class.
+class=$(xprop -id "$window" WM_CLASS)
+[[ "$class" == "WM_CLASS(STRING) = \"$APP_ID\", \"$APP_ID\"" ]] || fail "window class: $class"
 
 press "$window" alt+F4
 wait_player_exit 20 || fail "player did not exit after closing its window"
 [[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
-echo "PASS: title, client size $size, fixed size, icon, exit code 0"
+echo "PASS: title, client size $size, fixed size, icon, class $APP_ID, exit code 0"

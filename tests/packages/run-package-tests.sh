@@ -17,7 +17,7 @@
 #              resource and the player .deb's description name it
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
-: "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}"
+: "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}" "${APP_ID:?}"
 version=1.0
 player_deb="$PACKAGES/velmora-player_${version}_amd64.deb"
 site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
@@ -95,9 +95,18 @@ cmd_lint() {
         dpkg-deb -x "$deb" "$WORK/root" || fail "cannot unpack $deb"
     done
     local r="$WORK/root" path size
-    desktop-file-validate "$r/usr/share/applications/example.velmora.Player.desktop" ||
-        fail "desktop-file-validate"
-    appstreamcli validate --no-net "$r/usr/share/metainfo/example.velmora.Player.metainfo.xml" ||
+    # One id: the only desktop entry is named after the application id the window carries
+    # (Wayland app id, X11 WM_CLASS), so the dock finds its name and icon; AppStream agrees.
+    local entries
+    entries=$(cd "$r/usr/share/applications" && ls)
+    [[ "$entries" == "$APP_ID.desktop" ]] || fail "desktop entries '$entries', expected $APP_ID.desktop"
+    grep -qx "StartupWMClass=$APP_ID" "$r/usr/share/applications/$APP_ID.desktop" ||
+        fail "StartupWMClass is not $APP_ID"
+    grep -qx "  <id>$APP_ID</id>" "$r/usr/share/metainfo/$APP_ID.metainfo.xml" &&
+        grep -qF ">$APP_ID.desktop</launchable>" "$r/usr/share/metainfo/$APP_ID.metainfo.xml" ||
+        fail "the AppStream id or launchable is not $APP_ID"
+    desktop-file-validate "$r/usr/share/applications/$APP_ID.desktop" || fail "desktop-file-validate"
+    appstreamcli validate --no-net "$r/usr/share/metainfo/$APP_ID.metainfo.xml" ||
         fail "appstreamcli validate"
     for path in usr/bin/velmora-player usr/lib/velmora-player/velmora-player usr/sbin/velmora-site; do
         [[ -x "$r/$path" ]] || fail "/$path is missing or not executable"
@@ -117,8 +126,6 @@ cmd_lint() {
         [[ "$(identify -format '%wx%h' "$path")" == "${size}x${size}" ]] ||
             fail "the ${size}x${size} icon is $(identify -format '%wx%h' "$path")"
     done
-    grep -qx StartupWMClass=Velmora-player "$r/usr/share/applications/example.velmora.Player.desktop" ||
-        fail "StartupWMClass is not the window's class"
     for path in /etc/default/velmora-site /etc/nginx/sites-available/velmora-site; do
         dpkg-deb -I "$site_deb" conffiles | grep -qx "$path" || fail "$path is not a conffile"
     done
@@ -240,7 +247,8 @@ cmd_install() {
     local window
     window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$' 30) ||
         fail "no main window; $(cat "$WORK/player.log")"
-    xprop -id "$window" WM_CLASS | grep -q '"Velmora-player"' || fail "the window's class is not Velmora-player"
+    xprop -id "$window" WM_CLASS | grep -qF "= \"$APP_ID\", \"$APP_ID\"" ||
+        fail "the window's class is not $APP_ID"
     local config="$HOME/.config/velmora-player/Config.ini"
     for i in $(seq 100); do grep -q '^CopyRight=' "$config" 2>/dev/null && break; sleep 0.1; done
     [[ -f "$config" ]] || fail "no Config.ini in ~/.config/velmora-player; $HOME holds: $(find "$HOME")"

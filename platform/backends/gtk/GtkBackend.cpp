@@ -5,6 +5,7 @@
 #include "user32/Resources.h"
 #include "user32/WindowStore.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <stdio.h>
@@ -73,6 +74,18 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
     // only if the program lets it.
     input::Close(HandleOf(data));
     return TRUE;
+}
+
+// Only an X server lets a program keep its window above the others: Wayland has no request
+// for it, and gtk_window_set_keep_above does nothing there. The user learns why once.
+void KeepAbove(GtkWindow* window, bool above) {
+    gtk_window_set_keep_above(window, above);
+    static bool told = false;
+    if (above && !told && !GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(window)))) {
+        told = true;
+        fprintf(stderr, "velmora-player: cannot keep the window on top: this desktop is Wayland "
+                        "without an X server (Xwayland), which has no way to pin a window\n");
+    }
 }
 
 void RestrictFrame(GtkWidget* widget) {
@@ -252,7 +265,20 @@ void OnMessageBoxDestroyed(GtkWidget*, gpointer data) {
 } // namespace
 
 bool GtkBackend::Start(int* argc, char*** argv, std::string& error) {
-    if (!gtk_init_check(argc, argv)) {
+    // One id names the program to the desktop: the Wayland application id and the X11
+    // WM_CLASS match the desktop entry's file name, and WebKit names its media controls
+    // (MPRIS) after the id and the application name.
+    g_set_prgname(VELMORA_APP_ID);
+    g_set_application_name(VELMORA_APP_NAME);
+    // X11 wherever an X server answers (Xwayland included), as only there can the window be
+    // kept on top; Wayland only without one. A DISPLAY that cannot be opened falls through
+    // to Wayland.
+    gdk_set_allowed_backends("x11,wayland");
+    // Parsing the options gives the class a capitalised copy of the program name; the id
+    // replaces it before the display (and its first window) opens.
+    bool started = gtk_parse_args(argc, argv);
+    gdk_set_program_class(VELMORA_APP_ID);
+    if (!started || !gtk_init_check(argc, argv)) {
         const char* display = g_getenv("DISPLAY");
         error = std::string("cannot open display '") + (display ? display : "") +
                 "' (is a desktop session or Xvfb running?)";
@@ -284,7 +310,7 @@ void GtkBackend::Create(Window& window) {
         gtk_container_add(GTK_CONTAINER(top), native->container);
         gtk_widget_show(native->container);
         gtk_window_set_resizable(GTK_WINDOW(top), (window.style & WS_THICKFRAME) != 0);
-        gtk_window_set_keep_above(GTK_WINDOW(top), window.topMost());
+        KeepAbove(GTK_WINDOW(top), window.topMost());
         if (window.windowClass) {
             if (GdkPixbuf* icon = LoadIcon(window.windowClass->icon)) {
                 gtk_window_set_icon(GTK_WINDOW(top), icon);
@@ -379,7 +405,7 @@ void GtkBackend::EnabledChanged(Window& window) {
 void GtkBackend::TopMostChanged(Window& window) {
     Native* native = NativeOf(window);
     if (native && window.kind == ControlKind::TopLevel)
-        gtk_window_set_keep_above(GTK_WINDOW(native->widget), window.topMost());
+        KeepAbove(GTK_WINDOW(native->widget), window.topMost());
 }
 
 void GtkBackend::ListReset(Window& list) {
