@@ -27,6 +27,8 @@ packages=(
     xvfb xauth openbox xdotool x11-utils wine wine64 locales curl ca-certificates
     # the Windows program's manifest: read out of the .exe (wrestool) and parsed (xmllint)
     icoutils libxml2-utils
+    # tests: a Wayland desktop (weston), with and without its X server (Xwayland)
+    weston xwayland
     # the site tests parse the pages' scripts as ES5 (acorn --ecma5): Windows players run IE11
     node-acorn
     # the public face of the site: nginx with TLS, a test CA made with openssl, a bounded load

@@ -96,3 +96,56 @@ use_test_browser() {
         >"$VELMORA_WORK/xdg-config/mimeapps.list"
     export XDG_DATA_HOME="$VELMORA_WORK/xdg-data" XDG_CONFIG_HOME="$VELMORA_WORK/xdg-config"
 }
+
+# Starts Xvfb alone, with no window manager, on a free display; exports DISPLAY.
+start_bare_display() {
+    local display_file="$VELMORA_WORK/bare-display" i
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    VELMORA_PIDS+=($!)
+    for i in $(seq 100); do
+        [[ -s "$display_file" ]] && break
+        sleep 0.1
+    done
+    [[ -s "$display_file" ]] || fail "Xvfb did not start"
+    export DISPLAY=":$(head -1 "$display_file")"
+    for i in $(seq 100); do
+        xprop -root >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    fail "Xvfb's display $DISPLAY does not answer"
+}
+
+# Starts weston with the given options on a socket of its own (its runtime folder is in the
+# test's folder); exports WAYLAND_DISPLAY. With --xwayland it also sets WESTON_X_DISPLAY,
+# the display of its X server (Xwayland, started on the first X connection).
+start_weston() {
+    export XDG_RUNTIME_DIR="$VELMORA_WORK/runtime"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    local log="$VELMORA_WORK/weston.log" socket=velmora-weston i
+    weston --socket="$socket" --idle-time=0 "$@" >"$log" 2>&1 &
+    VELMORA_PIDS+=($!)
+    for i in $(seq 1 100); do
+        [[ -S "$XDG_RUNTIME_DIR/$socket" ]] && break
+        sleep 0.1
+    done
+    [[ -S "$XDG_RUNTIME_DIR/$socket" ]] || { cat "$log" >&2; fail "weston did not start"; }
+    export WAYLAND_DISPLAY=$socket
+    if [[ " $* " == *" --xwayland "* ]]; then
+        for i in $(seq 1 100); do
+            WESTON_X_DISPLAY=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$log")
+            [[ -n "$WESTON_X_DISPLAY" ]] && return 0
+            sleep 0.1
+        done
+        cat "$log" >&2
+        fail "weston's X server did not start"
+    fi
+}
+
+# Writes the player's Config.ini before it starts: a player that has run before, with the
+# given lines ("Top=1", ...) in its section.
+write_player_config() {
+    PLAYER_DIR="$VELMORA_WORK/player"
+    mkdir -p "$PLAYER_DIR"
+    printf '[VelmoraPlayer]\r\nVersion=1.0\r\nOnce=1\r\nLast=1\r\n' >"$PLAYER_DIR/Config.ini"
+    printf '%s\r\n' "$@" >>"$PLAYER_DIR/Config.ini"
+}
