@@ -83,8 +83,8 @@ void KeepAbove(GtkWindow* window, bool above) {
     static bool told = false;
     if (above && !told && !GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(window)))) {
         told = true;
-        fprintf(stderr, "velmora-player: cannot keep the window on top: this desktop is Wayland "
-                        "without an X server (Xwayland), which has no way to pin a window\n");
+        fprintf(stderr, "velmora-player: cannot keep the window on top: Wayland lets no "
+                        "program pin its window (under X11 or Xwayland it can)\n");
     }
 }
 
