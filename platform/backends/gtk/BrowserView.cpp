@@ -1,48 +1,12 @@
 #include "backends/gtk/BrowserView.h"
 
-#include <stdio.h>
+#include "backends/gtk/MediaFailure.h"
 
 #include <string>
 #include <vector>
 
 namespace velmora::platform {
 namespace {
-
-const char kMediaMessageChannel[] = "velmoraMedia";
-
-// Runs in every page. A media element that ends up with nothing it can play (every
-// <source> refused, or a decode error) sends one message: a line "known|unknown TAB TYPE
-// TAB ADDRESS" per address it tried, telling whether the browser has a decoder for the type.
-const char kMediaFailureScript[] = R"js(
-(function () {
-    var reported = [];
-    function line(media, type, address) {
-        return (media.canPlayType(type) ? 'known' : 'unknown') + '\t' + type + '\t' + address;
-    }
-    function report(media) {
-        if (reported.indexOf(media) >= 0)
-            return;
-        reported.push(media);
-        var lines = [];
-        var sources = media.getElementsByTagName('source');
-        for (var i = 0; i < sources.length; ++i)
-            lines.push(line(media, sources[i].type || '', sources[i].src));
-        if (lines.length === 0 && media.src)
-            lines.push(line(media, '', media.src));
-        window.webkit.messageHandlers.velmoraMedia.postMessage(lines.join('\n'));
-    }
-    document.addEventListener('error', function (event) {
-        var target = event.target;
-        var media = target instanceof HTMLSourceElement ? target.parentElement : target;
-        if (!(media instanceof HTMLMediaElement))
-            return;
-        setTimeout(function () {
-            if (media.error || media.networkState === HTMLMediaElement.NETWORK_NO_SOURCE)
-                report(media);
-        }, 0);
-    }, true);
-})();
-)js";
 
 // WebKit does not paint a paused video again once something has covered it (a message box,
 // fullscreen ending): its box stays empty until it plays again.
@@ -99,60 +63,6 @@ const char kRepaintPausedVideos[] = R"js(
 void RepaintPausedVideosOf(WebKitWebView* view) {
     webkit_web_view_evaluate_javascript(view, kRepaintPausedVideos, -1, nullptr, nullptr, nullptr,
                                         nullptr, nullptr);
-}
-
-std::string MediaTypeOfAddress(const std::string& address) {
-    std::string lower = address.substr(0, address.find_first_of("?#"));
-    for (char& c : lower)
-        c = static_cast<char>(g_ascii_tolower(c));
-    if (g_str_has_suffix(lower.c_str(), ".mp4") || g_str_has_suffix(lower.c_str(), ".m4v"))
-        return "video/mp4";
-    if (g_str_has_suffix(lower.c_str(), ".webm"))
-        return "video/webm";
-    return {};
-}
-
-// The Debian package whose GStreamer plugins decode a media type the site serves.
-std::string DecoderPackageFor(const std::string& mediaType) {
-    std::string base = mediaType.substr(0, mediaType.find(';'));
-    if (base == "video/mp4" || base == "audio/mp4")
-        return "gstreamer1.0-libav"; // H.264 and AAC
-    if (base == "video/webm" || base == "audio/webm")
-        return "gstreamer1.0-plugins-good"; // Matroska and VP8/VP9
-    return {};
-}
-
-// One line on stderr per media element that cannot play: which files, and the package
-// that would decode them when GStreamer has no decoder for their type.
-void OnMediaFailure(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer) {
-    JSCValue* value = webkit_javascript_result_get_js_value(result);
-    if (!jsc_value_is_string(value))
-        return;
-    char* text = jsc_value_to_string(value);
-    char** lines = g_strsplit(text, "\n", -1);
-    g_free(text);
-    std::string files, packages;
-    for (char** line = lines; *line; ++line) {
-        char** fields = g_strsplit(*line, "\t", 3);
-        if (g_strv_length(fields) == 3) {
-            std::string type = *fields[1] ? fields[1] : MediaTypeOfAddress(fields[2]);
-            files += (files.empty() ? "" : ", ") + std::string(fields[2]);
-            bool decoderMissing = g_strcmp0(fields[0], "unknown") == 0;
-            std::string package = DecoderPackageFor(type);
-            if (decoderMissing && !package.empty() && packages.find(package) == std::string::npos)
-                packages += (packages.empty() ? "" : " ") + package;
-        }
-        g_strfreev(fields);
-    }
-    g_strfreev(lines);
-    if (!packages.empty())
-        fprintf(stderr,
-                "velmora-player: cannot play %s: GStreamer has no decoder for it; install the "
-                "Debian package %s\n",
-                files.c_str(), packages.c_str());
-    else
-        fprintf(stderr, "velmora-player: cannot play %s: the video could not be decoded\n",
-                files.c_str());
 }
 
 // HTML5 fullscreen. WebKit makes the top-level window fullscreen, but that window is a
@@ -314,15 +224,7 @@ GtkWidget* MakeBrowserView(HWND host) {
     WebKitWebsitePolicies* policies =
         webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
     WebKitUserContentManager* content = webkit_user_content_manager_new();
-    WebKitUserScript* script =
-        webkit_user_script_new(kMediaFailureScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
-    g_signal_connect(content,
-                     (std::string("script-message-received::") + kMediaMessageChannel).c_str(),
-                     G_CALLBACK(OnMediaFailure), nullptr);
-    webkit_user_content_manager_register_script_message_handler(content, kMediaMessageChannel);
+    ReportMediaFailures(content);
 
     GtkWidget* view =
         GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings, "website-policies",
