@@ -49,8 +49,12 @@ wait_request '/video/player/?flv=1' 10 || fail "double-click did not open episod
 
 pin_lines() { grep -c 'cannot keep the window on top' "$VELMORA_WORK/player.log" || true; }
 [[ "$(pin_lines)" == 0 ]] || fail "the player complained before 置顶 was ticked"
+# The middle of 置顶 in the program's child-window table.
+pin_x='' pin_y=''
+read -r pin_x pin_y < <("$CHILD_LAYOUT" | awk -F '\t' '$1 == "置顶" { print $2, $3 }') || true
+[[ -n "$pin_x" ]] || fail "the program has no 置顶: $("$CHILD_LAYOUT")"
 for top in 1 0 1; do
-    click 468 552 1 # 置顶
+    click "$pin_x" "$pin_y" 1
     for i in $(seq 1 30); do
         grep -q "^Top=$top" "$PLAYER_DIR/Config.ini" && break
         sleep 0.1
