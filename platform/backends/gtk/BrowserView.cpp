@@ -160,6 +160,11 @@ struct Navigation {
     bool ownLoadPending = false;
 };
 
+WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(browser));
+    return child ? WEBKIT_WEB_VIEW(child) : nullptr;
+}
+
 Navigation& NavigationOf(WebKitWebView* view) {
     return *static_cast<Navigation*>(g_object_get_data(G_OBJECT(view), "velmora-navigation"));
 }
@@ -211,9 +216,7 @@ void OnViewRealized(GtkWidget* view, gpointer) {
                             GConnectFlags(0));
 }
 
-} // namespace
-
-GtkWidget* MakeBrowserView(HWND host) {
+GtkWidget* MakeWebView(HWND host) {
     WebKitSettings* settings = webkit_settings_new();
     webkit_settings_set_enable_media(settings, TRUE);
     webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
@@ -221,8 +224,8 @@ GtkWidget* MakeBrowserView(HWND host) {
     webkit_settings_set_enable_fullscreen(settings, TRUE);
     // The Windows control starts a video with sound on its own; WebKit's default only
     // starts muted ones.
-    WebKitWebsitePolicies* policies =
-        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    WebKitWebsitePolicies* policies = WEBKIT_WEBSITE_POLICIES(
+        g_object_new(WEBKIT_TYPE_WEBSITE_POLICIES, "autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     ReportMediaFailures(content);
 
@@ -245,16 +248,112 @@ GtkWidget* MakeBrowserView(HWND host) {
     g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
     g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
 
-    GtkWidget* frame = gtk_frame_new(nullptr);
-    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
-    gtk_container_add(GTK_CONTAINER(frame), view);
-    gtk_widget_show(view);
-    return frame;
+    return view;
 }
 
-WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(browser));
-    return child ? WEBKIT_WEB_VIEW(child) : nullptr;
+// The browser host until its web view exists. The web view is made once the window is on
+// screen: making it starts WebKit's processes, and a window holding one is not drawn until
+// its web process has answered, so the list, the buttons and the notice would wait for
+// WebKit. An address asked for meanwhile is loaded as soon as the view is there.
+struct Placeholder {
+    HWND host = nullptr;
+    std::string pendingUrl;
+    GtkWidget* top = nullptr; // the window whose first drawing is awaited
+    gulong mapHandler = 0, drawHandler = 0;
+    guint idle = 0;
+};
+
+Placeholder& PlaceholderOf(GtkWidget* browser) {
+    return *static_cast<Placeholder*>(g_object_get_data(G_OBJECT(browser), "velmora-placeholder"));
+}
+
+void LoadInView(WebKitWebView* view, const std::string& url) {
+    NavigationOf(view).ownLoadPending = true;
+    webkit_web_view_load_uri(view, url.c_str());
+}
+
+void StopWaitingForWindow(Placeholder& placeholder) {
+    if (placeholder.top) {
+        g_clear_signal_handler(&placeholder.mapHandler, placeholder.top);
+        g_clear_signal_handler(&placeholder.drawHandler, placeholder.top);
+        placeholder.top = nullptr;
+    }
+}
+
+gboolean MakeViewWhenIdle(gpointer browser) {
+    Placeholder& placeholder = PlaceholderOf(GTK_WIDGET(browser));
+    placeholder.idle = 0;
+    StopWaitingForWindow(placeholder);
+    // What the window has drawn reaches the screen before WebKit takes its time.
+    gdk_display_flush(gtk_widget_get_display(GTK_WIDGET(browser)));
+    GtkWidget* view = MakeWebView(placeholder.host);
+    gtk_container_add(GTK_CONTAINER(browser), view);
+    gtk_widget_show(view);
+    if (!placeholder.pendingUrl.empty()) {
+        std::string url;
+        url.swap(placeholder.pendingUrl);
+        LoadInView(WEBKIT_WEB_VIEW(view), url);
+    }
+    return G_SOURCE_REMOVE;
+}
+
+void MakeViewSoon(GtkWidget* browser) {
+    Placeholder& placeholder = PlaceholderOf(browser);
+    if (!placeholder.idle && !WebViewOfBrowser(browser))
+        placeholder.idle = g_idle_add(MakeViewWhenIdle, browser);
+}
+
+gboolean OnWindowDrawn(GtkWidget*, cairo_t*, gpointer browser) {
+    MakeViewSoon(GTK_WIDGET(browser));
+    return FALSE;
+}
+
+gboolean OnWindowMapped(GtkWidget* top, GdkEvent*, gpointer browser) {
+    Placeholder& placeholder = PlaceholderOf(GTK_WIDGET(browser));
+    if (!placeholder.drawHandler) {
+        placeholder.drawHandler = g_signal_connect_object(top, "draw", G_CALLBACK(OnWindowDrawn),
+                                                          browser, G_CONNECT_AFTER);
+        gtk_widget_queue_draw(top); // a drawing that comes after the mapping
+    }
+    return FALSE;
+}
+
+void OnPlaceholderMapped(GtkWidget* browser, gpointer) {
+    Placeholder& placeholder = PlaceholderOf(browser);
+    GtkWidget* top = gtk_widget_get_toplevel(browser);
+    if (WebViewOfBrowser(browser) || placeholder.top || !gtk_widget_is_toplevel(top))
+        return;
+    GdkWindow* window = gtk_widget_get_window(top);
+    if (window && gdk_window_is_viewable(window)) {
+        MakeViewSoon(browser); // the window is on screen already
+        return;
+    }
+    placeholder.top = top;
+    placeholder.mapHandler = g_signal_connect_object(top, "map-event", G_CALLBACK(OnWindowMapped),
+                                                     browser, GConnectFlags(0));
+}
+
+void OnPlaceholderDestroyed(GtkWidget* browser, gpointer) {
+    Placeholder& placeholder = PlaceholderOf(browser);
+    StopWaitingForWindow(placeholder);
+    if (placeholder.idle) {
+        g_source_remove(placeholder.idle);
+        placeholder.idle = 0;
+    }
+}
+
+} // namespace
+
+GtkWidget* MakeBrowserView(HWND host) {
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
+    Placeholder* placeholder = new Placeholder;
+    placeholder->host = host;
+    g_object_set_data_full(G_OBJECT(frame), "velmora-placeholder", placeholder,
+                           [](gpointer data) { delete static_cast<Placeholder*>(data); });
+    g_signal_connect(frame, "map", G_CALLBACK(OnPlaceholderMapped), nullptr);
+    g_signal_connect(frame, "destroy", G_CALLBACK(OnPlaceholderDestroyed), nullptr);
+    return frame;
 }
 
 void RepaintPausedVideos(GtkWidget* browser) {
@@ -263,11 +362,10 @@ void RepaintPausedVideos(GtkWidget* browser) {
 }
 
 void LoadInBrowserView(GtkWidget* browser, const std::string& url) {
-    WebKitWebView* view = WebViewOfBrowser(browser);
-    if (!view)
-        return;
-    NavigationOf(view).ownLoadPending = true;
-    webkit_web_view_load_uri(view, url.c_str());
+    if (WebKitWebView* view = WebViewOfBrowser(browser))
+        LoadInView(view, url);
+    else
+        PlaceholderOf(browser).pendingUrl = url; // a later address replaces an earlier one
 }
 
 } // namespace velmora::platform

@@ -13,15 +13,16 @@
 
 namespace velmora::platform {
 
-// A framed web view, ready to be put in a top-level window's client area. It reports the
-// page's navigations, new-window requests and committed documents for the host window
-// (browser:: in user32/Backend.h) and drops those a sink cancels.
+// A framed web view, ready to be put in a top-level window's client area. Its web view is
+// made once that window is on screen. It reports the page's navigations, new-window
+// requests and committed documents for the host window (browser:: in user32/Backend.h) and
+// drops those a sink cancels.
 GtkWidget* MakeBrowserView(HWND host);
-WebKitWebView* WebViewOfBrowser(GtkWidget* browser);
 // A paused or ended video in the page paints its frame again where a window covered it
 // (WebKit leaves that area blank until the video plays).
 void RepaintPausedVideos(GtkWidget* browser);
-// Loads an address the control has already announced (BeforeNavigate2 fired for it).
+// Loads an address the control has already announced (BeforeNavigate2 fired for it), at
+// once or as soon as the web view is made.
 void LoadInBrowserView(GtkWidget* browser, const std::string& url);
 
 } // namespace velmora::platform

@@ -1,0 +1,92 @@
+// WebKitGTK is loaded when the first web view is made, not when the program starts: the
+// library and the hundred-odd libraries it needs take longer to load than GTK takes to put
+// the whole window on screen. The backend calls WebKit through the functions below, which
+// have WebKit's own names and forward to the library, loaded on the first call.
+//
+// A WebKit function the backend starts to use goes in this list (the link fails until it
+// does). Variadic functions cannot be forwarded: their callers use g_object_new instead.
+#include <webkit2/webkit2.h>
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+namespace {
+
+const char kWebKitLibrary[] = "libwebkit2gtk-4.1.so.0";
+
+void* WebKitSymbol(const char* name) {
+    static void* library = [] {
+        void* handle = dlopen(kWebKitLibrary, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            fprintf(stderr, "velmora-player: cannot load WebKitGTK: %s\n", dlerror());
+            abort();
+        }
+        return handle;
+    }();
+    // The library's own dependencies (JavaScriptCore) are searched as well.
+    void* symbol = dlsym(library, name);
+    if (!symbol) {
+        fprintf(stderr, "velmora-player: WebKitGTK has no %s\n", name);
+        abort();
+    }
+    return symbol;
+}
+
+} // namespace
+
+#define VELMORA_WEBKIT_FORWARD(result, name, parameters, arguments)                                \
+    extern "C" result name parameters {                                                            \
+        static auto real = reinterpret_cast<decltype(&::name)>(WebKitSymbol(#name));               \
+        return real arguments;                                                                     \
+    }
+
+VELMORA_WEBKIT_FORWARD(GType, webkit_web_view_get_type, (void), ())
+VELMORA_WEBKIT_FORWARD(GType, webkit_website_policies_get_type, (void), ())
+VELMORA_WEBKIT_FORWARD(GType, webkit_navigation_policy_decision_get_type, (void), ())
+VELMORA_WEBKIT_FORWARD(WebKitSettings*, webkit_settings_new, (void), ())
+VELMORA_WEBKIT_FORWARD(void, webkit_settings_set_enable_media,
+                       (WebKitSettings * settings, gboolean enabled), (settings, enabled))
+VELMORA_WEBKIT_FORWARD(void, webkit_settings_set_media_playback_requires_user_gesture,
+                       (WebKitSettings * settings, gboolean enabled), (settings, enabled))
+VELMORA_WEBKIT_FORWARD(void, webkit_settings_set_enable_javascript,
+                       (WebKitSettings * settings, gboolean enabled), (settings, enabled))
+VELMORA_WEBKIT_FORWARD(void, webkit_settings_set_enable_fullscreen,
+                       (WebKitSettings * settings, gboolean enabled), (settings, enabled))
+VELMORA_WEBKIT_FORWARD(WebKitUserContentManager*, webkit_user_content_manager_new, (void), ())
+VELMORA_WEBKIT_FORWARD(void, webkit_user_content_manager_add_script,
+                       (WebKitUserContentManager * manager, WebKitUserScript* script),
+                       (manager, script))
+VELMORA_WEBKIT_FORWARD(gboolean, webkit_user_content_manager_register_script_message_handler,
+                       (WebKitUserContentManager * manager, const gchar* name), (manager, name))
+VELMORA_WEBKIT_FORWARD(WebKitUserScript*, webkit_user_script_new,
+                       (const gchar* source, WebKitUserContentInjectedFrames frames,
+                        WebKitUserScriptInjectionTime time, const gchar* const* allow,
+                        const gchar* const* block),
+                       (source, frames, time, allow, block))
+VELMORA_WEBKIT_FORWARD(void, webkit_user_script_unref, (WebKitUserScript * script), (script))
+VELMORA_WEBKIT_FORWARD(JSCValue*, webkit_javascript_result_get_js_value,
+                       (WebKitJavascriptResult * result), (result))
+VELMORA_WEBKIT_FORWARD(gboolean, jsc_value_is_string, (JSCValue * value), (value))
+VELMORA_WEBKIT_FORWARD(char*, jsc_value_to_string, (JSCValue * value), (value))
+VELMORA_WEBKIT_FORWARD(const gchar*, webkit_web_view_get_uri, (WebKitWebView * view), (view))
+VELMORA_WEBKIT_FORWARD(void, webkit_web_view_load_uri, (WebKitWebView * view, const gchar* uri),
+                       (view, uri))
+VELMORA_WEBKIT_FORWARD(void, webkit_web_view_evaluate_javascript,
+                       (WebKitWebView * view, const char* script, gssize length, const char* world,
+                        const char* source, GCancellable* cancellable, GAsyncReadyCallback callback,
+                        gpointer data),
+                       (view, script, length, world, source, cancellable, callback, data))
+VELMORA_WEBKIT_FORWARD(void, webkit_policy_decision_ignore, (WebKitPolicyDecision * decision),
+                       (decision))
+VELMORA_WEBKIT_FORWARD(WebKitNavigationAction*,
+                       webkit_navigation_policy_decision_get_navigation_action,
+                       (WebKitNavigationPolicyDecision * decision), (decision))
+VELMORA_WEBKIT_FORWARD(WebKitURIRequest*, webkit_navigation_action_get_request,
+                       (WebKitNavigationAction * action), (action))
+VELMORA_WEBKIT_FORWARD(gboolean, webkit_navigation_action_is_redirect,
+                       (WebKitNavigationAction * action), (action))
+VELMORA_WEBKIT_FORWARD(WebKitNavigationType, webkit_navigation_action_get_navigation_type,
+                       (WebKitNavigationAction * action), (action))
+VELMORA_WEBKIT_FORWARD(const gchar*, webkit_uri_request_get_uri, (WebKitURIRequest * request),
+                       (request))
