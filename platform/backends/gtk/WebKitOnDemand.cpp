@@ -90,3 +90,21 @@ VELMORA_WEBKIT_FORWARD(WebKitNavigationType, webkit_navigation_action_get_naviga
                        (WebKitNavigationAction * action), (action))
 VELMORA_WEBKIT_FORWARD(const gchar*, webkit_uri_request_get_uri, (WebKitURIRequest * request),
                        (request))
+VELMORA_WEBKIT_FORWARD(GType, webkit_web_context_get_type, (void), ())
+VELMORA_WEBKIT_FORWARD(void, webkit_web_context_set_cache_model,
+                       (WebKitWebContext * context, WebKitCacheModel model), (context, model))
+VELMORA_WEBKIT_FORWARD(void, webkit_settings_set_hardware_acceleration_policy,
+                       (WebKitSettings * settings, WebKitHardwareAccelerationPolicy policy),
+                       (settings, policy))
+VELMORA_WEBKIT_FORWARD(WebKitMemoryPressureSettings*, webkit_memory_pressure_settings_new, (void),
+                       ())
+VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_free,
+                       (WebKitMemoryPressureSettings * settings), (settings))
+VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_memory_limit,
+                       (WebKitMemoryPressureSettings * settings, guint limit), (settings, limit))
+VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_conservative_threshold,
+                       (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
+VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_strict_threshold,
+                       (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
+VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_poll_interval,
+                       (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
