@@ -217,13 +217,12 @@ void OnViewRealized(GtkWidget* view, gpointer) {
 }
 
 // One web context for the program. It keeps no earlier pages or resources in memory (the
-// player shows one page at a time), and its web process gives memory back from 50 MB on:
+// player shows one page at a time), and its web process gives memory back from 33 MB on:
 // over an evening of episodes it would otherwise grow by several megabytes an episode.
 WebKitWebContext* PlayerWebContext() {
     static WebKitWebContext* context = [] {
         WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
         webkit_memory_pressure_settings_set_memory_limit(pressure, 100); // MB
-        webkit_memory_pressure_settings_set_conservative_threshold(pressure, 0.5);
         webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.8);
         webkit_memory_pressure_settings_set_poll_interval(pressure, 1); // s
         auto* made = WEBKIT_WEB_CONTEXT(
@@ -284,7 +283,12 @@ struct Placeholder {
     GtkWidget* top = nullptr; // the window whose first drawing is awaited
     gulong mapHandler = 0, drawHandler = 0;
     guint idle = 0;
+    guint deadline = 0; // the view is made by then even if the window is not shown
 };
+
+// A window that is not on screen by then waits for something else (a first-run message box
+// shown before it): the page starts loading behind it, as it does on Windows.
+const guint kLatestViewMs = 1000;
 
 Placeholder& PlaceholderOf(GtkWidget* browser) {
     return *static_cast<Placeholder*>(g_object_get_data(G_OBJECT(browser), "velmora-placeholder"));
@@ -306,6 +310,10 @@ void StopWaitingForWindow(Placeholder& placeholder) {
 gboolean MakeViewWhenIdle(gpointer browser) {
     Placeholder& placeholder = PlaceholderOf(GTK_WIDGET(browser));
     placeholder.idle = 0;
+    if (placeholder.deadline) {
+        g_source_remove(placeholder.deadline);
+        placeholder.deadline = 0;
+    }
     StopWaitingForWindow(placeholder);
     // What the window has drawn reaches the screen before WebKit takes its time.
     gdk_display_flush(gtk_widget_get_display(GTK_WIDGET(browser)));
@@ -324,6 +332,12 @@ void MakeViewSoon(GtkWidget* browser) {
     Placeholder& placeholder = PlaceholderOf(browser);
     if (!placeholder.idle && !WebViewOfBrowser(browser))
         placeholder.idle = g_idle_add(MakeViewWhenIdle, browser);
+}
+
+gboolean OnDeadline(gpointer browser) {
+    PlaceholderOf(GTK_WIDGET(browser)).deadline = 0;
+    MakeViewSoon(GTK_WIDGET(browser));
+    return G_SOURCE_REMOVE;
 }
 
 gboolean OnWindowDrawn(GtkWidget*, cairo_t*, gpointer browser) {
@@ -359,9 +373,11 @@ void OnPlaceholderMapped(GtkWidget* browser, gpointer) {
 void OnPlaceholderDestroyed(GtkWidget* browser, gpointer) {
     Placeholder& placeholder = PlaceholderOf(browser);
     StopWaitingForWindow(placeholder);
-    if (placeholder.idle) {
-        g_source_remove(placeholder.idle);
-        placeholder.idle = 0;
+    for (guint* source : {&placeholder.idle, &placeholder.deadline}) {
+        if (*source) {
+            g_source_remove(*source);
+            *source = 0;
+        }
     }
 }
 
@@ -375,6 +391,7 @@ GtkWidget* MakeBrowserView(HWND host) {
     g_object_set_data_full(G_OBJECT(frame), "velmora-placeholder", placeholder,
                            [](gpointer data) { delete static_cast<Placeholder*>(data); });
     g_signal_connect(frame, "map", G_CALLBACK(OnPlaceholderMapped), nullptr);
+    placeholder->deadline = g_timeout_add(kLatestViewMs, OnDeadline, frame);
     g_signal_connect(frame, "destroy", G_CALLBACK(OnPlaceholderDestroyed), nullptr);
     return frame;
 }

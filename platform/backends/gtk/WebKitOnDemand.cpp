@@ -102,8 +102,6 @@ VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_free,
                        (WebKitMemoryPressureSettings * settings), (settings))
 VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_memory_limit,
                        (WebKitMemoryPressureSettings * settings, guint limit), (settings, limit))
-VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_conservative_threshold,
-                       (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
 VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_strict_threshold,
                        (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
 VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_poll_interval,
