@@ -306,9 +306,9 @@ int Evening(Desktop& desktop, int episodes) {
            "next page). Memory 2 s after each\nepisode's title shows; the window is pinged "
            "(_NET_WM_PING) every 100 ms throughout.\n\n",
            episodes);
-    printf("episode  opened by     PSS MB   web processes   UI / web / network MB   longest "
-           "ping ms\n");
-    std::vector<double> pss;
+    printf("episode  opened by     PSS MB (anonymous)   web processes   UI / web / network PSS MB"
+           "   longest ping ms\n");
+    std::vector<double> pss, anon;
     for (int episode = 1; episode <= episodes; ++episode) {
         bool click = episode % 2 == 1;
         if (click) {
@@ -328,10 +328,11 @@ int Evening(Desktop& desktop, int episodes) {
         }
         pinger.Run(2000);
         std::vector<ProcessMemory> memory = TreeMemory(child.pid());
-        double ui = 0, web = 0, network = 0;
+        double ui = 0, web = 0, network = 0, anonKb = 0;
         int webProcesses = 0;
         for (const ProcessMemory& process : memory) {
             double mb = process.pssKb / 1024.0;
+            anonKb += std::max(0L, process.anonKb);
             if (process.name.find("WebProces") != std::string::npos) {
                 web += mb;
                 ++webProcesses;
@@ -342,14 +343,17 @@ int Evening(Desktop& desktop, int episodes) {
             }
         }
         pss.push_back(TotalPssKb(memory) / 1024.0);
-        printf("%7d  %-12s %7.1f   %13d   %5.1f / %5.1f / %5.1f     %7.1f\n", episode,
-               click ? "double-click" : "run-on", pss.back(), webProcesses, ui, web, network,
-               pinger.longest());
+        anon.push_back(anonKb / 1024.0);
+        printf("%7d  %-12s %7.1f (%6.1f)   %13d   %5.1f / %5.1f / %5.1f         %7.1f\n", episode,
+               click ? "double-click" : "run-on", pss.back(), anon.back(), webProcesses, ui, web,
+               network, pinger.longest());
         fflush(stdout);
         if (episode == episodes) {
             printf("\nPSS after episode %d / after episode 1: %.2f  (goal within 10 %%: 0.90 .. "
                    "1.10)\n",
                    episodes, pss.back() / pss.front());
+            printf("anonymous memory after episode %d / after episode 1: %.2f\n", episodes,
+                   anon.back() / anon.front());
             printf("web processes left at the end: %d; the window answered %d pings, the "
                    "longest after %.1f ms\n",
                    webProcesses, pinger.answered(), pinger.longest());
