@@ -136,7 +136,7 @@ cmd_artefacts() {
     local size
     size=$(stat -c %s "$STRIPPED")
     note "win32 program stripped: $size bytes"
-    [ "$size" -lt 65536 ] || fail "stripped $win32 is $size bytes, the budget is under 64 KB"
+    [ "$size" -lt 49152 ] || fail "stripped $win32 is $size bytes, the budget is under 48 KB"
 }
 
 # ----------------------------------------------------------------------- fixtures
