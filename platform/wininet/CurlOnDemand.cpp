@@ -7,40 +7,18 @@
 #define CURL_DISABLE_TYPECHECK // the checking macros would rename the definitions below
 #include <curl/curl.h>
 
-#include <dlfcn.h>
+#include "kernel32/OnDemand.h"
+
 #include <stdarg.h>
-#include <stdio.h>
-#include <stdlib.h>
 
 namespace {
-
 const char kCurlLibrary[] = "libcurl.so.4";
-
-void* CurlSymbol(const char* name) {
-    static void* library = [] {
-        void* handle = dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            fprintf(stderr, "velmora-player: cannot load libcurl: %s\n", dlerror());
-            abort();
-        }
-        return handle;
-    }();
-    void* symbol = dlsym(library, name);
-    if (!symbol) {
-        fprintf(stderr, "velmora-player: libcurl has no %s\n", name);
-        abort();
-    }
-    return symbol;
 }
 
-} // namespace
-
-#define VELMORA_CURL_REAL(name) reinterpret_cast<decltype(&::name)>(CurlSymbol(#name))
+#define VELMORA_CURL_REAL(name)                                                                    \
+    reinterpret_cast<decltype(&::name)>(velmora::platform::OnDemandSymbol(kCurlLibrary, #name))
 #define VELMORA_CURL_FORWARD(result, name, parameters, arguments)                                  \
-    extern "C" result name parameters {                                                            \
-        static auto real = VELMORA_CURL_REAL(name);                                                \
-        return real arguments;                                                                     \
-    }
+    VELMORA_FORWARD_ON_DEMAND(kCurlLibrary, result, name, parameters, arguments)
 
 VELMORA_CURL_FORWARD(CURLcode, curl_global_init, (long flags), (flags))
 VELMORA_CURL_FORWARD(CURL*, curl_easy_init, (void), ())

@@ -7,39 +7,14 @@
 // does). Variadic functions cannot be forwarded: their callers use g_object_new instead.
 #include <webkit2/webkit2.h>
 
-#include <dlfcn.h>
-#include <stdio.h>
-#include <stdlib.h>
+#include "kernel32/OnDemand.h"
 
 namespace {
-
 const char kWebKitLibrary[] = "libwebkit2gtk-4.1.so.0";
-
-void* WebKitSymbol(const char* name) {
-    static void* library = [] {
-        void* handle = dlopen(kWebKitLibrary, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            fprintf(stderr, "velmora-player: cannot load WebKitGTK: %s\n", dlerror());
-            abort();
-        }
-        return handle;
-    }();
-    // The library's own dependencies (JavaScriptCore) are searched as well.
-    void* symbol = dlsym(library, name);
-    if (!symbol) {
-        fprintf(stderr, "velmora-player: WebKitGTK has no %s\n", name);
-        abort();
-    }
-    return symbol;
 }
 
-} // namespace
-
 #define VELMORA_WEBKIT_FORWARD(result, name, parameters, arguments)                                \
-    extern "C" result name parameters {                                                            \
-        static auto real = reinterpret_cast<decltype(&::name)>(WebKitSymbol(#name));               \
-        return real arguments;                                                                     \
-    }
+    VELMORA_FORWARD_ON_DEMAND(kWebKitLibrary, result, name, parameters, arguments)
 
 VELMORA_WEBKIT_FORWARD(GType, webkit_web_view_get_type, (void), ())
 VELMORA_WEBKIT_FORWARD(GType, webkit_website_policies_get_type, (void), ())
