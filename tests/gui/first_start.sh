@@ -10,9 +10,9 @@ wait_request '/video/player/?flv=list' || fail "the count was not fetched"
 wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
 xprop -id "$window" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || fail "window is not pinned on top"
 
-# Double-click the first row (the list box is at client x 642..762, rows from y 2).
+# Double-click the first row.
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 10 >/dev/null || fail "title did not change"
 

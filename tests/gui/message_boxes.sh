@@ -9,7 +9,7 @@ use_test_browser
 boxes() { xdotool search --onlyvisible --name '^提示$' 2>/dev/null | wc -l; }
 click_update() {
     xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-    xdotool mousemove --window "$window" 577 552 click 1
+    xdotool mousemove --window "$window" $(control_point 检测更新) click 1
 }
 
 start_desktop

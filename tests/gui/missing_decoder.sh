@@ -18,7 +18,7 @@ start_desktop
 start_site --media "$media"
 start_player_window
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 expected="cannot play http://$SITE_HOST:$SITE_PORT/media/001.mp4: GStreamer has no decoder for it; install the Debian package gstreamer1.0-libav"
 for i in $(seq 1 100); do

@@ -86,7 +86,7 @@ import -window root "$ARTIFACTS/links-stayed.png"
 
 # Episode 1 runs to its end and on to episode 2: the player follows.
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "title did not show episode 1"
 xdotool mousemove --window "$window" 700 300 # away from the video
@@ -113,7 +113,7 @@ import -window root "$ARTIFACTS/followed.png"
 sleep 8
 double_click_row() { # ROW (1-based)
     xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-    xdotool mousemove --window "$window" 700 $((18 * $1 - 9)) click --repeat 2 --delay 80 1
+    xdotool mousemove --window "$window" $(list_row_point "$1") click --repeat 2 --delay 80 1
 }
 double_click_row 1
 wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "episode 1 did not open again"

@@ -26,7 +26,7 @@ before=$(window_state)
 mkdir -p "$ARTIFACTS"
 
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" 700 10 click --repeat 2 --delay 80 1
+xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 wait_request '/media/001.mp4' || fail "the episode's MP4 was not requested"
 

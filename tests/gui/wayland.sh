@@ -41,18 +41,16 @@ for i in $(seq 1 50); do
 done
 grep -q '^List=5' "$PLAYER_DIR/Config.ini" || fail "the count was not stored"
 
-# Double-click the first row (the list box is at client x 642..762, rows from y 2), once
-# the rows are in.
+# Double-click the first row once the rows are in.
 sleep 1
-click 700 10 2
+click $(list_row_point 1) 2
 wait_request '/video/player/?flv=1' 10 || fail "double-click did not open episode 1"
 
 pin_lines() { grep -c 'cannot keep the window on top' "$VELMORA_WORK/player.log" || true; }
 [[ "$(pin_lines)" == 0 ]] || fail "the player complained before 置顶 was ticked"
 # The middle of 置顶 in the program's child-window table.
-pin_x='' pin_y=''
-read -r pin_x pin_y < <("$CHILD_LAYOUT" | awk -F '\t' '$1 == "置顶" { print $2, $3 }') || true
-[[ -n "$pin_x" ]] || fail "the program has no 置顶: $("$CHILD_LAYOUT")"
+pin=$(control_point 置顶) || exit 1
+read -r pin_x pin_y <<<"$pin"
 for top in 1 0 1; do
     click "$pin_x" "$pin_y" 1
     for i in $(seq 1 30); do

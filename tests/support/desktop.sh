@@ -118,3 +118,20 @@ wait_request() {
     done
     return 1
 }
+
+# The program's child-window table, printed by $CHILD_LAYOUT (tests/windows/child_layout).
+# The middle of the control with TEXT, as "X Y" in the main window's client area ("" is the
+# episode list, the one control without text).
+control_point() {
+    local point
+    point=$("$CHILD_LAYOUT" | awk -F '\t' -v text="$1" '$1 == text { print $2, $3; exit }')
+    [[ -n "$point" ]] || fail "the program has no control \"$1\": $("$CHILD_LAYOUT")"
+    echo "$point"
+}
+
+# The middle of the episode list's ROW-th visible row (1-based; rows are 18 pixels high).
+list_row_point() {
+    local x top
+    read -r x top < <("$CHILD_LAYOUT" | awk -F '\t' '$1 == "" { print $2, $4; exit }')
+    echo "$x $((top + 18 * $1 - 9))"
+}

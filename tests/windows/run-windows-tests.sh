@@ -20,6 +20,7 @@ source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 : "${VELMORA_SOURCE_DIR:?}" "${VELMORA_WINDOWS_BUILD_ROOT:?}" "${VELMORA_TEST_WORK:?}"
 : "${VELMORA_TEST_PROGRAM_TREE:?}" "${VELMORA_SITE_BINARY:?}" "${VELMORA_TEST_SITE_HOST:?}"
 : "${VELMORA_TEST_SITE_PORT:?}" "${VELMORA_CHILD_LAYOUT:?}"
+CHILD_LAYOUT=$VELMORA_CHILD_LAYOUT
 
 PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
 TEST_EXE="$VELMORA_TEST_PROGRAM_TREE/VelmoraPlayer.exe"
@@ -305,8 +306,7 @@ click() {
 # program's child-window table places it.
 click_control() {
     local point
-    point=$("$VELMORA_CHILD_LAYOUT" | awk -F '\t' -v text="$2" '$1 == text { print $2, $3 }')
-    [ -n "$point" ] || fail "the program has no control \"$2\": $("$VELMORA_CHILD_LAYOUT")"
+    point=$(control_point "$2") || exit 1
     click "$1" $point
 }
 click_get_playlist() { click_control "$1" 获取播放列表; }
