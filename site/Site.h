@@ -33,6 +33,10 @@ BOOL IsInsideSite(LPCWSTR root, LPCWSTR url);
 // Whether url is a page's own doing rather than another site: a script link
 // ("javascript:...", which the Windows control reports as a navigation) or "about:blank".
 BOOL IsPageOwnAddress(LPCWSTR url);
+// Whether url is a web address ("http://" or "https://", in any case): the only kind the
+// player ever hands to the user's browser, which would open a file, a share or a program
+// for any other.
+BOOL IsWebAddress(LPCWSTR url);
 // The episode an address shows: exactly root + "video/player/?flv=" + decimal digits,
 // optionally followed by a #fragment. 0 for any other address.
 int EpisodeOfUrl(LPCWSTR root, LPCWSTR url);

@@ -8,6 +8,19 @@ WCHAR Lower(WCHAR c) {
     return c >= L'A' && c <= L'Z' ? (WCHAR)(c - L'A' + L'a') : c;
 }
 
+// Whether url starts with one of two lower-case prefixes, compared without regard to case.
+BOOL StartsWithAny(LPCWSTR url, LPCWSTR first, LPCWSTR second) {
+    const LPCWSTR prefixes[] = {first, second};
+    for (LPCWSTR prefix : prefixes) {
+        int i = 0;
+        while (url && prefix[i] && Lower(url[i]) == prefix[i])
+            ++i;
+        if (url && !prefix[i])
+            return TRUE;
+    }
+    return FALSE;
+}
+
 // Length of "scheme://authority" (the origin) of an address; 0 when it has none.
 int OriginLength(LPCWSTR url) {
     int i = 0;
@@ -42,15 +55,11 @@ int RootPrefixLength(LPCWSTR root, LPCWSTR url) {
 } // namespace
 
 BOOL IsPageOwnAddress(LPCWSTR url) {
-    static const WCHAR* const schemes[] = {L"javascript:", L"about:"};
-    for (int s = 0; s < 2 && url; ++s) {
-        int i = 0;
-        while (schemes[s][i] && Lower(url[i]) == schemes[s][i])
-            ++i;
-        if (!schemes[s][i])
-            return TRUE;
-    }
-    return FALSE;
+    return StartsWithAny(url, L"javascript:", L"about:");
+}
+
+BOOL IsWebAddress(LPCWSTR url) {
+    return StartsWithAny(url, L"http://", L"https://");
 }
 
 BOOL IsInsideSite(LPCWSTR root, LPCWSTR url) {

@@ -38,20 +38,59 @@ void CancelEvent(const VARIANT& cancel) {
         *cancel.pboolVal = VARIANT_TRUE;
 }
 
-// The arguments arrive last first: rgvarg[0] is the event's last parameter.
+// A page sends the viewer to their own browser at most this often, so a script asking again
+// and again opens one page there, not hundreds.
+const DWORD HandOffIntervalMs = 3000;
+BOOL HandedOff;
+DWORD LastHandOff;
+// The address the top-level frame is loading and has not shown yet: a FileDownload that
+// follows names no address, and this is the one whose answer is a file.
+BSTR PendingAddress;
+
+void SetPendingAddress(BSTR url) {
+    SysFreeString(PendingAddress);
+    PendingAddress = url ? SysAllocString(url) : NULL;
+}
+
+// The one way out of the player for an address from a page: a web address, handed to the
+// user's browser, and not more often than every few seconds. Anything else (a file, a share,
+// a program's protocol) is dropped: the shell would open or run whatever it names.
+void LeaveForUsersBrowser(LPCWSTR url) {
+    if (!url || !IsWebAddress(url))
+        return;
+    DWORD now = GetTickCount();
+    if (HandedOff && now - LastHandOff < HandOffIntervalMs)
+        return;
+    HandedOff = TRUE;
+    LastHandOff = now;
+    OpenInUsersBrowser(hMainWnd, url);
+}
+
+// The arguments arrive last first: rgvarg[0] is the event's last parameter. The embedded
+// browser shows the site and the page's own addresses, in any frame; everything else is
+// cancelled, and only the top-level frame's may leave for the user's browser (a frame loads
+// without a click).
 void OnBeforeNavigate2(DISPPARAMS* params) {
-    if (params->cArgs != 7 || !IsTopLevelFrame(params->rgvarg[6]))
+    if (params->cArgs != 7)
         return;
     BSTR url = UrlOf(params->rgvarg[5]);
-    if (url && !IsInsideSite(SiteRoot, url) && !IsPageOwnAddress(url)) {
-        CancelEvent(params->rgvarg[0]);
-        OpenInUsersBrowser(hMainWnd, url);
+    bool topLevel = IsTopLevelFrame(params->rgvarg[6]);
+    if (url && IsPageOwnAddress(url))
+        return;
+    if (url && IsInsideSite(SiteRoot, url)) {
+        if (topLevel)
+            SetPendingAddress(url);
+        return;
     }
+    CancelEvent(params->rgvarg[0]);
+    if (topLevel)
+        LeaveForUsersBrowser(url);
 }
 
 void OnNavigateComplete2(DISPPARAMS* params) {
     if (params->cArgs != 2 || !IsTopLevelFrame(params->rgvarg[1]))
         return;
+    SetPendingAddress(NULL);
     BSTR url = UrlOf(params->rgvarg[0]);
     if (url)
         FollowEpisode(EpisodeOfUrl(SiteRoot, url));
@@ -63,8 +102,20 @@ void OnNewWindow3(DISPPARAMS* params) {
         return;
     CancelEvent(params->rgvarg[3]);
     const VARIANT& url = params->rgvarg[0];
-    if (url.vt == VT_BSTR && url.bstrVal && url.bstrVal[0] && !IsPageOwnAddress(url.bstrVal))
-        OpenInUsersBrowser(hMainWnd, url.bstrVal);
+    if (url.vt == VT_BSTR)
+        LeaveForUsersBrowser(url.bstrVal);
+}
+
+// The embedded browser never saves a file: the site's download the viewer followed goes to
+// the user's browser. (The control also fires this, with ActiveDocument true, for pages it
+// shows itself.)
+void OnFileDownload(DISPPARAMS* params) {
+    if (params->cArgs != 2 || params->rgvarg[1].vt != VT_BOOL ||
+        params->rgvarg[1].boolVal != VARIANT_FALSE)
+        return;
+    CancelEvent(params->rgvarg[0]);
+    LeaveForUsersBrowser(PendingAddress);
+    SetPendingAddress(NULL);
 }
 
 // One static sink for the one browser; it is never freed, so it counts no references.
@@ -105,6 +156,9 @@ struct BrowserEventSink : IDispatch {
         case DISPID_NEWWINDOW3:
             OnNewWindow3(params);
             break;
+        case DISPID_FILEDOWNLOAD:
+            OnFileDownload(params);
+            break;
         default:
             break;
         }
@@ -138,6 +192,7 @@ void ConnectBrowserEvents(IWebBrowser2* browser) {
     }
     EventSource = source;
     BrowserIdentity = identity;
+    HandedOff = FALSE;
 }
 
 void DisconnectBrowserEvents() {
@@ -148,4 +203,5 @@ void DisconnectBrowserEvents() {
     EventSource = NULL;
     BrowserIdentity->Release();
     BrowserIdentity = NULL;
+    SetPendingAddress(NULL);
 }

@@ -2,18 +2,19 @@
 // its web browser loads on creation, and the browser's IWebBrowser2 interface with its
 // DWebBrowserEvents2 connection point.
 //
-// Events, as the Windows control fires them for the top-level frame: BeforeNavigate2
-// before a navigation starts (Navigate's own, and the page's: links, scripts, redirects;
-// Cancel stops it), NavigateComplete2 when its document is committed, NewWindow3 when the
-// page asks for a new window (Cancel: no window). Not reproduced: the other events of
+// Events, as the Windows control fires them: BeforeNavigate2 before a navigation starts
+// (Navigate's own, and the page's: links, scripts, redirects, frames; Cancel stops it; pDisp
+// is the control for the top-level frame and another object for a frame inside the page),
+// NavigateComplete2 when the top-level frame's document is committed, NewWindow3 when the
+// page asks for a new window (Cancel: no window), FileDownload when the top-level frame's
+// answer is a file to save (Cancel: not saved). Not reproduced: the other events of
 // DWebBrowserEvents2 (NewWindow2 before NewWindow3, DocumentComplete, StatusTextChange,
-// ...); events of frames inside the page (WebKit's policy decisions do not say which frame
-// navigates, so each is reported as the top-level frame's); a window when NewWindow3 is
-// not cancelled (the request is dropped, and a browser a sink hands back in ppDisp is
-// ignored); NewWindow3's flags (always 0) and BeforeNavigate2's TargetFrameName, PostData
-// and Headers (always VT_EMPTY); type information and late-bound calls on the control
-// (GetTypeInfo, GetIDsOfNames, Invoke answer E_NOTIMPL); enumerating connection points and
-// connections (E_NOTIMPL).
+// ...); NavigateComplete2 of frames; one object per frame (every frame shares one); a
+// window when NewWindow3 is not cancelled (the request is dropped, and a browser a sink
+// hands back in ppDisp is ignored); NewWindow3's flags (always 0) and BeforeNavigate2's
+// TargetFrameName, PostData and Headers (always VT_EMPTY); type information and late-bound
+// calls on the control (GetTypeInfo, GetIDsOfNames, Invoke answer E_NOTIMPL); enumerating
+// connection points and connections (E_NOTIMPL).
 #include "user32/WindowStore.h"
 
 #include <exdisp.h>
@@ -144,6 +145,48 @@ VARIANT ByReference(VARIANT* value) {
     return reference;
 }
 
+// The object that stands for the frames inside the page in their events' pDisp: an identity of
+// its own, living inside the control and counting its references there.
+class FrameObject final : public IDispatch {
+  public:
+    explicit FrameObject(IUnknown& control) : control_(control) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info)
+            *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    IUnknown& control_;
+};
+
 // A BSTR for the length of one event.
 class EventText {
   public:
@@ -164,7 +207,8 @@ class EventText {
 // it remain, and then refuses to navigate.
 class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
   public:
-    explicit WebBrowser(HWND host) : host_(host), events_(*this) {}
+    explicit WebBrowser(HWND host)
+        : host_(host), events_(*this), frames_(*static_cast<IWebBrowser2*>(this)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object)
@@ -237,12 +281,12 @@ class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
     // Loads an address in the host, unless a sink cancels it.
     void Load(const std::string& url) {
         Window* host = FindWindowRecord(host_);
-        if (host && BeforeNavigate2(url))
+        if (host && BeforeNavigate2(url, browser::Frame::Top))
             CurrentBackend().Navigate(*host, url);
     }
 
     // Each returns false when a sink cancelled.
-    bool BeforeNavigate2(const std::string& url) {
+    bool BeforeNavigate2(const std::string& url, browser::Frame frame) {
         EventText address(url);
         VARIANT urlValue = Argument(VT_BSTR);
         urlValue.bstrVal = address.get();
@@ -256,7 +300,8 @@ class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
                                 ByReference(&flags),          ByReference(&urlValue),
                                 Argument(VT_DISPATCH)};
         arguments[0].pboolVal = &cancel;
-        arguments[6].pdispVal = this;
+        arguments[6].pdispVal = frame == browser::Frame::Top ? static_cast<IDispatch*>(this)
+                                                             : static_cast<IDispatch*>(&frames_);
         Fire(DISPID_BEFORENAVIGATE2, arguments, 7);
         return cancel == VARIANT_FALSE;
     }
@@ -287,6 +332,15 @@ class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
         return cancel == VARIANT_FALSE;
     }
 
+    bool FileDownload() {
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT arguments[2] = {Argument(VT_BYREF | VT_BOOL), Argument(VT_BOOL)};
+        arguments[0].pboolVal = &cancel;
+        arguments[1].boolVal = VARIANT_FALSE; // a file, not an active document
+        Fire(DISPID_FILEDOWNLOAD, arguments, 2);
+        return cancel == VARIANT_FALSE;
+    }
+
     // The host is gone: no more navigations, and the sinks are let go.
     void Detach() {
         host_ = nullptr;
@@ -304,6 +358,7 @@ class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
 
     HWND host_;
     EventSource events_;
+    FrameObject frames_;
     ULONG references_ = 1; // the host's own reference
 };
 
@@ -354,9 +409,9 @@ WebBrowser* BrowserOf(HWND host) {
 
 namespace velmora::platform::browser {
 
-bool BeforeNavigate(HWND host, const std::string& url) {
+bool BeforeNavigate(HWND host, const std::string& url, Frame frame) {
     WebBrowser* control = BrowserOf(host);
-    return !control || control->BeforeNavigate2(url);
+    return !control || control->BeforeNavigate2(url, frame);
 }
 
 void NavigateComplete(HWND host, const std::string& url) {
@@ -367,6 +422,11 @@ void NavigateComplete(HWND host, const std::string& url) {
 bool NewWindow(HWND host, const std::string& url, const std::string& context) {
     WebBrowser* control = BrowserOf(host);
     return !control || control->NewWindow3(url, context);
+}
+
+bool FileDownload(HWND host) {
+    WebBrowser* control = BrowserOf(host);
+    return !control || control->FileDownload();
 }
 
 } // namespace velmora::platform::browser

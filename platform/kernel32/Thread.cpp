@@ -1,5 +1,5 @@
-// Threads, for the fetch that runs on one of its own. A handle names a shared object, so
-// closing a handle never frees what a running thread or a wait still uses.
+// Threads, for the fetch that runs on one of its own, and the tick count. A handle names a
+// shared object, so closing a handle never frees what a running thread or a wait still uses.
 #include <windows.h>
 
 #include <chrono>
@@ -104,4 +104,10 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LON
     __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
                                 __ATOMIC_SEQ_CST);
     return comparand;
+}
+
+DWORD WINAPI GetTickCount(void) {
+    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
 }

@@ -1,4 +1,4 @@
-// ShellExecuteW for the one use the player has: open a web address in the user's browser.
+// ShellExecuteW for the one use the player has: open an address in the user's browser.
 #include "user32/WindowStore.h"
 
 #include <shellapi.h>
@@ -6,10 +6,6 @@
 using namespace velmora::platform;
 
 namespace {
-bool IsWebAddress(const std::string& address) {
-    return address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0;
-}
-
 // ShellExecuteW's result is a fake instance handle: above 32 on success, an error code
 // otherwise.
 HINSTANCE ShellResult(int code) {
@@ -25,8 +21,10 @@ HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCW
     std::string verb = operation ? WideToUtf8(operation) : "open";
     if (!file)
         return ShellResult(ERROR_FILE_NOT_FOUND);
+    // Every address goes to the backend, as Windows would try to open whatever it names: the
+    // headless backend records it, the desktop one opens web addresses only.
     std::string address = WideToUtf8(file);
-    if (verb != "open" || !IsWebAddress(address))
+    if (verb != "open")
         return ShellResult(SE_ERR_NOASSOC);
     return CurrentBackend().OpenInBrowser(FindWindowRecord(owner) ? owner : nullptr, address)
                ? ShellResult(42)

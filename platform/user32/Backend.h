@@ -84,14 +84,20 @@ class Backend {
 // What a browser host's page does, as its backend reports it (UTF-8 addresses). The ATL
 // host (atl/Atl.cpp) fires the control's DWebBrowserEvents2 at its sinks.
 namespace browser {
-// The top-level frame is about to load url (a link, a script, a redirect). False: a sink
+// Which frame of the page navigates: the control names a frame's navigation by the frame's own
+// object in pDisp, the top-level frame's by the control itself.
+enum class Frame { Top, Inner };
+// A frame is about to load url (a link, a script, a redirect, an iframe). False: a sink
 // cancelled it, and the backend must not load it.
-bool BeforeNavigate(HWND host, const std::string& url);
+bool BeforeNavigate(HWND host, const std::string& url, Frame frame);
 // The top-level frame's document for url is committed (the address shown).
 void NavigateComplete(HWND host, const std::string& url);
 // The page asks for a new window showing url, from the page at context. False: a sink
 // cancelled it, and no window may be made.
 bool NewWindow(HWND host, const std::string& url, const std::string& context);
+// The top-level frame's answer is a file to save rather than a document to show
+// (FileDownload, ActiveDocument false). False: a sink cancelled the download.
+bool FileDownload(HWND host);
 } // namespace browser
 
 // The backend that user32 drives. Must be set before the first window is created.

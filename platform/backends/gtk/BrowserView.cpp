@@ -189,7 +189,7 @@ gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
         navigation.ownLoadPending = false;
         allowed = true;
     } else {
-        allowed = browser::BeforeNavigate(navigation.host, url);
+        allowed = browser::BeforeNavigate(navigation.host, url, browser::Frame::Top);
     }
     if (allowed)
         return FALSE; // WebKit's own decision (a new window still needs a "create" handler,

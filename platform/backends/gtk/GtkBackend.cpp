@@ -545,6 +545,13 @@ void GtkBackend::HideMessageBox(MessageBoxState& box) {
 }
 
 bool GtkBackend::OpenInBrowser(HWND, const std::string& url) {
+    // A second wall behind the program's own: only web addresses reach the desktop's handler,
+    // which would open a file or run a program for others.
+    if (g_ascii_strncasecmp(url.c_str(), "http://", 7) != 0 &&
+        g_ascii_strncasecmp(url.c_str(), "https://", 8) != 0) {
+        fprintf(stderr, "velmora-player: not opening %s: not a web address\n", url.c_str());
+        return false;
+    }
     GError* error = nullptr;
     if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
         fprintf(stderr, "velmora-player: cannot open %s: %s\n", url.c_str(),

@@ -34,10 +34,16 @@ void HeadlessBackend::Navigate(Window& host, const std::string& url) {
     loading_.push_back({host.handle, url});
 }
 
-void HeadlessBackend::PageNavigates(HWND host, const std::string& url) {
+void HeadlessBackend::PageNavigates(HWND host, const std::string& url, browser::Frame frame) {
     Window* window = FindWindowRecord(host);
-    if (window && browser::BeforeNavigate(host, url))
+    if (window && browser::BeforeNavigate(host, url, frame) && frame == browser::Frame::Top)
         Navigate(*window, url);
+}
+
+void HeadlessBackend::PageDownloads(HWND host, const std::string& url) {
+    if (FindWindowRecord(host) && browser::BeforeNavigate(host, url, browser::Frame::Top) &&
+        browser::FileDownload(host))
+        downloads.push_back(url);
 }
 
 void HeadlessBackend::PageOpensWindow(HWND host, const std::string& url) {

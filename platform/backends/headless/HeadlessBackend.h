@@ -43,7 +43,8 @@ struct HeadlessRecord {
     std::vector<MessageBoxRequest> messageBoxes; // every box shown
     std::vector<std::string> navigations;        // every address a browser host loaded
     std::vector<std::string> newWindows;         // every new window a page was allowed to open
-    std::vector<std::string> openedInBrowser;    // every address handed to the user's browser
+    std::vector<std::string> downloads;          // every file a page was allowed to save
+    std::vector<std::string> openedInBrowser;    // every address ShellExecuteW was asked to open
     std::vector<HWND> openedInBrowserOwners;     // ... and the owner window given with it
     std::vector<TopMostChange> topMostChanges;
     std::vector<Invalidation> invalidations;
@@ -67,13 +68,16 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     // The user answers a box on screen: it goes away at once.
     void Answer(MessageBoxState& box, int answer);
 
-    // The page in a browser host navigates its top-level frame (a link clicked, a script),
-    // or asks for a new window: the control's events fire first, and a navigation or
-    // window a sink cancels never happens. A load (the program's or the page's) commits
-    // once the message queue has run dry, before the next onIdle, as a page arrives from
-    // the network after the call that asked for it.
-    void PageNavigates(HWND host, const std::string& url);
+    // The page in a browser host navigates one of its frames (a link clicked, a script, an
+    // iframe), asks for a new window, or follows a link whose answer is a file to save: the
+    // control's events fire first, and a navigation, window or download a sink cancels never
+    // happens. A top-level load (the program's or the page's) commits once the message queue
+    // has run dry, before the next onIdle, as a page arrives from the network after the call
+    // that asked for it; a frame's load is not recorded.
+    void PageNavigates(HWND host, const std::string& url,
+                       browser::Frame frame = browser::Frame::Top);
     void PageOpensWindow(HWND host, const std::string& url);
+    void PageDownloads(HWND host, const std::string& url);
 
     void Create(Window& window) override;
     void Destroy(Window& window) override;
