@@ -50,6 +50,19 @@ Action PageOpensWindow(const std::string& url) {
     return [url](HeadlessBackend& backend) { backend.PageOpensWindow(hBrowserHost, url); };
 }
 
+enum class Via { TopLevel, Frame, NewWindow };
+
+Action PageAsks(Via via, const std::string& url) {
+    return [via, url](HeadlessBackend& backend) {
+        if (via == Via::NewWindow)
+            backend.PageOpensWindow(hBrowserHost, url);
+        else
+            backend.PageNavigates(hBrowserHost, url,
+                                  via == Via::Frame ? velmora::platform::browser::Frame::Inner
+                                                    : velmora::platform::browser::Frame::Top);
+    };
+}
+
 Action DoubleClick(int row) {
     return [row](HeadlessBackend&) { input::ListDoubleClick(hEpisodeList, row); };
 }
@@ -332,6 +345,68 @@ TEST_F(BrowserEventsTest, OtherSitesAndNewWindowsOpenInTheUsersBrowser) {
         EXPECT_EQ(title, kStartTitle);
         EXPECT_EQ(ReadFileBytes(Ini()), fileBefore);
     }
+}
+
+// A page is content, never a command: the shell would open a file, a share or a program's
+// protocol, so only web addresses leave, only from the top-level frame or a new-window
+// request (a frame loads without a click), once however often a page asks; nothing outside
+// the site is shown in any frame.
+TEST_F(BrowserEventsTest, OnlyWebAddressesLeaveAndOnlyFromTheTopLevelOrANewWindow) {
+    using Urls = std::vector<std::string>;
+    const Urls neverOpened = {"file:///C:/Windows/System32/calc.exe",
+                              "FILE:///c:/x.exe",
+                              "\\\\host\\share\\x.exe",
+                              "//host/share/x.exe",
+                              "ms-msdt:/id PCWDiagnostic",
+                              "search-ms:query=x",
+                              "vbscript:x",
+                              "data:text/html,x",
+                              "C:\\x.exe"};
+    const std::string script = "javascript:void(0)";
+    struct Case {
+        Via via;
+        Urls asked;
+        Urls opened; // handed to the user's browser
+        Urls shown;  // loaded in the embedded browser (frame or top level) or a new window
+    };
+    std::vector<Case> cases;
+    for (Via via : {Via::TopLevel, Via::Frame, Via::NewWindow}) {
+        cases.push_back({via, neverOpened, {}, {}});
+        for (const char* web : {"http://other.example/", "HTTPS://OTHER.EXAMPLE/x"})
+            cases.push_back({via, {web}, via == Via::Frame ? Urls{} : Urls{web}, {}});
+        // The page's own script stays the page's; it never opens a window.
+        cases.push_back({via, {script}, {}, via == Via::NewWindow ? Urls{} : Urls{script}});
+    }
+    Urls burst;
+    for (int i = 0; i < 10; ++i)
+        burst.push_back("http://other.example/" + std::to_string(i));
+    cases.push_back({Via::TopLevel, burst, {burst[0]}, {}});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked.front() + " via " + std::to_string(int(c.via)));
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+        PlayerRun run;
+        for (const std::string& url : c.asked)
+            run.steps.push_back(PageAsks(c.via, url));
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.openedInBrowser, c.opened);
+        Urls shown(run.navigations.begin() + 1, run.navigations.end());
+        shown.insert(shown.end(), run.frameNavigations.begin(), run.frameNavigations.end());
+        shown.insert(shown.end(), run.newWindows.begin(), run.newWindows.end());
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+// The embedded browser saves no file: the site's download the viewer followed opens in the
+// user's browser, which asks where to save it.
+TEST_F(BrowserEventsTest, ADownloadGoesToTheUsersBrowser) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+    const std::string package = kRoot + "downloads/VelmoraPlayer-setup.exe";
+    PlayerRun run;
+    run.steps = {[&](HeadlessBackend& backend) { backend.PageDownloads(hBrowserHost, package); }};
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{package});
+    EXPECT_TRUE(run.downloads.empty());
 }
 
 } // namespace

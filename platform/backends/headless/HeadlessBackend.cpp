@@ -36,8 +36,12 @@ void HeadlessBackend::Navigate(Window& host, const std::string& url) {
 
 void HeadlessBackend::PageNavigates(HWND host, const std::string& url, browser::Frame frame) {
     Window* window = FindWindowRecord(host);
-    if (window && browser::BeforeNavigate(host, url, frame) && frame == browser::Frame::Top)
+    if (!window || !browser::BeforeNavigate(host, url, frame))
+        return;
+    if (frame == browser::Frame::Top)
         Navigate(*window, url);
+    else
+        frameNavigations.push_back(url);
 }
 
 void HeadlessBackend::PageDownloads(HWND host, const std::string& url) {

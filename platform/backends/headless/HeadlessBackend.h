@@ -42,6 +42,7 @@ struct HeadlessRecord {
     std::vector<CreatedWindow> created;          // every window, in creation order
     std::vector<MessageBoxRequest> messageBoxes; // every box shown
     std::vector<std::string> navigations;        // every address a browser host loaded
+    std::vector<std::string> frameNavigations;   // every address a frame inside a page loaded
     std::vector<std::string> newWindows;         // every new window a page was allowed to open
     std::vector<std::string> downloads;          // every file a page was allowed to save
     std::vector<std::string> openedInBrowser;    // every address ShellExecuteW was asked to open
@@ -73,7 +74,7 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     // control's events fire first, and a navigation, window or download a sink cancels never
     // happens. A top-level load (the program's or the page's) commits once the message queue
     // has run dry, before the next onIdle, as a page arrives from the network after the call
-    // that asked for it; a frame's load is not recorded.
+    // that asked for it; a frame's load is only recorded.
     void PageNavigates(HWND host, const std::string& url,
                        browser::Frame frame = browser::Frame::Top);
     void PageOpensWindow(HWND host, const std::string& url);
