@@ -29,7 +29,7 @@ using namespace velmora::bench;
 using velmora::test::SiteProcess;
 using velmora::test::TempDir;
 
-const char kPlayerTitle[] = "VelmoraPlayer 1.0";
+const char kPlayerTitle[] = "VelmoraPlayer " VELMORA_VERSION;
 const char kBareTitle[] = "velmora bare view";
 const int kEpisode = 1;
 // The page's background (#14161c), the video box before its first frame (black) and episode
@@ -75,7 +75,7 @@ Timing RunOnce(Desktop& desktop, const Target& target, const std::vector<std::st
     TempDir dir(false);
     velmora::test::WriteFileBytes(dir.File("Config.ini"),
                                   "[VelmoraPlayer]\r\nOnce=1\r\nList=1\r\nLast=1\r\nTop=1\r\n"
-                                  "Version=1.0\r\n");
+                                  "Version=" VELMORA_VERSION "\r\n");
     std::string log = desktop.workDir() + "/" + target.name + "-" + std::to_string(round) + ".log";
     WatchNewWindows(display);
     Child child(argv, desktop.Environment(dir.path()), dir.path(), log);

@@ -65,7 +65,7 @@ struct Start {
 
 std::string PlayerConfig(int episodes) {
     return "[VelmoraPlayer]\r\nOnce=1\r\nList=" + std::to_string(episodes) +
-           "\r\nLast=1\r\nTop=0\r\nVersion=1.0\r\n";
+           "\r\nLast=1\r\nTop=0\r\nVersion=" VELMORA_VERSION "\r\n";
 }
 
 Start RunStart(Desktop& desktop, const Program& program, int round) {
@@ -114,7 +114,7 @@ void PrintMemory(const char* name, const std::vector<ProcessMemory>& memory) {
 
 int StartRounds(Desktop& desktop, const std::string& startUrl, int rounds) {
     std::vector<Program> programs = {
-        {"player", "VelmoraPlayer 1.0", {VELMORA_BENCH_PLAYER}, true, true},
+        {"player", "VelmoraPlayer " VELMORA_VERSION, {VELMORA_BENCH_PLAYER}, true, true},
         {"gtk", "velmora bare window", {VELMORA_BENCH_BARE_WINDOW}, true, false},
         {"webkit", "velmora bare view", {VELMORA_BENCH_BARE_VIEW, startUrl, startUrl}, false, true},
     };
@@ -292,7 +292,7 @@ int Evening(Desktop& desktop, int episodes) {
     std::string log = desktop.workDir() + "/evening.log";
     WatchNewWindows(display);
     Child child({VELMORA_BENCH_PLAYER}, desktop.Environment(dir.path()), dir.path(), log);
-    const char* title = "VelmoraPlayer 1.0";
+    const char* title = "VelmoraPlayer " VELMORA_VERSION;
     Window window = WaitForMappedWindow(display, title, child, kTimeoutMs).window;
     AreaProbe page(display, window, 0, 100, 640, 8, 2);
     for (double start = NowMs(); page.Count({kPageColour}).near[0] < 300; SleepMs(20))

@@ -11,6 +11,9 @@ set(VELMORA_PROGRAM_SOURCES
     ${CMAKE_SOURCE_DIR}/ui/BrowserEvents.cpp)
 set(VELMORA_PROGRAM_INCLUDES ${CMAKE_SOURCE_DIR})
 
+# The version as text, for every program and test built here.
+add_compile_definitions(VELMORA_VERSION="${PROJECT_VERSION}")
+
 # Warnings are errors in everything built here (the site has its own CMakeLists.txt).
 set(VELMORA_WARNINGS -Wall -Wextra -Werror)
 

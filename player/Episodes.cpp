@@ -36,9 +36,10 @@ void ShowEpisodeTitle(int episode) {
     WCHAR title[TEXT_CAPACITY];
     ZeroMemory(title, sizeof title);
     if (lstrcmpW(TitleText, L"") == 0)
-        wsprintfW(title, L"Tessavo第%d集 - VelmoraPlayer 1.0", episode);
+        wsprintfW(title, L"Tessavo第%d集 - VelmoraPlayer %s", episode, ProgramVersion);
     else
-        wsprintfW(title, L"Tessavo第%d集 - %s - VelmoraPlayer 1.0", episode, TitleText);
+        wsprintfW(title, L"Tessavo第%d集 - %s - VelmoraPlayer %s", episode, TitleText,
+                  ProgramVersion);
     SetWindowTextW(hMainWnd, title);
 }
 

@@ -12,6 +12,8 @@ int InitPlayer() {
 
     if (once == 0)
         WriteFirstRunDefaults();
+    else
+        RecordProgramVersion();
     if (last == 0)
         WriteSetting(KeyLast, L"1");
     if (list == 0) {

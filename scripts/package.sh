@@ -96,7 +96,7 @@ trap 'rm -rf "$portable"' EXIT
 folder="$portable/VelmoraPlayer-$version"
 mkdir "$folder"
 cp "$win32/VelmoraPlayer.exe" "$folder/"
-cp "$root/packaging/windows/read-me.txt" "$folder/read-me.txt"
+sed "s/@VERSION@/$version/" "$root/packaging/windows/read-me.txt" >"$folder/read-me.txt"
 (cd "$portable" && zip -qrX "$out/VelmoraPlayer-$version-portable.zip" "VelmoraPlayer-$version")
 
 echo "package.sh: packages for $(sed -n 's/^VELMORA_SITE_ROOT:[A-Z]*=//p' "$linux/CMakeCache.txt") in $out:"

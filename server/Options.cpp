@@ -13,7 +13,7 @@
 
 namespace velmora::site {
 
-const char* const kSiteVersion = VELMORA_SITE_VERSION;
+const char* const kSiteVersion = VELMORA_VERSION;
 
 namespace {
 
@@ -39,7 +39,7 @@ std::string HelpText() {
            "  --episodes N       episode count (default: the highest in --media, else 24)\n"
            "  --notice TEXT      the one-line notice (UTF-8)\n"
            "  --notice-file PATH read the notice from this file, again on SIGHUP\n"
-           "  --latest-version TEXT  the latest player version (default 1.0)\n"
+           "  --latest-version TEXT  the latest player version (default " VELMORA_VERSION ")\n"
            "  --latest-version-file PATH  read it from this file, again on SIGHUP\n"
            "  --charset NAME     of the plain-text answers: gbk (default) or utf-8\n"
            "  --threads N        server threads (default: one per CPU, at most 8)\n"

@@ -13,8 +13,8 @@ struct Options {
     std::string mediaDir;     // empty: no media, every episode gets its placeholder page
     std::string downloadsDir; // empty: the download page lists nothing
     std::optional<long> episodes;
-    std::string notice;           // UTF-8, one line
-    std::string version = "1.0";  // the latest player version (--latest-version)
+    std::string notice;                    // UTF-8, one line
+    std::string version = VELMORA_VERSION; // the latest player version (--latest-version)
     std::string noticeFile;       // when given, the notice comes from there (and on SIGHUP)
     std::string versionFile;      // likewise for the latest version
     std::string charset = "gbk";  // of the plain-text answers: "gbk" or "utf-8"

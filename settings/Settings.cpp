@@ -12,6 +12,8 @@ const WCHAR KeyTop[] = L"Top";
 const WCHAR KeyOnce[] = L"Once";
 const WCHAR KeyVersion[] = L"Version";
 
+const WCHAR ProgramVersion[] = L"" VELMORA_VERSION;
+
 const WCHAR DefaultNotice[] = L"《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: "
                               L"http://www.tessavo.example/";
 
@@ -45,7 +47,7 @@ void WriteSetting(LPCWSTR key, LPCWSTR value) {
 }
 
 void WriteFirstRunDefaults() {
-    WriteSetting(KeyVersion, L"1.0");
+    WriteSetting(KeyVersion, ProgramVersion);
     WriteSetting(KeyList, L"0");
     WriteSetting(KeyLast, L"1");
     WriteSetting(KeyTop, L"1");
@@ -53,4 +55,11 @@ void WriteFirstRunDefaults() {
     WriteSetting(KeyTitle, L"");
     WriteSetting(KeyUpdate, L"");
     WriteSetting(KeyCopyRight, DefaultNotice);
+}
+
+void RecordProgramVersion() {
+    WCHAR stored[TEXT_CAPACITY];
+    ReadSettingText(KeyVersion, stored);
+    if (lstrcmpW(stored, ProgramVersion) != 0)
+        WriteSetting(KeyVersion, ProgramVersion);
 }

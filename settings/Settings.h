@@ -20,6 +20,9 @@ extern const WCHAR KeyTop[];
 extern const WCHAR KeyOnce[];
 extern const WCHAR KeyVersion[];
 
+// The running program's version: the end of every window title, and the Version it records.
+extern const WCHAR ProgramVersion[];
+
 // The status-bar text when none is configured, and the first-run value of CopyRight.
 extern const WCHAR DefaultNotice[];
 
@@ -35,3 +38,6 @@ void WriteSetting(LPCWSTR key, LPCWSTR value);
 
 // Writes the eight first-run values, in their fixed order.
 void WriteFirstRunDefaults();
+// Writes ProgramVersion as Version when the file holds another one (an upgrade, or a
+// downgrade): the update check compares the site's latest with what really runs.
+void RecordProgramVersion();

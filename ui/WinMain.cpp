@@ -12,8 +12,8 @@ WCHAR CopyRightText[TEXT_CAPACITY];
 const WCHAR MainWindowClassName[] = L"VelmoraPlayer";
 
 namespace {
-const WCHAR StartTitle[] = L"Tessavo全集在线播放器 - VelmoraPlayer 1.0";
-const WCHAR StartTitleWithText[] = L"Tessavo全集在线播放器 - %s - VelmoraPlayer 1.0";
+const WCHAR StartTitle[] = L"Tessavo全集在线播放器 - VelmoraPlayer %s";
+const WCHAR StartTitleWithText[] = L"Tessavo全集在线播放器 - %s - VelmoraPlayer %s";
 const int MainWindowWidth = 770;
 const int MainWindowHeight = 615;
 } // namespace
@@ -43,9 +43,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     WCHAR title[TEXT_CAPACITY];
     ZeroMemory(title, sizeof title);
     if (lstrcmpW(TitleText, L"") == 0)
-        lstrcpyW(title, StartTitle);
+        wsprintfW(title, StartTitle, ProgramVersion);
     else
-        wsprintfW(title, StartTitleWithText, TitleText);
+        wsprintfW(title, StartTitleWithText, TitleText, ProgramVersion);
 
     hMainWnd = CreateWindowExW(0, MainWindowClassName, title, WS_CAPTION | WS_SYSMENU,
                                CW_USEDEFAULT, CW_USEDEFAULT, MainWindowWidth, MainWindowHeight,

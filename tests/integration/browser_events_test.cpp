@@ -36,7 +36,7 @@ using Action = std::function<void(HeadlessBackend&)>;
 const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
                           std::to_string(VELMORA_TEST_SITE_PORT) + "/";
 const std::string kStartPage = kRoot + "video/player/?flv=index";
-const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer " VELMORA_VERSION;
 
 std::string Episode(const std::string& number) {
     return kRoot + "video/player/?flv=" + number;
@@ -146,7 +146,7 @@ class BrowserEventsTest : public ::testing::Test {
 };
 
 TEST_F(BrowserEventsTest, EventsArriveInWindowsOrderWithWindowsArgumentTypes) {
-    WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "1"}});
+    WriteIni(Ini(), {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "1"}});
     RecordingSink sink;
     IConnectionPoint* source = nullptr;
     DWORD cookie = 0;
@@ -213,30 +213,34 @@ TEST_F(BrowserEventsTest, TheEpisodeThePageShowsIsTitledSelectedAndRemembered) {
         bool fileKept; // the file is not written at all
     } cases[] = {
         {"next twice after a double-click",
-         {{"Once", "1"}, {"List", "220"}, {"Last", "1"}},
+         {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "1"}},
          {DoubleClick(3), PageNavigates(Episode("5")), PageNavigates(Episode("6"))},
-         "Tessavo第6集 - VelmoraPlayer 1.0",
+         "Tessavo第6集 - VelmoraPlayer " VELMORA_VERSION,
          5,
          "6",
          false},
         {"with a Title, leading zeros",
-         {{"Once", "1"}, {"List", "220"}, {"Last", "1"}, {"Title", "abc"}},
+         {{"Version", VELMORA_VERSION},
+          {"Once", "1"},
+          {"List", "220"},
+          {"Last", "1"},
+          {"Title", "abc"}},
          {PageNavigates(Episode("007"))},
-         "Tessavo第7集 - abc - VelmoraPlayer 1.0",
+         "Tessavo第7集 - abc - VelmoraPlayer " VELMORA_VERSION,
          6,
          "7",
          false},
         {"the stored episode is not written again",
-         {{"Once", "1"}, {"List", "220"}, {"Last", "06"}},
+         {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "06"}},
          {PageNavigates(Episode("6#top"))},
-         "Tessavo第6集 - VelmoraPlayer 1.0",
+         "Tessavo第6集 - VelmoraPlayer " VELMORA_VERSION,
          5,
          "06",
          true},
         {"the last row of a list cut at 9999 rows",
-         {{"Once", "1"}, {"List", "20000"}, {"Last", "1"}},
+         {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "20000"}, {"Last", "1"}},
          {PageNavigates(Episode("9999"))},
-         "Tessavo第9999集 - VelmoraPlayer 1.0",
+         "Tessavo第9999集 - VelmoraPlayer " VELMORA_VERSION,
          9998,
          "9999",
          false},
@@ -290,7 +294,8 @@ TEST_F(BrowserEventsTest, OtherPagesAndEpisodesOutsideTheListChangeNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
-        WriteIni(Ini(), {{"Once", "1"}, {"List", c.list}, {"Last", "4"}});
+        WriteIni(Ini(),
+                 {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", c.list}, {"Last", "4"}});
         const std::string fileBefore = ReadFileBytes(Ini());
         PlayerRun run;
         run.browserAvailable = c.browser;
@@ -324,7 +329,8 @@ TEST_F(BrowserEventsTest, OtherSitesAndNewWindowsOpenInTheUsersBrowser) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
-        WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+        WriteIni(Ini(),
+                 {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "4"}});
         const std::string fileBefore = ReadFileBytes(Ini());
         PlayerRun run;
         HWND mainWindow = nullptr;
@@ -384,7 +390,8 @@ TEST_F(BrowserEventsTest, OnlyWebAddressesLeaveAndOnlyFromTheTopLevelOrANewWindo
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.asked.front() + " via " + std::to_string(int(c.via)));
-        WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+        WriteIni(Ini(),
+                 {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "4"}});
         PlayerRun run;
         for (const std::string& url : c.asked)
             run.steps.push_back(PageAsks(c.via, url));
@@ -400,7 +407,7 @@ TEST_F(BrowserEventsTest, OnlyWebAddressesLeaveAndOnlyFromTheTopLevelOrANewWindo
 // The embedded browser saves no file: the site's download the viewer followed opens in the
 // user's browser, which asks where to save it.
 TEST_F(BrowserEventsTest, ADownloadGoesToTheUsersBrowser) {
-    WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+    WriteIni(Ini(), {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "4"}});
     const std::string package = kRoot + "downloads/VelmoraPlayer-setup.exe";
     PlayerRun run;
     run.steps = {[&](HeadlessBackend& backend) { backend.PageDownloads(hBrowserHost, package); }};

@@ -50,7 +50,7 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 const char* const kHost = VELMORA_TEST_SITE_HOST;
 const int kPort = VELMORA_TEST_SITE_PORT;
 const std::string kRoot = std::string("http://") + kHost + ":" + std::to_string(kPort) + "/";
-const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer " VELMORA_VERSION;
 const std::string kCountTarget = "/video/player/?flv=list";
 const std::string kNoticeTarget = "/video/player/?flv=next";
 const std::string kVersionTarget = "/video/player/?flv=update";
@@ -104,7 +104,7 @@ class PlayerTest : public ::testing::Test {
     // have fetched since; no other key.
     void ExpectFirstRunValues(const std::string& list, const std::string& update) const {
         EXPECT_EQ(IniKeys(Ini()).size(), 8u);
-        EXPECT_EQ(Value("Version"), "1.0");
+        EXPECT_EQ(Value("Version"), VELMORA_VERSION);
         EXPECT_EQ(Value("List"), list);
         EXPECT_EQ(Value("Last"), "1");
         EXPECT_EQ(Value("Top"), "1");
@@ -218,6 +218,21 @@ TEST_F(PlayerTest, LaterStartsListFromTheFileWithoutFetching) {
     }
 }
 
+// Version names the program that last started here: another version (an upgrade, a
+// downgrade) has that one line rewritten, the same one leaves the file as it was.
+TEST_F(PlayerTest, EveryStartRecordsTheRunningVersion) {
+    for (const std::string stored : {"0.9", "99.0", "", VELMORA_VERSION}) {
+        SCOPED_TRACE("stored " + stored);
+        WriteIni(Ini(),
+                 {{"Version", stored}, {"Once", "1"}, {"List", "3"}, {"Last", "2"}, {"Top", "0"}});
+        std::string expected = ReadFileBytes(Ini());
+        expected.replace(expected.find("Version=") + 8, stored.size(), VELMORA_VERSION);
+        PlayerRun run;
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(ReadFileBytes(Ini()), expected);
+    }
+}
+
 TEST_F(PlayerTest, ZeroCountShowsTheBoxAndFetchesOnEveryStartUntilACountIsStored) {
     WriteIni(Ini(), {{"Once", "1"}, {"List", "0"}, {"Last", "1"}, {"Update", "old"}});
     struct Case {
@@ -280,7 +295,7 @@ TEST_F(PlayerTest, OnceZeroOverwritesEveryKeyButThisRunKeepsTheOldTexts) {
     ExpectFirstRunValues("0", "");
     EXPECT_EQ(rows, 0u);
     EXPECT_EQ(label, "");
-    EXPECT_EQ(title, "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0");
+    EXPECT_EQ(title, "Tessavo全集在线播放器 - abc - VelmoraPlayer " VELMORA_VERSION);
     EXPECT_EQ(status, "mine");
     EXPECT_TRUE(pinned);
 }
@@ -313,10 +328,10 @@ TEST_F(PlayerTest, DoubleClickPlaysTheEpisodeRetitlesAndRemembersIt) {
         bool browser;
         std::string windowTitle;
     } cases[] = {
-        {"", 0, true, "Tessavo第1集 - VelmoraPlayer 1.0"},
-        {"abc", 11, true, "Tessavo第12集 - abc - VelmoraPlayer 1.0"},
-        {"", 219, true, "Tessavo第220集 - VelmoraPlayer 1.0"},
-        {"", 4, false, "Tessavo第5集 - VelmoraPlayer 1.0"},
+        {"", 0, true, "Tessavo第1集 - VelmoraPlayer " VELMORA_VERSION},
+        {"abc", 11, true, "Tessavo第12集 - abc - VelmoraPlayer " VELMORA_VERSION},
+        {"", 219, true, "Tessavo第220集 - VelmoraPlayer " VELMORA_VERSION},
+        {"", 4, false, "Tessavo第5集 - VelmoraPlayer " VELMORA_VERSION},
         // The title buffer holds 1023 characters: "Tessavo第12集 - " is 14 of them.
         {kLongTitle.c_str(), 11, true, "Tessavo第12集 - " + std::string(1023 - 14, 'T')},
     };
@@ -484,24 +499,27 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
     const std::string upToDate = "当前是最新版本!";
     const std::string newer = "有新版本 是否升级?";
     const std::string download = kRoot + "video/player/?flv=download";
+    const std::string version = VELMORA_VERSION;
     struct Case {
         const char* how;
         Reply reply;
         std::string latest; // --version of the site, or the scripted body
         int status;         // of the scripted reply
-        const char* installed;
+        std::string stored; // Version before the start
         int answer;
         std::string text;
         bool owned; // by the main window
         UINT style;
         std::vector<std::string> opened;
     } cases[] = {
-        {"same version", Reply::Site, "1.0", 200, "1.0", IDOK, upToDate, false, kOkBox, {}},
+        {"same version", Reply::Site, version, 200, version, IDOK, upToDate, false, kOkBox, {}},
+        // The start records the running version, so an upgrade is never offered again.
+        {"after an upgrade", Reply::Site, version, 200, "0.9", IDOK, upToDate, false, kOkBox, {}},
         {"trailing line break",
          Reply::Scripted,
-         "1.0\r\n",
+         version + "\r\n",
          200,
-         "1.0",
+         version,
          IDOK,
          upToDate,
          false,
@@ -509,24 +527,31 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
          {}},
         {"surrounding blanks",
          Reply::Scripted,
-         " \t1.0 \n",
+         " \t" + version + " \n",
          200,
-         "1.0",
+         version,
          IDOK,
          upToDate,
          false,
          kOkBox,
          {}},
-        {"newer, yes", Reply::Site, "2.0", 200, "1.0", IDYES, newer, true, kYesNoBox, {download}},
-        {"newer, no", Reply::Site, "2.0", 200, "1.0", IDNO, newer, true, kYesNoBox, {}},
-        {"case differs", Reply::Site, "1.0A", 200, "1.0a", IDNO, newer, true, kYesNoBox, {}},
-        {"site down", Reply::Down, "", 0, "1.0", IDOK, failed, false, kOkBox, {}},
-        {"site down, no version", Reply::Down, "", 0, "", IDOK, failed, false, kOkBox, {}},
-        {"404", Reply::Scripted, "1.0", 404, "1.0", IDOK, failed, false, kOkBox, {}},
+        {"newer, yes",
+         Reply::Site,
+         "99.0",
+         200,
+         version,
+         IDYES,
+         newer,
+         true,
+         kYesNoBox,
+         {download}},
+        {"newer, no", Reply::Site, "99.0", 200, version, IDNO, newer, true, kYesNoBox, {}},
+        {"site down", Reply::Down, "", 0, version, IDOK, failed, false, kOkBox, {}},
+        {"404", Reply::Scripted, version, 404, version, IDOK, failed, false, kOkBox, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
-        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Version", c.installed}});
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Version", c.stored}});
         std::unique_ptr<SiteProcess> site;
         std::unique_ptr<LoopbackHttpServer> server;
         if (c.reply == Reply::Site)
@@ -562,7 +587,7 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         if (!c.opened.empty()) {
             EXPECT_EQ(run.openedInBrowserOwners, std::vector<HWND>{mainWindow});
         }
-        EXPECT_EQ(Value("Version"), c.installed) << "the check never writes Version";
+        EXPECT_EQ(Value("Version"), version) << "the check never writes Version";
         if (site) {
             EXPECT_EQ(RequestsSoFar(*site), std::vector<std::string>{kVersionTarget});
         }
@@ -648,7 +673,11 @@ TEST_F(PlayerTest, ClicksOnTheStatusBarAndTheLabelDoNothing) {
     };
     for (const Target& t : targets) {
         SCOPED_TRACE(t.name);
-        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "2"}, {"Top", "0"}});
+        WriteIni(Ini(), {{"Version", VELMORA_VERSION},
+                         {"Once", "1"},
+                         {"List", "3"},
+                         {"Last", "2"},
+                         {"Top", "0"}});
         const std::string fileBefore = ReadFileBytes(Ini());
         PlayerRun run;
         std::string title, label, status;

@@ -33,7 +33,7 @@ using velmora::test::WriteIni;
 
 const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
                           std::to_string(VELMORA_TEST_SITE_PORT) + "/";
-const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer 1.0";
+const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer " VELMORA_VERSION;
 
 class StartupTest : public ::testing::Test {
   protected:
@@ -55,7 +55,7 @@ TEST_F(StartupTest, StartTitleAndStatusBarComeFromTitleAndCopyRight) {
         {"no settings file", {}, kStartTitle, notice, notice},
         {"Title abc",
          {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Title", "abc"}, {"CopyRight", "c"}},
-         "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0",
+         "Tessavo全集在线播放器 - abc - VelmoraPlayer " VELMORA_VERSION,
          "c",
          "c"},
         {"CopyRight empty",

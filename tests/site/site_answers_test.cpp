@@ -391,7 +391,7 @@ TEST(SiteCharset, DefaultNoticeIsOneNonEmptyChineseLine) {
     EXPECT_GT(reply.body.size(), 6u);
     EXPECT_EQ(reply.body.find_first_of("\r\n"), std::string::npos);
     EXPECT_NE(reply.body.find("Tessavo"), std::string::npos);
-    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=update").body, "1.0");
+    EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=update").body, VELMORA_VERSION);
 }
 
 // Episode pages offer every file of the episode, MP4 first: the Windows player's browser
