@@ -14,7 +14,7 @@ xprop -id "$window" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || fail "window 
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
 xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
-wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 10 >/dev/null || fail "title did not change"
+wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 10 >/dev/null || fail "title did not change"
 
 # Enter does nothing in a list box (only a double-click plays).
 plays_before=$(count_requests '/video/player/?flv=1')
@@ -30,7 +30,7 @@ sleep 0.5
 xdotool mousemove --window "$window" 700 490 click --repeat 2 --delay 80 1
 wait_request "/video/player/?flv=$episodes" ||
     fail "the list's last row is not episode $episodes"
-wait_window "^Tessavo第${episodes}集 - VelmoraPlayer 1.0\$" 10 >/dev/null ||
+wait_window "^Tessavo第${episodes}集 - VelmoraPlayer ${VERSION//./\\.}\$" 10 >/dev/null ||
     fail "title did not follow the last episode"
 grep -q "^Last=$episodes" "$PLAYER_DIR/Config.ini" || fail "Last was not remembered"
 

@@ -45,7 +45,7 @@ grep -qx "http://$SITE_HOST:$SITE_PORT/video/player/?flv=download" "$opened" ||
 
 # The same version: "当前是最新版本!" has no owner, so the check can run again under it.
 stop_site
-start_site --latest-version 1.0
+start_site --latest-version "$VERSION"
 click_update
 outer=$(wait_window '^提示$') || fail "the up-to-date notice did not appear"
 click_update

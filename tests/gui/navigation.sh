@@ -56,7 +56,7 @@ for i in $(seq 1 100); do
 done
 
 start_player_window
-start_title='^Tessavo全集在线播放器 - VelmoraPlayer 1.0$'
+start_title="^Tessavo全集在线播放器 - VelmoraPlayer ${VERSION//./\\.}\$"
 sleep 2 # the start page painted
 
 click_page() { # X Y in the main window's client area
@@ -88,10 +88,10 @@ import -window root "$ARTIFACTS/links-stayed.png"
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
 xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
-wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "title did not show episode 1"
+wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "title did not show episode 1"
 xdotool mousemove --window "$window" 700 300 # away from the video
 wait_request '/video/player/?flv=2' 20 || fail "episode 1 did not run on to episode 2"
-wait_window '^Tessavo第2集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "the title did not follow episode 2"
+wait_window "^Tessavo第2集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "the title did not follow episode 2"
 for i in $(seq 1 20); do
     grep -q '^Last=2' "$PLAYER_DIR/Config.ini" && break
     sleep 0.1
@@ -116,10 +116,10 @@ double_click_row() { # ROW (1-based)
     xdotool mousemove --window "$window" $(list_row_point "$1") click --repeat 2 --delay 80 1
 }
 double_click_row 1
-wait_window '^Tessavo第1集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "episode 1 did not open again"
+wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "episode 1 did not open again"
 double_click_row 2
 reopened=$(date +%s%N)
-wait_window '^Tessavo第2集 - VelmoraPlayer 1.0$' 5 >/dev/null || fail "episode 2 did not open again"
+wait_window "^Tessavo第2集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "episode 2 did not open again"
 xdotool mousemove --window "$window" 700 300
 wait_request '/video/player/?flv=3' 40 || fail "episode 2 did not run on to episode 3"
 took=$((($(date +%s%N) - reopened) / 1000000))

@@ -30,7 +30,7 @@ start_player_window() {
     local box
     box=$(wait_window '^提示$') || fail "first-run box did not appear"
     press "$box" Return
-    window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$') ||
+    window=$(wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${VERSION//./\\.}\$") ||
         fail "main window with the start title did not appear"
 }
 
@@ -146,6 +146,6 @@ start_weston() {
 write_player_config() {
     PLAYER_DIR="$VELMORA_WORK/player"
     mkdir -p "$PLAYER_DIR"
-    printf '[VelmoraPlayer]\r\nVersion=1.0\r\nOnce=1\r\nLast=1\r\n' >"$PLAYER_DIR/Config.ini"
+    printf '[VelmoraPlayer]\r\nVersion=%s\r\nOnce=1\r\nLast=1\r\n' "$VERSION" >"$PLAYER_DIR/Config.ini"
     printf '%s\r\n' "$@" >>"$PLAYER_DIR/Config.ini"
 }

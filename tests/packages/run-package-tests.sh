@@ -17,8 +17,8 @@
 #              resource and the player .deb's description name it
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
-: "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}" "${APP_ID:?}"
-version=1.0
+: "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}" "${APP_ID:?}" "${VERSION:?}"
+version=$VERSION
 player_deb="$PACKAGES/velmora-player_${version}_amd64.deb"
 site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
@@ -66,7 +66,7 @@ expect_first_run_config() {
     names=$(echo "$text" | sed 's/=.*//' | tr '\n' ' ')
     [[ "$names" == "[VelmoraPlayer] Version List Last Top Once Title Update CopyRight " ]] ||
         fail "$1 holds other keys: $text"
-    echo "$text" | grep -qx 'Version=1.0' || fail "no Version=1.0 in $1: $text"
+    echo "$text" | grep -qxF "Version=$version" || fail "no Version=$version in $1: $text"
     echo "$text" | grep -qxF "CopyRight=$DEFAULT_NOTICE" || fail "CopyRight is not the default notice: $text"
     grep -q $'\r$' "$1" || fail "$1 has no CR LF line ends"
 }
@@ -245,7 +245,7 @@ cmd_install() {
     VELMORA_PIDS+=("$player")
     answer_first_run_box 30
     local window
-    window=$(wait_window '^Tessavo全集在线播放器 - VelmoraPlayer 1.0$' 30) ||
+    window=$(wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${version//./\\.}\$" 30) ||
         fail "no main window; $(cat "$WORK/player.log")"
     xprop -id "$window" WM_CLASS | grep -qF "= \"$APP_ID\", \"$APP_ID\"" ||
         fail "the window's class is not $APP_ID"
@@ -358,7 +358,7 @@ cmd_windows() {
 
     local key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlayer' values row
     values=$("$WINE64" reg query "$key" 2>&1 | iconv -f GBK -t UTF-8 | tr -d '\r')
-    for row in "DisplayName REG_SZ Tessavo全集在线播放器" "DisplayVersion REG_SZ 1.0" \
+    for row in "DisplayName REG_SZ Tessavo全集在线播放器" "DisplayVersion REG_SZ $version" \
         "Publisher REG_SZ Tessavo" "DisplayIcon REG_SZ C:\\users\\$user\\AppData\\Local\\Programs\\VelmoraPlayer\\VelmoraPlayer.exe,0" \
         "UninstallString REG_SZ \"C:\\users\\$user\\AppData\\Local\\Programs\\VelmoraPlayer\\uninstall.exe\"" \
         "QuietUninstallString REG_SZ \"C:\\users\\$user\\AppData\\Local\\Programs\\VelmoraPlayer\\uninstall.exe\" /S"; do

@@ -19,7 +19,7 @@ source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 
 : "${VELMORA_SOURCE_DIR:?}" "${VELMORA_WINDOWS_BUILD_ROOT:?}" "${VELMORA_TEST_WORK:?}"
 : "${VELMORA_TEST_PROGRAM_TREE:?}" "${VELMORA_SITE_BINARY:?}" "${VELMORA_TEST_SITE_HOST:?}"
-: "${VELMORA_TEST_SITE_PORT:?}" "${VELMORA_CHILD_LAYOUT:?}"
+: "${VELMORA_TEST_SITE_PORT:?}" "${VELMORA_CHILD_LAYOUT:?}" "${VELMORA_VERSION:?}"
 CHILD_LAYOUT=$VELMORA_CHILD_LAYOUT
 
 PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
@@ -30,7 +30,8 @@ SITE=$VELMORA_SITE_BINARY
 SITE_HOST=$VELMORA_TEST_SITE_HOST
 SITE_PORT=$VELMORA_TEST_SITE_PORT
 SITE_ROOT="http://$SITE_HOST:$SITE_PORT/"
-MAIN_TITLE="Tessavo全集在线播放器 - VelmoraPlayer 1.0"
+VERSION=$VELMORA_VERSION
+MAIN_TITLE="Tessavo全集在线播放器 - VelmoraPlayer $VERSION"
 # DefaultNotice, the first-run CopyRight value.
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
 
@@ -373,7 +374,7 @@ cmd_first_start() {
     window=$(main_window "$MAIN_TITLE")
     expect_request '/video/player/?flv=list' 10
     expect_request '/video/player/?flv=next' 10
-    expect_config "[VelmoraPlayer]" "Version=1.0" "List=220" "Last=1" "Top=1" "Once=1" "Title=" \
+    expect_config "[VelmoraPlayer]" "Version=$VERSION" "List=220" "Last=1" "Top=1" "Once=1" "Title=" \
         "Update=$NOTICE_ONE" "CopyRight=$DEFAULT_NOTICE"
     close_program "$window"
     [ "$(count_requests '/video/player/?flv=list')" = 1 ] || fail "the count was fetched more than once"
@@ -385,16 +386,16 @@ cmd_first_start() {
 cmd_title() {
     new_session title
     start_site --charset gbk --episodes 220
-    write_config "[VelmoraPlayer]" "Version=1.0" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
+    write_config "[VelmoraPlayer]" "Version=$VERSION" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
         "Update=旧的通知" "CopyRight="
     program_start
     local window
-    window=$(main_window "Tessavo全集在线播放器 - abc - VelmoraPlayer 1.0")
+    window=$(main_window "Tessavo全集在线播放器 - abc - VelmoraPlayer $VERSION")
     ! xdotool search --name "$(title_pattern "提示")" >/dev/null 2>&1 || fail "a box was shown with List=50"
     close_program "$window"
     [ "$(count_requests '/video/player/?flv=list')" = 0 ] || fail "the count was fetched with List=50"
     # Nothing is written on a start whose file is complete, and nothing at exit.
-    expect_config "[VelmoraPlayer]" "Version=1.0" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
+    expect_config "[VelmoraPlayer]" "Version=$VERSION" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
         "Update=旧的通知" "CopyRight="
     KEEP_WORK=0
 }
@@ -418,7 +419,7 @@ cmd_get_playlist() {
         config_utf8 | grep -q "^Update=$NOTICE_TWO" && break
         sleep 0.1
     done
-    expect_config "[VelmoraPlayer]" "Version=1.0" "List=321" "Last=1" "Top=1" "Once=1" "Title=" \
+    expect_config "[VelmoraPlayer]" "Version=$VERSION" "List=321" "Last=1" "Top=1" "Once=1" "Title=" \
         "Update=$NOTICE_TWO" "CopyRight=$DEFAULT_NOTICE"
     # The notice label and the check box paint with a hollow brush over the window: the new
     # text must look exactly as after a fresh start showing it, with no trace of the old.
@@ -449,7 +450,7 @@ notice_shot() {
 update_session() {
     new_session "$1"
     start_site --charset gbk --episodes 30 --latest-version "$2"
-    write_config "[VelmoraPlayer]" "Version=1.0" "List=30" "Last=1" "Top=0" "Once=1" "Title=" \
+    write_config "[VelmoraPlayer]" "Version=$VERSION" "List=30" "Last=1" "Top=0" "Once=1" "Title=" \
         "Update=" "CopyRight="
     program_start
     WINDOW=$(main_window "$MAIN_TITLE")
@@ -471,7 +472,7 @@ cmd_update_yes() {
 
 # The same version: the up-to-date notice, and no download page.
 cmd_update_current() {
-    update_session update_current 1.0
+    update_session update_current "$VERSION"
     answer_box Return
     sleep 1
     [ "$(count_requests '/video/player/?flv=download')" = 0 ] ||
