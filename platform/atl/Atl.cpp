@@ -145,25 +145,10 @@ VARIANT ByReference(VARIANT* value) {
     return reference;
 }
 
-// The object that stands for the frames inside the page in their events' pDisp: an identity of
-// its own, living inside the control and counting its references there.
-class FrameObject final : public IDispatch {
+// IDispatch with no type information and no late-bound calls: the control's objects answer
+// early-bound calls only.
+template <typename Interface> class EarlyBound : public Interface {
   public:
-    explicit FrameObject(IUnknown& control) : control_(control) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count)
             return E_POINTER;
@@ -182,6 +167,27 @@ class FrameObject final : public IDispatch {
                                      UINT*) override {
         return E_NOTIMPL;
     }
+};
+
+// The object that stands for the frames inside the page in their events' pDisp: an identity of
+// its own, living inside the control and counting its references there.
+class FrameObject final : public EarlyBound<IDispatch> {
+  public:
+    explicit FrameObject(IUnknown& control) : control_(control) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
 
   private:
     IUnknown& control_;
@@ -205,7 +211,7 @@ class EventText {
 
 // The browser control inside one host window. It outlives the host while references to
 // it remain, and then refuses to navigate.
-class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
+class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPointContainer {
   public:
     explicit WebBrowser(HWND host)
         : host_(host), events_(*this), frames_(*static_cast<IWebBrowser2*>(this)) {}
@@ -231,25 +237,6 @@ class WebBrowser final : public IWebBrowser2, public IConnectionPointContainer {
         if (left == 0)
             delete this;
         return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info)
-            *info = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return E_NOTIMPL;
     }
 
     HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
