@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <exdisp.h>
+#include <urlmon.h>
 
 #include "player/Player.h"
 #include "settings/Settings.h"
@@ -52,7 +53,36 @@ const int ChildWindowCount = sizeof ChildWindows / sizeof ChildWindows[0];
 
 namespace {
 
+// The browser control's security restrictions that Windows leaves off for programs hosting
+// it, while the browser itself has them on. The site's pages are content from others: no
+// zone elevation, no ActiveX install, downloads or pop-ups the viewer did not ask for, no
+// mk: or telnet: addresses, no script from files on this machine. The information bar stays
+// off: it would offer the viewer to let through what these block.
+const INTERNETFEATURELIST BrowserFeatures[] = {
+    FEATURE_OBJECT_CACHING,
+    FEATURE_ZONE_ELEVATION,
+    FEATURE_MIME_HANDLING,
+    FEATURE_MIME_SNIFFING,
+    FEATURE_WINDOW_RESTRICTIONS,
+    FEATURE_WEBOC_POPUPMANAGEMENT,
+    FEATURE_BEHAVIORS,
+    FEATURE_DISABLE_MK_PROTOCOL,
+    FEATURE_LOCALMACHINE_LOCKDOWN,
+    FEATURE_RESTRICT_ACTIVEXINSTALL,
+    FEATURE_VALIDATE_NAVIGATE_URL,
+    FEATURE_RESTRICT_FILEDOWNLOAD,
+    FEATURE_ADDON_MANAGEMENT,
+    FEATURE_PROTOCOL_LOCKDOWN,
+    FEATURE_SAFE_BINDTOOBJECT,
+    FEATURE_UNC_SAVEDFILECHECK,
+    FEATURE_SSLUX,
+    FEATURE_DISABLE_TELNET_PROTOCOL,
+};
+
 LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
+    // For the whole process, and before the host makes the control, which reads them once.
+    for (size_t i = 0; i < sizeof BrowserFeatures / sizeof BrowserFeatures[0]; ++i)
+        CoInternetSetFeatureEnabled(BrowserFeatures[i], SET_FEATURE_ON_PROCESS, TRUE);
     AtlAxWinInit();
 
     wsprintfW(SiteLabel, L"Tessavo %s", SiteRoot);
