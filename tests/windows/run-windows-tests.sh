@@ -2,12 +2,13 @@
 # The windows tests, one subcommand per CTest entry (see CMakeLists.txt beside this file):
 #
 #   artefacts            the win32/win64 builds: size, imported DLLs, GUI subsystem, manifest
-#   test_program         builds the win64 test copy (own SiteRoot), profile_probe.exe and
-#                        fetch_probe.exe
+#   test_program         builds the win64 test copy (own SiteRoot), profile_probe.exe,
+#                        fetch_probe.exe and planted_dll.dll
 #   prefix_setup         creates the Wine prefix the run shares (wineboot -i)
 #   prefix_cleanup       stops its wineserver and removes it
 #   first_start | title | get_playlist | update_yes | update_current
 #                        the win64 program under wine64 + Xvfb + openbox against the site
+#   planted_dlls         system DLLs planted beside the program are not loaded
 #   profile_differential the profile functions: profile_probe.exe under Wine against the
 #                        same table run on the Linux platform
 #   fetch_deadline       the Windows build's fetch against a slow site ends by its time-out
@@ -26,6 +27,7 @@ PREFIX_NOTE="$VELMORA_TEST_WORK/wineprefix.path"
 TEST_EXE="$VELMORA_TEST_PROGRAM_TREE/VelmoraPlayer.exe"
 PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/profile_probe.exe"
 FETCH_PROBE_EXE="$VELMORA_TEST_PROGRAM_TREE/fetch_probe.exe"
+PLANTED_DLL="$VELMORA_TEST_PROGRAM_TREE/planted_dll.dll"
 SITE=$VELMORA_SITE_BINARY
 SITE_HOST=$VELMORA_TEST_SITE_HOST
 SITE_PORT=$VELMORA_TEST_SITE_PORT
@@ -87,13 +89,23 @@ check_pe() {
     dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')
     [ -n "$dlls" ] || fail "$exe shows no imported DLLs"
     note "$exe imports: $(echo $dlls)"
+    # Windows takes its known DLLs from System32 whatever lies beside the program; comctl32
+    # comes side by side through the manifest. Anything else must be delay-loaded, so the
+    # program can load it from System32 itself.
     for dll in $dlls; do
         case "$(echo "$dll" | tr '[:lower:]' '[:upper:]')" in
-        KERNEL32.DLL | USER32.DLL | GDI32.DLL | COMCTL32.DLL | SHELL32.DLL | OLE32.DLL | \
-            OLEAUT32.DLL | WININET.DLL | ATL.DLL | MSVCRT.DLL) ;;
-        *) fail "$exe imports $dll, which does not ship with Windows" ;;
+        KERNEL32.DLL | USER32.DLL | GDI32.DLL | SHELL32.DLL | OLE32.DLL | OLEAUT32.DLL | \
+            MSVCRT.DLL | COMCTL32.DLL) ;;
+        *) fail "$exe imports $dll, which is not one of Windows' known DLLs" ;;
         esac
     done
+    # ld leaves the PE's delay-import directory empty, so the delay-loaded DLLs are the DLL
+    # names the program holds besides its imports (less libgcc_s_*, which the 32-bit runtime
+    # only looks for among the modules already loaded).
+    local delayed
+    delayed=$(x86_64-w64-mingw32-strings -n 5 "$exe" | grep -ix '[a-z0-9_.-]*\.dll' |
+        grep -ivxF "$dlls" | grep -iv '^libgcc_s_' | sort -fu)
+    note "$exe delay-loads: $(echo $delayed)"
 }
 
 # The application manifest, resource type 24 (RT_MANIFEST) id 1: well-formed XML asking for
@@ -120,7 +132,8 @@ check_manifest() {
 }
 
 cmd_artefacts() {
-    need_tools x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strip wrestool xmllint
+    need_tools x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strip x86_64-w64-mingw32-strings \
+        wrestool xmllint
     local win32="$VELMORA_WINDOWS_BUILD_ROOT/win32/VelmoraPlayer.exe"
     local win64="$VELMORA_WINDOWS_BUILD_ROOT/win64/VelmoraPlayer.exe"
     check_pe "$win32" win32
@@ -156,9 +169,9 @@ cmd_test_program() {
     # The address is part of the program: make sure a kept tree still has the test one.
     cmake -DVELMORA_SITE_ROOT="$SITE_ROOT" "$VELMORA_TEST_PROGRAM_TREE" >/dev/null ||
         fail "cannot set VELMORA_SITE_ROOT in $VELMORA_TEST_PROGRAM_TREE"
-    ninja -C "$VELMORA_TEST_PROGRAM_TREE" VelmoraPlayer profile_probe fetch_probe ||
+    ninja -C "$VELMORA_TEST_PROGRAM_TREE" VelmoraPlayer profile_probe fetch_probe planted_dll ||
         fail "cannot build the win64 test program"
-    [ -f "$TEST_EXE" ] && [ -f "$PROBE_EXE" ] && [ -f "$FETCH_PROBE_EXE" ] ||
+    [ -f "$TEST_EXE" ] && [ -f "$PROBE_EXE" ] && [ -f "$FETCH_PROBE_EXE" ] && [ -f "$PLANTED_DLL" ] ||
         fail "the test build made no programs"
     note "win64 test program (SiteRoot $SITE_ROOT) ready in $(seconds_since "$start")"
 }
@@ -482,6 +495,50 @@ cmd_update_current() {
     KEEP_WORK=0
 }
 
+# ----------------------------------------------------------------------- planted DLLs
+
+# The DLLs the program needs beyond Windows' known DLLs, planted beside it: each copy leaves
+# NAME.loaded beside itself when a process loads it. Wine prefers its own builtin copies of
+# these whatever the folders hold; "n,b" makes it search for them as Windows does, the
+# program's folder first.
+PLANTED_DLLS=(wininet atl urlmon)
+# planted_loaded FOLDER: the planted DLLs some process loaded, by the name it loaded them.
+planted_loaded() { (cd "$1" && ls -- *.loaded 2>/dev/null | sed 's/\.loaded$//'); }
+
+# The program starts, fetches the count and the notice and ends, and never loads a planted
+# DLL. fetch_probe.exe, which imports wininet.dll the plain way, shows that this Wine would.
+cmd_planted_dlls() {
+    new_session planted_dlls
+    [ -f "$PLANTED_DLL" ] || fail "$PLANTED_DLL is missing: run the fixture windows.test_program"
+    local app=$WORK/app dll loaded
+    mkdir "$app" && cp "$TEST_EXE" "$FETCH_PROBE_EXE" "$app/" || fail "cannot copy the programs"
+    for dll in "${PLANTED_DLLS[@]}"; do
+        cp "$PLANTED_DLL" "$app/$dll.dll" || fail "cannot plant $dll.dll"
+    done
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$(IFS=,; echo "${PLANTED_DLLS[*]}")=n,b"
+    note "WINEDLLOVERRIDES=$WINEDLLOVERRIDES"
+    (cd "$app" && timeout 30 "$WINE64" fetch_probe.exe "$SITE_ROOT" 2000) >"$WORK/probe.log" 2>&1
+    loaded=$(planted_loaded "$app")
+    [ -n "$loaded" ] || fail "fetch_probe.exe loaded no planted DLL: this test could not see one"
+    note "fetch_probe.exe loaded the planted $loaded"
+    rm -f "$app"/*.loaded
+
+    start_site --charset gbk --episodes 220 --notice "$NOTICE_ONE"
+    TEST_EXE=$app/VelmoraPlayer.exe
+    program_start
+    wait_window "$(title_pattern "提示")" 30 >/dev/null ||
+        fail "no first-run box; planted DLLs loaded: $(planted_loaded "$app")"
+    answer_box Return
+    local window
+    window=$(main_window "$MAIN_TITLE")
+    expect_request '/video/player/?flv=list' 10
+    expect_request '/video/player/?flv=next' 10
+    close_program "$window"
+    loaded=$(planted_loaded "$app")
+    [ -z "$loaded" ] || fail "the program loaded the planted $loaded"
+    KEEP_WORK=0
+}
+
 # ----------------------------------------------------------------------- profile functions
 
 # The probe marks the cases where Wine is known to answer differently from Windows with
@@ -566,7 +623,7 @@ cmd_fetch_deadline() {
 [ $# -eq 1 ] || fail "usage: $0 SUBCOMMAND"
 case "$1" in
 artefacts | test_program | prefix_setup | prefix_cleanup | first_start | title | get_playlist | \
-    update_yes | update_current | profile_differential | fetch_deadline)
+    update_yes | update_current | planted_dlls | profile_differential | fetch_deadline)
     "cmd_$1"
     ;;
 *) fail "unknown subcommand $1" ;;
