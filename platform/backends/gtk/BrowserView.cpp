@@ -2,6 +2,7 @@
 
 #include "backends/gtk/MediaFailure.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -152,12 +153,14 @@ gboolean OnLeaveFullscreen(WebKitWebView* view, gpointer) {
     return FALSE;
 }
 
-// What one view reports to its host, and the load it started itself (whose BeforeNavigate2
-// the control fired before asking for it, so WebKit's decision on it is not announced
-// again).
+// What one view reports to its host, the address it loads itself (whose BeforeNavigate2 the
+// control fired before asking for it, so WebKit's decision on it is not announced again), and
+// the address of the top-level navigation last reported that has not shown yet: only its
+// answer, should it be a file, is reported as FileDownload.
 struct Navigation {
     HWND host = nullptr;
-    bool ownLoadPending = false;
+    std::string ownLoad;
+    std::string topLevelPending;
 };
 
 WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
@@ -169,27 +172,88 @@ Navigation& NavigationOf(WebKitWebView* view) {
     return *static_cast<Navigation*>(g_object_get_data(G_OBJECT(view), "velmora-navigation"));
 }
 
-gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
-                        WebKitPolicyDecisionType type, gpointer) {
-    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
-        type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-        return FALSE;
+// WebKit does not say which frame a navigation is for. The viewer's own navigations (a link
+// clicked, a form sent, and their redirects: WebKit's user gesture) are taken for the
+// top-level frame's, and every other one for a frame's, the side on which nothing leaves the
+// player. So a top-level navigation without a gesture counts as a frame's (a script's, a
+// timer's or a meta refresh's, and redirects of the player's own loads), and a link the
+// viewer clicks inside a frame of the site counts as the top level's.
+browser::Frame FrameOf(WebKitNavigationAction* action) {
+    return webkit_navigation_action_is_user_gesture(action) ? browser::Frame::Top
+                                                            : browser::Frame::Inner;
+}
+
+bool DecideNavigation(WebKitWebView* view, WebKitNavigationAction* action, bool newWindow) {
     Navigation& navigation = NavigationOf(view);
-    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
-        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     std::string url = uri ? uri : "";
-    bool allowed;
-    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    if (newWindow) {
         const char* context = webkit_web_view_get_uri(view);
-        allowed = browser::NewWindow(navigation.host, url, context ? context : "");
-    } else if (navigation.ownLoadPending && !webkit_navigation_action_is_redirect(action) &&
-               webkit_navigation_action_get_navigation_type(action) ==
-                   WEBKIT_NAVIGATION_TYPE_OTHER) {
-        navigation.ownLoadPending = false;
-        allowed = true;
+        return browser::NewWindow(navigation.host, url, context ? context : "");
+    }
+    if (!navigation.ownLoad.empty() && url == navigation.ownLoad &&
+        !webkit_navigation_action_is_redirect(action) &&
+        webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_OTHER) {
+        navigation.ownLoad.clear();
+        navigation.topLevelPending = url;
+        return true;
+    }
+    browser::Frame frame = FrameOf(action);
+    if (!browser::BeforeNavigate(navigation.host, url, frame))
+        return false;
+    if (frame == browser::Frame::Top)
+        navigation.topLevelPending = url;
+    return true;
+}
+
+// Whether WebKit would save this answer rather than show it: a type it cannot show, or one
+// the site marks as an attachment (the disposition type, as WebKit reads it).
+bool IsFileToSave(WebKitResponsePolicyDecision* decision) {
+    if (!webkit_response_policy_decision_is_mime_type_supported(decision))
+        return true;
+    SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(
+        webkit_response_policy_decision_get_response(decision));
+    const char* disposition =
+        headers ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
+    if (!disposition)
+        return false;
+    std::string type(disposition, strcspn(disposition, ";"));
+    type.erase(0, type.find_first_not_of(" \t"));
+    type.erase(type.find_last_not_of(" \t") + 1);
+    return g_ascii_strcasecmp(type.c_str(), "attachment") == 0;
+}
+
+// The embedded browser never saves a file. An answer to save is dropped before WebKit makes
+// anything of it; when it answers the top-level navigation the viewer asked for, the control
+// reports a FileDownload, so the program can hand the address to the user's browser. The
+// host never saves, whatever the answer.
+void ReportFileToSave(WebKitWebView* view, const char* uri) {
+    Navigation& navigation = NavigationOf(view);
+    if (!uri || navigation.topLevelPending.empty() || navigation.topLevelPending != uri)
+        return;
+    navigation.topLevelPending.clear();
+    browser::FileDownload(navigation.host);
+}
+
+bool DecideResponse(WebKitWebView* view, WebKitResponsePolicyDecision* decision) {
+    if (!IsFileToSave(decision))
+        return true;
+    if (webkit_response_policy_decision_is_main_frame_main_resource(decision))
+        ReportFileToSave(view, webkit_uri_request_get_uri(
+                                   webkit_response_policy_decision_get_request(decision)));
+    return false;
+}
+
+gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer) {
+    bool allowed;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        allowed = DecideResponse(view, WEBKIT_RESPONSE_POLICY_DECISION(decision));
     } else {
-        allowed = browser::BeforeNavigate(navigation.host, url, browser::Frame::Top);
+        allowed = DecideNavigation(view,
+                                   webkit_navigation_policy_decision_get_navigation_action(
+                                       WEBKIT_NAVIGATION_POLICY_DECISION(decision)),
+                                   type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
     }
     if (allowed)
         return FALSE; // WebKit's own decision (a new window still needs a "create" handler,
@@ -198,11 +262,28 @@ gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
     return TRUE;
 }
 
+// Behind the answers dropped above, a download WebKit starts by itself (a link with a
+// download attribute, a blob or data address) is cancelled before it has a file.
+gboolean OnDecideDestination(WebKitDownload* download, gchar*, gpointer) {
+    webkit_download_cancel(download);
+    return TRUE; // no file is chosen
+}
+
+void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
+    g_signal_connect(download, "decide-destination", G_CALLBACK(OnDecideDestination), nullptr);
+    webkit_download_cancel(download);
+    WebKitWebView* view = webkit_download_get_web_view(download);
+    if (view && g_object_get_data(G_OBJECT(view), "velmora-navigation"))
+        ReportFileToSave(view, webkit_uri_request_get_uri(webkit_download_get_request(download)));
+}
+
 void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
+    Navigation& navigation = NavigationOf(view);
+    navigation.topLevelPending.clear();
     const char* uri = webkit_web_view_get_uri(view);
-    browser::NavigateComplete(NavigationOf(view).host, uri ? uri : "");
+    browser::NavigateComplete(navigation.host, uri ? uri : "");
 }
 
 void OnViewRealized(GtkWidget* view, gpointer) {
@@ -229,6 +310,7 @@ WebKitWebContext* PlayerWebContext() {
             g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", pressure, nullptr));
         webkit_memory_pressure_settings_free(pressure);
         webkit_web_context_set_cache_model(made, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        g_signal_connect(made, "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
         return made;
     }();
     return context;
@@ -295,7 +377,7 @@ Placeholder& PlaceholderOf(GtkWidget* browser) {
 }
 
 void LoadInView(WebKitWebView* view, const std::string& url) {
-    NavigationOf(view).ownLoadPending = true;
+    NavigationOf(view).ownLoad = url;
     webkit_web_view_load_uri(view, url.c_str());
 }
 

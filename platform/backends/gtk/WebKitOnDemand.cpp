@@ -11,7 +11,9 @@
 
 namespace {
 const char kWebKitLibrary[] = "libwebkit2gtk-4.1.so.0";
-}
+// WebKit's HTTP library, for the headers of an answer (loaded with WebKit).
+const char kSoupLibrary[] = "libsoup-3.0.so.0";
+} // namespace
 
 #define VELMORA_WEBKIT_FORWARD(result, name, parameters, arguments)                                \
     VELMORA_FORWARD_ON_DEMAND(kWebKitLibrary, result, name, parameters, arguments)
@@ -81,3 +83,23 @@ VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_strict_threshol
                        (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
 VELMORA_WEBKIT_FORWARD(void, webkit_memory_pressure_settings_set_poll_interval,
                        (WebKitMemoryPressureSettings * settings, gdouble value), (settings, value))
+VELMORA_WEBKIT_FORWARD(gboolean, webkit_navigation_action_is_user_gesture,
+                       (WebKitNavigationAction * action), (action))
+VELMORA_WEBKIT_FORWARD(GType, webkit_response_policy_decision_get_type, (void), ())
+VELMORA_WEBKIT_FORWARD(WebKitURIRequest*, webkit_response_policy_decision_get_request,
+                       (WebKitResponsePolicyDecision * decision), (decision))
+VELMORA_WEBKIT_FORWARD(WebKitURIResponse*, webkit_response_policy_decision_get_response,
+                       (WebKitResponsePolicyDecision * decision), (decision))
+VELMORA_WEBKIT_FORWARD(gboolean, webkit_response_policy_decision_is_mime_type_supported,
+                       (WebKitResponsePolicyDecision * decision), (decision))
+VELMORA_WEBKIT_FORWARD(gboolean, webkit_response_policy_decision_is_main_frame_main_resource,
+                       (WebKitResponsePolicyDecision * decision), (decision))
+VELMORA_WEBKIT_FORWARD(SoupMessageHeaders*, webkit_uri_response_get_http_headers,
+                       (WebKitURIResponse * response), (response))
+VELMORA_FORWARD_ON_DEMAND(kSoupLibrary, const char*, soup_message_headers_get_one,
+                          (SoupMessageHeaders * headers, const char* name), (headers, name))
+VELMORA_WEBKIT_FORWARD(void, webkit_download_cancel, (WebKitDownload * download), (download))
+VELMORA_WEBKIT_FORWARD(WebKitWebView*, webkit_download_get_web_view, (WebKitDownload * download),
+                       (download))
+VELMORA_WEBKIT_FORWARD(WebKitURIRequest*, webkit_download_get_request, (WebKitDownload * download),
+                       (download))
