@@ -19,6 +19,8 @@ packages=(
     dpkg-dev fakeroot gzip zip nsis lintian desktop-file-utils appstream systemd
     # run on a desktop: Chinese text, video in the embedded browser, opening links
     fonts-wqy-microhei gstreamer1.0-libav gstreamer1.0-plugins-good xdg-utils
+    # the web process in WebKit's sandbox
+    bubblewrap xdg-dbus-proxy
     # the message boxes' information icon
     adwaita-icon-theme
     # make the demo episodes (scripts/make-demo-media.sh): text overlay, H.264 encoder

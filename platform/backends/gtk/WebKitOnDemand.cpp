@@ -103,3 +103,5 @@ VELMORA_WEBKIT_FORWARD(WebKitWebView*, webkit_download_get_web_view, (WebKitDown
                        (download))
 VELMORA_WEBKIT_FORWARD(WebKitURIRequest*, webkit_download_get_request, (WebKitDownload * download),
                        (download))
+VELMORA_WEBKIT_FORWARD(void, webkit_web_context_set_sandbox_enabled,
+                       (WebKitWebContext * context, gboolean enabled), (context, enabled))
