@@ -13,6 +13,50 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The site on the next port with the given options, behind a small nginx on the player's
+# address that answers the start page with the test's own page ($1); $2 goes into that
+# server's block, $3 into nginx's http block (other servers). Sets site_root.
+start_site_behind_nginx() {
+    local page=$1 server=$2 http=$3 i
+    shift 3
+    site_root="http://$SITE_HOST:$SITE_PORT"
+    "$SITE" --listen "$SITE_HOST" --port $((SITE_PORT + 1)) "$@" >"$SITE_LOG" 2>&1 &
+    VELMORA_PIDS+=($!)
+    mkdir -p "$VELMORA_WORK/nginx"
+    cat >"$VELMORA_WORK/nginx/nginx.conf" <<EOF
+daemon off;
+pid $VELMORA_WORK/nginx/nginx.pid;
+error_log $VELMORA_WORK/nginx/error.log;
+events {}
+http {
+    access_log off;
+    proxy_max_temp_file_size 0; # the workers cannot write in the test's private folder
+    client_body_temp_path $VELMORA_WORK/nginx;
+    proxy_temp_path $VELMORA_WORK/nginx;
+    default_type text/html;
+    server {
+        listen $SITE_HOST:$SITE_PORT;
+        location = /video/player/ {
+            if (\$arg_flv = index) {
+                return 200 '$page';
+            }
+            proxy_pass http://$SITE_HOST:$((SITE_PORT + 1));
+        }
+        location / { proxy_pass http://$SITE_HOST:$((SITE_PORT + 1)); }
+        $server
+    }
+    $http
+}
+EOF
+    nginx -p "$VELMORA_WORK/nginx" -c "$VELMORA_WORK/nginx/nginx.conf" -e "$VELMORA_WORK/nginx/error.log" &
+    VELMORA_PIDS+=($!)
+    for i in $(seq 1 100); do
+        curl -s "$site_root/video/player/?flv=list" >/dev/null && return 0
+        sleep 0.1
+    done
+    fail "the site behind nginx does not answer: $(cat "$VELMORA_WORK/nginx/error.log")"
+}
+
 # Runs the player in the background in its own working directory, under a Chinese locale
 # (its ANSI code page is then 936, as on Chinese Windows); sets PLAYER_PID.
 start_player() {
@@ -95,6 +139,16 @@ use_test_browser() {
     printf '[Default Applications]\nx-scheme-handler/http=velmora-test-browser.desktop\n' \
         >"$VELMORA_WORK/xdg-config/mimeapps.list"
     export XDG_DATA_HOME="$VELMORA_WORK/xdg-data" XDG_CONFIG_HOME="$VELMORA_WORK/xdg-config"
+}
+
+# wait_opened URL: waits up to 5 s until the user's browser has been given URL.
+wait_opened() {
+    local i
+    for i in $(seq 1 50); do
+        grep -qxF "$1" "$opened" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
 }
 
 # Starts Xvfb alone, with no window manager, on a free display; exports DISPLAY.

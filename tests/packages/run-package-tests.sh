@@ -134,6 +134,10 @@ cmd_lint() {
     dpkg-deb -f "$player_deb" Depends | grep -qw glib-networking || fail "the player's Depends lack glib-networking"
     # The message boxes' information icon comes from the icon theme.
     dpkg-deb -f "$player_deb" Depends | grep -qw adwaita-icon-theme || fail "the player's Depends lack adwaita-icon-theme"
+    # WebKit's sandbox for the web process.
+    for tool in bubblewrap xdg-dbus-proxy; do
+        dpkg-deb -f "$player_deb" Depends | grep -qw "$tool" || fail "the player's Depends lack $tool"
+    done
     dpkg-deb -f "$site_deb" Suggests | grep -qw nginx || fail "the site does not suggest nginx"
     dpkg-deb -f "$site_deb" Depends | grep -q libmicrohttpd || fail "the site's Depends lack libmicrohttpd"
     note "lintian: $(echo "$report" | grep -c '^W:' || true) warnings, no errors; desktop entry, metainfo, files in place"
