@@ -15,8 +15,8 @@ namespace velmora::platform {
 
 // A framed web view, ready to be put in a top-level window's client area. Its web view is
 // made once that window is on screen. It reports the page's navigations, new-window
-// requests and committed documents for the host window (browser:: in user32/Backend.h) and
-// drops those a sink cancels.
+// requests, committed documents and files to save for the host window (browser:: in
+// user32/Backend.h) and drops those a sink cancels; it never saves a file itself.
 GtkWidget* MakeBrowserView(HWND host);
 // A paused or ended video in the page paints its frame again where a window covered it
 // (WebKit leaves that area blank until the video plays).
