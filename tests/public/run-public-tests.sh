@@ -10,8 +10,9 @@
 #                  HTTP/2 over TLS
 #   windows_fetch  the win64 build's fetch (fetch_probe.exe) under wine64, same certificates
 #
-# Each case runs Debian's nginx with the shipped site configuration, its ports, folders and
-# a certificate filled in, in front of two velmora-site copies, all on $PUBLIC_HOST.
+# Each case runs Debian's nginx as an operator has it, under the machine's own stock
+# nginx.conf (stock-nginx-conf.sh), with the shipped site configuration, its ports, folders
+# and a certificate filled in, in front of two velmora-site copies, all on $PUBLIC_HOST.
 # The test CA is trusted only inside a private mount namespace: its own certificate folder
 # is mounted over /etc/ssl/certs there (libcurl/OpenSSL, GnuTLS for WebKit and Wine's crypt32
 # all read /etc/ssl/certs/ca-certificates.crt). A failed case keeps its logs in
@@ -158,31 +159,14 @@ fill_site_conf() {
 start_nginx() { # [CERTIFICATE [to-http]]
     local cert=${1:-right} i
     fill_site_conf "$cert" "${2:-}"
-    cat >"$WORK/nginx.conf" <<EOF
-daemon off;
-user www-data;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $LOGS/nginx-error.log info;
-events { worker_connections 1024; }
-http {
-    include /etc/nginx/mime.types;
-    default_type application/octet-stream;
-    sendfile on;
-    log_format public '\$remote_addr "\$request" \$status \$body_bytes_sent \$server_protocol '
-                      'upstream=\$upstream_addr:\$upstream_status';
-    access_log $LOGS/nginx-access.log public;
-    client_body_temp_path $WORK/tmp/body;
-    proxy_temp_path $WORK/tmp/proxy;
-    fastcgi_temp_path $WORK/tmp/fastcgi;
-    uwsgi_temp_path $WORK/tmp/uwsgi;
-    scgi_temp_path $WORK/tmp/scgi;
-    include $WORK/velmora-site.conf;
-}
-EOF
-    nginx -t -p "$WORK" -c "$WORK/nginx.conf" -e "$LOGS/nginx-error.log" >"$LOGS/nginx-t.log" 2>&1 ||
+    "$(dirname "$0")/stock-nginx-conf.sh" /etc/nginx/nginx.conf "$WORK" "$WORK/velmora-site.conf" \
+        "$LOGS/nginx-access.log public" \
+        "    log_format public '\$remote_addr \"\$request\" \$status \$body_bytes_sent \$server_protocol '
+                      'upstream=\$upstream_addr:\$upstream_status';" >"$WORK/nginx.conf" ||
+        fail "this machine's nginx.conf cannot be taken as it is"
+    nginx -t -c "$WORK/nginx.conf" -e "$LOGS/nginx-error.log" >"$LOGS/nginx-t.log" 2>&1 ||
         { cat "$LOGS/nginx-t.log" >&2; fail "nginx refuses the filled-in site configuration"; }
-    nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$LOGS/nginx-error.log" &
+    nginx -c "$WORK/nginx.conf" -e "$LOGS/nginx-error.log" -g 'daemon off;' &
     NGINX_PID=$!
     VELMORA_PIDS+=($!)
     for i in $(seq 1 100); do
