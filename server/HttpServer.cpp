@@ -106,14 +106,15 @@ void StripAbsoluteForm(std::string& target) {
 // The answer to a head too large, written on the socket itself (nothing else of this
 // request is queued there) since libmicrohttpd may have no room left to build one. The
 // socket is shut for writing after it, so nothing libmicrohttpd makes of the request later
-// can follow it; the connection closes.
+// can follow it; the connection closes. It carries a Date as every answer does.
 void RefuseOnSocket(MHD_Connection* connection, unsigned status) {
     const MHD_ConnectionInfo* fd =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    char answer[128];
-    const int length = snprintf(answer, sizeof answer,
-                                "HTTP/1.1 %u %s\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
-                                status, MHD_get_reason_phrase_for(status));
+    char answer[160];
+    const int length =
+        snprintf(answer, sizeof answer,
+                 "HTTP/1.1 %u %s\r\nDate: %s\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
+                 status, MHD_get_reason_phrase_for(status), HttpDate(time(nullptr)).c_str());
     if (fd && send(fd->connect_fd, answer, static_cast<size_t>(length),
                    MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) {
         shutdown(fd->connect_fd, SHUT_WR);

@@ -33,14 +33,6 @@ std::string AsciiFileName(const std::string& name) {
     return out;
 }
 
-// RFC 9110's IMF-fixdate (the site never leaves the C locale).
-std::string HttpDate(time_t when) {
-    tm t{};
-    gmtime_r(&when, &t);
-    char text[40];
-    return std::string(text, strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &t));
-}
-
 // Only the IMF-fixdate form; the obsolete forms count as no date, which is always safe
 // (no condition holds, the whole file is sent).
 bool ParseHttpDate(const char* text, time_t* when) {

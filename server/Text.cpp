@@ -8,6 +8,13 @@
 
 namespace velmora::site {
 
+std::string HttpDate(time_t when) {
+    tm t{};
+    gmtime_r(&when, &t);
+    char text[40];
+    return std::string(text, strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &t));
+}
+
 std::string HtmlEscape(const std::string& text) {
     std::string out;
     out.reserve(text.size());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@ std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max,
                                      bool leadingZeros = false);
 
 bool IsValidUtf8(const std::string& text);
+
+// RFC 9110's IMF-fixdate (the site never leaves the C locale).
+std::string HttpDate(time_t when);
 
 // Converts UTF-8 text into the named character set; nothing when a character has no
 // encoding there or the character set is unknown.

@@ -562,6 +562,11 @@ TEST(SiteConnections, EveryHeadGetsOneWholeAnswerAndAmbiguousOnesGet400) {
         // One answer, whole, and nothing after it.
         EXPECT_EQ(answer.size(), end + 4 + std::stoul(length[1])) << answer.substr(0, 600);
         EXPECT_EQ(header.find("HTTP/1.1", 1), std::string::npos) << header;
+        // Every answer says when it was made (RFC 9110 section 6.6.1), refusals too.
+        EXPECT_TRUE(std::regex_search(
+            header, std::regex("\r\nDate: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} "
+                               "\\d{2}:\\d{2}:\\d{2} GMT(\r\n|$)")))
+            << header;
     }
 }
 
