@@ -33,8 +33,9 @@ packages=(
     weston xwayland
     # the site tests parse the pages' scripts as ES5 (acorn --ecma5): Windows players run IE11
     node-acorn
-    # the public face of the site: nginx with TLS, a test CA made with openssl, a bounded load
-    nginx-light openssl wrk
+    # the public face of the site: nginx with TLS, a test CA made with openssl, a bounded load,
+    # the socket options nginx sets
+    nginx-light openssl wrk strace
 )
 for option in "$@"; do
     case "$option" in

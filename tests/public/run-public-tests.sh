@@ -6,8 +6,8 @@
 #   failover       a bounded load through nginx while one site copy is stopped and restarted
 #   certificates   the Linux program's count fetch: right certificate, another name's, an
 #                  unknown issuer's
-#   validators     hostile and conditional requests through nginx (public_http_test), and
-#                  HTTP/2 over TLS
+#   validators     hostile and conditional requests through nginx (public_http_test),
+#                  HTTP/2 over TLS, and no TCP_CORK on episode answers (strace)
 #   windows_fetch  the win64 build's fetch (fetch_probe.exe) under wine64, same certificates
 #
 # Each case runs Debian's nginx as an operator has it, under the machine's own stock
@@ -336,7 +336,26 @@ case_validators() {
             -w '%{http_version} %{http_code}' "https://$HOST:$HTTPS_PORT/$url") || true
         [[ $answer == "2 200" ]] || fail "https://…/$url over HTTP/2 gave '$answer'"
     done
-    echo "PASS: clean answers through nginx; HTTP/2 over TLS"
+    # Episode ranges go out uncorked: tcp_nopush (TCP_CORK), which the stock nginx.conf turns
+    # on, held a seeking player's answers back. A download keeps it, so the trace sees corks.
+    local workers row corks
+    workers=$(pgrep -d, -P "$NGINX_PID") || fail "nginx has no workers"
+    for row in "media/001.mp4 0" "downloads/VelmoraPlayer-1.0-portable.zip 1"; do
+        url=${row% *}
+        strace -f -e trace=setsockopt -o "$LOGS/cork.trace" -p "$workers" 2>"$LOGS/strace.log" &
+        local tracer=$!
+        for i in $(seq 1 100); do
+            [[ $(grep -c ' attached' "$LOGS/strace.log") -ge $(tr , '\n' <<<"$workers" | wc -l) ]] && break
+            sleep 0.05
+        done
+        curl -s -o /dev/null -H 'Range: bytes=0-65535' "http://$HOST:$HTTP_PORT/$url" || fail "no answer for /$url"
+        kill -INT "$tracer"
+        wait "$tracer" || true
+        corks=$(grep -c 'TCP_CORK, \[1\]' "$LOGS/cork.trace" || true)
+        [[ $((corks > 0)) == "${row#* }" ]] || fail "/$url: TCP_CORK set $corks times"
+        note "/$url: TCP_CORK set $corks times"
+    done
+    echo "PASS: clean answers through nginx; HTTP/2 over TLS; episode ranges uncorked"
 }
 
 case_windows_fetch() {
