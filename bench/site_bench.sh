@@ -6,7 +6,9 @@
 #     sending a static file holding the same 3 bytes (goal: >= 0.9);
 #   - a large media file (300 MB), 1 and 20 clients, against nginx serving it from a plain
 #     location (goal: nginx's own speed, >= 0.95), and 64 KB keep-alive ranges at offsets
-#     spread over it, as a player seeking asks (median latency, goal <= 1.10);
+#     spread over it, as a player seeking asks (median latency, goal <= 1.10), and the same
+#     ranges against nginx with tcp_nopush, which the stock nginx.conf turns on and the
+#     shipped site turns off (goal: no slower, <= 1.00);
 #   - velmora-site alone (no nginx, no cache in front) on the count address against nginx's
 #     `return 200` of the same bytes (goal: >= 0.7).
 # Rounds alternate which of the pair goes first, so a busy moment on a shared machine hits
@@ -88,36 +90,26 @@ mkdir -p "$work/nginx/logs" "$work/nginx/tmp" "$work/nginx/cache"
 "$root/tests/public/fill-nginx-site.sh" "$root/packaging/nginx/velmora-site" "$host" \
     "$plain_port" "$tls_port" "${site_ports[@]}" "$work/cert.pem" "$work/key.pem" "$work/site" \
     "$work/nginx/cache" >"$work/nginx/velmora-site.conf"
-# sendfile on, as Debian's nginx.conf has it.
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon on;
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 4096; }
-http {
-    include /etc/nginx/mime.types;
-    access_log $work/nginx/logs/access.log;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    keepalive_requests 1000000;
-    sendfile on;
-    include $work/nginx/velmora-site.conf;
-    server {
-        listen $host:$ref_plain_port;
-        listen $host:$ref_tls_port ssl;
-        ssl_certificate $work/cert.pem;
-        ssl_certificate_key $work/key.pem;
-        location = /count { default_type text/plain; alias $work/reference/count; }
-        location = /return { default_type text/plain; return 200 "220"; }
-        location /media/ { root $work/site; }
-    }
+# This machine's stock nginx.conf, as an operator has it (sendfile, tcp_nopush, gzip), with
+# the shipped site and beside it the reference answers. Keep-alive connections are never
+# closed for their number of requests, on both sides alike.
+cat >"$work/nginx/sites.conf" <<CONF
+include $work/nginx/velmora-site.conf;
+server {
+    listen $host:$ref_plain_port;
+    listen $host:$ref_tls_port ssl;
+    ssl_certificate $work/cert.pem;
+    ssl_certificate_key $work/key.pem;
+    location = /count { default_type text/plain; alias $work/reference/count; }
+    location = /return { default_type text/plain; return 200 "220"; }
+    location /media/ { root $work/site; tcp_nopush off; }
+    # The same file with the stock file's tcp_nopush, which the shipped site turns off.
+    location /corked/ { alias $work/site/; tcp_nopush on; }
 }
 CONF
-nginx -e "$work/nginx/logs/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf"
+"$root/tests/public/stock-nginx-conf.sh" /etc/nginx/nginx.conf "$work/nginx" "$work/nginx/sites.conf" \
+    "$work/nginx/logs/access.log" "    keepalive_requests 1000000;" >"$work/nginx/nginx.conf"
+nginx -e "$work/nginx/logs/nginx-error.log" -c "$work/nginx/nginx.conf"
 
 count_path="/video/player/?flv=list"
 media_path="/media/001.mp4"
@@ -132,6 +124,8 @@ declare -A url_of=(
     [media20,nginx]="http://$host:$ref_plain_port$media_path"
     [range,deployed]="http://$host:$plain_port$media_path"
     [range,nginx]="http://$host:$ref_plain_port$media_path"
+    [nopush,deployed]="http://$host:$plain_port$media_path"
+    [nopush,nginx]="http://$host:$ref_plain_port/corked$media_path"
     [alone,deployed]="http://$host:${site_ports[0]}$count_path"
     [alone,nginx]="http://$host:$ref_plain_port/return")
 for key in "${!url_of[@]}"; do
@@ -192,22 +186,23 @@ measure() { # NAME SIDE
     count-plain | count-tls | alone) run "$1" "$2" rps -t2 -c50 -s "$work/summary.lua" ;;
     media1) run "$1" "$2" mbps -t1 -c1 --timeout 60s -s "$work/summary.lua" ;;
     media20) run "$1" "$2" mbps -t2 -c20 --timeout 60s -s "$work/summary.lua" ;;
-    range) run "$1" "$2" latency -t1 -c1 -s "$work/range.lua" ;;
+    range | nopush) run "$1" "$2" latency -t1 -c1 -s "$work/range.lua" ;;
     esac
 }
 
-names=(count-plain count-tls media1 media20 range alone)
+names=(count-plain count-tls media1 media20 range nopush alone)
 declare -A unit_of=([count-plain]="requests/s" [count-tls]="requests/s" [media1]="MB/s"
-    [media20]="MB/s" [range]="us median" [alone]="requests/s")
+    [media20]="MB/s" [range]="us median" [nopush]="us median" [alone]="requests/s")
 declare -A label_of=(
     [count-plain]="count, http: deployed / static file"
     [count-tls]="count, https: deployed / static file"
     [media1]="${media_mb} MB, 1 client: deployed / nginx"
     [media20]="${media_mb} MB, 20 clients: deployed / nginx"
     [range]="64 KB ranges, 1 client: deployed / nginx"
+    [nopush]="64 KB ranges: deployed / tcp_nopush on"
     [alone]="count: velmora-site alone / return 200")
 declare -A goal_of=([count-plain]=">= 0.9" [count-tls]=">= 0.9" [media1]=">= 0.95"
-    [media20]=">= 0.95" [range]="<= 1.10" [alone]=">= 0.7")
+    [media20]=">= 0.95" [range]="<= 1.10" [nopush]="<= 1.00" [alone]=">= 0.7")
 declare -A runs round_ratios
 
 echo "The shipped nginx site + two velmora-site copies against nginx alone: wrk -d$duration,"
