@@ -7,7 +7,15 @@
 //
 // Other processes (another copy of the player) edit the same file: every read-modify-write
 // holds an exclusive flock on the file's directory, and every read a shared one. The
-// directory, unlike the file, survives the rename, and no lock file is left behind.
+// directory, unlike the file, survives the rename, and no lock file is left behind. A lock
+// another process keeps longer than kProfileLockWaitMs is given up on: the read gives the
+// defaults, the write is skipped, and the window goes on.
+//
+// The file may sit in a folder others can write to, so whatever is in its place is input
+// from them: a link there is never followed (not even to read), a FIFO never waited on, a
+// device, folder or a file longer than kMostProfileBytes never read. Such a file cannot be
+// read or written: its reads give the defaults and nothing is written or created in its
+// place.
 //
 // Lines are kept as they were read: an untouched line of an 8-bit file is written back byte
 // for byte (even when the current locale cannot decode it), with its own line break. New and
@@ -17,13 +25,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace velmora::kernel32;
@@ -41,7 +50,8 @@ struct Line {
 
 struct IniFile {
     bool exists = false;
-    std::string bytes; // as read
+    struct stat info = {}; // of the file read, when it exists
+    std::string bytes;     // as read
     Encoding encoding = Encoding::Ansi;
     std::vector<Line> lines;
 };
@@ -67,14 +77,29 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // The flock on the directory of a profile file; see the top of this file. A directory that
-// cannot be opened (no read permission) goes without: the write itself still works.
+// cannot be opened (no read permission) goes without: the write itself still works. A
+// directory that is a link is not followed, and a lock not had in time is given up on:
+// Usable() is then false, with the error set.
 class DirectoryLock {
   public:
     DirectoryLock(const std::string& path, int operation) {
-        fd_ = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ >= 0)
-            while (flock(fd_, operation) != 0 && errno == EINTR) {
+        fd_ = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ < 0) {
+            usable_ = errno != ELOOP;
+            if (!usable_)
+                SetLastError(ERROR_ACCESS_DENIED);
+            return;
+        }
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kProfileLockWaitMs);
+        while (flock(fd_, operation | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                usable_ = false;
+                SetLastError(kErrorSharingViolation);
+                return;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     ~DirectoryLock() {
         if (fd_ >= 0)
@@ -83,18 +108,12 @@ class DirectoryLock {
     DirectoryLock(const DirectoryLock&) = delete;
     DirectoryLock& operator=(const DirectoryLock&) = delete;
 
+    bool Usable() const { return usable_; }
+
   private:
     int fd_ = -1;
+    bool usable_ = true;
 };
-
-// The file a link names, so that the lock, the rename and the read-only test act on it.
-std::string RealFile(const std::string& path) {
-    struct stat info;
-    char target[PATH_MAX];
-    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && realpath(path.c_str(), target))
-        return target;
-    return path;
-}
 
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
@@ -133,32 +152,45 @@ Parsed Classify(std::u16string_view text) {
 
 // ------------------------------------------------------------------ reading and writing bytes
 
-bool ReadBytes(const std::string& path, std::string* bytes, bool* exists) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads the file whole; a missing file reads as empty. Whatever is in its place that is not
+// a regular file of at most kMostProfileBytes cannot be read (false, ERROR_ACCESS_DENIED):
+// O_NOFOLLOW refuses a link, O_NONBLOCK keeps a FIFO from blocking the open.
+bool ReadBytes(const std::string& path, IniFile* file) {
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            *exists = false;
+            file->exists = false;
             return true;
         }
-        SetLastError(ErrorFromErrno(errno));
+        SetLastError(errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
         return false;
     }
+    DWORD error = 0;
+    if (fstat(fd, &file->info) != 0)
+        error = ErrorFromErrno(errno);
+    else if (!S_ISREG(file->info.st_mode) ||
+             file->info.st_size > static_cast<off_t>(kMostProfileBytes))
+        error = ERROR_ACCESS_DENIED;
     char chunk[65536];
-    for (;;) {
+    while (error == 0) {
         ssize_t got = read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            SetLastError(ErrorFromErrno(errno));
-            close(fd);
-            return false;
-        }
-        if (got == 0)
+        if (got < 0)
+            error = ErrorFromErrno(errno);
+        else if (got == 0)
             break;
-        bytes->append(chunk, static_cast<size_t>(got));
+        else if (file->bytes.size() + static_cast<size_t>(got) > kMostProfileBytes)
+            error = ERROR_ACCESS_DENIED; // it grew while being read
+        else
+            file->bytes.append(chunk, static_cast<size_t>(got));
     }
     close(fd);
-    *exists = true;
+    if (error != 0) {
+        SetLastError(error);
+        return false;
+    }
+    file->exists = true;
     return true;
 }
 
@@ -206,7 +238,7 @@ template <class Char, class Each> void ForEachLine(std::basic_string_view<Char> 
 }
 
 bool Load(const std::string& path, IniFile* file) {
-    if (!ReadBytes(path, &file->bytes, &file->exists))
+    if (!ReadBytes(path, file))
         return false;
     const std::string& bytes = file->bytes;
     bool littleEndian = bytes.compare(0, 2, "\xFF\xFE") == 0;
@@ -276,13 +308,22 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 // Rewrites an existing file where it is: the new bytes over the old, then the rest cut off.
-// Room for a longer file is taken first, so a full disk fails before anything changes.
-bool SaveInPlace(const std::string& path, const std::string& bytes, off_t oldSize) {
-    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+// Room for a longer file is taken first, so a full disk fails before anything changes. Only
+// the file that was read is written: never through a link, nor into whatever another
+// process put in its place since.
+bool SaveInPlace(const std::string& path, const std::string& bytes, const struct stat& read) {
+    int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        SetLastError(ErrorFromErrno(errno));
+        SetLastError(errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
         return false;
     }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || info.st_dev != read.st_dev || info.st_ino != read.st_ino) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    const off_t oldSize = info.st_size;
     bool ok = true;
     off_t size = static_cast<off_t>(bytes.size());
     if (size > oldSize) {
@@ -304,23 +345,22 @@ bool SaveInPlace(const std::string& path, const std::string& bytes, off_t oldSiz
     return ok;
 }
 
-// Replaces the file with bytes: a temporary file beside it is written, flushed to the disk
-// and renamed over the original, so readers see either the old or the new file. Where the
-// directory forbids the temporary file, an existing file is rewritten in place.
-bool Save(const std::string& path, const std::string& bytes) {
-    struct stat info;
-    bool existed = stat(path.c_str(), &info) == 0;
+// Replaces the file that was read with bytes: a temporary file beside it is written, flushed
+// to the disk and renamed over the original, so readers see either the old or the new file.
+// Where the directory forbids the temporary file, an existing file is rewritten in place.
+bool Save(const std::string& path, const std::string& bytes, const IniFile& file) {
+    const bool existed = file.exists;
     std::string directory = DirectoryOf(path);
     std::string name = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
     std::string temporary = directory + "/." + name + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0 && existed && (errno == EACCES || errno == EPERM || errno == EROFS))
-        return SaveInPlace(path, bytes, info.st_size);
+        return SaveInPlace(path, bytes, file.info);
     if (fd < 0) {
         SetLastError(errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno));
         return false;
     }
-    mode_t mode = existed ? (info.st_mode & 07777) : NewFileMode();
+    mode_t mode = existed ? (file.info.st_mode & 07777) : NewFileMode();
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
     int error = errno;
     if (close(fd) != 0 && ok) {
@@ -406,9 +446,8 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
     std::string path;
     if (fileName && ToNativePath(fileName, &path)) {
         std::lock_guard<std::mutex> lock(profileLock);
-        path = RealFile(path);
         DirectoryLock shared(path, LOCK_SH);
-        if (!Load(path, &file))
+        if (!shared.Usable() || !Load(path, &file))
             file = IniFile();
     }
     // Listing sections or keys (a null name) is not supported: the default is the answer.
@@ -481,10 +520,9 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(profileLock);
-    path = RealFile(path);
     DirectoryLock exclusive(path, LOCK_EX);
     IniFile file;
-    if (!Load(path, &file))
+    if (!exclusive.Usable() || !Load(path, &file))
         return FALSE;
 
     std::u16string sectionName(Trim(WideString(section)));
@@ -530,11 +568,10 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     if (file.exists && bytes == file.bytes)
         return TRUE;
     // A file without write bits is read-only, whoever runs the program (root included).
-    struct stat info;
-    if (file.exists && stat(path.c_str(), &info) == 0 &&
-        ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.c_str(), W_OK) != 0)) {
+    if (file.exists && ((file.info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                        access(path.c_str(), W_OK) != 0)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return Save(path, bytes) ? TRUE : FALSE;
+    return Save(path, bytes, file) ? TRUE : FALSE;
 }

@@ -3,19 +3,26 @@
 #include <windows.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <locale.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "ScopedLocale.h"
+#include "platform/kernel32/Kernel32Internal.h"
 #include "TempDir.h"
 #include "TestText.h"
 
@@ -559,6 +566,113 @@ TEST(Profile, TwoProcessesNeverUndoEachOthersKeys) {
     EXPECT_EQ(ReadInt(IniPath(dir), "First"), static_cast<UINT>(writes));
     EXPECT_EQ(ReadInt(IniPath(dir), "Second"), static_cast<UINT>(writes));
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"Config.ini"});
+}
+
+// Each entry of a folder as name, type and, for a link its target, for a file its bytes; a
+// FIFO or device is never opened.
+std::vector<std::string> Snapshot(const std::string& directory) {
+    std::vector<std::string> entries;
+    for (const std::string& name : Entries(directory)) {
+        std::string path = directory + "/" + name;
+        struct stat info = {};
+        lstat(path.c_str(), &info);
+        std::string entry = name + " " + std::to_string(info.st_mode & S_IFMT) + " ";
+        char target[256] = {};
+        if (S_ISLNK(info.st_mode))
+            entry += std::string(target, std::max<ssize_t>(readlink(path.c_str(), target, 255), 0));
+        else if (S_ISREG(info.st_mode))
+            entry += ReadFileBytes(path);
+        entries.push_back(entry);
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// A child process that holds an exclusive flock on the folder until it is killed.
+pid_t HoldFolderLock(const std::string& directory) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    char byte = 0;
+    close(ready[1]);
+    bool locked = child > 0 && read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    return locked ? child : -1;
+}
+
+// What another user can put in Config.ini's place in a folder both write to. Nothing of it
+// is followed, waited on for long or read: the defaults come back, nothing is written or
+// created, and no call takes much longer than the lock's wait.
+TEST(Profile, WhatIsInTheFilesPlaceIsNeverFollowedWaitedOnOrWritten) {
+    const std::string settings = "[VelmoraPlayer]\r\nList=7\r\n";
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string& ini, const TempDir& dir)> plant;
+        bool lockFolder = false;
+    };
+    const Case cases[] = {
+        {"link to a file",
+         [&](const std::string& ini, const TempDir& dir) {
+             WriteFileBytes(dir.File("victim"), settings);
+             return symlink("victim", ini.c_str()) == 0;
+         }},
+        {"dangling link",
+         [](const std::string& ini, const TempDir&) {
+             return symlink("created-through-the-link", ini.c_str()) == 0;
+         }},
+        {"FIFO",
+         [](const std::string& ini, const TempDir&) { return mkfifo(ini.c_str(), 0666) == 0; }},
+        {"/dev/zero", // the device itself where mknod is allowed, else a link to it
+         [](const std::string& ini, const TempDir&) {
+             return mknod(ini.c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0 ||
+                    symlink("/dev/zero", ini.c_str()) == 0;
+         }},
+        {"a folder",
+         [](const std::string& ini, const TempDir&) { return mkdir(ini.c_str(), 0755) == 0; }},
+        {"an over-long file",
+         [&](const std::string& ini, const TempDir&) {
+             WriteFileBytes(ini, settings + ";" +
+                                     std::string(velmora::kernel32::kMostProfileBytes, 'x'));
+             return true;
+         }},
+        {"a lock held by another process",
+         [&](const std::string& ini, const TempDir&) {
+             WriteFileBytes(ini, settings);
+             return true;
+         },
+         true},
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto most = std::chrono::milliseconds(velmora::kernel32::kProfileLockWaitMs * 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ASSERT_TRUE(c.plant(dir.File("Config.ini"), dir));
+        pid_t holder = c.lockFolder ? HoldFolderLock(dir.path()) : 0;
+        ASSERT_GE(holder, 0);
+        std::vector<std::string> before = Snapshot(dir.path());
+
+        auto start = Clock::now();
+        EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "List", "d"), "d");
+        EXPECT_LT(Clock::now() - start, most);
+        start = Clock::now();
+        EXPECT_FALSE(Write(IniPath(dir), "VelmoraPlayer", "List", "9"));
+        EXPECT_LT(Clock::now() - start, most);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+
+        if (holder > 0) {
+            kill(holder, SIGKILL);
+            waitpid(holder, nullptr, 0);
+        }
+    }
 }
 
 } // namespace
