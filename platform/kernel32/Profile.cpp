@@ -31,7 +31,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -77,28 +80,19 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // The flock on the directory of a profile file; see the top of this file. A directory that
-// cannot be opened (no read permission) goes without: the write itself still works. A
-// directory that is a link is not followed, and a lock not had in time is given up on:
-// Usable() is then false, with the error set.
+// cannot be opened (no read permission) or locked goes without: the write itself still
+// works. A directory that is a link is not followed, and a lock not had in time is given up
+// on: Usable() is then false, with the error set.
 class DirectoryLock {
   public:
     DirectoryLock(const std::string& path, int operation) {
-        fd_ = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd_ < 0) {
-            usable_ = errno != ELOOP;
-            if (!usable_)
-                SetLastError(ERROR_ACCESS_DENIED);
-            return;
-        }
-        auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kProfileLockWaitMs);
-        while (flock(fd_, operation | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                usable_ = false;
-                SetLastError(kErrorSharingViolation);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        int fd = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ELOOP) {
+            Refuse(ERROR_ACCESS_DENIED);
+        } else if (fd < 0 || flock(fd, operation | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+            fd_ = fd;
+        } else {
+            Wait(fd, operation);
         }
     }
     ~DirectoryLock() {
@@ -111,6 +105,48 @@ class DirectoryLock {
     bool Usable() const { return usable_; }
 
   private:
+    struct Waiting {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false; // the flock returned
+        bool abandoned = false;
+    };
+
+    // Another process holds the lock. A blocking flock, in a thread of its own, gets it as
+    // soon as it is free (polling could starve behind a busy writer); when it comes after
+    // the caller gave up, that thread lets it go at once.
+    void Wait(int fd, int operation) {
+        auto waiting = std::make_shared<Waiting>();
+        try {
+            std::thread([waiting, fd, operation] {
+                while (flock(fd, operation) != 0 && errno == EINTR) {
+                }
+                std::lock_guard<std::mutex> lock(waiting->mutex);
+                waiting->finished = true;
+                if (waiting->abandoned)
+                    close(fd);
+                waiting->done.notify_one();
+            }).detach();
+        } catch (const std::system_error&) {
+            close(fd);
+            Refuse(kErrorSharingViolation);
+            return;
+        }
+        std::unique_lock<std::mutex> lock(waiting->mutex);
+        if (waiting->done.wait_for(lock, std::chrono::milliseconds(kProfileLockWaitMs),
+                                   [&waiting] { return waiting->finished; })) {
+            fd_ = fd;
+        } else {
+            waiting->abandoned = true;
+            Refuse(kErrorSharingViolation);
+        }
+    }
+
+    void Refuse(DWORD error) {
+        usable_ = false;
+        SetLastError(error);
+    }
+
     int fd_ = -1;
     bool usable_ = true;
 };
