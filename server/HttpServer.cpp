@@ -151,6 +151,40 @@ MHD_Response* MakeResponse(Response& answer, bool closeAfter) {
 } // namespace
 
 struct HttpServer::Glue {
+    // --max-per-address, counted here rather than by libmicrohttpd, which cannot leave the
+    // trusted proxies out: a connection is counted when accepted, and uncounted when closed.
+    static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t) {
+        auto* server = static_cast<HttpServer*>(cls);
+        const std::string client = AddressText(address);
+        if (server->perAddress_ == 0 || server->Trusted(client)) {
+            return MHD_YES;
+        }
+        std::lock_guard<std::mutex> lock(server->countsMutex_);
+        unsigned& open = server->connections_[client];
+        if (open >= server->perAddress_) {
+            return MHD_NO;
+        }
+        ++open;
+        return MHD_YES;
+    }
+
+    static void OnConnection(void* cls, MHD_Connection* connection, void**,
+                             MHD_ConnectionNotificationCode code) {
+        auto* server = static_cast<HttpServer*>(cls);
+        const MHD_ConnectionInfo* address =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        const std::string client = AddressText(address ? address->client_addr : nullptr);
+        if (code != MHD_CONNECTION_NOTIFY_CLOSED || server->perAddress_ == 0 ||
+            server->Trusted(client)) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(server->countsMutex_);
+        auto open = server->connections_.find(client);
+        if (open != server->connections_.end() && --open->second == 0) {
+            server->connections_.erase(open);
+        }
+    }
+
     static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) {
         ++static_cast<HttpServer*>(cls)->inFlight_;
         auto* state = new RequestState;
@@ -217,7 +251,8 @@ struct HttpServer::Glue {
             LogEntry& entry = state->entry;
             entry.method = method;
             entry.userAgent = head.userAgent ? head.userAgent : "";
-            if (server->trustProxy_ && head.forwardedFor && *head.forwardedFor) {
+            // Anyone can send the header: only a trusted proxy's is believed.
+            if (head.forwardedFor && *head.forwardedFor && server->Trusted(entry.client)) {
                 std::string chain;
                 std::copy_if(head.forwardedFor, head.forwardedFor + strlen(head.forwardedFor),
                              std::back_inserter(chain),
@@ -317,8 +352,14 @@ std::shared_ptr<const Site> HttpServer::CurrentSite() {
     return site_;
 }
 
+bool HttpServer::Trusted(const std::string& address) const {
+    return std::find(trustedProxies_.begin(), trustedProxies_.end(), address) !=
+           trustedProxies_.end();
+}
+
 bool HttpServer::Start(int listenFd, const Options& options, std::string* error) {
-    trustProxy_ = options.trustProxy;
+    trustedProxies_ = options.trustedProxies;
+    perAddress_ = options.perAddress;
     const unsigned threads =
         options.threads ? options.threads : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     sockaddr_storage bound{};
@@ -327,11 +368,11 @@ bool HttpServer::Start(int listenFd, const Options& options, std::string* error)
     daemon_ = MHD_start_daemon(
         MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO | MHD_USE_ITC |
             (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0),
-        0, nullptr, nullptr, &Glue::Answer, this, MHD_OPTION_LISTEN_SOCKET, listenFd,
+        0, &Glue::Accept, this, &Glue::Answer, this, MHD_OPTION_LISTEN_SOCKET, listenFd,
         MHD_OPTION_URI_LOG_CALLBACK, &Glue::OnUri, this, MHD_OPTION_NOTIFY_COMPLETED,
         &Glue::OnCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, options.timeoutSeconds,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMemory, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        options.perAddress, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMemory, MHD_OPTION_NOTIFY_CONNECTION,
+        &Glue::OnConnection, this, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_END);
     if (!daemon_) {
         close(listenFd);
         *error = "cannot start the HTTP server";

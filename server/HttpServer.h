@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 struct MHD_Daemon;
 
@@ -23,7 +25,7 @@ class HttpServer {
     ~HttpServer() { Shutdown(std::chrono::milliseconds(0)); }
 
     // Serves on listenFd, which the server then owns, with the options' threads, time-out,
-    // per-address limit and proxy trust.
+    // per-address limit (for every client but the trusted proxies) and proxy trust.
     bool Start(int listenFd, const Options& options, std::string* error);
     // Stops accepting at once and lets the requests in flight finish until the deadline.
     void Shutdown(std::chrono::milliseconds deadline);
@@ -37,11 +39,15 @@ class HttpServer {
 
   private:
     std::shared_ptr<const Site> CurrentSite();
+    bool Trusted(const std::string& address) const;
 
     std::mutex siteMutex_;
     std::shared_ptr<const Site> site_;
     RequestLog& log_;
-    bool trustProxy_ = false;
+    std::vector<std::string> trustedProxies_;
+    unsigned perAddress_ = 0; // 0: no limit
+    std::mutex countsMutex_;
+    std::unordered_map<std::string, unsigned> connections_; // open ones, by client address
     std::atomic<int> inFlight_{0};
     MHD_Daemon* daemon_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,13 +71,31 @@ RequestLog::~RequestLog() {
     }
 }
 
+// The log file is opened as root when the site starts as root (--user), in a folder the site
+// may write to: a link in its place is not followed, and only a regular file is appended to.
+int OpenLogFile(const std::string& path) {
+    int fd =
+        open(path.c_str(),
+             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    struct stat info;
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        fd = -1;
+        errno = EINVAL;
+    } else if (fd < 0 && errno == ENXIO) {
+        errno = EINVAL; // a FIFO nobody reads, which O_NONBLOCK kept from blocking
+    }
+    return fd;
+}
+
 bool RequestLog::Open(std::string* error) {
-    int fd = path_.empty() ? OpenStdout()
-                           : open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = path_.empty() ? OpenStdout() : OpenLogFile(path_);
     if (fd < 0) {
         *error = (path_.empty() ? "cannot open stdout for the log"
                                 : "cannot open the log file " + path_) +
-                 ": " + strerror(errno);
+                 (errno == ELOOP    ? ": a symbolic link is not followed"
+                  : errno == EINVAL ? ": not a regular file"
+                                    : ": " + std::string(strerror(errno)));
         return false;
     }
     if (fd_ < 0) {

@@ -10,7 +10,7 @@ namespace velmora::site {
 
 // What one finished request leaves in the log.
 struct LogEntry {
-    std::string client; // address, or the proxy's X-Forwarded-For with --trust-proxy
+    std::string client; // address; after a trusted proxy's X-Forwarded-For, with --trust-proxy
     std::string method;
     std::string target; // path and query as sent
     unsigned status = 0;

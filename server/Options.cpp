@@ -4,11 +4,15 @@
 #include "Text.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 #include <functional>
-#include <fstream>
 #include <iterator>
 
 namespace velmora::site {
@@ -16,6 +20,28 @@ namespace velmora::site {
 const char* const kSiteVersion = VELMORA_VERSION;
 
 namespace {
+
+// "a,b" into addresses in the text the log shows them in (inet_ntop's); false when one is
+// no IP address.
+bool ParseAddresses(const std::string& list, std::vector<std::string>* addresses) {
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string address = list.substr(start, comma - start);
+        unsigned char binary[sizeof(in6_addr)];
+        char text[INET6_ADDRSTRLEN];
+        const int family = address.find(':') == std::string::npos ? AF_INET : AF_INET6;
+        if (inet_pton(family, address.c_str(), binary) != 1 ||
+            !inet_ntop(family, binary, text, sizeof text)) {
+            return false;
+        }
+        addresses->push_back(text);
+        if (comma == list.size()) {
+            return true;
+        }
+        start = comma + 1;
+    }
+}
 
 ParseResult Fail(std::string message) {
     ParseResult result;
@@ -44,7 +70,8 @@ std::string HelpText() {
            "  --charset NAME     of the plain-text answers: gbk (default) or utf-8\n"
            "  --threads N        server threads (default: one per CPU, at most 8)\n"
            "  --log-file PATH    append the request log here, not to stdout (SIGHUP reopens)\n"
-           "  --trust-proxy      log X-Forwarded-For before the client; no per-address limit\n"
+           "  --trust-proxy [ADDR,...]  proxies (default 127.0.0.1,::1) whose X-Forwarded-For\n"
+           "                     is logged before them and who have no per-address limit\n"
            "  --max-per-address N  open connections from one address (default 256, 0: any)\n"
            "  --header-timeout S seconds a silent connection stays open (default 60)\n"
            "  --stop-timeout S   seconds transfers in flight get on SIGTERM (default 10)\n"
@@ -81,12 +108,38 @@ bool CheckText(const std::string& label, const std::string& text, const std::str
     return true;
 }
 
+// Far above one line of notice or version.
+constexpr size_t kMostTextFileBytes = 64 * 1024;
+
+// The file is read as whoever starts the site, root too, from a folder others may write to:
+// a link in its place is not followed, and only a regular file is read (a FIFO does not
+// block the start).
 bool ReadTextFile(const std::string& label, const std::string& path, const std::string& charset,
                   std::string* text, std::string* error) {
-    std::ifstream file(path, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.is_open() || file.bad()) {
-        *error = label + " cannot be read: " + path;
+    std::string content;
+    const std::string where = label + " cannot be read: " + path;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = where + (errno == ELOOP ? ": a symbolic link is not followed" : "");
+        return false;
+    }
+    struct stat info {};
+    std::string why = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? "" : ": not a regular file";
+    for (char chunk[4096]; why.empty();) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0 || content.size() + static_cast<size_t>(got) > kMostTextFileBytes) {
+            why = got < 0 ? ": " + std::string(strerror(errno))
+                          : ": longer than " + std::to_string(kMostTextFileBytes) + " bytes";
+        } else {
+            content.append(chunk, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    if (!why.empty()) {
+        *error = where + why;
         return false;
     }
     // One final line break is how editors end a file, not a second line.
@@ -123,7 +176,6 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     ParseResult result;
     Options& options = result.options;
     options.notice = kDefaultNotice;
-    bool perAddressGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
@@ -139,11 +191,19 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             inlineValue = name.substr(equals + 1);
             name.erase(equals);
         }
+        // Bare, it trusts a proxy on this machine; an argument that is no option is the
+        // list of addresses.
         if (name == "--trust-proxy") {
+            std::string list = "127.0.0.1,::1";
             if (inlineValue) {
-                return Fail("--trust-proxy takes no value");
+                list = *inlineValue;
+            } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+                list = args[++i];
             }
-            options.trustProxy = true;
+            if (!ParseAddresses(list, &options.trustedProxies)) {
+                return Fail("--trust-proxy needs IP addresses separated by commas, got '" + list +
+                            "'");
+            }
             continue;
         }
         // "--version" alone prints the site's version; followed by a value it is the old
@@ -173,10 +233,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             {"--episodes", 0, kMaxEpisodes, [&](long v) { options.episodes = v; }},
             {"--threads", 1, 64, unsignedInto(options.threads)},
             {"--max-per-address", 0, 1000000,
-             [&](long v) {
-                 options.perAddress = static_cast<unsigned>(v);
-                 perAddressGiven = true;
-             }},
+             [&](long v) { options.perAddress = static_cast<unsigned>(v); }},
             {"--header-timeout", 1, 1000000, unsignedInto(options.timeoutSeconds)},
             {"--stop-timeout", 1, 1000000, unsignedInto(options.stopSeconds)},
         };
@@ -239,10 +296,6 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             value = charset;
         }
         *text->second = value;
-    }
-    // Behind a proxy every connection comes from the proxy's address.
-    if (options.trustProxy && !perAddressGiven) {
-        options.perAddress = 0;
     }
     std::string error;
     if (!CheckText("--notice", options.notice, options.charset, &error) ||

@@ -15,12 +15,14 @@ struct Options {
     std::optional<long> episodes;
     std::string notice;                    // UTF-8, one line
     std::string version = VELMORA_VERSION; // the latest player version (--latest-version)
-    std::string noticeFile;       // when given, the notice comes from there (and on SIGHUP)
-    std::string versionFile;      // likewise for the latest version
-    std::string charset = "gbk";  // of the plain-text answers: "gbk" or "utf-8"
-    unsigned threads = 0;         // server threads; 0: one per CPU, at most 8
-    std::string logFile;          // empty: the request log goes to stdout
-    bool trustProxy = false;      // log X-Forwarded-For; no per-address limit
+    std::string noticeFile;      // when given, the notice comes from there (and on SIGHUP)
+    std::string versionFile;     // likewise for the latest version
+    std::string charset = "gbk"; // of the plain-text answers: "gbk" or "utf-8"
+    unsigned threads = 0;        // server threads; 0: one per CPU, at most 8
+    std::string logFile;         // empty: the request log goes to stdout
+    // Proxies whose X-Forwarded-For is logged and whose connections are not limited per
+    // address (canonical text, as the log shows addresses); empty: nobody's.
+    std::vector<std::string> trustedProxies;
     unsigned perAddress = 256;    // connections from one address; 0: no limit
     unsigned timeoutSeconds = 60; // a connection silent this long is closed
     unsigned stopSeconds = 10;    // on SIGTERM, the time transfers in flight may take

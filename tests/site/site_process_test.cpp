@@ -72,6 +72,8 @@ TEST(SiteOptions, BadOptionsExitWith2AndOneLineOnStderr) {
         {{"--charset", "gbk", "--notice", "\xF0\x9F\x98\x80"},
          "--notice text cannot be encoded in gbk"},
         {{"--notice", "\xFF\xFE"}, "--notice must be UTF-8 text"},
+        {{"--trust-proxy", "nginx"},
+         "--trust-proxy needs IP addresses separated by commas, got 'nginx'"},
         {{"--bogus"}, "unknown option '--bogus' (try --help)"},
         {{"stray"}, "unexpected argument 'stray' (try --help)"},
     };
@@ -96,6 +98,41 @@ TEST(SiteOptions, HelpListsEveryOptionAndExits0) {
           "--version", "--help"}) {
         EXPECT_NE(run.out.find(std::string(option) + " "), std::string::npos) << option;
     }
+}
+
+// Root starts the site (--user) and opens these before it drops root, in folders the site's
+// user may write to: whatever is planted in their place is refused, never followed, waited
+// on or written through.
+TEST(SiteOptions, FilesInWhosePlaceALinkOrFifoIsPlantedAreRefused) {
+    TempDir dir(false);
+    const std::string secret = dir.File("secret");
+    WriteFileBytes(secret, "one line of root's\n");
+    ASSERT_EQ(symlink(secret.c_str(), dir.File("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0666), 0);
+    struct Case {
+        std::string option;
+        std::string planted;
+        int exitCode;
+        std::string message;
+    } cases[] = {
+        {"--notice-file", "link", 2,
+         "--notice-file cannot be read: %s: a symbolic link is not followed"},
+        {"--latest-version-file", "fifo", 2,
+         "--latest-version-file cannot be read: %s: not a regular file"},
+        {"--log-file", "link", 1, "cannot open the log file %s: a symbolic link is not followed"},
+        {"--log-file", "fifo", 1, "cannot open the log file %s: not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option + " " + c.planted);
+        const std::string path = dir.File(c.planted);
+        SiteRun run = RunSite({c.option, path, "--port", "0"});
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        std::string message = c.message;
+        message.replace(message.find("%s"), 2, path);
+        EXPECT_EQ(run.err, "velmora-site: " + message + "\n");
+    }
+    EXPECT_EQ(ReadFileBytes(secret), "one line of root's\n");
 }
 
 // --version is the site's own version, as with any program; the player's latest version
@@ -366,6 +403,12 @@ TEST(SiteLog, LinesCarryTimeClientDurationAndUserAgent) {
         {{"--trust-proxy"},
          {"X-Forwarded-For: 203.0.113.7", "User-Agent: p"},
          R"(203\.0\.113\.7,127\.0\.0\.1 GET /video/player/\?flv=list 200 2 \d+\.\d{3} "p")"},
+        {{"--trust-proxy=::1,127.0.0.1"},
+         {"X-Forwarded-For: 203.0.113.7", "User-Agent: p"},
+         R"(203\.0\.113\.7,127\.0\.0\.1 GET /video/player/\?flv=list 200 2 \d+\.\d{3} "p")"},
+        {{"--trust-proxy", "127.0.0.2"}, // not the peer: its header is anyone's
+         {"X-Forwarded-For: 203.0.113.7", "User-Agent: p"},
+         R"(127\.0\.0\.1 GET /video/player/\?flv=list 200 2 \d+\.\d{3} "p")"},
         {{},
          {"X-Padding: " + std::string(64 * 1024, 'p')},
          R"(127\.0\.0\.1 \S+ /video/player/\?flv=list 431 \d+ \d+\.\d{3} "")"},
@@ -585,8 +628,9 @@ TEST(SiteConnections, ASilentConnectionIsClosedAfterTheHeaderTimeout) {
     EXPECT_GE(Clock::now() - start, 500ms);
 }
 
+// The limit holds for every client, and only a trusted proxy, which carries many, is exempt.
 TEST(SiteConnections, OneAddressGetsAtMostMaxPerAddressConnections) {
-    SiteProcess site({"--max-per-address", "4"});
+    SiteProcess site({"--max-per-address", "4", "--trust-proxy", "127.0.4.3"});
     std::vector<std::unique_ptr<RawConnection>> held;
     for (int i = 0; i < 4; ++i) {
         held.push_back(std::make_unique<RawConnection>(site.Host(), site.Port(), "127.0.4.1"));
@@ -599,6 +643,20 @@ TEST(SiteConnections, OneAddressGetsAtMostMaxPerAddressConnections) {
     RawConnection other(site.Host(), site.Port(), "127.0.4.2");
     ASSERT_TRUE(other.Send(kListRequest));
     EXPECT_NE(other.ReadResponse().find("\r\n\r\n24"), std::string::npos);
+    for (int i = 0; i < 6; ++i) {
+        held.push_back(std::make_unique<RawConnection>(site.Host(), site.Port(), "127.0.4.3"));
+        ASSERT_TRUE(held.back()->Send(kListRequest));
+        ASSERT_NE(held.back()->ReadResponse().find("\r\n\r\n24"), std::string::npos) << i;
+    }
+    // A closed connection frees its place.
+    held.erase(held.begin());
+    bool served = false;
+    for (int i = 0; i < 50 && !served; ++i) {
+        RawConnection retry(site.Host(), site.Port(), "127.0.4.1");
+        served = retry.Send(kListRequest) &&
+                 retry.ReadResponse(200).find("\r\n\r\n24") != std::string::npos;
+    }
+    EXPECT_TRUE(served);
 }
 
 } // namespace
