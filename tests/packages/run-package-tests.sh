@@ -173,6 +173,15 @@ cmd_install() {
     # page (the template as an instance of its own).
     systemd-analyze verify /lib/systemd/system/velmora-site.service \
         /lib/systemd/system/velmora-site@.service || fail "systemd-analyze verify"
+    # The units' hardening as systemd rates it (from the files: systemd need not run).
+    local unit exposure
+    for unit in velmora-site.service velmora-site@.service; do
+        exposure=$(systemd-analyze security --offline=true --no-pager "/lib/systemd/system/$unit" |
+            sed -n 's/^.*Overall exposure level for .*: \([0-9.]*\) .*$/\1/p')
+        [[ -n "$exposure" ]] && awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
+            fail "systemd-analyze security rates $unit's exposure ${exposure:-(none)}, above 2.0"
+    done
+    note "systemd-analyze security: both units' exposure at most 2.0 (the template's: $exposure)"
     grep -qx 'VELMORA_SITE_LISTEN=127.0.0.1' /etc/default/velmora-site ||
         fail "/etc/default/velmora-site does not keep the site on loopback"
     [[ -f /etc/nginx/sites-available/velmora-site && ! -e /etc/nginx/sites-enabled/velmora-site ]] ||
@@ -191,7 +200,7 @@ cmd_install() {
     # is one word, $X splits at blanks, %i the instance. Each runs as an unprivileged user
     # of its own, like the units' dynamic users, on the test's address (127.0.0.1:8848 may
     # be some developer's site): both see the operator's episode.
-    local unit port exec_start i answer
+    local port exec_start i answer
     for unit in velmora-site velmora-site@; do
         port=$SITE_PORT
         [[ "$unit" == velmora-site@ ]] && port=$((SITE_PORT + 1))
