@@ -3,10 +3,36 @@
 # --media is given), runs the desktop player against it, and stops the site when the
 # player exits. Without a desktop (no DISPLAY) the player runs on a virtual one (Xvfb) and
 # a screenshot is saved when it exits.
+#
+# The player shows pages from the network, so it never runs as root when that can be
+# avoided: through sudo only the setup (Debian packages) runs as root, and the build, the
+# site and the player run as the user who called sudo. Root touches nothing in that user's
+# checkout: a build/ left by someone else (an earlier run as root) is set aside, never
+# handed over, and built again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-if [[ "${VELMORA_SKIP_SETUP:-}" != 1 ]]; then
+if [[ "${VELMORA_SKIP_SETUP:-}" != 1 && $EUID != 0 ]]; then
+    echo "run-player.sh: the setup (Debian packages) needs root: skipped; 'sudo ./scripts/run-player.sh' does it" >&2
+elif [[ "${VELMORA_SKIP_SETUP:-}" != 1 ]]; then
     "$root/scripts/setup.sh"
+fi
+if [[ $EUID == 0 && -n "${SUDO_USER:-}" && "$SUDO_USER" != root ]]; then
+    owner=$(stat -c %U "$root")
+    if [[ "$owner" != "$SUDO_USER" ]]; then
+        echo "run-player.sh: $root belongs to $owner, so $SUDO_USER cannot build in it: use a checkout of $SUDO_USER's" >&2
+        exit 1
+    fi
+    if [[ -e "$root/build" || -L "$root/build" ]] &&
+        [[ -n $(find "$root/build" ! -user "$SUDO_USER" -print -quit) ]]; then
+        aside="$root/build.before-$(date +%Y%m%d-%H%M%S)"
+        mv -T "$root/build" "$aside"
+        echo "run-player.sh: build/ held files that are not $SUDO_USER's: moved to $aside, building again" >&2
+    fi
+    exec runuser -u "$SUDO_USER" -- env VELMORA_SKIP_SETUP=1 "$root/scripts/run-player.sh" "$@"
+fi
+if [[ $EUID == 0 ]]; then
+    echo "run-player.sh: the player and the web pages it shows run as root; to avoid that, run" \
+        "'sudo ./scripts/run-player.sh' from your own account" >&2
 fi
 "$root/scripts/build.sh" linux
 
