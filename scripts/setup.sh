@@ -10,6 +10,7 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config
     libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libmicrohttpd-dev
+    libssl-dev # the download page's SHA-256 sums
     libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64

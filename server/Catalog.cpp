@@ -5,7 +5,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -147,16 +149,91 @@ void MediaCatalog::Rescan() {
     nextCheck_ = {};
 }
 
-std::vector<DownloadEntry> ListDownloads(const std::string& dir) {
-    std::vector<DownloadEntry> entries;
-    if (!ForEachRegularFile(dir, [&](const std::string& name, const struct stat& st) {
-            entries.push_back({name, static_cast<uint64_t>(st.st_size)});
-        })) {
-        entries.clear();
+// The SHA-256 of a regular file in the folder, as lower-case hex (OpenSSL's libcrypto);
+// empty when it cannot be read whole.
+static std::string FileSha256(int dirFd, const std::string& name) {
+    // Non-blocking and no links followed: a FIFO or link swapped in after the folder was
+    // read neither hangs the site nor leads out of the folder.
+    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const DownloadEntry& a, const DownloadEntry& b) { return a.name < b.name; });
-    return entries;
+    struct stat st;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                     EVP_MD_CTX_free);
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && context &&
+              EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+    std::vector<char> buffer(ok ? 1 << 16 : 0);
+    while (ok) {
+        const ssize_t got = read(fd, buffer.data(), buffer.size());
+        if (got == 0) {
+            break;
+        }
+        ok = (got > 0 || errno == EINTR) &&
+             (got <= 0 || EVP_DigestUpdate(context.get(), buffer.data(), got) == 1);
+    }
+    close(fd);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!ok || EVP_DigestFinal_ex(context.get(), digest, &length) != 1) {
+        return {};
+    }
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += "0123456789abcdef"[digest[i] >> 4];
+        hex += "0123456789abcdef"[digest[i] & 15];
+    }
+    return hex;
+}
+
+DownloadCatalog::DownloadCatalog(std::string dir)
+    : dir_(std::move(dir)), files_(std::make_shared<std::vector<DownloadEntry>>()) {}
+
+std::shared_ptr<const std::vector<DownloadEntry>> DownloadCatalog::Files() const {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now < nextCheck_) {
+        return files_;
+    }
+    nextCheck_ = now + kCheckEvery;
+    std::map<std::string, struct stat> found;
+    if (!ForEachRegularFile(dir_, [&](const std::string& name, const struct stat& st) {
+            found.emplace(name, st);
+        })) {
+        found.clear();
+    }
+    const int dirFd = found.empty() ? -1 : open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::map<std::string, Known> known;
+    auto entries = std::make_shared<std::vector<DownloadEntry>>();
+    for (const auto& [name, st] : found) {
+        auto it = known_.find(name);
+        const bool same = it != known_.end() && !it->second.sha256.empty() &&
+                          it->second.size == static_cast<uint64_t>(st.st_size) &&
+                          it->second.inode == st.st_ino &&
+                          it->second.mtime.tv_sec == st.st_mtim.tv_sec &&
+                          it->second.mtime.tv_nsec == st.st_mtim.tv_nsec;
+        Known& entry = known[name] =
+            same ? it->second
+                 : Known{static_cast<uint64_t>(st.st_size), st.st_mtim, st.st_ino,
+                         dirFd < 0 ? std::string() : FileSha256(dirFd, name)};
+        entries->push_back({name, entry.size, entry.sha256});
+    }
+    if (dirFd >= 0) {
+        close(dirFd);
+    }
+    const auto key = [](const DownloadEntry& e) {
+        return std::make_pair(LowerExtension(e.name) != "exe", e.name);
+    };
+    std::sort(entries->begin(), entries->end(),
+              [&](const DownloadEntry& a, const DownloadEntry& b) { return key(a) < key(b); });
+    known_ = std::move(known);
+    files_ = std::move(entries);
+    return files_;
+}
+
+void DownloadCatalog::Rescan() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    nextCheck_ = {};
 }
 
 bool IsPlainFileName(const std::string& name) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
 #include <time.h>
 
 namespace velmora::site {
@@ -55,11 +56,37 @@ bool IsMp4(const std::string& name);
 struct DownloadEntry {
     std::string name;
     uint64_t size = 0;
+    std::string sha256; // lower-case hex; empty when the file could not be read
 };
 
-// The regular, non-hidden files of a folder (no symbolic links), sorted by name; none when
-// the folder cannot be read.
-std::vector<DownloadEntry> ListDownloads(const std::string& dir);
+// The downloads folder's regular, non-hidden files (no symbolic links): Windows programs
+// (.exe, the installer) first, then by name. Looked at no more often than every kCheckEvery,
+// on a request; a file is hashed when it is new or its size, time or inode changed, so a
+// page costs no hashing and a package replaced in place shows its new SHA-256. A folder
+// that cannot be read lists nothing.
+class DownloadCatalog {
+  public:
+    static constexpr std::chrono::milliseconds kCheckEvery = MediaCatalog::kCheckEvery;
+
+    explicit DownloadCatalog(std::string dir);
+    std::shared_ptr<const std::vector<DownloadEntry>> Files() const;
+    // Looks at the folder again on the next call; the hashes of unchanged files are kept.
+    void Rescan();
+    const std::string& Dir() const { return dir_; }
+
+  private:
+    struct Known {
+        uint64_t size;
+        timespec mtime;
+        ino_t inode;
+        std::string sha256;
+    };
+    std::string dir_;
+    mutable std::mutex mutex_;
+    mutable std::chrono::steady_clock::time_point nextCheck_{};
+    mutable std::map<std::string, Known> known_;
+    mutable std::shared_ptr<const std::vector<DownloadEntry>> files_;
+};
 
 // A file name a client may ask for inside one folder: one path segment, not hidden.
 bool IsPlainFileName(const std::string& name);

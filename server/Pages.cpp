@@ -187,8 +187,11 @@ std::string EpisodePage(long number, long count, const std::vector<std::string>&
     return Page(title, body);
 }
 
-std::string DownloadPage(const std::vector<DownloadEntry>& files) {
+std::string DownloadPage(const std::string& latestVersion, const std::vector<DownloadEntry>& files) {
     std::string body = "<h1>" + HtmlEscape(std::string(kSeriesName) + " 播放器下载") + "</h1>\n";
+    if (!latestVersion.empty()) {
+        body += "<p>最新版本：" + HtmlEscape(latestVersion) + "</p>\n";
+    }
     if (files.empty()) {
         body += "<p>暂无可下载的文件。</p>\n";
     } else {
@@ -196,7 +199,11 @@ std::string DownloadPage(const std::vector<DownloadEntry>& files) {
         for (const DownloadEntry& file : files) {
             body += "<li><a href=\"" + HtmlEscape("../../downloads/" + PercentEncode(file.name)) +
                     "\" download>" + HtmlEscape(file.name) + "</a> (" + HumanSize(file.size) +
-                    ")</li>\n";
+                    ")";
+            if (!file.sha256.empty()) {
+                body += "<br><span class=\"note\">SHA-256: <code>" + file.sha256 + "</code></span>";
+            }
+            body += "</li>\n";
         }
         body += "</ul>\n";
     }

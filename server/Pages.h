@@ -22,8 +22,9 @@ std::string StartPage(const std::string& notice, long count);
 // At "/video/player/". One <source> per media file, in the given order; with no files yet
 // the page says so.
 std::string EpisodePage(long number, long count, const std::vector<std::string>& mediaFiles);
-// At "/video/player/".
-std::string DownloadPage(const std::vector<DownloadEntry>& files);
+// At "/video/player/". Names the latest version (when there is one) and lists the files in
+// the given order, each with its size and SHA-256.
+std::string DownloadPage(const std::string& latestVersion, const std::vector<DownloadEntry>& files);
 
 // An HTML answer with the headers every page carries.
 Response HtmlResponse(unsigned status, std::string html);

@@ -43,12 +43,19 @@ Site::Site(Options options) : options_(std::move(options)) {
     if (!options_.mediaDir.empty()) {
         media_ = std::make_shared<MediaCatalog>(options_.mediaDir);
     }
+    if (!options_.downloadsDir.empty()) {
+        downloads_ = std::make_shared<DownloadCatalog>(options_.downloadsDir);
+    }
 }
 
 Site::Site(Options options, const Site& previous) : Site(std::move(options)) {
     if (media_ && previous.media_ && previous.media_->Dir() == media_->Dir()) {
         media_ = previous.media_;
         media_->Rescan();
+    }
+    if (downloads_ && previous.downloads_ && previous.downloads_->Dir() == downloads_->Dir()) {
+        downloads_ = previous.downloads_;
+        downloads_->Rescan();
     }
 }
 
@@ -154,9 +161,9 @@ Response Site::Player(const Request& request) const {
         return Text(versionBytes_);
     }
     if (flv == "download") {
-        return HtmlResponse(200, DownloadPage(options_.downloadsDir.empty()
-                                                  ? std::vector<DownloadEntry>{}
-                                                  : ListDownloads(options_.downloadsDir)));
+        static const std::vector<DownloadEntry> none;
+        return HtmlResponse(
+            200, DownloadPage(options_.version, downloads_ ? *downloads_->Files() : none));
     }
     // Plain decimal without leading zeros, so each episode has exactly one address.
     const std::optional<uint64_t> number = ParseDecimal(flv, static_cast<uint64_t>(kMaxEpisodes));

@@ -15,6 +15,7 @@ class Site {
     explicit Site(Options options);
     // The site again with new options (SIGHUP): the media catalogue carries over, so a folder
     // that cannot be read at that moment keeps the episodes found before; it is read anew.
+    // So do the downloads' hashes.
     Site(Options options, const Site& previous);
 
     Response Handle(const Request& request) const;
@@ -36,6 +37,7 @@ class Site {
     std::string noticeBytes_;  // in the plain-text character set
     std::string versionBytes_; // likewise
     std::shared_ptr<MediaCatalog> media_;
+    std::shared_ptr<DownloadCatalog> downloads_;
 };
 
 } // namespace velmora::site

@@ -201,6 +201,42 @@ TEST_F(SiteFiles, DownloadPageLinksEveryPlainFile) {
     EXPECT_EQ(page.body.find("link.txt"), std::string::npos);
 }
 
+// What a viewer checks a download against: the latest version, the installer first, each
+// file's size and SHA-256 (the standard "abc" and empty-input values), names escaped; a
+// package replaced in place shows its new sum.
+TEST(SiteDownloadPage, NamesTheLatestVersionAndListsInstallerFirstWithSizesAndSums) {
+    TempDir dir(false);
+    WriteFileBytes(dir.File("VelmoraPlayer-2.5-portable.zip"), "abc");
+    WriteFileBytes(dir.File("VelmoraPlayer-2.5-setup.exe"), "");
+    WriteFileBytes(dir.File("a<b>&.deb"), "abc");
+    SiteProcess site({"--latest-version", "2.5", "--downloads", dir.path()});
+    const std::string url = site.Root() + "video/player/?flv=download";
+    const std::string page = Fetch(url).body;
+    const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    const std::string empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    const size_t version = page.find("最新版本：2.5</p>");
+    const size_t setup = page.find(">VelmoraPlayer-2.5-setup.exe</a> (0 B)<br>");
+    const size_t zip = page.find(">VelmoraPlayer-2.5-portable.zip</a> (3 B)<br>");
+    ASSERT_NE(version, std::string::npos) << page;
+    ASSERT_NE(setup, std::string::npos) << page;
+    ASSERT_NE(zip, std::string::npos) << page;
+    EXPECT_LT(version, setup);
+    EXPECT_LT(setup, zip);
+    EXPECT_EQ(page.find(empty, setup), page.find("<code>", setup) + 6);
+    EXPECT_EQ(page.find(abc, zip), page.find("<code>", zip) + 6);
+    EXPECT_NE(page.find(">a&lt;b&gt;&amp;.deb</a>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("a<b>"), std::string::npos);
+
+    WriteFileBytes(dir.File("VelmoraPlayer-2.5-portable.zip"), "abd");
+    const std::string abd = "a52d159f262b2c6ddb724a61840befc36eb30c88877a4030b65cbe86298449c9";
+    std::string again;
+    for (int i = 0; i < 100 && again.find(abd) == std::string::npos; ++i) {
+        poll(nullptr, 0, 20);
+        again = Fetch(url).body;
+    }
+    EXPECT_NE(again.find(abd), std::string::npos) << again;
+}
+
 TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
     struct Case {
         std::string target;
