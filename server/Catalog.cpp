@@ -160,7 +160,7 @@ static std::string FileSha256(int dirFd, const std::string& name) {
     }
     struct stat st;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                     EVP_MD_CTX_free);
+                                                                    EVP_MD_CTX_free);
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && context &&
               EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
     std::vector<char> buffer(ok ? 1 << 16 : 0);

@@ -187,7 +187,8 @@ std::string EpisodePage(long number, long count, const std::vector<std::string>&
     return Page(title, body);
 }
 
-std::string DownloadPage(const std::string& latestVersion, const std::vector<DownloadEntry>& files) {
+std::string DownloadPage(const std::string& latestVersion,
+                         const std::vector<DownloadEntry>& files) {
     std::string body = "<h1>" + HtmlEscape(std::string(kSeriesName) + " 播放器下载") + "</h1>\n";
     if (!latestVersion.empty()) {
         body += "<p>最新版本：" + HtmlEscape(latestVersion) + "</p>\n";
@@ -198,8 +199,7 @@ std::string DownloadPage(const std::string& latestVersion, const std::vector<Dow
         body += "<ul>\n";
         for (const DownloadEntry& file : files) {
             body += "<li><a href=\"" + HtmlEscape("../../downloads/" + PercentEncode(file.name)) +
-                    "\" download>" + HtmlEscape(file.name) + "</a> (" + HumanSize(file.size) +
-                    ")";
+                    "\" download>" + HtmlEscape(file.name) + "</a> (" + HumanSize(file.size) + ")";
             if (!file.sha256.empty()) {
                 body += "<br><span class=\"note\">SHA-256: <code>" + file.sha256 + "</code></span>";
             }
