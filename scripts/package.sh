@@ -10,18 +10,27 @@
 #                                from trees of its own: build/release/<URL as a name>/linux
 #                                and .../win32, into .../packages. The build/linux and
 #                                build/win32 trees keep their address (the tests rely on it).
+#                                Beside the packages folder, site/: what /var/lib/velmora-site
+#                                on the site's machine gets (downloads/ with the four
+#                                packages, latest-version); it prints the steps that publish it.
 #   package.sh --installer-only EXE ICON OUT [ARCH64]   just the installer, from the given
 #                                                       program (the tests build a 64-bit one)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^project(VelmoraPlayer VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+# The installer finds a running player by its main window's class, as the program names it.
+window_class=$(sed -n 's/^const WCHAR MainWindowClassName\[\] = L"\([A-Za-z0-9_]*\)";$/\1/p' "$root/ui/WinMain.cpp")
+[[ -n "$version" && -n "$window_class" ]] || {
+    echo "package.sh: no project(VERSION) in CMakeLists.txt or no MainWindowClassName in ui/WinMain.cpp" >&2
+    exit 1
+}
 
 # installer EXE ICON OUT [ARCH64]
 installer() {
     local arch=()
     [[ "${4:-}" == ARCH64 ]] && arch=(-DARCH64)
     # makensis resolves relative paths from the script's folder.
-    makensis -V2 -INPUTCHARSET UTF8 "${arch[@]}" -DVERSION="$version" -DPROGRAM="$(realpath "$1")" \
+    makensis -V2 -INPUTCHARSET UTF8 "${arch[@]}" -DVERSION="$version" -DWINDOW_CLASS="$window_class" -DPROGRAM="$(realpath "$1")" \
         -DICON="$(realpath "$2")" -DOUTFILE="$(realpath -m "$3")" "$root/packaging/windows/installer.nsi"
 }
 
@@ -101,3 +110,26 @@ sed "s/@VERSION@/$version/" "$root/packaging/windows/read-me.txt" >"$folder/read
 
 echo "package.sh: packages for $(sed -n 's/^VELMORA_SITE_ROOT:[A-Z]*=//p' "$linux/CMakeCache.txt") in $out:"
 (cd "$out" && ls -l velmora-*.deb VelmoraPlayer-*)
+
+[[ -n "$site_root" ]] || exit 0
+# The release as the site's data folder holds it: the packages its download page offers and
+# the version its ?flv=update names (--latest-version-file).
+site=$(dirname "$out")/site
+rm -rf "$site"
+mkdir -p "$site/downloads"
+cp "$out/velmora-player_${version}_amd64.deb" "$out/velmora-site_${version}_amd64.deb" \
+    "$out/VelmoraPlayer-$version-setup.exe" "$out/VelmoraPlayer-$version-portable.zip" "$site/downloads/"
+echo "$version" >"$site/latest-version"
+cat <<EOF
+package.sh: release $version for $site_root in $site:
+$(cd "$site" && find . -type f | sort | sed 's|^\./|  |')
+To publish it, as root on the site's machine (copy $site there first if it is another one):
+  1. the packages, then the version (so no player hears of $version before its files are there):
+     cd /var/lib/velmora-site && cp -r $site/downloads downloads.new &&
+       chmod -R u=rwX,go=rX downloads.new && mv downloads downloads.old &&
+       mv downloads.new downloads && rm -r downloads.old
+     install -m 644 $site/latest-version /var/lib/velmora-site/latest-version
+  2. once: /etc/default/velmora-site's VELMORA_SITE_OPTIONS holds
+     --latest-version-file /var/lib/velmora-site/latest-version
+  3. systemctl reload velmora-site 'velmora-site@*'
+EOF

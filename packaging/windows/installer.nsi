@@ -1,7 +1,9 @@
 ; The Windows installer: a per-user install (no administrator) of VelmoraPlayer.exe to
 ; %LOCALAPPDATA%\Programs\VelmoraPlayer, a folder the user can write to, so Config.ini lives
 ; beside the program; the shortcuts start it there. scripts/package.sh builds it with
-;   makensis -INPUTCHARSET UTF8 -DPROGRAM=... -DICON=... -DOUTFILE=... -DVERSION=1.0
+;   makensis -INPUTCHARSET UTF8 -DPROGRAM=... -DICON=... -DOUTFILE=... -DVERSION=1.0 \
+;       -DWINDOW_CLASS=VelmoraPlayer
+; (the version from project(VERSION), the class from ui/WinMain.cpp's MainWindowClassName)
 ; and, for the tests under wine64 only, again with -DARCH64 and the 64-bit program.
 Unicode true
 !ifdef ARCH64
@@ -18,9 +20,11 @@ Unicode true
 !insertmacro Required ICON
 !insertmacro Required OUTFILE
 !insertmacro Required VERSION
+!insertmacro Required WINDOW_CLASS
 
 !include MUI2.nsh
 !include FileFunc.nsh
+!include WinMessages.nsh
 
 !define TITLE "Tessavo全集在线播放器"
 !define PUBLISHER "Tessavo"
@@ -68,7 +72,26 @@ Section "${TITLE}（必需）" SectionProgram
     SectionIn RO
     ; SetOutPath also makes the folder the working directory of the shortcuts below.
     SetOutPath "$INSTDIR"
-    File "/oname=VelmoraPlayer.exe" "${PROGRAM}"
+    ; An upgrade: Config.ini is the user's and stays as it is (the program brings its
+    ; Version up to date at its next start). A running player holds its program file: it is
+    ; closed first, and a program file that still cannot be written fails the install.
+    Call CloseRunningPlayer
+    SetOverwrite try
+    StrCpy $1 0
+    write:
+        ClearErrors
+        File "/oname=VelmoraPlayer.exe" "${PROGRAM}"
+        IfErrors 0 written
+        ; A player just closed may take a moment to let go of its file.
+        IntOp $1 $1 + 1
+        Sleep 200
+        IntCmp $1 25 0 write
+        MessageBox MB_RETRYCANCEL|MB_ICONSTOP "无法写入 $INSTDIR\VelmoraPlayer.exe。$\r$\n请关闭 ${TITLE}，然后点击“重试”。" \
+            /SD IDCANCEL IDRETRY write
+        SetErrorLevel 2
+        Abort "无法写入 $INSTDIR\VelmoraPlayer.exe"
+    written:
+    SetOverwrite on
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortcut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\VelmoraPlayer.exe" "" \
         "$INSTDIR\VelmoraPlayer.exe" 0
@@ -92,6 +115,28 @@ Section "桌面快捷方式" SectionDesktop
     CreateShortcut "$DESKTOP\${SHORTCUT}" "$INSTDIR\VelmoraPlayer.exe" "" \
         "$INSTDIR\VelmoraPlayer.exe" 0
 SectionEnd
+
+; Finds a running player by its main window's class. Interactive: asks the viewer to close
+; it (重试 / 取消). Silent: sends it WM_CLOSE, as its close button does, and waits up to 10 s.
+Function CloseRunningPlayer
+    StrCpy $1 0
+    check:
+        FindWindow $0 "${WINDOW_CLASS}"
+        IntCmp $0 0 gone
+        IfSilent close
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${TITLE} 正在运行。$\r$\n请关闭它，然后点击“重试”继续安装；点击“取消”退出安装。" \
+            IDRETRY check
+        Abort "已取消安装"
+    close:
+        IntCmp $1 100 gone
+        IntCmp $1 0 0 wait wait
+        SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
+    wait:
+        Sleep 100
+        IntOp $1 $1 + 1
+        Goto check
+    gone:
+FunctionEnd
 
 ; The finish page's "run" box: started in its folder, as the shortcuts do.
 Function StartProgram

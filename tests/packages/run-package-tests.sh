@@ -12,9 +12,16 @@
 #              happens, and the operator's files kept
 #   windows    the installer built for amd64 with the 64-bit program, run silently under
 #              wine64: files, shortcuts, uninstall key, the program writes Config.ini in
-#              its folder, the silent uninstall leaves only Config.ini
+#              its folder; the next version installed silently over the running player:
+#              the player closed, the program replaced, Config.ini the same file, the
+#              shortcut starts the new one; the silent uninstall leaves only Config.ini
 #   site_root  package.sh --site-root for another address: the Windows program's version
-#              resource and the player .deb's description name it
+#              resource and the player .deb's description name it; its release folder,
+#              served by velmora-site, names the version and lists the packages with their
+#              SHA-256, installer first
+#   next_version  the next minor version built as an operator makes it (project(VERSION)
+#              changed in a copy of the source): the player .deb's version, the window title
+#              and the first-run Config.ini say it
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 : "${SOURCE_DIR:?}" "${PACKAGES:?}" "${WORK_ROOT:?}" "${APP_ID:?}" "${VERSION:?}"
@@ -24,6 +31,38 @@ site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
 
 note() { echo "-- $*"; }
+
+# The next minor version, built from a copy of the source in which only project(VERSION)
+# differs, as an operator releasing it would have it. The copy and its trees stay in
+# $RELEASE_TREES/next between runs: unchanged files keep their times, so a run rebuilds only
+# what changed. The next_version and windows tests share it, one at a time.
+next_version=$(echo "$version" | awk -F. '{ print $1 "." $2 + 1 }')
+next=${RELEASE_TREES:-}/next
+NEXT_PORT=$((${SITE_PORT:-8848} + 3))
+
+# next_tree PRESET TARGET...: builds the TARGETs in the next version's PRESET tree.
+next_tree() {
+    local preset=$1 src=$next/source
+    shift
+    mkdir -p "$src"
+    (
+        flock 9
+        tar -C "$SOURCE_DIR" --exclude=./build --exclude=./.git --exclude=./CMakeLists.txt -cf - . |
+            tar -C "$src" -xf -
+        sed "s/^project(VelmoraPlayer VERSION $version /project(VelmoraPlayer VERSION $next_version /" \
+            "$SOURCE_DIR/CMakeLists.txt" >"$next/CMakeLists.txt"
+        grep -q "^project(VelmoraPlayer VERSION $next_version " "$next/CMakeLists.txt" ||
+            fail "no project(VelmoraPlayer VERSION $version ...) line to change"
+        cmp -s "$next/CMakeLists.txt" "$src/CMakeLists.txt" || cp "$next/CMakeLists.txt" "$src/CMakeLists.txt"
+        if [[ ! -f "$next/$preset/CMakeCache.txt" ]]; then
+            (cd "$src" && cmake --preset "$preset" -B "$next/$preset" \
+                "-DVELMORA_SITE_ROOT=http://$SITE_HOST:$NEXT_PORT/" >"$next/$preset.log" 2>&1) ||
+                fail "configuring $next/$preset: $(tail -20 "$next/$preset.log")"
+        fi
+        cmake --build "$next/$preset" --target "$@" >"$next/$preset.log" 2>&1 ||
+            fail "building $next/$preset: $(tail -30 "$next/$preset.log")"
+    ) 9>"$next.lock" || exit 1
+}
 
 WORK=
 CLEANUPS=()
@@ -391,9 +430,33 @@ cmd_windows() {
     for i in $(seq 100); do grep -q '^CopyRight=' "$dir/Config.ini" 2>/dev/null && break; sleep 0.1; done
     [[ -f "$dir/Config.ini" ]] || fail "no Config.ini in the install folder; elsewhere: $(ls "$WORK/elsewhere")"
     expect_first_run_config "$dir/Config.ini"
+    note "the program started from its shortcut wrote its first-run Config.ini in $dir"
+
+    # The next version, installed silently over the running player: the installer closes it
+    # and replaces the program; Config.ini is the user's and stays the same file.
+    next_tree win64 VelmoraPlayer
+    "$next/source/scripts/package.sh" --installer-only "$next/win64/VelmoraPlayer.exe" \
+        "$next/win64/resources/VelmoraPlayer.ico" "$WORK/setup64-next.exe" ARCH64 ||
+        fail "makensis for $next_version"
+    local old_title="^Tessavo全集在线播放器 - VelmoraPlayer ${version//./\\.}\$"
+    wait_window "$old_title" 30 >/dev/null || fail "the $version player shows no window"
+    cp -p "$dir/Config.ini" "$WORK/Config.ini.before"
+    "$WINE64" "$WORK/setup64-next.exe" /S || fail "the silent upgrade over the running player failed"
+    ! xdotool search --name "$old_title" >/dev/null 2>&1 || fail "the $version player is still running"
+    cmp -s "$dir/VelmoraPlayer.exe" "$next/win64/VelmoraPlayer.exe" || fail "the program was not replaced"
+    cmp -s "$dir/Config.ini" "$WORK/Config.ini.before" || fail "the upgrade changed Config.ini"
+    "$WINE64" reg query "$key" /v DisplayVersion 2>&1 | tr -d '\r' | grep -Eq "DisplayVersion +REG_SZ +$next_version\$" ||
+        fail "Apps & features does not show $next_version"
+    (cd "$WORK/elsewhere" && "$WINE64" start /unix "$start_lnk") >>"$WORK/program.log" 2>&1
+    # No site answered the first start: the count is fetched again, after the same box.
+    answer_first_run_box 60
+    wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${next_version//./\\.}\$" 60 >/dev/null ||
+        fail "the Start-menu shortcut does not start $next_version"
+    for i in $(seq 100); do grep -q "^Version=$next_version"$'\r' "$dir/Config.ini" && break; sleep 0.1; done
+    version=$next_version expect_first_run_config "$dir/Config.ini"
     "$wineserver" -k 2>/dev/null || true
     "$wineserver" -w
-    note "the program started from its shortcut wrote its first-run Config.ini in $dir"
+    note "$next_version installed silently over the running $version: it closed, the program was replaced, Config.ini kept; the shortcut starts $next_version, which records its Version"
 
     unset DISPLAY
     "$WINE64" "$dir/uninstall.exe" /S || fail "the silent uninstall failed"
@@ -421,10 +484,63 @@ cmd_site_root() {
     dpkg-deb -f "$out/velmora-player_${version}_amd64.deb" Description | grep -qF "uses the site at $url" ||
         fail "the player .deb's description does not name $url"
     note "built for $url: the program's version comment and the player .deb's description say so"
+
+    # The release folder, as /var/lib/velmora-site gets it, served as the unit serves it.
+    local site="$WORK/site" files page file at last=0
+    files=$(cd "$site/downloads" && ls | tr '\n' ' ')
+    [[ "$files" == "VelmoraPlayer-$version-portable.zip VelmoraPlayer-$version-setup.exe velmora-player_${version}_amd64.deb velmora-site_${version}_amd64.deb " ]] ||
+        fail "the release's downloads/ holds $files"
+    [[ "$(cat "$site/latest-version")" == "$version" ]] || fail "latest-version holds $(cat "$site/latest-version")"
+    grep -qF "systemctl reload velmora-site" "$WORK/package.log" || fail "package.sh printed no publishing steps"
+    SITE=$RELEASE_TREES/linux/velmora-site SITE_LOG=$WORK/site.log SITE_PORT=$((SITE_PORT + 2)) \
+        start_site --downloads "$site/downloads" --latest-version-file "$site/latest-version"
+    [[ "$(curl -s --noproxy '*' "http://$SITE_HOST:$((SITE_PORT + 2))/video/player/?flv=update")" == "$version" ]] ||
+        fail "the site does not name $version as the latest"
+    page=$(curl -s --noproxy '*' "http://$SITE_HOST:$((SITE_PORT + 2))/video/player/?flv=download")
+    echo "$page" | grep -qF "$version</p>" || fail "the download page does not name $version: $page"
+    # Each package with its own sum, the installer first.
+    for file in "VelmoraPlayer-$version-setup.exe" "VelmoraPlayer-$version-portable.zip"; do
+        at=$(echo "$page" | grep -n ">$file</a>.*<code>$(sha256sum "$site/downloads/$file" | cut -d' ' -f1)</code>" | cut -d: -f1)
+        [[ -n "$at" && "$at" -gt "$last" ]] || fail "the download page does not list $file with its SHA-256 after line $last: $page"
+        last=$at
+    done
+    note "the release folder holds the four packages and $version; served, its page names $version and lists each sum, installer first"
 }
 
-[[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows|site_root"
+# ---------------------------------------------------------------------------- next_version
+
+cmd_next_version() {
+    : "${RELEASE_TREES:?}" "${LINUX_TREE:?}"
+    new_work next-version
+    # The player and what its .deb holds besides; CPack makes the player's package alone.
+    next_tree linux velmora-player velmora_icon velmora_changelogs velmora_manpages
+    (cd "$next/linux" && cpack -B "$WORK/cpack" -D CPACK_COMPONENTS_ALL=player) >"$WORK/cpack.log" 2>&1 ||
+        fail "cpack: $(cat "$WORK/cpack.log")"
+    local deb="$WORK/cpack/velmora-player_${next_version}_amd64.deb"
+    [[ -f "$deb" && "$(dpkg-deb -f "$deb" Version)" == "$next_version" ]] ||
+        fail "no player .deb of version $next_version: $(ls "$WORK/cpack")"
+    dpkg-deb -x "$deb" "$WORK/root" || fail "cannot unpack $deb"
+
+    # The packaged program, started where the launcher starts it, against a site.
+    start_desktop
+    SITE=$LINUX_TREE/velmora-site SITE_LOG=$WORK/site.log SITE_PORT=$NEXT_PORT start_site
+    export HOME="$WORK/home" LANG=C.UTF-8 LC_CTYPE=zh_CN.UTF-8
+    unset XDG_CONFIG_HOME LC_ALL
+    local dir="$HOME/.config/velmora-player"
+    mkdir -p "$dir"
+    (cd "$dir" && exec "$WORK/root/usr/lib/velmora-player/velmora-player") >"$WORK/player.log" 2>&1 &
+    VELMORA_PIDS+=("$!")
+    answer_first_run_box 30
+    wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${next_version//./\\.}\$" 30 >/dev/null ||
+        fail "no window titled for $next_version; $(cat "$WORK/player.log")"
+    local i
+    for i in $(seq 100); do grep -q '^CopyRight=' "$dir/Config.ini" 2>/dev/null && break; sleep 0.1; done
+    version=$next_version expect_first_run_config "$dir/Config.ini"
+    note "built as $next_version: the .deb's version, the window title and the first-run Version say $next_version"
+}
+
+[[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows|site_root|next_version"
 case "$1" in
-make | lint | install | windows | site_root) "cmd_$1" ;;
+make | lint | install | windows | site_root | next_version) "cmd_$1" ;;
 *) fail "unknown subcommand $1" ;;
 esac
