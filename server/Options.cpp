@@ -12,8 +12,7 @@
 #include <cstring>
 
 #include <algorithm>
-#include <functional>
-#include <iterator>
+#include <type_traits>
 
 namespace velmora::site {
 
@@ -51,39 +50,6 @@ ParseResult Fail(std::string message) {
 }
 
 } // namespace
-
-std::string HelpText() {
-    return "Usage: velmora-site [options]\n"
-           "Serves the Tessavo content site: start page, episode pages, episode count,\n"
-           "notice, latest version, download page and home page. On its own it is for\n"
-           "loopback or a trusted network; on the internet, put nginx in front.\n"
-           "\n"
-           "  --listen ADDR      IPv4 or IPv6 address (default 127.0.0.1; :: takes IPv4 too)\n"
-           "  --port N           TCP port, 0 for any free port (default 8848)\n"
-           "  --media DIR        folder of episode files named by number (001.mp4, 2.webm)\n"
-           "  --downloads DIR    folder whose files the download page offers\n"
-           "  --episodes N       episode count (default: the highest in --media, else 24)\n"
-           "  --notice TEXT      the one-line notice (UTF-8)\n"
-           "  --notice-file PATH read the notice from this file, again on SIGHUP\n"
-           "  --latest-version TEXT  the latest player version (default " VELMORA_VERSION ")\n"
-           "  --latest-version-file PATH  read it from this file, again on SIGHUP\n"
-           "  --charset NAME     of the plain-text answers: gbk (default) or utf-8\n"
-           "  --threads N        server threads (default: one per CPU, at most 8)\n"
-           "  --log-file PATH    append the request log here, not to stdout (SIGHUP reopens)\n"
-           "  --trust-proxy [ADDR,...]  proxies (default 127.0.0.1,::1) whose X-Forwarded-For\n"
-           "                     is logged before them and who have no per-address limit\n"
-           "  --max-per-address N  open connections from one address (default 256, 0: any)\n"
-           "  --header-timeout S seconds a silent connection stays open (default 60)\n"
-           "  --stop-timeout S   seconds transfers in flight get on SIGTERM (default 10)\n"
-           "  --user NAME        switch to this user after opening the port (needs root)\n"
-           "  --version          print the site's own version and exit\n"
-           "  --help             show this text and exit\n"
-           "\n"
-           "Options also take the form --name=value. Each request is logged as one line:\n"
-           "  TIME CLIENT METHOD PATH?QUERY STATUS BYTES SECONDS \"USER-AGENT\"\n"
-           "TIME in UTC, BYTES the answer's body size, STATUS 0 when no answer was sent;\n"
-           "bytes outside printable ASCII show as %XX.\n";
-}
 
 namespace {
 
@@ -172,135 +138,211 @@ bool ReadTextFiles(Options& options, std::string* error) {
     return true;
 }
 
+namespace {
+
+std::string NeedsValue(const char* name) {
+    return std::string("option ") + name + " needs a value";
+}
+
+template <std::string Options::*Field>
+std::string SetText(const char* name, const std::string* value, ParseResult& result) {
+    if (value->empty()) {
+        return NeedsValue(name);
+    }
+    result.options.*Field = *value;
+    return {};
+}
+
+// The notice and the latest version may be empty.
+template <std::string Options::*Field>
+std::string SetAnyText(const char*, const std::string* value, ParseResult& result) {
+    result.options.*Field = *value;
+    return {};
+}
+
+template <auto Field, long Least, long Most>
+std::string SetNumber(const char* name, const std::string* value, ParseResult& result) {
+    const std::optional<uint64_t> parsed = ParseDecimal(*value, static_cast<uint64_t>(Most));
+    if (!parsed || static_cast<long>(*parsed) < Least) {
+        return std::string(name) + " needs a number from " + std::to_string(Least) + " to " +
+               std::to_string(Most) + ", got '" + *value + "'";
+    }
+    auto& field = result.options.*Field;
+    field = static_cast<std::remove_reference_t<decltype(field)>>(static_cast<long>(*parsed));
+    return {};
+}
+
+std::string SetListen(const char* name, const std::string* value, ParseResult& result) {
+    in_addr v4;
+    in6_addr v6;
+    if (inet_pton(AF_INET, value->c_str(), &v4) != 1 &&
+        inet_pton(AF_INET6, value->c_str(), &v6) != 1) {
+        return std::string(name) + " needs an IP address such as 127.0.0.1 or ::1, got '" + *value +
+               "'";
+    }
+    result.options.listen = *value;
+    return {};
+}
+
+template <std::string Options::*Field>
+std::string SetFolder(const char* name, const std::string* value, ParseResult& result) {
+    struct stat st;
+    if (stat(value->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return std::string(name) + " needs an existing folder, got '" + *value + "'";
+    }
+    result.options.*Field = *value;
+    return {};
+}
+
+std::string SetCharset(const char* name, const std::string* value, ParseResult& result) {
+    if (value->empty()) {
+        return NeedsValue(name);
+    }
+    const std::string charset = AsciiLower(*value) == "utf8" ? "utf-8" : AsciiLower(*value);
+    if (charset != "utf-8" && charset != "gbk") {
+        return std::string(name) + " must be utf-8 or gbk, got '" + *value + "'";
+    }
+    result.options.charset = charset;
+    return {};
+}
+
+// Bare, it trusts a proxy on this machine.
+std::string SetTrustedProxies(const char* name, const std::string* value, ParseResult& result) {
+    const std::string list = value ? *value : "127.0.0.1,::1";
+    if (!ParseAddresses(list, &result.options.trustedProxies)) {
+        return std::string(name) + " needs IP addresses separated by commas, got '" + list + "'";
+    }
+    return {};
+}
+
+// Alone it prints the site's version; followed by a value it is the old spelling of
+// --latest-version.
+std::string SetVersion(const char*, const std::string* value, ParseResult& result) {
+    if (!value) {
+        result.action = ParseResult::Version;
+        return {};
+    }
+    result.warnings.push_back("--version TEXT is the old spelling of --latest-version TEXT; "
+                              "--version alone prints the site's version");
+    result.options.version = *value;
+    return {};
+}
+
+std::string SetHelp(const char*, const std::string*, ParseResult& result) {
+    result.action = ParseResult::Help;
+    return {};
+}
+
+// Where --help's descriptions start; a longer name and argument get two blanks instead.
+constexpr size_t kHelpColumn = 21;
+
+} // namespace
+
+const std::vector<OptionSpec>& OptionTable() {
+    using O = Options;
+    constexpr auto Value = OptionSpec::Value;
+    static const std::vector<OptionSpec> table = {
+        {"--listen", "ADDR", Value, "IPv4 or IPv6 address (default 127.0.0.1; :: takes IPv4 too)",
+         SetListen},
+        {"--port", "N", Value, "TCP port, 0 for any free port (default 8848)",
+         SetNumber<&O::port, 0, 65535>},
+        {"--media", "DIR", Value, "folder of episode files named by number (001.mp4, 2.webm)",
+         SetFolder<&O::mediaDir>},
+        {"--downloads", "DIR", Value, "folder whose files the download page offers",
+         SetFolder<&O::downloadsDir>},
+        {"--episodes", "N", Value, "episode count (default: the highest in --media, else 24)",
+         SetNumber<&O::episodes, 0, kMaxEpisodes>},
+        {"--notice", "TEXT", Value, "the one-line notice (UTF-8)", SetAnyText<&O::notice>},
+        {"--notice-file", "PATH", Value, "read the notice from this file, again on SIGHUP",
+         SetText<&O::noticeFile>},
+        {"--latest-version", "TEXT", Value,
+         "the latest player version (default " VELMORA_VERSION ")", SetAnyText<&O::version>},
+        {"--latest-version-file", "PATH", Value, "read it from this file, again on SIGHUP",
+         SetText<&O::versionFile>},
+        {"--charset", "NAME", Value, "of the plain-text answers: gbk (default) or utf-8",
+         SetCharset},
+        {"--threads", "N", Value, "server threads (default: one per CPU, at most 8)",
+         SetNumber<&O::threads, 1, 64>},
+        {"--log-file", "PATH", Value, "append the request log here, not to stdout (SIGHUP reopens)",
+         SetText<&O::logFile>},
+        {"--trust-proxy", "[ADDR,...]", OptionSpec::MaybeValue,
+         "proxies (default 127.0.0.1,::1) whose X-Forwarded-For\n"
+         "is logged before them and who have no per-address limit",
+         SetTrustedProxies},
+        {"--max-per-address", "N", Value, "open connections from one address (default 256, 0: any)",
+         SetNumber<&O::perAddress, 0, 1000000>},
+        {"--header-timeout", "S", Value, "seconds a silent connection stays open (default 60)",
+         SetNumber<&O::timeoutSeconds, 1, 1000000>},
+        {"--stop-timeout", "S", Value, "seconds transfers in flight get on SIGTERM (default 10)",
+         SetNumber<&O::stopSeconds, 1, 1000000>},
+        {"--user", "NAME", Value, "switch to this user after opening the port (needs root)",
+         SetText<&O::user>},
+        {"--version", nullptr, OptionSpec::MaybeValue, "print the site's own version and exit",
+         SetVersion},
+        {"--help", nullptr, OptionSpec::Nothing, "show this text and exit", SetHelp},
+    };
+    return table;
+}
+
+std::string HelpText() {
+    std::string text =
+        "Usage: velmora-site [options]\n"
+        "Serves the Tessavo content site: start page, episode pages, episode count,\n"
+        "notice, latest version, download page and home page. On its own it is for\n"
+        "loopback or a trusted network; on the internet, put nginx in front.\n\n";
+    for (const OptionSpec& option : OptionTable()) {
+        std::string line = std::string("  ") + option.name;
+        line += option.argument ? std::string(" ") + option.argument : "";
+        line += line.size() < kHelpColumn ? std::string(kHelpColumn - line.size(), ' ') : "  ";
+        for (const char* c = option.help; *c; ++c) {
+            line += *c == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, *c);
+        }
+        text += line + "\n";
+    }
+    return text + "\n"
+                  "Options also take the form --name=value. Each request is logged as one line:\n"
+                  "  TIME CLIENT METHOD PATH?QUERY STATUS BYTES SECONDS \"USER-AGENT\"\n"
+                  "TIME in UTC, BYTES the answer's body size, STATUS 0 when no answer was sent;\n"
+                  "bytes outside printable ASCII show as %XX.\n";
+}
+
 ParseResult ParseOptions(const std::vector<std::string>& args) {
     ParseResult result;
-    Options& options = result.options;
-    options.notice = kDefaultNotice;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (name == "--help" || name == "-h") {
-            result.action = ParseResult::Help;
-            return result;
-        }
+    result.options.notice = kDefaultNotice;
+    for (size_t i = 0; i < args.size() && result.action == ParseResult::Run; ++i) {
+        std::string name = args[i] == "-h" ? "--help" : args[i];
         if (name.rfind("--", 0) != 0) {
             return Fail("unexpected argument '" + name + "' (try --help)");
         }
-        size_t equals = name.find('=');
-        if (equals != std::string::npos) {
-            inlineValue = name.substr(equals + 1);
+        std::optional<std::string> value;
+        if (const size_t equals = name.find('='); equals != std::string::npos) {
+            value = name.substr(equals + 1);
             name.erase(equals);
         }
-        // Bare, it trusts a proxy on this machine; an argument that is no option is the
-        // list of addresses.
-        if (name == "--trust-proxy") {
-            std::string list = "127.0.0.1,::1";
-            if (inlineValue) {
-                list = *inlineValue;
-            } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
-                list = args[++i];
-            }
-            if (!ParseAddresses(list, &options.trustedProxies)) {
-                return Fail("--trust-proxy needs IP addresses separated by commas, got '" + list +
-                            "'");
-            }
-            continue;
-        }
-        // "--version" alone prints the site's version; followed by a value it is the old
-        // spelling of --latest-version.
-        if (name == "--version") {
-            if (!inlineValue && (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
-                result.action = ParseResult::Version;
-                return result;
-            }
-            result.warnings.push_back(
-                "--version TEXT is the old spelling of --latest-version TEXT; --version "
-                "alone prints the site's version");
-            name = "--latest-version";
-        }
-        // Numbers: their range and where they go.
-        struct Number {
-            const char* name;
-            long least;
-            long most;
-            std::function<void(long)> set;
-        };
-        const auto unsignedInto = [](unsigned& field) {
-            return [&field](long v) { field = static_cast<unsigned>(v); };
-        };
-        const Number numbers[] = {
-            {"--port", 0, 65535, [&](long v) { options.port = static_cast<int>(v); }},
-            {"--episodes", 0, kMaxEpisodes, [&](long v) { options.episodes = v; }},
-            {"--threads", 1, 64, unsignedInto(options.threads)},
-            {"--max-per-address", 0, 1000000,
-             [&](long v) { options.perAddress = static_cast<unsigned>(v); }},
-            {"--header-timeout", 1, 1000000, unsignedInto(options.timeoutSeconds)},
-            {"--stop-timeout", 1, 1000000, unsignedInto(options.stopSeconds)},
-        };
-        const std::pair<const char*, std::string*> texts[] = {
-            {"--listen", &options.listen},
-            {"--media", &options.mediaDir},
-            {"--downloads", &options.downloadsDir},
-            {"--notice", &options.notice},
-            {"--notice-file", &options.noticeFile},
-            {"--latest-version", &options.version},
-            {"--latest-version-file", &options.versionFile},
-            {"--charset", &options.charset},
-            {"--log-file", &options.logFile},
-            {"--user", &options.user}};
-        const Number* number = std::find_if(std::begin(numbers), std::end(numbers),
-                                            [&](const Number& n) { return name == n.name; });
-        const auto* text = std::find_if(std::begin(texts), std::end(texts),
-                                        [&](const auto& t) { return name == t.first; });
-        if (number == std::end(numbers) && text == std::end(texts)) {
+        const auto& table = OptionTable();
+        const auto spec = std::find_if(table.begin(), table.end(),
+                                       [&](const OptionSpec& o) { return name == o.name; });
+        if (spec == table.end() || (spec->takes == OptionSpec::Nothing && value)) {
             return Fail("unknown option '" + name + "' (try --help)");
         }
-        std::string value;
-        if (inlineValue) {
-            value = *inlineValue;
-        } else if (i + 1 < args.size()) {
+        // A value may follow as the next argument; an optional one only when that is no option.
+        if (!value && spec->takes != OptionSpec::Nothing && i + 1 < args.size() &&
+            (spec->takes == OptionSpec::Value || args[i + 1].rfind("--", 0) != 0)) {
             value = args[++i];
-        } else {
-            return Fail("option " + name + " needs a value");
         }
-        if (number != std::end(numbers)) {
-            std::optional<uint64_t> parsed =
-                ParseDecimal(value, static_cast<uint64_t>(number->most));
-            if (!parsed || static_cast<long>(*parsed) < number->least) {
-                return Fail(name + " needs a number from " + std::to_string(number->least) +
-                            " to " + std::to_string(number->most) + ", got '" + value + "'");
-            }
-            number->set(static_cast<long>(*parsed));
-            continue;
+        if (!value && spec->takes == OptionSpec::Value) {
+            return Fail(NeedsValue(spec->name));
         }
-        in_addr v4;
-        in6_addr v6;
-        if (name == "--listen" && inet_pton(AF_INET, value.c_str(), &v4) != 1 &&
-            inet_pton(AF_INET6, value.c_str(), &v6) != 1) {
-            return Fail("--listen needs an IP address such as 127.0.0.1 or ::1, got '" + value +
-                        "'");
+        const std::string error = spec->set(spec->name, value ? &*value : nullptr, result);
+        if (!error.empty()) {
+            return Fail(error);
         }
-        struct stat st;
-        if ((name == "--media" || name == "--downloads") &&
-            (stat(value.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
-            return Fail(name + " needs an existing folder, got '" + value + "'");
-        }
-        if (value.empty() && name != "--notice" && name != "--latest-version") {
-            return Fail("option " + name + " needs a value");
-        }
-        if (name == "--charset") {
-            const std::string charset = AsciiLower(value) == "utf8" ? "utf-8" : AsciiLower(value);
-            if (charset != "utf-8" && charset != "gbk") {
-                return Fail("--charset must be utf-8 or gbk, got '" + value + "'");
-            }
-            value = charset;
-        }
-        *text->second = value;
     }
     std::string error;
-    if (!CheckText("--notice", options.notice, options.charset, &error) ||
-        !CheckText("--latest-version", options.version, options.charset, &error) ||
-        !ReadTextFiles(options, &error)) {
+    if (result.action == ParseResult::Run &&
+        (!CheckText("--notice", result.options.notice, result.options.charset, &error) ||
+         !CheckText("--latest-version", result.options.version, result.options.charset, &error) ||
+         !ReadTextFiles(result.options, &error))) {
         return Fail(error);
     }
     return result;

@@ -39,6 +39,25 @@ struct ParseResult {
     std::vector<std::string> warnings; // one line each, for stderr
 };
 
+// One command-line option; the parser, --help and the tests all read the table of them.
+struct OptionSpec {
+    enum Takes {
+        Nothing,   // a value after '=' makes it unknown
+        Value,     // the next argument, whatever it is, or what follows '='
+        MaybeValue // what follows '=', or the next argument unless that is an option
+    };
+    const char* name;
+    const char* argument; // as --help names it; null: none shown
+    Takes takes;
+    const char* help; // a '\n' continues it in the column below
+    // Stores the value (null when a MaybeValue was not given) into the result; a one-line
+    // message when it is refused.
+    std::string (*set)(const char* name, const std::string* value, ParseResult& result);
+};
+
+// The options in the order --help lists them.
+const std::vector<OptionSpec>& OptionTable();
+
 ParseResult ParseOptions(const std::vector<std::string>& args);
 // Reads --notice-file and --latest-version-file into options (at start and on SIGHUP);
 // false with a one-line error, leaving options as they were, when either is unreadable,

@@ -1,5 +1,6 @@
 // velmora-site as a process: options, start-up failures, the request log, signals, and
 // staying responsive with many idle keep-alive connections open.
+#include "Options.h"
 #include "SiteHttp.h"
 #include "SiteProcess.h"
 #include "TempDir.h"
@@ -91,12 +92,8 @@ TEST(SiteOptions, HelpListsEveryOptionAndExits0) {
     SiteRun run = RunSite({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
-    for (const char* option :
-         {"--listen", "--port", "--media", "--downloads", "--episodes", "--notice", "--notice-file",
-          "--latest-version", "--latest-version-file", "--charset", "--threads", "--log-file",
-          "--trust-proxy", "--max-per-address", "--header-timeout", "--stop-timeout", "--user",
-          "--version", "--help"}) {
-        EXPECT_NE(run.out.find(std::string(option) + " "), std::string::npos) << option;
+    for (const site::OptionSpec& option : site::OptionTable()) {
+        EXPECT_NE(run.out.find(std::string(option.name) + " "), std::string::npos) << option.name;
     }
 }
 
