@@ -121,7 +121,95 @@ void RefuseOnSocket(MHD_Connection* connection, unsigned status) {
     }
 }
 
-MHD_Response* MakeResponse(Response& answer, bool closeAfter) {
+// The log's view of a request once its head is read. Anyone can send X-Forwarded-For: only a
+// trusted proxy's is believed, and logged before the proxy.
+void NoteInLog(LogEntry& entry, const Head& head, const char* method, bool fromTrustedProxy) {
+    entry.method = method;
+    entry.userAgent = head.userAgent ? head.userAgent : "";
+    if (head.forwardedFor && *head.forwardedFor && fromTrustedProxy) {
+        std::string chain;
+        std::copy_if(head.forwardedFor, head.forwardedFor + strlen(head.forwardedFor),
+                     std::back_inserter(chain), [](char c) { return c != ' ' && c != '\t'; });
+        entry.client = chain + "," + entry.client;
+    }
+}
+
+enum class Verdict {
+    Wait,      // a plain GET or HEAD: answered at the (empty) end of the request
+    AnswerNow, // answered before any body is read, and the connection closed
+    Closed     // refused on the socket
+};
+
+// The checks on a request's head, made once it is read.
+Verdict CheckHead(MHD_Connection* connection, RequestState& state, const char* method,
+                  const char* version) {
+    const Head& head = state.head;
+    const MHD_ConnectionInfo* size =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+    const size_t headBytes = size ? size->header_size : 0;
+    if (headBytes > kMostHead || head.fieldBytes > kMostFields) {
+        state.answered = true;
+        state.entry.status = 431;
+        RefuseOnSocket(connection, state.entry.status);
+        return Verdict::Closed;
+    }
+    // Nothing here takes a request body: one that comes with a body, or a method that is
+    // refused anyway, is answered before the body is read (so no "100 Continue" either) and
+    // the connection closed. Answering a plain GET on the first call would close it too: it
+    // waits for the (empty) end of the request.
+    const bool body =
+        head.transferEncoding || (head.contentLength && strcmp(head.contentLength, "0") != 0);
+    const bool safe = strcmp(method, "GET") == 0 || strcmp(method, "HEAD") == 0;
+    // Two Hosts, a blank before a colon, both body framings or two lengths: a proxy in front
+    // may read the request otherwise (RFC 9112 sections 3.2, 5.1, 6.3). An HTTP/1.1 request
+    // needs a Host, which libmicrohttpd lets pass.
+    state.bad = head.malformed || head.hosts > 1 ||
+                (head.hosts == 0 && strcmp(version, MHD_HTTP_VERSION_1_1) == 0) ||
+                (head.transferEncoding && head.contentLength);
+    return !body && safe && !state.bad ? Verdict::Wait : Verdict::AnswerNow;
+}
+
+// The request as the site sees it; target is the path and query as sent.
+Request ToRequest(MHD_Connection* connection, const char* url, const char* method,
+                  const std::string& target) {
+    Request request;
+    request.method = method;
+    request.path = url;
+    StripAbsoluteForm(request.path);
+    // With its length: a decoded %00 inside the value must not cut it short. A bare
+    // "flv" without '=' has no value and counts as absent.
+    const char* flv = nullptr;
+    size_t flvLength = 0;
+    if (MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, "flv", 3, &flv,
+                                      &flvLength) == MHD_YES &&
+        flv) {
+        request.flv = std::string(flv, flvLength);
+    }
+    const size_t question = target.find('?');
+    if (question != std::string::npos) {
+        request.query = target.substr(question + 1);
+    }
+    // libmicrohttpd hands over the decoded path as a C string, so a %00 would cut it
+    // short ("/downloads/a.txt%00.jpg" would send a.txt). Keep a NUL in it instead: no
+    // address holds one, so such a path is not found.
+    if (std::string_view(target).substr(0, question).find("%00") != std::string::npos) {
+        request.path += '\0';
+    }
+    request.header = [connection](const char* name) {
+        return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+    };
+    return request;
+}
+
+Response BadRequest() {
+    Response answer;
+    answer.status = 400;
+    answer.contentType = "text/plain; charset=utf-8";
+    answer.body = "Bad Request\n";
+    return answer;
+}
+
+MHD_Result QueueAnswer(MHD_Connection* connection, Response& answer, bool closeAfter) {
     MHD_Response* response = nullptr;
     const uint64_t length = answer.file.Length();
     if (answer.file.Open() && length > 0) {
@@ -134,6 +222,9 @@ MHD_Response* MakeResponse(Response& answer, bool closeAfter) {
         response = MHD_create_response_from_buffer(answer.body.size(), answer.body.data(),
                                                    MHD_RESPMEM_MUST_COPY);
     }
+    if (!response) {
+        return MHD_NO;
+    }
     if (!answer.contentType.empty()) {
         answer.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType);
     }
@@ -141,11 +232,11 @@ MHD_Response* MakeResponse(Response& answer, bool closeAfter) {
         answer.headers.emplace_back(MHD_HTTP_HEADER_CONNECTION, "close");
     }
     for (const auto& [name, value] : answer.headers) {
-        if (response) {
-            MHD_add_response_header(response, name.c_str(), value.c_str());
-        }
+        MHD_add_response_header(response, name.c_str(), value.c_str());
     }
-    return response;
+    const MHD_Result result = MHD_queue_response(connection, answer.status, response);
+    MHD_destroy_response(response);
+    return result;
 }
 
 } // namespace
@@ -240,100 +331,27 @@ struct HttpServer::Glue {
             *uploadSize = 0;
             return state && !state->answered ? MHD_YES : MHD_NO;
         }
-        const Head& head = state->head;
-        bool refuseNow = false;
+        bool closeAfter = false;
         if (!state->headRead) {
             state->headRead = true;
             MHD_get_connection_values(connection,
                                       static_cast<MHD_ValueKind>(MHD_HEADER_KIND | MHD_COOKIE_KIND |
                                                                  MHD_GET_ARGUMENT_KIND),
                                       &Head::Read, &state->head);
-            LogEntry& entry = state->entry;
-            entry.method = method;
-            entry.userAgent = head.userAgent ? head.userAgent : "";
-            // Anyone can send the header: only a trusted proxy's is believed.
-            if (head.forwardedFor && *head.forwardedFor && server->Trusted(entry.client)) {
-                std::string chain;
-                std::copy_if(head.forwardedFor, head.forwardedFor + strlen(head.forwardedFor),
-                             std::back_inserter(chain),
-                             [](char c) { return c != ' ' && c != '\t'; });
-                entry.client = chain + "," + entry.client;
+            NoteInLog(state->entry, state->head, method, server->Trusted(state->entry.client));
+            const Verdict verdict = CheckHead(connection, *state, method, version);
+            if (verdict != Verdict::AnswerNow) {
+                return verdict == Verdict::Wait ? MHD_YES : MHD_NO;
             }
-            const MHD_ConnectionInfo* size =
-                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
-            const size_t headBytes = size ? size->header_size : 0;
-            if (headBytes > kMostHead || head.fieldBytes > kMostFields) {
-                state->answered = true;
-                entry.status = 431;
-                RefuseOnSocket(connection, entry.status);
-                return MHD_NO; // libmicrohttpd closes the connection
-            }
-            // Nothing here takes a request body: one that comes with a body, or a method
-            // that is refused anyway, is answered before the body is read (so no
-            // "100 Continue" either) and the connection closed. Answering a plain GET on the
-            // first call would close it too: it waits for the (empty) end of the request.
-            const bool body = head.transferEncoding ||
-                              (head.contentLength && strcmp(head.contentLength, "0") != 0);
-            const bool safe = strcmp(method, "GET") == 0 || strcmp(method, "HEAD") == 0;
-            // Two Hosts, a blank before a colon, both body framings or two lengths: a proxy
-            // in front may read the request otherwise (RFC 9112 sections 3.2, 5.1, 6.3). An
-            // HTTP/1.1 request needs a Host, which libmicrohttpd lets pass.
-            state->bad = head.malformed || head.hosts > 1 ||
-                         (head.hosts == 0 && strcmp(version, MHD_HTTP_VERSION_1_1) == 0) ||
-                         (head.transferEncoding && head.contentLength);
-            if (!body && safe && !state->bad) {
-                return MHD_YES;
-            }
-            refuseNow = true;
+            closeAfter = true;
         }
         state->answered = true;
-
-        Request request;
-        request.method = method;
-        request.path = url;
-        StripAbsoluteForm(request.path);
-        // With its length: a decoded %00 inside the value must not cut it short. A bare
-        // "flv" without '=' has no value and counts as absent.
-        const char* flv = nullptr;
-        size_t flvLength = 0;
-        if (MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, "flv", 3, &flv,
-                                          &flvLength) == MHD_YES &&
-            flv) {
-            request.flv = std::string(flv, flvLength);
-        }
-        const std::string& target = state->entry.target;
-        const size_t question = target.find('?');
-        if (question != std::string::npos) {
-            request.query = target.substr(question + 1);
-        }
-        // libmicrohttpd hands over the decoded path as a C string, so a %00 would cut it
-        // short ("/downloads/a.txt%00.jpg" would send a.txt). Keep a NUL in it instead: no
-        // address holds one, so such a path is not found.
-        if (std::string_view(target).substr(0, question).find("%00") != std::string::npos) {
-            request.path += '\0';
-        }
-        request.header = [connection](const char* name) {
-            return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
-        };
-
-        Response answer;
-        if (state->bad) {
-            answer.status = 400;
-            answer.contentType = "text/plain; charset=utf-8";
-            answer.body = "Bad Request\n";
-        } else {
-            answer = server->CurrentSite()->Handle(request);
-        }
+        const Request request = ToRequest(connection, url, method, state->entry.target);
+        Response answer = state->bad ? BadRequest() : server->CurrentSite()->Handle(request);
         state->entry.status = answer.status;
         state->entry.bytes =
             request.method == "HEAD" || answer.status == 304 ? 0 : answer.BodyLength();
-        MHD_Response* response = MakeResponse(answer, refuseNow);
-        if (!response) {
-            return MHD_NO;
-        }
-        const MHD_Result result = MHD_queue_response(connection, answer.status, response);
-        MHD_destroy_response(response);
-        return result;
+        return QueueAnswer(connection, answer, closeAfter);
     }
 };
 
