@@ -24,13 +24,13 @@ FileBody::~FileBody() {
 
 namespace {
 
-// An ASCII stand-in for the filename parameter; filename* carries the real name.
-std::string AsciiFileName(const std::string& name) {
-    std::string out;
+// filename* carries the real name; filename an ASCII stand-in for older clients.
+std::string Attachment(const std::string& name) {
+    std::string ascii;
     for (unsigned char c : name) {
-        out += (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') ? static_cast<char>(c) : '_';
+        ascii += (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') ? static_cast<char>(c) : '_';
     }
-    return out;
+    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + PercentEncode(name);
 }
 
 // Only the IMF-fixdate form; the obsolete forms count as no date, which is always safe
@@ -92,6 +92,63 @@ Response OpenFailure(int error, const std::string& path, const std::string& requ
     return response;
 }
 
+// Opens path for reading without following a link; -1 with errno set when that fails, and
+// ENOENT for anything but a regular file. O_NONBLOCK: opening a FIFO for reading would
+// otherwise wait for a writer and hold this server thread for good; O_NOCTTY keeps a
+// terminal device from becoming ours. Reads and sendfile of a regular file ignore the flag,
+// so it stays (as nginx leaves it): two system calls fewer per answer.
+int OpenRegularFile(const std::string& path, struct stat* st) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        return -1;
+    }
+    const int error = fstat(fd, st) != 0 ? errno : S_ISREG(st->st_mode) ? 0 : ENOENT;
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// The preconditions in RFC 9110 section 13.2.2's order: 412 or 304 when one decides the
+// answer, else 0. If-Match compares strongly (a weak tag never matches); each date counts
+// only without its tag-based sibling.
+unsigned Precondition(const Request& request, const std::string& tag, time_t modified) {
+    const char* match = request.Header("If-Match");
+    const char* unmodifiedSince = request.Header("If-Unmodified-Since");
+    const char* noneMatch = request.Header("If-None-Match");
+    const char* modifiedSince = request.Header("If-Modified-Since");
+    time_t since;
+    if (match ? !TagListHas(match, tag, false)
+              : unmodifiedSince && ParseHttpDate(unmodifiedSince, &since) && modified > since) {
+        return 412;
+    }
+    if (noneMatch ? TagListHas(noneMatch, tag, true)
+                  : modifiedSince && ParseHttpDate(modifiedSince, &since) && modified <= since) {
+        return 304;
+    }
+    return 0;
+}
+
+// If-Range: a strong tag equal to ours, or exactly our Last-Modified date. Anything else
+// means the client holds another version: it gets the whole file, never a piece of this one
+// to splice into that.
+ByteRange RequestedRange(const Request& request, const std::string& tag,
+                         const std::string& lastModified, uint64_t size) {
+    const char* ifRange = request.Header("If-Range");
+    const bool sameVersion = !ifRange || ifRange == (ifRange[0] == '"' ? tag : lastModified);
+    return ParseRange(sameVersion ? request.Header("Range") : nullptr, size);
+}
+
+Response PlainAnswer(unsigned status, const char* body) {
+    Response response;
+    response.status = status;
+    response.contentType = "text/plain; charset=utf-8";
+    response.body = body;
+    return response;
+}
+
 } // namespace
 
 Response ServeFile(const Request& request, const std::string& dir, const std::string& name,
@@ -103,48 +160,23 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
         return ErrorResponse(404, request.path);
     }
     const std::string path = dir + "/" + name;
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer and hold this
-    // server thread for good; O_NOCTTY keeps a terminal device from becoming ours. Only
-    // regular files are served, and reads and sendfile of a regular file ignore the flag, so
-    // it stays (as nginx leaves it): two system calls fewer per answer.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    struct stat st;
+    const int fd = OpenRegularFile(path, &st);
     if (fd < 0) {
         return OpenFailure(errno, path, request.path);
     }
     FileBody guard(fd, 0, 0);
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        return OpenFailure(errno, path, request.path);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return ErrorResponse(404, request.path);
-    }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     const std::string tag = EntityTag(st);
     const std::string lastModified = HttpDate(st.st_mtim.tv_sec);
-
+    const unsigned precondition = Precondition(request, tag, st.st_mtim.tv_sec);
+    if (precondition == 412) {
+        return PlainAnswer(412, "Precondition Failed: the file has changed\n");
+    }
     Response response;
     response.headers.emplace_back("ETag", tag);
     response.headers.emplace_back("Last-Modified", lastModified);
-    // The preconditions in RFC 9110 section 13.2.2's order. If-Match compares strongly (a
-    // weak tag never matches); each date counts only without its tag-based sibling.
-    const char* match = request.Header("If-Match");
-    const char* unmodifiedSince = request.Header("If-Unmodified-Since");
-    const char* noneMatch = request.Header("If-None-Match");
-    const char* modifiedSince = request.Header("If-Modified-Since");
-    time_t since;
-    if (match ? !TagListHas(match, tag, false)
-              : unmodifiedSince && ParseHttpDate(unmodifiedSince, &since) &&
-                    st.st_mtim.tv_sec > since) {
-        Response refused;
-        refused.status = 412;
-        refused.contentType = "text/plain; charset=utf-8";
-        refused.body = "Precondition Failed: the file has changed\n";
-        return refused;
-    }
-    if (noneMatch
-            ? TagListHas(noneMatch, tag, true)
-            : modifiedSince && ParseHttpDate(modifiedSince, &since) && st.st_mtim.tv_sec <= since) {
+    if (precondition == 304) {
         // With the file's whole size as its length, which RFC 9110 section 8.6 allows;
         // libmicrohttpd would otherwise say 0. The body is never sent.
         response.status = 304;
@@ -152,36 +184,28 @@ Response ServeFile(const Request& request, const std::string& dir, const std::st
         return response;
     }
 
-    // If-Range: a strong tag equal to ours, or exactly our Last-Modified date. Anything else
-    // means the client holds another version: it gets the whole file, never a piece of this
-    // one to splice into that.
-    const char* ifRange = request.Header("If-Range");
-    const bool sameVersion = !ifRange || ifRange == (ifRange[0] == '"' ? tag : lastModified);
-    const ByteRange range = ParseRange(sameVersion ? request.Header("Range") : nullptr, size);
+    const ByteRange range = RequestedRange(request, tag, lastModified, size);
     if (range.kind == ByteRange::Unsatisfiable) {
-        Response refused;
-        refused.status = 416;
-        refused.contentType = "text/plain; charset=utf-8";
-        refused.body = "Requested range not satisfiable";
+        Response refused = PlainAnswer(416, "Requested range not satisfiable");
         refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
         return refused;
     }
     response.contentType = contentType;
     response.headers.emplace_back("Accept-Ranges", "bytes");
     if (attachment) {
-        response.headers.emplace_back("Content-Disposition",
-                                      "attachment; filename=\"" + AsciiFileName(name) +
-                                          "\"; filename*=UTF-8''" + PercentEncode(name));
+        response.headers.emplace_back("Content-Disposition", Attachment(name));
     }
+    uint64_t first = 0;
+    uint64_t length = size;
     if (range.kind == ByteRange::Partial) {
+        first = range.first;
+        length = range.last - range.first + 1;
         response.status = 206;
         response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) +
                                                            "-" + std::to_string(range.last) + "/" +
                                                            std::to_string(size));
-        response.file = FileBody(guard.Release(), range.first, range.last - range.first + 1);
-        return response;
     }
-    response.file = FileBody(guard.Release(), 0, size);
+    response.file = FileBody(guard.Release(), first, length);
     return response;
 }
 
