@@ -7,31 +7,37 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 using namespace velmora::site;
 
-int main(int argc, char** argv) {
-    ParseResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (parsed.action == ParseResult::Help) {
+namespace {
+
+// The exit code when the command line asks for no server (--help, --version, a mistake).
+std::optional<int> ExitCodeWithoutServing(const ParseResult& parsed) {
+    switch (parsed.action) {
+    case ParseResult::Help:
         fputs(HelpText().c_str(), stdout);
         return 0;
-    }
-    if (parsed.action == ParseResult::Version) {
+    case ParseResult::Version:
         printf("velmora-site %s\n", kSiteVersion);
         return 0;
-    }
-    if (parsed.action == ParseResult::Error) {
+    case ParseResult::Error:
         fprintf(stderr, "velmora-site: %s\n", parsed.message.c_str());
         return 2;
+    case ParseResult::Run:
+        break;
     }
     for (const std::string& warning : parsed.warnings) {
         fprintf(stderr, "velmora-site: %s\n", warning.c_str());
     }
-    const Options& options = parsed.options;
+    return std::nullopt;
+}
 
-    // The server threads inherit this mask, so the signals only ever reach sigwait below.
+// The server threads inherit this mask, so the signals only ever reach sigwait.
+sigset_t BlockSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -39,6 +45,41 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    return signals;
+}
+
+// Until SIGINT or SIGTERM. SIGHUP reads the notice and version files again (a bad file keeps
+// what is served), the media folder anew (a failed read keeps the catalogue), and reopens the
+// log file after a rotation.
+void ServeUntilStopped(const sigset_t& signals, const Options& options,
+                       std::shared_ptr<const Site> site, HttpServer& server, RequestLog& log) {
+    for (;;) {
+        int received = 0;
+        sigwait(&signals, &received);
+        if (received != SIGHUP) {
+            return;
+        }
+        Options reloaded = options;
+        std::string error;
+        if (ReadTextFiles(reloaded, &error)) {
+            site = std::make_shared<const Site>(reloaded, *site);
+            server.ReplaceSite(site);
+        } else {
+            fprintf(stderr, "velmora-site: %s; still serving the previous text\n", error.c_str());
+        }
+        log.Reopen();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const ParseResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> exitCode = ExitCodeWithoutServing(parsed)) {
+        return *exitCode;
+    }
+    const Options& options = parsed.options;
+    const sigset_t signals = BlockSignals();
 
     // The port and the log are opened before dropping root: a log under /var/log stays
     // writable.
@@ -54,31 +95,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     // stderr: stdout may be the request log.
-    std::string withoutMp4 = site->EpisodesWithoutMp4();
+    const std::string withoutMp4 = site->EpisodesWithoutMp4();
     if (!withoutMp4.empty()) {
         fprintf(stderr, "velmora-site: %s\n", withoutMp4.c_str());
     }
     printf("velmora-site: serving http://%s:%u/\n", UrlHost(options.listen).c_str(), server.Port());
     fflush(stdout);
-
-    for (;;) {
-        int received = 0;
-        sigwait(&signals, &received);
-        if (received != SIGHUP) {
-            break;
-        }
-        // The notice and version files again (a bad file keeps what is served), the media
-        // folder read anew (a failed read keeps the catalogue), and the log file anew after a
-        // rotation.
-        Options reloaded = options;
-        if (ReadTextFiles(reloaded, &error)) {
-            site = std::make_shared<const Site>(reloaded, *site);
-            server.ReplaceSite(site);
-        } else {
-            fprintf(stderr, "velmora-site: %s; still serving the previous text\n", error.c_str());
-        }
-        log.Reopen();
-    }
+    ServeUntilStopped(signals, options, std::move(site), server, log);
     server.Shutdown(std::chrono::seconds(options.stopSeconds));
     return 0;
 }
