@@ -144,18 +144,12 @@ std::string NeedsValue(const char* name) {
     return std::string("option ") + name + " needs a value";
 }
 
-template <std::string Options::*Field>
+// Only the notice and the latest version may be empty.
+template <std::string Options::*Field, bool MayBeEmpty = false>
 std::string SetText(const char* name, const std::string* value, ParseResult& result) {
-    if (value->empty()) {
+    if (value->empty() && !MayBeEmpty) {
         return NeedsValue(name);
     }
-    result.options.*Field = *value;
-    return {};
-}
-
-// The notice and the latest version may be empty.
-template <std::string Options::*Field>
-std::string SetAnyText(const char*, const std::string* value, ParseResult& result) {
     result.options.*Field = *value;
     return {};
 }
@@ -252,11 +246,11 @@ const std::vector<OptionSpec>& OptionTable() {
          SetFolder<&O::downloadsDir>},
         {"--episodes", "N", Value, "episode count (default: the highest in --media, else 24)",
          SetNumber<&O::episodes, 0, kMaxEpisodes>},
-        {"--notice", "TEXT", Value, "the one-line notice (UTF-8)", SetAnyText<&O::notice>},
+        {"--notice", "TEXT", Value, "the one-line notice (UTF-8)", SetText<&O::notice, true>},
         {"--notice-file", "PATH", Value, "read the notice from this file, again on SIGHUP",
          SetText<&O::noticeFile>},
         {"--latest-version", "TEXT", Value,
-         "the latest player version (default " VELMORA_VERSION ")", SetAnyText<&O::version>},
+         "the latest player version (default " VELMORA_VERSION ")", SetText<&O::version, true>},
         {"--latest-version-file", "PATH", Value, "read it from this file, again on SIGHUP",
          SetText<&O::versionFile>},
         {"--charset", "NAME", Value, "of the plain-text answers: gbk (default) or utf-8",
