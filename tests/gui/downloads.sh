@@ -63,7 +63,13 @@ xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
 xdotool mousemove --window "$window" 300 75 click 1
 wait_request '/video/player/?flv=download' || fail "the download page did not open"
 sleep 1
-xdotool mousemove --window "$window" 150 68 click 1
+# Where the package's line falls depends on the fonts: click down the lines above the page's
+# last link (返回首页) until the package's is hit.
+for y in $(seq 64 8 136); do
+    xdotool mousemove --window "$window" 150 "$y" click 1
+    sleep 0.5
+    grep -qxF "$site_root/downloads/$package" "$opened" 2>/dev/null && break
+done
 wait_opened "$site_root/downloads/$package" ||
     fail "the package did not reach the user's browser: $(cat "$opened" 2>/dev/null)"
 press "$window" alt+F4
