@@ -1,4 +1,4 @@
-#include "backends/gtk/MediaFailure.h"
+#include "backends/webkit/MediaFailure.h"
 
 #include <stdio.h>
 

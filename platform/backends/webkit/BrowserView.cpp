@@ -1,6 +1,10 @@
-#include "backends/gtk/BrowserView.h"
+// The web view behind a browser host, in the WebKit module (see backends/gtk/WebKitModule.h).
+#include "backends/gtk/WebKitModule.h"
 
-#include "backends/gtk/MediaFailure.h"
+#include "backends/webkit/MediaFailure.h"
+
+#include <gmodule.h>
+#include <webkit2/webkit2.h>
 
 #include <cstdio>
 #include <cstring>
@@ -62,17 +66,24 @@ const char kRepaintPausedVideos[] = R"js(
 })();
 )js";
 
-void RepaintPausedVideosOf(WebKitWebView* view) {
-    webkit_web_view_evaluate_javascript(view, kRepaintPausedVideos, -1, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr);
-}
+// What one web view keeps, made with it and freed with it.
+struct BrowserView {
+    WebKitWebView* view = nullptr;
+    HWND host = nullptr;
+    const BrowserEvents* events = nullptr;
+    // The address the view loads itself (whose BeforeNavigate2 the control fired before asking
+    // for it, so WebKit's decision on it is not announced again), and the address of the
+    // top-level navigation last reported that has not shown yet: only its answer, should it be
+    // a file, is reported as FileDownload.
+    std::string ownLoad;
+    std::string topLevelPending;
 
-// HTML5 fullscreen. WebKit makes the top-level window fullscreen, but that window is a
-// fixed-size box whose client area is laid out by hand: the web view keeps its place and
-// size, so the video would not fill the screen. While fullscreen lasts, the web view alone
-// covers the screen; afterwards every control and the window itself go back as they were.
-struct Fullscreen {
-    bool active = false;
+    // HTML5 fullscreen. WebKit makes the top-level window fullscreen, but that window is a
+    // fixed-size box whose client area is laid out by hand: the web view keeps its place and
+    // size, so the video would not fill the screen. While fullscreen lasts, the web view
+    // alone covers the screen; afterwards every control and the window itself go back as
+    // they were.
+    bool fullscreen = false;
     bool restoreWindow = false; // once the window manager has left fullscreen
     int frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
     int windowX = 0, windowY = 0;
@@ -81,12 +92,19 @@ struct Fullscreen {
     std::vector<GtkWidget*> hidden; // the controls hidden while the video fills the screen
 };
 
-Fullscreen& FullscreenOf(WebKitWebView* view) {
-    return *static_cast<Fullscreen*>(g_object_get_data(G_OBJECT(view), "velmora-fullscreen"));
+const char kBrowserViewKey[] = "velmora-browser-view";
+
+BrowserView* BrowserViewOf(WebKitWebView* view) {
+    return static_cast<BrowserView*>(g_object_get_data(G_OBJECT(view), kBrowserViewKey));
+}
+
+void RepaintPausedVideosOf(WebKitWebView* view) {
+    webkit_web_view_evaluate_javascript(view, kRepaintPausedVideos, -1, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr);
 }
 
 gboolean OnWindowState(GtkWidget* top, GdkEventWindowState* event, gpointer view) {
-    Fullscreen& state = FullscreenOf(WEBKIT_WEB_VIEW(view));
+    BrowserView& state = *BrowserViewOf(WEBKIT_WEB_VIEW(view));
     if (!state.restoreWindow || (event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
         return FALSE;
     state.restoreWindow = false;
@@ -105,14 +123,14 @@ gboolean OnWindowState(GtkWidget* top, GdkEventWindowState* event, gpointer view
     return FALSE;
 }
 
-gboolean OnEnterFullscreen(WebKitWebView* view, gpointer) {
+gboolean OnEnterFullscreen(WebKitWebView* view, gpointer data) {
+    BrowserView& state = *static_cast<BrowserView*>(data);
     GtkWidget* frame = gtk_widget_get_parent(GTK_WIDGET(view));
     GtkWidget* layout = frame ? gtk_widget_get_parent(frame) : nullptr;
     GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
-    Fullscreen& state = FullscreenOf(view);
-    if (!layout || !GTK_IS_LAYOUT(layout) || !gtk_widget_is_toplevel(top) || state.active)
+    if (!layout || !GTK_IS_LAYOUT(layout) || !gtk_widget_is_toplevel(top) || state.fullscreen)
         return FALSE;
-    state.active = true;
+    state.fullscreen = true;
     state.restoreWindow = false;
 
     GdkWindow* topWindow = gtk_widget_get_window(top);
@@ -144,33 +162,25 @@ gboolean OnEnterFullscreen(WebKitWebView* view, gpointer) {
     return FALSE; // WebKit goes on and makes the window fullscreen
 }
 
-gboolean OnLeaveFullscreen(WebKitWebView* view, gpointer) {
-    Fullscreen& state = FullscreenOf(view);
+gboolean OnLeaveFullscreen(WebKitWebView*, gpointer data) {
+    BrowserView& state = *static_cast<BrowserView*>(data);
     // Everything comes back at once when the window manager has taken the window out of
     // fullscreen, which WebKit asks for after this handler, so the controls never show in
     // a fullscreen window.
-    state.restoreWindow = state.active;
-    state.active = false;
+    state.restoreWindow = state.fullscreen;
+    state.fullscreen = false;
     return FALSE;
 }
 
-// What one view reports to its host, the address it loads itself (whose BeforeNavigate2 the
-// control fired before asking for it, so WebKit's decision on it is not announced again), and
-// the address of the top-level navigation last reported that has not shown yet: only its
-// answer, should it be a file, is reported as FileDownload.
-struct Navigation {
-    HWND host = nullptr;
-    std::string ownLoad;
-    std::string topLevelPending;
-};
-
-WebKitWebView* WebViewOfBrowser(GtkWidget* browser) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(browser));
-    return child ? WEBKIT_WEB_VIEW(child) : nullptr;
-}
-
-Navigation& NavigationOf(WebKitWebView* view) {
-    return *static_cast<Navigation*>(g_object_get_data(G_OBJECT(view), "velmora-navigation"));
+void OnViewRealized(GtkWidget* view, gpointer data) {
+    // Only now is the view inside its top-level window.
+    BrowserView& state = *static_cast<BrowserView*>(data);
+    GtkWidget* top = gtk_widget_get_toplevel(view);
+    if (!gtk_widget_is_toplevel(top) || state.watchingWindow)
+        return;
+    state.watchingWindow = true;
+    g_signal_connect_object(top, "window-state-event", G_CALLBACK(OnWindowState), view,
+                            GConnectFlags(0));
 }
 
 // WebKit does not say which frame a navigation is for. The viewer's own navigations (a link
@@ -184,26 +194,25 @@ browser::Frame FrameOf(WebKitNavigationAction* action) {
                                                             : browser::Frame::Inner;
 }
 
-bool DecideNavigation(WebKitWebView* view, WebKitNavigationAction* action, bool newWindow) {
-    Navigation& navigation = NavigationOf(view);
+bool DecideNavigation(BrowserView& state, WebKitNavigationAction* action, bool newWindow) {
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     std::string url = uri ? uri : "";
     if (newWindow) {
-        const char* context = webkit_web_view_get_uri(view);
-        return browser::NewWindow(navigation.host, url, context ? context : "");
+        const char* context = webkit_web_view_get_uri(state.view);
+        return state.events->newWindow(state.host, url, context ? context : "");
     }
-    if (!navigation.ownLoad.empty() && url == navigation.ownLoad &&
+    if (!state.ownLoad.empty() && url == state.ownLoad &&
         !webkit_navigation_action_is_redirect(action) &&
         webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_OTHER) {
-        navigation.ownLoad.clear();
-        navigation.topLevelPending = url;
+        state.ownLoad.clear();
+        state.topLevelPending = url;
         return true;
     }
     browser::Frame frame = FrameOf(action);
-    if (!browser::BeforeNavigate(navigation.host, url, frame))
+    if (!state.events->beforeNavigate(state.host, url, frame))
         return false;
     if (frame == browser::Frame::Top)
-        navigation.topLevelPending = url;
+        state.topLevelPending = url;
     return true;
 }
 
@@ -228,30 +237,30 @@ bool IsFileToSave(WebKitResponsePolicyDecision* decision) {
 // anything of it; when it answers the top-level navigation the viewer asked for, the control
 // reports a FileDownload, so the program can hand the address to the user's browser. The
 // host never saves, whatever the answer.
-void ReportFileToSave(WebKitWebView* view, const char* uri) {
-    Navigation& navigation = NavigationOf(view);
-    if (!uri || navigation.topLevelPending.empty() || navigation.topLevelPending != uri)
+void ReportFileToSave(BrowserView& state, const char* uri) {
+    if (!uri || state.topLevelPending.empty() || state.topLevelPending != uri)
         return;
-    navigation.topLevelPending.clear();
-    browser::FileDownload(navigation.host);
+    state.topLevelPending.clear();
+    state.events->fileDownload(state.host);
 }
 
-bool DecideResponse(WebKitWebView* view, WebKitResponsePolicyDecision* decision) {
+bool DecideResponse(BrowserView& state, WebKitResponsePolicyDecision* decision) {
     if (!IsFileToSave(decision))
         return true;
     if (webkit_response_policy_decision_is_main_frame_main_resource(decision))
-        ReportFileToSave(view, webkit_uri_request_get_uri(
-                                   webkit_response_policy_decision_get_request(decision)));
+        ReportFileToSave(state, webkit_uri_request_get_uri(
+                                    webkit_response_policy_decision_get_request(decision)));
     return false;
 }
 
-gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
-                        WebKitPolicyDecisionType type, gpointer) {
+gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer data) {
+    BrowserView& state = *static_cast<BrowserView*>(data);
     bool allowed;
     if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
-        allowed = DecideResponse(view, WEBKIT_RESPONSE_POLICY_DECISION(decision));
+        allowed = DecideResponse(state, WEBKIT_RESPONSE_POLICY_DECISION(decision));
     } else {
-        allowed = DecideNavigation(view,
+        allowed = DecideNavigation(state,
                                    webkit_navigation_policy_decision_get_navigation_action(
                                        WEBKIT_NAVIGATION_POLICY_DECISION(decision)),
                                    type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
@@ -274,28 +283,17 @@ void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
     g_signal_connect(download, "decide-destination", G_CALLBACK(OnDecideDestination), nullptr);
     webkit_download_cancel(download);
     WebKitWebView* view = webkit_download_get_web_view(download);
-    if (view && g_object_get_data(G_OBJECT(view), "velmora-navigation"))
-        ReportFileToSave(view, webkit_uri_request_get_uri(webkit_download_get_request(download)));
+    if (BrowserView* state = view ? BrowserViewOf(view) : nullptr)
+        ReportFileToSave(*state, webkit_uri_request_get_uri(webkit_download_get_request(download)));
 }
 
-void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
-    Navigation& navigation = NavigationOf(view);
-    navigation.topLevelPending.clear();
+    BrowserView& state = *static_cast<BrowserView*>(data);
+    state.topLevelPending.clear();
     const char* uri = webkit_web_view_get_uri(view);
-    browser::NavigateComplete(navigation.host, uri ? uri : "");
-}
-
-void OnViewRealized(GtkWidget* view, gpointer) {
-    // Only now is the view inside its top-level window.
-    GtkWidget* top = gtk_widget_get_toplevel(view);
-    Fullscreen& state = FullscreenOf(WEBKIT_WEB_VIEW(view));
-    if (!gtk_widget_is_toplevel(top) || state.watchingWindow)
-        return;
-    state.watchingWindow = true;
-    g_signal_connect_object(top, "window-state-event", G_CALLBACK(OnWindowState), view,
-                            GConnectFlags(0));
+    state.events->navigateComplete(state.host, uri ? uri : "");
 }
 
 // The web process runs in WebKit's sandbox (bubblewrap), so a page that finds a hole in the
@@ -332,7 +330,7 @@ WebKitWebContext* PlayerWebContext() {
         webkit_memory_pressure_settings_set_memory_limit(pressure, 100); // MB
         webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.8);
         webkit_memory_pressure_settings_set_poll_interval(pressure, 1); // s
-        auto* made = WEBKIT_WEB_CONTEXT(
+        WebKitWebContext* made = WEBKIT_WEB_CONTEXT(
             g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", pressure, nullptr));
         webkit_memory_pressure_settings_free(pressure);
         webkit_web_context_set_cache_model(made, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
@@ -343,178 +341,61 @@ WebKitWebContext* PlayerWebContext() {
     return context;
 }
 
-GtkWidget* MakeWebView(HWND host) {
+WebKitWebView* NewWebView() {
     WebKitSettings* settings = webkit_settings_new();
     webkit_settings_set_enable_media(settings, TRUE);
     webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_enable_fullscreen(settings, TRUE);
-    // The Windows control starts a video with sound on its own; WebKit's default only
-    // starts muted ones.
-    WebKitWebsitePolicies* policies = WEBKIT_WEBSITE_POLICIES(
-        g_object_new(WEBKIT_TYPE_WEBSITE_POLICIES, "autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
-    WebKitUserContentManager* content = webkit_user_content_manager_new();
-    ReportMediaFailures(content);
-
     // The site's pages need nothing the GPU would draw better; without it the web process
     // sets up no OpenGL: 40 MB less memory, and the first page is painted sooner.
     webkit_settings_set_hardware_acceleration_policy(settings,
                                                      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings,
+    // The Windows control starts a video with sound on its own; WebKit's default only
+    // starts muted ones.
+    WebKitWebsitePolicies* policies =
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    ReportMediaFailures(content);
+    auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings,
                                               "website-policies", policies, "user-content-manager",
                                               content, "web-context", PlayerWebContext(), nullptr));
     g_object_unref(settings);
     g_object_unref(policies);
     g_object_unref(content);
-
-    g_object_set_data_full(G_OBJECT(view), "velmora-fullscreen", new Fullscreen,
-                           [](gpointer data) { delete static_cast<Fullscreen*>(data); });
-    g_signal_connect(view, "enter-fullscreen", G_CALLBACK(OnEnterFullscreen), nullptr);
-    g_signal_connect(view, "leave-fullscreen", G_CALLBACK(OnLeaveFullscreen), nullptr);
-    g_signal_connect(view, "realize", G_CALLBACK(OnViewRealized), nullptr);
-    Navigation* navigation = new Navigation;
-    navigation->host = host;
-    g_object_set_data_full(G_OBJECT(view), "velmora-navigation", navigation,
-                           [](gpointer data) { delete static_cast<Navigation*>(data); });
-    g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
-    g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
-
     return view;
 }
 
-// The browser host until its web view exists. The web view is made once the window is on
-// screen: making it starts WebKit's processes, and a window holding one is not drawn until
-// its web process has answered, so the list, the buttons and the notice would wait for
-// WebKit. An address asked for meanwhile is loaded as soon as the view is there.
-struct Placeholder {
-    HWND host = nullptr;
-    std::string pendingUrl;
-    GtkWidget* top = nullptr; // the window whose first drawing is awaited
-    gulong mapHandler = 0, drawHandler = 0;
-    guint idle = 0;
-    guint deadline = 0; // the view is made by then even if the window is not shown
-};
-
-// A window that is not on screen by then waits for something else (a first-run message box
-// shown before it): the page starts loading behind it, as it does on Windows.
-const guint kLatestViewMs = 1000;
-
-Placeholder& PlaceholderOf(GtkWidget* browser) {
-    return *static_cast<Placeholder*>(g_object_get_data(G_OBJECT(browser), "velmora-placeholder"));
+GtkWidget* MakeView(HWND host, const BrowserEvents& events) {
+    auto* state = new BrowserView;
+    state->view = NewWebView();
+    state->host = host;
+    state->events = &events;
+    g_object_set_data_full(G_OBJECT(state->view), kBrowserViewKey, state,
+                           [](gpointer data) { delete static_cast<BrowserView*>(data); });
+    g_signal_connect(state->view, "enter-fullscreen", G_CALLBACK(OnEnterFullscreen), state);
+    g_signal_connect(state->view, "leave-fullscreen", G_CALLBACK(OnLeaveFullscreen), state);
+    g_signal_connect(state->view, "realize", G_CALLBACK(OnViewRealized), state);
+    g_signal_connect(state->view, "decide-policy", G_CALLBACK(OnDecidePolicy), state);
+    g_signal_connect(state->view, "load-changed", G_CALLBACK(OnLoadChanged), state);
+    return GTK_WIDGET(state->view);
 }
 
-void LoadInView(WebKitWebView* view, const std::string& url) {
-    NavigationOf(view).ownLoad = url;
-    webkit_web_view_load_uri(view, url.c_str());
+void Load(GtkWidget* view, const std::string& url) {
+    BrowserViewOf(WEBKIT_WEB_VIEW(view))->ownLoad = url;
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), url.c_str());
 }
 
-void StopWaitingForWindow(Placeholder& placeholder) {
-    if (placeholder.top) {
-        g_clear_signal_handler(&placeholder.mapHandler, placeholder.top);
-        g_clear_signal_handler(&placeholder.drawHandler, placeholder.top);
-        placeholder.top = nullptr;
-    }
-}
-
-gboolean MakeViewWhenIdle(gpointer browser) {
-    Placeholder& placeholder = PlaceholderOf(GTK_WIDGET(browser));
-    placeholder.idle = 0;
-    if (placeholder.deadline) {
-        g_source_remove(placeholder.deadline);
-        placeholder.deadline = 0;
-    }
-    StopWaitingForWindow(placeholder);
-    // What the window has drawn reaches the screen before WebKit takes its time.
-    gdk_display_flush(gtk_widget_get_display(GTK_WIDGET(browser)));
-    GtkWidget* view = MakeWebView(placeholder.host);
-    gtk_container_add(GTK_CONTAINER(browser), view);
-    gtk_widget_show(view);
-    if (!placeholder.pendingUrl.empty()) {
-        std::string url;
-        url.swap(placeholder.pendingUrl);
-        LoadInView(WEBKIT_WEB_VIEW(view), url);
-    }
-    return G_SOURCE_REMOVE;
-}
-
-void MakeViewSoon(GtkWidget* browser) {
-    Placeholder& placeholder = PlaceholderOf(browser);
-    if (!placeholder.idle && !WebViewOfBrowser(browser))
-        placeholder.idle = g_idle_add(MakeViewWhenIdle, browser);
-}
-
-gboolean OnDeadline(gpointer browser) {
-    PlaceholderOf(GTK_WIDGET(browser)).deadline = 0;
-    MakeViewSoon(GTK_WIDGET(browser));
-    return G_SOURCE_REMOVE;
-}
-
-gboolean OnWindowDrawn(GtkWidget*, cairo_t*, gpointer browser) {
-    MakeViewSoon(GTK_WIDGET(browser));
-    return FALSE;
-}
-
-gboolean OnWindowMapped(GtkWidget* top, GdkEvent*, gpointer browser) {
-    Placeholder& placeholder = PlaceholderOf(GTK_WIDGET(browser));
-    if (!placeholder.drawHandler) {
-        placeholder.drawHandler = g_signal_connect_object(top, "draw", G_CALLBACK(OnWindowDrawn),
-                                                          browser, G_CONNECT_AFTER);
-        gtk_widget_queue_draw(top); // a drawing that comes after the mapping
-    }
-    return FALSE;
-}
-
-void OnPlaceholderMapped(GtkWidget* browser, gpointer) {
-    Placeholder& placeholder = PlaceholderOf(browser);
-    GtkWidget* top = gtk_widget_get_toplevel(browser);
-    if (WebViewOfBrowser(browser) || placeholder.top || !gtk_widget_is_toplevel(top))
-        return;
-    GdkWindow* window = gtk_widget_get_window(top);
-    if (window && gdk_window_is_viewable(window)) {
-        MakeViewSoon(browser); // the window is on screen already
-        return;
-    }
-    placeholder.top = top;
-    placeholder.mapHandler = g_signal_connect_object(top, "map-event", G_CALLBACK(OnWindowMapped),
-                                                     browser, GConnectFlags(0));
-}
-
-void OnPlaceholderDestroyed(GtkWidget* browser, gpointer) {
-    Placeholder& placeholder = PlaceholderOf(browser);
-    StopWaitingForWindow(placeholder);
-    for (guint* source : {&placeholder.idle, &placeholder.deadline}) {
-        if (*source) {
-            g_source_remove(*source);
-            *source = 0;
-        }
-    }
+void RepaintPausedVideos(GtkWidget* view) {
+    RepaintPausedVideosOf(WEBKIT_WEB_VIEW(view));
 }
 
 } // namespace
-
-GtkWidget* MakeBrowserView(HWND host) {
-    GtkWidget* frame = gtk_frame_new(nullptr);
-    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
-    Placeholder* placeholder = new Placeholder;
-    placeholder->host = host;
-    g_object_set_data_full(G_OBJECT(frame), "velmora-placeholder", placeholder,
-                           [](gpointer data) { delete static_cast<Placeholder*>(data); });
-    g_signal_connect(frame, "map", G_CALLBACK(OnPlaceholderMapped), nullptr);
-    placeholder->deadline = g_timeout_add(kLatestViewMs, OnDeadline, frame);
-    g_signal_connect(frame, "destroy", G_CALLBACK(OnPlaceholderDestroyed), nullptr);
-    return frame;
-}
-
-void RepaintPausedVideos(GtkWidget* browser) {
-    if (WebKitWebView* view = WebViewOfBrowser(browser))
-        RepaintPausedVideosOf(view);
-}
-
-void LoadInBrowserView(GtkWidget* browser, const std::string& url) {
-    if (WebKitWebView* view = WebViewOfBrowser(browser))
-        LoadInView(view, url);
-    else
-        PlaceholderOf(browser).pendingUrl = url; // a later address replaces an earlier one
-}
-
 } // namespace velmora::platform
+
+extern "C" G_MODULE_EXPORT const velmora::platform::WebKitModule* velmora_webkit_module() {
+    static const velmora::platform::WebKitModule module = {velmora::platform::MakeView,
+                                                           velmora::platform::Load,
+                                                           velmora::platform::RepaintPausedVideos};
+    return &module;
+}

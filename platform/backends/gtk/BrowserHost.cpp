@@ -1,0 +1,109 @@
+// The browser host ("AtlAxWin"): a frame that gets its web view, from the WebKit module,
+// once the window is on screen. Making the view starts WebKit's processes, and a window
+// holding one is not drawn until its web process has answered, so the list, the buttons
+// and the notice would wait for WebKit. An address asked for meanwhile is loaded as soon as
+// the view is there.
+#include "backends/gtk/GtkControl.h"
+
+#include "backends/gtk/WebKitModule.h"
+
+#include <gmodule.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <utility>
+
+namespace velmora::platform {
+namespace {
+
+// A window that is not on screen by then waits for something else (a first-run message box
+// shown before it): the page starts loading behind it, as it does on Windows.
+const guint kLatestViewMs = 1000;
+
+const BrowserEvents kEvents = {browser::BeforeNavigate, browser::NavigateComplete,
+                               browser::NewWindow, browser::FileDownload};
+
+// The module is looked for beside the program only: never where the working directory or the
+// environment, which others' files and pages can reach, would point.
+const WebKitModule& Module() {
+    static const WebKitModule* module = [] {
+        gchar* program = g_file_read_link("/proc/self/exe", nullptr);
+        gchar* folder = program ? g_path_get_dirname(program) : g_strdup("");
+        gchar* path = g_build_filename(folder, VELMORA_WEBKIT_MODULE, nullptr);
+        GModule* library = program ? g_module_open(path, G_MODULE_BIND_LOCAL) : nullptr;
+        gpointer entry = nullptr;
+        if (!library || !g_module_symbol(library, "velmora_webkit_module", &entry)) {
+            // The package installs it with the program: only a broken installation gets here.
+            fprintf(stderr, "velmora-player: cannot load %s: %s\n", path,
+                    program ? g_module_error() : "the program's own path is unknown");
+            abort();
+        }
+        g_free(program);
+        g_free(folder);
+        g_free(path);
+        return reinterpret_cast<decltype(&velmora_webkit_module)>(entry)();
+    }();
+    return *module;
+}
+
+struct BrowserHost final : GtkControl {
+    GtkWidget* view = nullptr;
+    std::string pendingUrl;
+    gulong drawn = 0;
+    guint source = 0; // the deadline, then the idle call that makes the view
+
+    ~BrowserHost() override {
+        if (source)
+            g_source_remove(source);
+        if (drawn)
+            g_signal_handler_disconnect(widget, drawn);
+    }
+    void Navigate(const std::string& url) override {
+        if (view)
+            Module().load(view, url);
+        else
+            pendingUrl = url; // a later address replaces an earlier one
+    }
+    void RepaintPausedVideos() override {
+        if (view)
+            Module().repaintPausedVideos(view);
+    }
+};
+
+gboolean MakeView(gpointer data) {
+    auto* host = static_cast<BrowserHost*>(data);
+    host->source = 0;
+    g_clear_signal_handler(&host->drawn, host->widget);
+    // What the window has drawn reaches the screen before WebKit takes its time.
+    gdk_display_flush(gtk_widget_get_display(host->widget));
+    host->view = Module().makeView(host->handle, kEvents);
+    gtk_container_add(GTK_CONTAINER(host->widget), host->view);
+    gtk_widget_show(host->view);
+    if (!host->pendingUrl.empty())
+        Module().load(host->view, std::exchange(host->pendingUrl, std::string()));
+    return G_SOURCE_REMOVE;
+}
+
+// The frame is drawn with the window it is in, when that window is on screen: the view is
+// made once the drawing is done.
+gboolean OnDrawn(GtkWidget* frame, cairo_t*, gpointer data) {
+    auto* host = static_cast<BrowserHost*>(data);
+    g_clear_signal_handler(&host->drawn, frame);
+    g_source_remove(host->source);
+    host->source = g_idle_add(MakeView, host);
+    return FALSE;
+}
+
+} // namespace
+
+GtkControl* NewBrowserHost(Window&) {
+    auto* host = new BrowserHost;
+    host->widget = gtk_frame_new(nullptr);
+    gtk_frame_set_shadow_type(GTK_FRAME(host->widget), GTK_SHADOW_IN);
+    host->drawn = g_signal_connect_after(host->widget, "draw", G_CALLBACK(OnDrawn), host);
+    host->source = g_timeout_add(kLatestViewMs, MakeView, host);
+    return host;
+}
+
+} // namespace velmora::platform

@@ -1,0 +1,46 @@
+// A window's GTK side, one kind to a file, as user32 keeps its controls: TopLevel.cpp,
+// Button.cpp (push buttons and check boxes), Static.cpp, StatusBar.cpp, ListBox.cpp and
+// BrowserHost.cpp. Window::native points to it; GtkBackend forwards each change to it.
+#pragma once
+
+#include "user32/WindowStore.h"
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+namespace velmora::platform {
+
+struct GtkControl {
+    HWND handle = nullptr;
+    GtkWidget* widget = nullptr; // what sits in the parent (a top level's GtkWindow)
+
+    virtual ~GtkControl() {
+        if (widget)
+            gtk_widget_destroy(widget);
+    }
+    // A top level's client area, which holds its children.
+    virtual GtkWidget* Container() { return nullptr; }
+    virtual void SetText(const std::string&) {}
+    virtual void SetTopMost(bool) {}
+    virtual void SetChecked(bool) {}
+    virtual void ListReset() {}
+    virtual void ListAdd(const std::string&) {}
+    virtual void ListSelect(int) {}
+    virtual void ListRedraw(bool) {}
+    virtual void Navigate(const std::string&) {}
+    virtual void RepaintPausedVideos() {}
+};
+
+GtkControl* NewTopLevel(Window& window);
+GtkControl* NewButton(Window& window);
+GtkControl* NewStatic(Window& window);
+GtkControl* NewStatusBar(Window& window);
+GtkControl* NewListBox(Window& window);
+GtkControl* NewBrowserHost(Window& window);
+
+inline GtkControl* ControlOf(const Window& window) {
+    return static_cast<GtkControl*>(window.native);
+}
+
+} // namespace velmora::platform

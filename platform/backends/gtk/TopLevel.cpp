@@ -1,0 +1,91 @@
+// A top-level window: a fixed-size GtkWindow whose client area is a GtkLayout. Unlike
+// GtkFixed it gives each child its requested size, not its natural one, so a web view cannot
+// stretch the window.
+#include "backends/gtk/GtkControl.h"
+
+#include "user32/Resources.h"
+
+#include <gdk/gdkx.h>
+
+#include <stdio.h>
+
+namespace velmora::platform {
+namespace {
+
+// Only an X server lets a program keep its window above the others: Wayland has no request
+// for it, and gtk_window_set_keep_above does nothing there. The user learns why once.
+void KeepAbove(GtkWindow* window, bool above) {
+    gtk_window_set_keep_above(window, above);
+    static bool told = false;
+    if (above && !told && !GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(window)))) {
+        told = true;
+        fprintf(stderr, "velmora-player: cannot keep the window on top: Wayland lets no "
+                        "program pin its window (under X11 or Xwayland it can)\n");
+    }
+}
+
+struct TopLevel final : GtkControl {
+    GtkWidget* client = nullptr;
+
+    GtkWidget* Container() override { return client; }
+    void SetText(const std::string& utf8) override {
+        gtk_window_set_title(GTK_WINDOW(widget), utf8.c_str());
+    }
+    void SetTopMost(bool above) override { KeepAbove(GTK_WINDOW(widget), above); }
+};
+
+void SetIcon(GtkWindow* window, HICON icon) {
+    IconResource resource = FindIconResource(IconResourceId(icon));
+    GdkPixbufLoader* loader =
+        resource.data ? gdk_pixbuf_loader_new_with_type("ico", nullptr) : nullptr;
+    if (!loader)
+        return;
+    if (gdk_pixbuf_loader_write(loader, resource.data, resource.size, nullptr) &&
+        gdk_pixbuf_loader_close(loader, nullptr)) {
+        if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader))
+            gtk_window_set_icon(window, pixbuf);
+    }
+    g_object_unref(loader);
+}
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    // The close box goes through the window procedure (WM_CLOSE); the window is destroyed
+    // only if the program lets it.
+    input::Close(static_cast<TopLevel*>(data)->handle);
+    return TRUE;
+}
+
+// WS_CAPTION | WS_SYSMENU without WS_MINIMIZEBOX, WS_MAXIMIZEBOX or WS_THICKFRAME.
+void RestrictFrame(GtkWidget* widget) {
+    GdkWindow* window = gtk_widget_get_window(widget);
+    gdk_window_set_functions(window, (GdkWMFunction)(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+    gdk_window_set_decorations(
+        window, (GdkWMDecoration)(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+}
+
+} // namespace
+
+GtkControl* NewTopLevel(Window& window) {
+    auto* top = new TopLevel;
+    top->widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* gtkWindow = GTK_WINDOW(top->widget);
+    int width, height;
+    ClientSize(window, width, height);
+    top->client = gtk_layout_new(nullptr, nullptr);
+    gtk_widget_set_size_request(top->client, width, height);
+    gtk_style_context_add_class(gtk_widget_get_style_context(top->client), "velmora-client");
+    gtk_container_add(GTK_CONTAINER(top->widget), top->client);
+    gtk_widget_show(top->client);
+    gtk_window_set_resizable(gtkWindow, (window.style & WS_THICKFRAME) != 0);
+    top->SetTopMost(window.topMost());
+    if (window.windowClass)
+        SetIcon(gtkWindow, window.windowClass->icon);
+    g_signal_connect(top->widget, "delete-event", G_CALLBACK(OnDelete), top);
+    // The window manager reads the allowed functions when the window is mapped, so they must
+    // be on the X window before it is first shown.
+    gtk_widget_realize(top->widget);
+    RestrictFrame(top->widget);
+    return top;
+}
+
+} // namespace velmora::platform
