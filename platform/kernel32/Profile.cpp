@@ -467,6 +467,42 @@ std::u16string StripQuotes(const std::u16string& value) {
     return value;
 }
 
+// Sets the key in the section of file to text, adding either where missing. False when the
+// key holds that value already.
+bool PutValue(IniFile& file, const std::u16string& sectionName, const std::u16string& keyName,
+              const std::u16string& text) {
+    Range range;
+    bool haveSection = FindSection(file, sectionName, &range);
+    // A line is about to follow the current last one: give that a line break.
+    auto breakBefore = [&file](size_t index) {
+        if (index > 0 && file.lines[index - 1].eol.empty())
+            file.lines[index - 1].eol = kCrLf;
+    };
+    Parsed parsed;
+    size_t keyLine = haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
+    if (keyLine != std::u16string::npos && parsed.hasValue && parsed.value == text)
+        return false;
+    if (keyLine != std::u16string::npos) {
+        Line& line = file.lines[keyLine];
+        line.text = parsed.name + u"=" + text;
+        line.untouched = false;
+        line.eol = kCrLf;
+    } else if (haveSection) {
+        size_t after = range.header + 1;
+        for (size_t i = range.header + 1; i < range.end; ++i)
+            if (!Trim(file.lines[i].text).empty())
+                after = i + 1;
+        breakBefore(after);
+        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
+                          Line{keyName + u"=" + text, kCrLf, {}, false});
+    } else {
+        breakBefore(file.lines.size());
+        file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
+        file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
+    }
+    return true;
+}
+
 } // namespace
 
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue,
@@ -562,14 +598,6 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
         return FALSE;
 
     std::u16string sectionName(Trim(WideString(section)));
-    Range range;
-    bool haveSection = FindSection(file, sectionName, &range);
-    // A line is about to follow the current last one: give that a line break.
-    auto breakBefore = [&file](size_t index) {
-        if (index > 0 && file.lines[index - 1].eol.empty())
-            file.lines[index - 1].eol = kCrLf;
-    };
-
     std::u16string keyName(Trim(WideString(key)));
     // The value loses its leading white space, line breaks included, as under Wine, so a
     // value can never start a line of its own.
@@ -578,28 +606,8 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     while (first < text.size() && IsLeadingSpace(text[first]))
         ++first;
     text.erase(0, first);
-    Parsed parsed;
-    size_t keyLine = haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
-    if (keyLine != std::u16string::npos && parsed.hasValue && parsed.value == text)
+    if (!PutValue(file, sectionName, keyName, text))
         return TRUE; // the same value: nothing to write
-    if (keyLine != std::u16string::npos) {
-        Line& line = file.lines[keyLine];
-        line.text = parsed.name + u"=" + text;
-        line.untouched = false;
-        line.eol = kCrLf;
-    } else if (haveSection) {
-        size_t after = range.header + 1;
-        for (size_t i = range.header + 1; i < range.end; ++i)
-            if (!Trim(file.lines[i].text).empty())
-                after = i + 1;
-        breakBefore(after);
-        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
-                          Line{keyName + u"=" + text, kCrLf, {}, false});
-    } else {
-        breakBefore(file.lines.size());
-        file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
-        file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
-    }
     std::string bytes = Serialize(file);
     if (file.exists && bytes == file.bytes)
         return TRUE;

@@ -222,19 +222,8 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
         parentRecord->children.push_back(handle);
     CurrentBackend().Create(*window);
 
-    CREATESTRUCTW create = {};
-    create.lpCreateParams = param;
-    create.hInstance = instance;
-    create.hMenu = menu;
-    create.hwndParent = parent;
-    create.cy = height;
-    create.cx = width;
-    create.y = y;
-    create.x = x;
-    create.style = (LONG)style;
-    create.lpszName = windowName;
-    create.lpszClass = className;
-    create.dwExStyle = exStyle;
+    CREATESTRUCTW create = {param, instance, menu,        parent,     height,    width,
+                            y,     x,        (LONG)style, windowName, className, exStyle};
     if (!SendMessageW(handle, WM_NCCREATE, 0, (LPARAM)&create) ||
         SendMessageW(handle, WM_CREATE, 0, (LPARAM)&create) == -1) {
         DestroyWindow(handle);

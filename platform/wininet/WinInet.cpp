@@ -243,23 +243,32 @@ bool IsWebAddress(const std::string& url, DWORD* error) {
 bool SetUp(Request* request, const Session& session, const std::string& url,
            std::string_view headerText) {
     CURL* easy = request->easy;
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     // WinINet refuses a redirect from https to http (unless asked not to with a flag the
     // program never passes): a secure address never ends on an insecure one.
     const bool secure = url.size() >= 6 && strncasecmp(url.c_str(), "https:", 6) == 0;
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+    const long connectMs = request->connectMs == NoTimeout ? 0L : (long)request->connectMs;
+    // What keeps a fetch safe. A libcurl that refuses one of them (too old for the
+    // protocol lists, or built without TLS) fails the fetch rather than weakening it.
+    const bool safe = curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                                       secure ? "https" : "http,https") == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+                      // the receive time-out starts once connected (Drive)
+                      curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnConnected) == CURLE_OK &&
+                      curl_easy_setopt(easy, CURLOPT_PREREQDATA, request) == CURLE_OK;
+    if (!safe)
+        return false;
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     request->connectMs == NoTimeout ? 0L : (long)request->connectMs);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, request);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, request);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnConnected);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, request);
     // WinINet sends its agent only when one was given.
     curl_easy_setopt(easy, CURLOPT_USERAGENT,
                      session.agent.empty() ? nullptr : session.agent.c_str());
@@ -278,6 +287,18 @@ bool SetUp(Request* request, const Session& session, const std::string& url,
         request->headers = grown;
     }
     return curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->headers) == CURLE_OK;
+}
+
+// From here on, closing the session cancels the request too.
+void Enlist(Session& session, const std::shared_ptr<Request>& request) {
+    std::lock_guard<std::mutex> lock(registryLock);
+    auto& list = session.requests;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [](const std::weak_ptr<Request>& r) { return r.expired(); }),
+               list.end());
+    list.push_back(request);
+    if (session.closed)
+        request->closed = true;
 }
 
 // Under registryLock: marks the handle closed, takes it out of the registry into released
@@ -338,17 +359,7 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
     }
-    {
-        // From here on, closing the session cancels this request too.
-        std::lock_guard<std::mutex> lock(registryLock);
-        auto& list = session->requests;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [](const std::weak_ptr<Request>& r) { return r.expired(); }),
-                   list.end());
-        list.push_back(owner);
-        if (session->closed)
-            request->closed = true;
-    }
+    Enlist(*session, owner);
 
     Drive(request, [request] { return request->headersDone; });
     if (!request->headersDone) {
