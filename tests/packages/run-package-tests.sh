@@ -168,7 +168,10 @@ cmd_lint() {
     for path in /etc/default/velmora-site /etc/nginx/sites-available/velmora-site; do
         dpkg-deb -I "$site_deb" conffiles | grep -qx "$path" || fail "$path is not a conffile"
     done
-    dpkg-deb -f "$player_deb" Depends | grep -q libwebkit2gtk || fail "the player's Depends lack WebKitGTK"
+    # dpkg-shlibdeps reads these from the program and its WebKit module.
+    for library in libwebkit2gtk libcurl; do
+        dpkg-deb -f "$player_deb" Depends | grep -q "$library" || fail "the player's Depends lack $library"
+    done
     # Without glib-networking's TLS module WebKitGTK shows no https page.
     dpkg-deb -f "$player_deb" Depends | grep -qw glib-networking || fail "the player's Depends lack glib-networking"
     # The message boxes' information icon comes from the icon theme.
@@ -310,6 +313,8 @@ cmd_install() {
     xdotool key alt+F4
     for i in $(seq 100); do kill -0 "$player" 2>/dev/null || break; sleep 0.1; done
     ! kill -0 "$player" 2>/dev/null || fail "the player did not end on alt+F4"
+    # A web view that could not be made (its module missing beside the program) ends it too.
+    wait "$player" || fail "the player ended with status $?: $(cat "$WORK/player.log")"
     note "the player from PATH showed its window and wrote the first-run Config.ini in ~/.config/velmora-player"
 
     purge_packages || fail "apt-get purge left a package installed"
