@@ -18,6 +18,9 @@ packages=(
     librsvg2-bin imagemagick
     # packages (scripts/package.sh) and their checks (tests/packages)
     dpkg-dev fakeroot gzip zip nsis lintian desktop-file-utils appstream systemd
+    # Authenticode for the Windows files; the signed apt repository (apt-ftparchive, gpg);
+    # the tests unpack the installer with 7-Zip
+    osslsigncode apt-utils gnupg 7zip
     # run on a desktop: Chinese text, video in the embedded browser, opening links
     fonts-wqy-microhei gstreamer1.0-libav gstreamer1.0-plugins-good xdg-utils
     # the web process in WebKit's sandbox

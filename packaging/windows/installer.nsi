@@ -21,6 +21,12 @@ Unicode true
 !insertmacro Required OUTFILE
 !insertmacro Required VERSION
 !insertmacro Required WINDOW_CLASS
+; -DSIGN=scripts/sign-windows.sh (package.sh, when it has signing material): the uninstaller
+; is signed before it is packed, the installer once it is written (Authenticode, SHA-256).
+!ifdef SIGN
+    !uninstfinalize '"${SIGN}" "%1"' = 0
+    !finalize '"${SIGN}" "%1"' = 0
+!endif
 
 !include MUI2.nsh
 !include FileFunc.nsh

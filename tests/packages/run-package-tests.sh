@@ -2,6 +2,10 @@
 # The packages tests, one subcommand per CTest entry (see CMakeLists.txt beside this file):
 #
 #   make       scripts/package.sh for this tree into $PACKAGES (fixture)
+#   signing    package.sh with a code-signing certificate of the test's own CA (PKCS#12, its
+#              password from the environment): osslsigncode verifies the installer, the
+#              program and uninstaller inside it (7-Zip unpacks them) and the zip's program
+#              with that CA; one changed byte fails
 #   lint       lintian (no errors), desktop-file-validate, appstreamcli and the files each
 #              .deb holds
 #   install    both .debs installed with apt: the units verified, the site's folders
@@ -10,13 +14,16 @@
 #              certificate, the player started from PATH on Xvfb + openbox writes its
 #              first-run Config.ini in the XDG folder; both packages purged again, whatever
 #              happens, and the operator's files kept
-#   windows    the installer built for amd64 with the 64-bit program, run silently under
-#              wine64: files, shortcuts, uninstall key, the program writes Config.ini in
+#   windows    the installer built for amd64 with the 64-bit program, signed with a test
+#              certificate, run silently under wine64: the installed program and uninstaller
+#              verify, files, shortcuts, uninstall key, the program writes Config.ini in
 #              its folder; the next version installed silently over the running player:
 #              the player closed, the program replaced, Config.ini the same file, the
 #              shortcut starts the new one; the silent uninstall leaves only Config.ini
-#   site_root  package.sh --site-root for another address: the Windows program's version
-#              resource and the player .deb's description name it; its release folder,
+#   site_root  package.sh --site-root for another address, with an apt key: the Windows
+#              program's version resource and the player .deb's description name it; the
+#              player .deb ships the apt source and key (lintian, purge removes them); the
+#              release's apt/ is signed and holds both .debs; its release folder,
 #              served by velmora-site, names the version and lists the packages with their
 #              SHA-256, installer first
 #   next_version  the next minor version built as an operator makes it (project(VERSION)
@@ -110,6 +117,70 @@ expect_first_run_config() {
     grep -q $'\r$' "$1" || fail "$1 has no CR LF line ends"
 }
 
+# make_signing_material DIR: a CA of the test's own and a code-signing certificate it issued
+# (extended key usage codeSigning), as PEM (sign.pem, sign.key) and as PKCS#12 (sign.p12, its
+# password $SIGN_PASSWORD). Trusted nowhere but where a check names ca.pem.
+SIGN_PASSWORD="velmora test pass"
+make_signing_material() {
+    mkdir -p "$1"
+    (
+        cd "$1"
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+            -subj "/CN=Velmora signing test CA" -addext basicConstraints=critical,CA:TRUE \
+            -addext keyUsage=critical,keyCertSign,cRLSign
+        openssl req -newkey rsa:2048 -nodes -keyout sign.key -subj "/CN=Tessavo/O=Tessavo" -out sign.csr
+        openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -out sign.pem \
+            -extfile <(printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n')
+        openssl pkcs12 -export -inkey sign.key -in sign.pem -certfile ca.pem \
+            -passout "pass:$SIGN_PASSWORD" -out sign.p12
+    ) >"$1/openssl.log" 2>&1 || fail "openssl could not make the signing material: $(cat "$1/openssl.log")"
+}
+
+# verify_signed CA FILE [NAME]: osslsigncode verifies FILE's Authenticode signature (SHA-256,
+# by the test's certificate) with CA as the only trusted root; prints its verdict.
+verify_signed() {
+    local report
+    report=$(osslsigncode verify -CAfile "$1" -in "$2" 2>&1) ||
+        fail "osslsigncode verify fails on ${3:-$2}: $report"
+    echo "$report" | grep -qx 'Signature verification: ok' || fail "no 'Signature verification: ok' for ${3:-$2}: $report"
+    echo "$report" | grep -q 'Message digest algorithm *: SHA256' || fail "${3:-$2} is not signed with SHA-256: $report"
+    echo "$report" | grep -q 'Subject: /CN=Tessavo/O=Tessavo' || fail "${3:-$2} is not signed by the test certificate: $report"
+    echo "osslsigncode verify ${3:-$2}: $(echo "$report" | grep -E '^(Current message digest|Calculated message digest|Signature verification)' | tr '\n' ';' | sed 's/ \{2,\}/ /g')"
+}
+
+# refuse_changed CA FILE NAME: FILE with one byte changed (in the middle, in what the
+# signature covers) no longer verifies.
+refuse_changed() {
+    local copy=$WORK/changed-$(basename "$2") size at byte report
+    cp "$2" "$copy"
+    size=$(stat -c %s "$copy")
+    at=$((size / 2))
+    byte=$(od -An -tu1 -j "$at" -N1 "$copy" | tr -d ' ')
+    printf "\\x$(printf %02x $(((byte + 1) % 256)))" | dd of="$copy" bs=1 seek="$at" conv=notrunc status=none
+    ! cmp -s "$copy" "$2" || fail "the byte was not changed"
+    if report=$(osslsigncode verify -CAfile "$1" -in "$copy" 2>&1); then
+        fail "osslsigncode verify accepts $3 with a byte changed: $report"
+    fi
+    echo "osslsigncode verify $3 with byte $at changed: $(echo "$report" | grep -E 'MISMATCH|Signature verification' | tr '\n' ';' | sed 's/ \{2,\}/ /g')"
+}
+
+# make_apt_key DIR NAME: an OpenPGP signing key of the test's own, without a passphrase, as
+# the README makes one: DIR/NAME.asc (armored secret key), DIR/NAME.gpg (public keyring).
+make_apt_key() {
+    local gnupg
+    # gpg-agent's socket lives in the home folder: a short path (a Unix socket's is bounded).
+    gnupg=$(mktemp -d /tmp/velmora-gnupg.XXXXXX)
+    mkdir -p "$1"
+    {
+        gpg --homedir "$gnupg" --batch --passphrase '' --quick-gen-key "Velmora test $2 <$2@tessavo.example>" \
+            ed25519 sign never &&
+            gpg --homedir "$gnupg" --batch --armor --export-secret-keys "$2@tessavo.example" >"$1/$2.asc" &&
+            gpg --homedir "$gnupg" --batch --export "$2@tessavo.example" >"$1/$2.gpg"
+    } >"$1/$2.log" 2>&1 || fail "gpg could not make the key $2: $(cat "$1/$2.log")"
+    gpgconf --homedir "$gnupg" --kill all >/dev/null 2>&1 || true
+    rm -rf "$gnupg"
+}
+
 # ---------------------------------------------------------------------------- make
 
 cmd_make() {
@@ -118,6 +189,47 @@ cmd_make() {
         fail "no win32 tree in $WIN32_TREE: scripts/build.sh win32 first"
     VELMORA_LINUX_TREE=$LINUX_TREE VELMORA_WIN32_TREE=$WIN32_TREE VELMORA_PACKAGES=$PACKAGES \
         "$SOURCE_DIR/scripts/package.sh"
+}
+
+# ---------------------------------------------------------------------------- signing
+
+cmd_signing() {
+    : "${LINUX_TREE:?}" "${WIN32_TREE:?}"
+    command -v osslsigncode >/dev/null || fail "osslsigncode is missing (scripts/setup.sh installs it)"
+    command -v 7zz >/dev/null || fail "7zz is missing (scripts/setup.sh installs 7zip)"
+    new_work signing
+    local sign=$WORK/sign out=$WORK/packages
+    make_signing_material "$sign"
+    # The unsigned packages (the make fixture's) carry no signature at all.
+    ! osslsigncode verify -in "$PACKAGES/VelmoraPlayer-$version-setup.exe" >/dev/null 2>&1 ||
+        fail "the installer made without signing material is signed"
+    # PKCS#12, its password from the environment; the same trees, another output folder.
+    VELMORA_SIGN_PASSWORD=$SIGN_PASSWORD VELMORA_LINUX_TREE=$LINUX_TREE VELMORA_WIN32_TREE=$WIN32_TREE \
+        VELMORA_PACKAGES=$out "$SOURCE_DIR/scripts/package.sh" --sign-pkcs12 "$sign/sign.p12" \
+        >"$WORK/package.log" 2>&1 || { cat "$WORK/package.log" >&2; fail "package.sh --sign-pkcs12"; }
+    local setup="$out/VelmoraPlayer-$version-setup.exe" zip="$out/VelmoraPlayer-$version-portable.zip"
+    # What the installer unpacks, as 7-Zip reads it out of the NSIS file: the program, and the
+    # uninstaller the install writes.
+    7zz x -y -o"$WORK/setup" "$setup" >"$WORK/7z.log" 2>&1 || fail "7zz cannot unpack the installer: $(cat "$WORK/7z.log")"
+    mkdir -p "$WORK/zip"
+    unzip -q -d "$WORK/zip" "$zip" || fail "cannot unzip $zip"
+    local uninstaller
+    uninstaller=$(find "$WORK/setup" -iname 'uninstall.exe' | head -1)
+    [[ -n "$uninstaller" ]] || fail "7zz found no uninstall.exe in the installer: $(cd "$WORK/setup" && find .)"
+    verify_signed "$sign/ca.pem" "$setup" "VelmoraPlayer-$version-setup.exe"
+    verify_signed "$sign/ca.pem" "$WORK/setup/VelmoraPlayer.exe" "VelmoraPlayer.exe (in the installer)"
+    verify_signed "$sign/ca.pem" "$uninstaller" "uninstall.exe (in the installer)"
+    verify_signed "$sign/ca.pem" "$WORK/zip/VelmoraPlayer-$version/VelmoraPlayer.exe" "VelmoraPlayer.exe (in the zip)"
+    cmp -s "$WORK/setup/VelmoraPlayer.exe" "$WORK/zip/VelmoraPlayer-$version/VelmoraPlayer.exe" ||
+        fail "the installer and the zip hold different programs"
+    # Another CA is not trusted.
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/other-ca.key" -out "$WORK/other-ca.pem" \
+        -days 2 -subj "/CN=Another CA" >/dev/null 2>&1 || fail "openssl req"
+    ! osslsigncode verify -CAfile "$WORK/other-ca.pem" -in "$setup" >/dev/null 2>&1 ||
+        fail "the installer verifies with another CA"
+    refuse_changed "$sign/ca.pem" "$setup" "VelmoraPlayer-$version-setup.exe"
+    refuse_changed "$sign/ca.pem" "$WORK/zip/VelmoraPlayer-$version/VelmoraPlayer.exe" "VelmoraPlayer.exe (in the zip)"
+    note "the program, the uninstaller and the installer are signed (SHA-256) by the test certificate; one changed byte or another CA fails the check"
 }
 
 # ---------------------------------------------------------------------------- lint
@@ -371,9 +483,12 @@ cmd_windows() {
         "VelmoraPlayer-$version/ VelmoraPlayer-$version/VelmoraPlayer.exe VelmoraPlayer-$version/read-me.txt " ]] ||
         fail "the zip holds $(unzip -Z1 "$PACKAGES/VelmoraPlayer-$version-portable.zip")"
 
-    # These machines run no 32-bit code: the same script again for amd64, the 64-bit program.
-    "$SOURCE_DIR/scripts/package.sh" --installer-only "$exe64" "$ico64" "$WORK/setup64.exe" ARCH64 ||
-        fail "makensis for amd64"
+    # These machines run no 32-bit code: the same script again for amd64, the 64-bit program,
+    # signed (PEM certificate and key) as a release is: the signed program must still run.
+    make_signing_material "$WORK/sign"
+    "$SOURCE_DIR/scripts/package.sh" --sign-cert "$WORK/sign/sign.pem" --sign-key "$WORK/sign/sign.key" \
+        --installer-only "$exe64" "$ico64" "$WORK/setup64.exe" ARCH64 || fail "makensis for amd64"
+    verify_signed "$WORK/sign/ca.pem" "$WORK/setup64.exe" "setup64.exe" >/dev/null
 
     WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
     local wineserver
@@ -403,7 +518,12 @@ cmd_windows() {
     desktop_lnk="$desktop/Tessavo全集在线播放器.lnk"
     [[ -f "$dir/VelmoraPlayer.exe" && -f "$dir/uninstall.exe" ]] ||
         fail "not installed in $dir: $(ls -la "$dir" 2>&1)"
-    cmp -s "$dir/VelmoraPlayer.exe" "$exe64" || fail "the installed program is not the one packed"
+    # The installed program is the one built plus its signature, and so is the uninstaller.
+    verify_signed "$WORK/sign/ca.pem" "$dir/VelmoraPlayer.exe" "the installed VelmoraPlayer.exe (win64)"
+    verify_signed "$WORK/sign/ca.pem" "$dir/uninstall.exe" "the installed uninstall.exe (win64)"
+    osslsigncode remove-signature -in "$dir/VelmoraPlayer.exe" -out "$WORK/unsigned.exe" >/dev/null 2>&1 ||
+        fail "osslsigncode remove-signature"
+    cmp -s "$WORK/unsigned.exe" "$exe64" || fail "the installed program is not the one packed"
     local lnk working
     for lnk in "$start_lnk" "$desktop_lnk"; do
         [[ -f "$lnk" ]] || fail "no shortcut $lnk"
@@ -478,9 +598,11 @@ cmd_site_root() {
     : "${RELEASE_TREES:?}"
     new_work site-root
     local url=https://tessavo.example/tessavo/ out="$WORK/packages" comment
+    make_apt_key "$WORK/apt-key" tessavo
     # Trees of the test's own, kept between runs: only the first run builds everything.
     VELMORA_LINUX_TREE=$RELEASE_TREES/linux VELMORA_WIN32_TREE=$RELEASE_TREES/win32 \
-        VELMORA_PACKAGES=$out "$SOURCE_DIR/scripts/package.sh" --site-root "$url" >"$WORK/package.log" 2>&1 ||
+        VELMORA_PACKAGES=$out "$SOURCE_DIR/scripts/package.sh" --site-root "$url" \
+        --apt-signing-key "$WORK/apt-key/tessavo.asc" >"$WORK/package.log" 2>&1 ||
         { cat "$WORK/package.log" >&2; fail "package.sh --site-root $url"; }
     # The version resource holds each name, then its value.
     comment=$(unzip -p "$out/VelmoraPlayer-$version-portable.zip" "VelmoraPlayer-$version/VelmoraPlayer.exe" |
@@ -490,12 +612,59 @@ cmd_site_root() {
         fail "the player .deb's description does not name $url"
     note "built for $url: the program's version comment and the player .deb's description say so"
 
+    # The apt source and key the player .deb ships for that site: a conffile and a keyring
+    # that a purge removes; lintian without errors.
+    local player="$out/velmora-player_${version}_amd64.deb" r=$WORK/player-root
+    dpkg-deb -x "$player" "$r" || fail "cannot unpack $player"
+    local sources=$r/etc/apt/sources.list.d/velmora-player.sources
+    [[ -f "$sources" ]] || fail "the player .deb ships no /etc/apt/sources.list.d/velmora-player.sources"
+    [[ "$(grep -v '^#' "$sources")" == "Types: deb
+URIs: ${url}apt/
+Suites: stable
+Components: main
+Architectures: amd64
+Signed-By: /usr/share/keyrings/velmora-archive-keyring.gpg" ]] || fail "the apt source holds: $(cat "$sources")"
+    cmp -s "$r/usr/share/keyrings/velmora-archive-keyring.gpg" "$WORK/apt-key/tessavo.gpg" ||
+        fail "the shipped keyring is not the apt key's public part"
+    dpkg-deb -I "$player" conffiles | grep -qx /etc/apt/sources.list.d/velmora-player.sources ||
+        fail "the apt source is not a conffile"
+    local report
+    report=$(lintian --tag-display-limit 0 "$player" 2>&1 | grep -v '^running with root') || true
+    echo "lintian on the player .deb with the apt source: ${report:-(nothing)}"
+    ! echo "$report" | grep -q '^E:' || fail "lintian reports errors"
+    # Installed and purged in a root of its own (dpkg --root; the dependencies are not
+    # there, and the package has no maintainer scripts).
+    local d=$WORK/dpkg-root
+    mkdir -p "$d/var/lib/dpkg/info" "$d/var/lib/dpkg/updates"
+    : >"$d/var/lib/dpkg/status"
+    dpkg --root="$d" --force-depends --force-not-root -i "$player" >"$WORK/dpkg.log" 2>&1 ||
+        fail "dpkg --root -i: $(cat "$WORK/dpkg.log")"
+    [[ -f "$d/etc/apt/sources.list.d/velmora-player.sources" && -f "$d/usr/share/keyrings/velmora-archive-keyring.gpg" ]] ||
+        fail "the apt source or key is not installed"
+    dpkg --root="$d" --force-depends --force-not-root --purge velmora-player >>"$WORK/dpkg.log" 2>&1 ||
+        fail "dpkg --root --purge: $(cat "$WORK/dpkg.log")"
+    [[ ! -e "$d/etc/apt/sources.list.d/velmora-player.sources" && ! -e "$d/usr/share/keyrings/velmora-archive-keyring.gpg" ]] ||
+        fail "the purge left the apt source or key"
+    note "the player .deb ships the apt source for ${url}apt/ (a conffile) and the key; purge removes both"
+
     # The release folder, as /var/lib/velmora-site gets it, served as the unit serves it.
     local site="$WORK/site" files page file at last=0
     files=$(cd "$site/downloads" && ls | tr '\n' ' ')
     [[ "$files" == "VelmoraPlayer-$version-portable.zip VelmoraPlayer-$version-setup.exe velmora-player_${version}_amd64.deb velmora-site_${version}_amd64.deb " ]] ||
         fail "the release's downloads/ holds $files"
     [[ "$(cat "$site/latest-version")" == "$version" ]] || fail "latest-version holds $(cat "$site/latest-version")"
+    # The signed apt repository of this release.
+    local pool
+    pool=$(cd "$site/apt/pool" && find . -type f | sort | tr '\n' ' ')
+    [[ "$pool" == "./main/v/velmora-player/velmora-player_${version}_amd64.deb ./main/v/velmora-site/velmora-site_${version}_amd64.deb " ]] ||
+        fail "the apt pool holds $pool"
+    gpgv --keyring "$WORK/apt-key/tessavo.gpg" "$site/apt/dists/stable/InRelease" >"$WORK/gpgv.log" 2>&1 ||
+        fail "InRelease does not verify with the apt key: $(cat "$WORK/gpgv.log")"
+    gpgv --keyring "$WORK/apt-key/tessavo.gpg" "$site/apt/dists/stable/Release.gpg" "$site/apt/dists/stable/Release" \
+        >>"$WORK/gpgv.log" 2>&1 || fail "Release.gpg does not verify: $(cat "$WORK/gpgv.log")"
+    grep -q "^Package: velmora-player$" "$site/apt/dists/stable/main/binary-amd64/Packages" ||
+        fail "the apt index lists no velmora-player"
+    grep -qF "main/binary-amd64/Packages.gz" "$site/apt/dists/stable/Release" || fail "Release lists no Packages.gz"
     grep -qF "systemctl reload velmora-site" "$WORK/package.log" || fail "package.sh printed no publishing steps"
     SITE=$RELEASE_TREES/linux/velmora-site SITE_LOG=$WORK/site.log SITE_PORT=$((SITE_PORT + 2)) \
         start_site --downloads "$site/downloads" --latest-version-file "$site/latest-version"
@@ -544,8 +713,8 @@ cmd_next_version() {
     note "built as $next_version: the .deb's version, the window title and the first-run Version say $next_version"
 }
 
-[[ $# -eq 1 ]] || fail "usage: $0 make|lint|install|windows|site_root|next_version"
+[[ $# -eq 1 ]] || fail "usage: $0 make|signing|lint|install|windows|site_root|next_version"
 case "$1" in
-make | lint | install | windows | site_root | next_version) "cmd_$1" ;;
+make | signing | lint | install | windows | site_root | next_version) "cmd_$1" ;;
 *) fail "unknown subcommand $1" ;;
 esac

@@ -9,6 +9,13 @@
 #   validators     hostile and conditional requests through nginx (public_http_test),
 #                  HTTP/2 over TLS, and no TCP_CORK on episode answers (strace)
 #   windows_fetch  the win64 build's fetch (fetch_probe.exe) under wine64, same certificates
+#   apt            real apt (its state, lists and sources in the case's folder) against the
+#                  site's signed repository through nginx over https: the repository of the
+#                  packages tests' player installs it; the next version (packages.next_version's
+#                  tree) published into it is the upgrade, Config.ini kept but for Version,
+#                  and that player says 当前是最新版本! against a site naming it; an InRelease
+#                  with one byte changed, or signed by another key, is refused and nothing
+#                  is installed
 #
 # Each case runs Debian's nginx as an operator has it, under the machine's own stock
 # nginx.conf (stock-nginx-conf.sh), with the shipped site configuration, its ports, folders
@@ -20,7 +27,7 @@
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 
-CASE=${1:?usage: run-public-tests.sh player|failover|certificates|validators|windows_fetch}
+CASE=${1:?usage: run-public-tests.sh player|failover|certificates|validators|windows_fetch|apt}
 : "${PUBLIC_HOST:?}" "${PUBLIC_WORK:?}" "${NGINX_SITE:?}" "${SITE:?}" "${DEMO_MEDIA:?}"
 : "${MEDIA_CACHE:?}" "${ARTIFACTS:?}"
 
@@ -388,12 +395,233 @@ case_windows_fetch() {
     echo "PASS: the win64 fetch trusts the test CA and refuses another name's and an unknown issuer's certificate"
 }
 
+# ------------------------------------------------------------------ apt
+
+# apt_key NAME: an OpenPGP signing key of the test's own: $KEYS/NAME.asc (armored secret
+# key, as package.sh --apt-signing-key takes it) and $KEYS/NAME.gpg (the public keyring).
+apt_key() {
+    local gnupg
+    gnupg=$(mktemp -d /tmp/velmora-gnupg.XXXXXX) # gpg-agent's socket wants a short path
+    {
+        gpg --homedir "$gnupg" --batch --passphrase '' --quick-gen-key "Velmora test $1 <$1@tessavo.example>" \
+            ed25519 sign never &&
+            gpg --homedir "$gnupg" --batch --armor --export-secret-keys "$1@tessavo.example" >"$KEYS/$1.asc" &&
+            gpg --homedir "$gnupg" --batch --export "$1@tessavo.example" >"$KEYS/$1.gpg"
+    } >"$LOGS/gpg-$1.log" 2>&1 || fail "gpg could not make the key $1: $(cat "$LOGS/gpg-$1.log")"
+    gpgconf --homedir "$gnupg" --kill all >/dev/null 2>&1 || true
+    rm -rf "$gnupg"
+    chmod 644 "$KEYS/$1.gpg"
+}
+
+# sign_release_with NAME: InRelease and Release.gpg of the served repository signed by
+# another key (the Release itself unchanged).
+sign_release_with() {
+    local gnupg dists=$ROOT/apt/dists/stable
+    gnupg=$(mktemp -d /tmp/velmora-gnupg.XXXXXX)
+    gpg --homedir "$gnupg" --batch --quiet --import "$KEYS/$1.asc" 2>/dev/null &&
+        gpg --homedir "$gnupg" --batch --yes --quiet --clearsign -o "$dists/InRelease" "$dists/Release" &&
+        gpg --homedir "$gnupg" --batch --yes --quiet --armor --detach-sign -o "$dists/Release.gpg" "$dists/Release" ||
+        fail "gpg could not sign with $1"
+    gpgconf --homedir "$gnupg" --kill all >/dev/null 2>&1 || true
+    rm -rf "$gnupg"
+    chmod 644 "$dists/InRelease" "$dists/Release.gpg"
+}
+
+# apt with its state, lists, cache and sources in the test's folder; the machine's dpkg.
+private_apt() {
+    DEBIAN_FRONTEND=noninteractive apt-get -o Dir::Etc="$APT_DIR/etc" -o Dir::State="$APT_DIR/state" \
+        -o Dir::Cache="$APT_DIR/cache" -o Dir::State::status=/var/lib/dpkg/status \
+        -o Dir::Log="$APT_DIR/log" -o Acquire::Retries=0 "$@"
+}
+
+installed_version() { dpkg-query -W -f '${Version}' velmora-player 2>/dev/null || true; }
+
+# apt_run NAME ARGS...: private apt, its transcript in $LOGS/apt-NAME.log, echoed indented.
+apt_run() {
+    local name=$1 status=0
+    shift
+    echo "\$ apt-get $*" >"$LOGS/apt-$name.log"
+    private_apt "$@" >>"$LOGS/apt-$name.log" 2>&1 || status=$?
+    echo "(exit $status)" >>"$LOGS/apt-$name.log"
+    sed 's/^/    /' "$LOGS/apt-$name.log"
+    return "$status"
+}
+
+purge_player() {
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora-player >/dev/null 2>&1 || true
+}
+
+# check_upgraded_player HOME CONFIG VERSION: the upgraded player, started from PATH as the
+# viewer starts it, records its Version and keeps every other key; its 检测更新 against a site
+# naming VERSION says 当前是最新版本!: a box with no owner (有新版本 is the main window's) after
+# an answered ?flv=update (a failed fetch's box has no owner either).
+check_upgraded_player() {
+    : "${CHILD_LAYOUT:?}"
+    local home=$1 config=$2 version=$3 address host port i
+    # The packaged player's address: the one packages.next_version built its tree for.
+    address=$(sed -n 's/^VELMORA_SITE_ROOT:[A-Z]*=//p' "$NEXT_TREE/linux/CMakeCache.txt")
+    [[ $address =~ ^http://([0-9.]+):([0-9]+)/$ ]] || fail "the $version player's address is $address"
+    host=${BASH_REMATCH[1]} port=${BASH_REMATCH[2]}
+    mkdir -p "$WORK/empty-media"
+    "$SITE" --listen "$host" --port "$port" --media "$WORK/empty-media" --latest-version "$version" \
+        --log-file "$LOGS/next-site.log" >"$LOGS/next-site.out" 2>&1 &
+    VELMORA_PIDS+=($!)
+    for i in $(seq 1 100); do grep -q serving "$LOGS/next-site.out" && break; sleep 0.05; done
+    DESKTOP_LOG=$LOGS/desktop.log start_desktop
+    (
+        export HOME=$home LANG=C.UTF-8 LC_CTYPE=zh_CN.UTF-8
+        unset XDG_CONFIG_HOME LC_ALL
+        cd "$WORK" && exec velmora-player
+    ) >"$LOGS/player.log" 2>&1 &
+    local player=$!
+    VELMORA_PIDS+=($player)
+    local window
+    window=$(wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${version//./\\.}\$" 30) ||
+        fail "the upgraded player shows no $version window: $(cat "$LOGS/player.log")"
+    for i in $(seq 1 100); do grep -q "^Version=$version"$'\r' "$config" && break; sleep 0.1; done
+    grep -q "^Version=$version"$'\r' "$config" || fail "the $version player did not record its Version: $(cat "$config")"
+    diff <(grep -v '^Version=' "$WORK/Config.ini.before") <(grep -v '^Version=' "$config") >"$LOGS/config.diff" ||
+        fail "Config.ini changed beyond Version: $(cat "$LOGS/config.diff")"
+    note "the $version player keeps every key of Config.ini but Version, now $version"
+
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$window" $(control_point 检测更新) click 1
+    local box
+    box=$(wait_window '^提示$' 20) || fail "检测更新 showed no box"
+    grep -qF 'GET /video/player/?flv=update ' "$LOGS/next-site.log" || fail "检测更新 did not ask the site"
+    ! xprop -id "$box" WM_TRANSIENT_FOR 2>/dev/null | grep -q 'window id' ||
+        fail "检测更新 asked 有新版本 是否升级? (a box owned by the main window)"
+    import -window root "$ARTIFACTS/apt-upgraded-up-to-date.png" 2>/dev/null || true
+    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
+    xdotool key Return
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool key alt+F4
+    for i in $(seq 1 100); do kill -0 "$player" 2>/dev/null || break; sleep 0.1; done
+    note "its 检测更新 against the site naming $version: 当前是最新版本! (screenshot $ARTIFACTS/apt-upgraded-up-to-date.png)"
+}
+
+case_apt() {
+    : "${PLAYER_DEBS:?}" "${NEXT_TREE:?}" "${APT_REPOSITORY:?}" "${VERSION:?}"
+    local deb10=$PLAYER_DEBS/velmora-player_${VERSION}_amd64.deb site10=$PLAYER_DEBS/velmora-site_${VERSION}_amd64.deb
+    local next_version
+    next_version=$(echo "$VERSION" | awk -F. '{ print $1 "." $2 + 1 }')
+    [[ -f $deb10 && -f $site10 ]] || skip "no $deb10: the packages tests make it (ctest -L packages)"
+    [[ -f $NEXT_TREE/linux/velmora-player ]] ||
+        skip "no $next_version player in $NEXT_TREE/linux: packages.next_version builds it"
+    ! dpkg -s velmora-player >/dev/null 2>&1 ||
+        fail "velmora-player is installed already: this test installs and purges it itself"
+    # The next version's player .deb, from the tree packages.next_version built (one at a time).
+    (
+        flock 9
+        cd "$NEXT_TREE/linux" && cpack -B "$WORK/cpack" -D CPACK_COMPONENTS_ALL=player
+    ) 9>"$NEXT_TREE.lock" >"$LOGS/cpack.log" 2>&1 || fail "cpack in $NEXT_TREE/linux: $(cat "$LOGS/cpack.log")"
+    local deb11=$WORK/cpack/velmora-player_${next_version}_amd64.deb
+    [[ -f $deb11 ]] || fail "no $deb11"
+
+    start_public_face
+    trust_test_ca
+    KEYS=$WORK/keys
+    mkdir -p "$KEYS"
+    apt_key tessavo
+    apt_key other
+    # Release 1.0: the repository in the site's folder, as package.sh --apt-signing-key writes it.
+    "$APT_REPOSITORY" "$ROOT/apt" "$KEYS/tessavo.asc" "$deb10" "$site10" >"$LOGS/repository.log" 2>&1 ||
+        fail "apt-repository.sh: $(cat "$LOGS/repository.log")"
+    chmod -R go+rX "$ROOT/apt"
+
+    # nginx serves it as static files: the indexes revalidated, the pool kept long; the
+    # site copies never see /apt/, and velmora-site alone does not serve it.
+    local base=https://$HOST:$HTTPS_PORT/apt headers url
+    for url in dists/stable/InRelease dists/stable/main/binary-amd64/Packages.gz velmora-archive-keyring.gpg; do
+        headers=$(curl -sS -D - -o /dev/null "$base/$url") || fail "no answer for /apt/$url"
+        grep -q '^HTTP/[0-9.]* 200' <<<"$headers" && grep -qi '^cache-control: no-cache' <<<"$headers" ||
+            fail "/apt/$url: $headers"
+    done
+    headers=$(curl -sS -D - -o /dev/null "$base/pool/main/v/velmora-player/velmora-player_${VERSION}_amd64.deb")
+    grep -q '^HTTP/[0-9.]* 200' <<<"$headers" &&
+        grep -qi '^cache-control: public, max-age=31536000, immutable' <<<"$headers" || fail "the pool's .deb: $headers"
+    [[ $(curl -s -o /dev/null -w '%{http_code}' "$base/pool/") == 404 &&
+        $(curl -s -o /dev/null -w '%{http_code}' "$base/.hidden") == 404 ]] || fail "/apt/ lists a folder or a hidden file"
+    [[ $(curl -s -o /dev/null -w '%{http_code}' "http://$HOST:${SITE_PORTS[0]}/apt/dists/stable/InRelease") == 404 ]] ||
+        fail "velmora-site serves /apt/ itself"
+    note "nginx serves /apt/: indexes no-cache, pool max-age=31536000 immutable, no listings; velmora-site answers 404"
+
+    # apt with a state of its own, its one source the site's repository over https.
+    APT_DIR=$WORK/apt
+    mkdir -p "$APT_DIR/etc/sources.list.d" "$APT_DIR/etc/apt.conf.d" "$APT_DIR/etc/preferences.d" \
+        "$APT_DIR/etc/trusted.gpg.d" "$APT_DIR/state/lists/partial" "$APT_DIR/cache/archives/partial" \
+        "$APT_DIR/log"
+    : >"$APT_DIR/etc/sources.list"
+    printf 'Types: deb\nURIs: %s/\nSuites: stable\nComponents: main\nArchitectures: amd64\nSigned-By: %s\n' \
+        "$base" "$KEYS/tessavo.gpg" >"$APT_DIR/etc/sources.list.d/velmora-player.sources"
+    chmod -R go+rX "$APT_DIR" "$KEYS"
+    trap 'purge_player; public_cleanup' EXIT
+
+    echo "-- repository of $VERSION: update, install"
+    apt_run update-1 update || fail "apt-get update failed"
+    apt_run install-1 install -y --no-install-recommends velmora-player || fail "apt-get install failed"
+    [[ $(installed_version) == "$VERSION" ]] || fail "installed: '$(installed_version)', not $VERSION"
+
+    # The viewer's settings, as the $VERSION player left them.
+    local home=$WORK/home config
+    config=$home/.config/velmora-player/Config.ini
+    mkdir -p "$(dirname "$config")"
+    printf '[VelmoraPlayer]\r\nVersion=%s\r\nList=7\r\nLast=3\r\nTop=1\r\nOnce=1\r\nTitle=%s\r\nUpdate=%s\r\nCopyRight=%s\r\n' \
+        "$VERSION" "my title" "my notice" "my copyright" >"$config"
+    cp "$config" "$WORK/Config.ini.before"
+
+    # Release $next_version into the same repository.
+    "$APT_REPOSITORY" "$ROOT/apt" "$KEYS/tessavo.asc" "$deb11" >>"$LOGS/repository.log" 2>&1 ||
+        fail "apt-repository.sh for $next_version: $(cat "$LOGS/repository.log")"
+    chmod -R go+rX "$ROOT/apt"
+    cp -p "$ROOT/apt/dists/stable/InRelease" "$WORK/InRelease.good"
+
+    # One byte of InRelease changed: refused, nothing installed.
+    echo "-- InRelease with one byte changed"
+    sed -i '0,/^Label: Tessavo$/s//Label: Tessavp/' "$ROOT/apt/dists/stable/InRelease"
+    [[ $(cmp -l "$WORK/InRelease.good" "$ROOT/apt/dists/stable/InRelease" | wc -l) == 1 ]] ||
+        fail "not one byte changed"
+    apt_run update-tampered update && fail "apt-get update accepted a changed InRelease" || true
+    grep -qE 'BADSIG|signatures were invalid|is not signed' "$LOGS/apt-update-tampered.log" ||
+        fail "apt did not refuse the changed InRelease"
+    apt_run upgrade-tampered install -y --only-upgrade velmora-player || true
+    [[ $(installed_version) == "$VERSION" ]] || fail "with a changed InRelease, $(installed_version) was installed"
+
+    # Signed by another key: refused, nothing installed.
+    echo "-- InRelease and Release.gpg signed by another key"
+    sign_release_with other
+    apt_run update-other update && fail "apt-get update accepted another key's signature" || true
+    grep -qE 'NO_PUBKEY|signatures were invalid|is not signed|not available' "$LOGS/apt-update-other.log" ||
+        fail "apt did not refuse another key's signature"
+    apt_run upgrade-other install -y --only-upgrade velmora-player || true
+    [[ $(installed_version) == "$VERSION" ]] || fail "signed by another key, $(installed_version) was installed"
+
+    # The repository as published: the upgrade.
+    echo "-- the repository as published: update, upgrade"
+    cp -p "$WORK/InRelease.good" "$ROOT/apt/dists/stable/InRelease"
+    "$APT_REPOSITORY" "$ROOT/apt" "$KEYS/tessavo.asc" "$deb11" >>"$LOGS/repository.log" 2>&1 ||
+        fail "apt-repository.sh: $(cat "$LOGS/repository.log")"
+    chmod -R go+rX "$ROOT/apt"
+    apt_run update-2 update || fail "apt-get update failed"
+    apt_run upgrade install -y --only-upgrade velmora-player || fail "apt-get install --only-upgrade failed"
+    [[ $(installed_version) == "$next_version" ]] || fail "after the upgrade: '$(installed_version)', not $next_version"
+    cmp -s "$config" "$WORK/Config.ini.before" || fail "the upgrade changed Config.ini"
+    grep -q "GET /apt/pool/main/v/velmora-player/velmora-player_${next_version}_amd64.deb HTTP/[0-9.]*\" 200 .*upstream=-:-" \
+        "$LOGS/nginx-access.log" || fail "nginx did not serve the $next_version .deb itself"
+    ! grep -hF ' /apt/' "$LOGS"/site-*.log || fail "a site copy was asked for /apt/"
+    note "$VERSION installed from the repository; $next_version published into it and upgraded to; a changed InRelease and another key's were refused"
+
+    check_upgraded_player "$home" "$config" "$next_version"
+    purge_player
+    echo "PASS: apt installs $VERSION from the site's repository through nginx, upgrades to $next_version, refuses a changed or foreign-signed InRelease"
+}
+
 trap public_cleanup EXIT
 rm -rf "$WORK"
 mkdir -p "$LOGS"
 started=$(now_ms)
 case $CASE in
-player | failover | certificates | validators | windows_fetch) "case_$CASE" ;;
+player | failover | certificates | validators | windows_fetch | apt) "case_$CASE" ;;
 *) fail "unknown case $CASE" ;;
 esac
 note "$CASE took $(($(now_ms) - started)) ms"
