@@ -17,10 +17,10 @@
 #   --apt-signing-key FILE       (with --site-root) an armored OpenPGP secret key without a
 #                                passphrase: site/apt/ becomes a signed apt repository (suite
 #                                stable, component main) holding both .debs; the versions
-#                                already in site/apt/pool stay in it. The player .deb ships
+#                                already in site/apt/pool stay in it. The player .deb installs
 #                                the apt source /etc/apt/sources.list.d/velmora-player.sources
-#                                and the public key in /usr/share/keyrings/, unless URL is on
-#                                loopback (no viewer's apt can reach that).
+#                                (its postinst) and the public key in /usr/share/keyrings/,
+#                                unless URL is on loopback (no viewer's apt can reach that).
 #   Authenticode (SHA-256, Debian's osslsigncode) for the program, the uninstaller and the
 #   installer; without signing material every package is built unsigned, as before:
 #   --sign-cert FILE --sign-key FILE   PEM certificate (with its chain) and private key, or
@@ -222,8 +222,9 @@ rm -f "$out"/velmora-*.deb "$out"/VelmoraPlayer-*-setup.exe "$out"/VelmoraPlayer
 
 # The player .deb built for a site with an apt key carries that site's apt source and the
 # key apt checks it with (packaging/CMakeLists.txt installs them when present); a site on
-# loopback, which no viewer's apt reaches, never. Files in /etc are conffiles, so a purge
-# removes the source too.
+# loopback, which no viewer's apt reaches, never. Its postinst puts the source in
+# /etc/apt/sources.list.d (lintian refuses a package shipping a file there), its postrm
+# takes it away on remove and purge.
 apt_source=$linux/apt-source
 rm -rf "$apt_source"
 cpack_options=()
@@ -243,7 +244,8 @@ if [[ -n "$apt_key" && ! "$site_host" =~ ^(127\.[0-9.]+|localhost|\[::1\]|\[::ff
     }
     cat >"$apt_source/velmora-player.sources" <<EOF
 # The Tessavo player's own repository: apt upgrade brings each new version from the site.
-# Installed by the velmora-player package; removed when it is purged.
+# Written by the velmora-player package at each install or upgrade (changes here do not
+# last); removed with it.
 Types: deb
 URIs: ${site_root}apt/
 Suites: stable
@@ -251,8 +253,7 @@ Components: main
 Architectures: amd64
 Signed-By: /usr/share/keyrings/velmora-archive-keyring.gpg
 EOF
-    echo /etc/apt/sources.list.d/velmora-player.sources >"$apt_source/conffiles"
-    cpack_options=(-D "CPACK_DEBIAN_PLAYER_PACKAGE_CONTROL_EXTRA=$apt_source/conffiles")
+    cpack_options=(-D "CPACK_DEBIAN_PLAYER_PACKAGE_CONTROL_EXTRA=$root/packaging/player-scripts/postinst;$root/packaging/player-scripts/postrm")
 fi
 
 # CPack works in a folder of its own: the packages folder is what the download page lists.

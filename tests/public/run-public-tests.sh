@@ -67,7 +67,7 @@ NGINX_PID=
 
 # Stops everything this case started; a failed case keeps its work folder for its logs.
 public_cleanup() {
-    local status=$?
+    local status=${1:-$?} # [STATUS]: the case's, when a trap ran something before
     if [[ $status != 0 && -n ${DISPLAY:-} && $CASE == player ]]; then
         import -window root "$LOGS/failure.png" 2>/dev/null || true
     fi
@@ -427,11 +427,13 @@ sign_release_with() {
     chmod 644 "$dists/InRelease" "$dists/Release.gpg"
 }
 
-# apt with its state, lists, cache and sources in the test's folder; the machine's dpkg.
+# apt with its configuration, state, lists, cache and sources in the test's folder
+# (APT_CONFIG is read before the machine's apt.conf.d, and moves it too); the machine's dpkg.
 private_apt() {
-    DEBIAN_FRONTEND=noninteractive apt-get -o Dir::Etc="$APT_DIR/etc" -o Dir::State="$APT_DIR/state" \
-        -o Dir::Cache="$APT_DIR/cache" -o Dir::State::status=/var/lib/dpkg/status \
-        -o Dir::Log="$APT_DIR/log" -o Acquire::Retries=0 "$@"
+    APT_CONFIG=$APT_DIR/apt.conf DEBIAN_FRONTEND=noninteractive timeout 120 apt-get \
+        -o Dir::Etc="$APT_DIR/etc" -o Dir::State="$APT_DIR/state" -o Dir::Cache="$APT_DIR/cache" \
+        -o Dir::State::status=/var/lib/dpkg/status -o Dir::Log="$APT_DIR/log" \
+        -o Acquire::Retries=0 -o DPkg::Lock::Timeout=60 "$@"
 }
 
 installed_version() { dpkg-query -W -f '${Version}' velmora-player 2>/dev/null || true; }
@@ -448,7 +450,8 @@ apt_run() {
 }
 
 purge_player() {
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora-player >/dev/null 2>&1 || true
+    dpkg -s velmora-player >/dev/null 2>&1 || return 0
+    DEBIAN_FRONTEND=noninteractive timeout 120 dpkg --purge velmora-player >/dev/null 2>&1 || true
 }
 
 # check_upgraded_player HOME CONFIG VERSION: the upgraded player, started from PATH as the
@@ -552,22 +555,26 @@ case_apt() {
         "$APT_DIR/etc/trusted.gpg.d" "$APT_DIR/state/lists/partial" "$APT_DIR/cache/archives/partial" \
         "$APT_DIR/log"
     : >"$APT_DIR/etc/sources.list"
+    printf 'Dir::Etc "%s/etc/";\nDir::State "%s/state/";\nDir::Cache "%s/cache/";\nDir::Log "%s/log/";\nDir::State::status "/var/lib/dpkg/status";\n' \
+        "$APT_DIR" "$APT_DIR" "$APT_DIR" "$APT_DIR" >"$APT_DIR/apt.conf"
     printf 'Types: deb\nURIs: %s/\nSuites: stable\nComponents: main\nArchitectures: amd64\nSigned-By: %s\n' \
         "$base" "$KEYS/tessavo.gpg" >"$APT_DIR/etc/sources.list.d/velmora-player.sources"
     chmod -R go+rX "$APT_DIR" "$KEYS"
-    trap 'purge_player; public_cleanup' EXIT
+    # The package goes again whatever happens; public_cleanup still sees the case's status.
+    trap 'status=$?; purge_player; public_cleanup "$status"' EXIT
 
     echo "-- repository of $VERSION: update, install"
-    apt_run update-1 update || fail "apt-get update failed"
+    apt_run update-1 update --error-on=any || fail "apt-get update failed"
     apt_run install-1 install -y --no-install-recommends velmora-player || fail "apt-get install failed"
     [[ $(installed_version) == "$VERSION" ]] || fail "installed: '$(installed_version)', not $VERSION"
 
-    # The viewer's settings, as the $VERSION player left them.
+    # The viewer's settings, as the $VERSION player left them (no title of their own: the
+    # window's names the version).
     local home=$WORK/home config
     config=$home/.config/velmora-player/Config.ini
     mkdir -p "$(dirname "$config")"
-    printf '[VelmoraPlayer]\r\nVersion=%s\r\nList=7\r\nLast=3\r\nTop=1\r\nOnce=1\r\nTitle=%s\r\nUpdate=%s\r\nCopyRight=%s\r\n' \
-        "$VERSION" "my title" "my notice" "my copyright" >"$config"
+    printf '[VelmoraPlayer]\r\nVersion=%s\r\nList=7\r\nLast=3\r\nTop=0\r\nOnce=1\r\nTitle=\r\nUpdate=%s\r\nCopyRight=%s\r\n' \
+        "$VERSION" "my notice" "my copyright" >"$config"
     cp "$config" "$WORK/Config.ini.before"
 
     # Release $next_version into the same repository.
@@ -581,7 +588,8 @@ case_apt() {
     sed -i '0,/^Label: Tessavo$/s//Label: Tessavp/' "$ROOT/apt/dists/stable/InRelease"
     [[ $(cmp -l "$WORK/InRelease.good" "$ROOT/apt/dists/stable/InRelease" | wc -l) == 1 ]] ||
         fail "not one byte changed"
-    apt_run update-tampered update && fail "apt-get update accepted a changed InRelease" || true
+    # --error-on=any: apt keeps the previous indexes and would otherwise exit 0 with a warning.
+    apt_run update-tampered update --error-on=any && fail "apt-get update accepted a changed InRelease" || true
     grep -qE 'BADSIG|signatures were invalid|is not signed' "$LOGS/apt-update-tampered.log" ||
         fail "apt did not refuse the changed InRelease"
     apt_run upgrade-tampered install -y --only-upgrade velmora-player || true
@@ -590,7 +598,7 @@ case_apt() {
     # Signed by another key: refused, nothing installed.
     echo "-- InRelease and Release.gpg signed by another key"
     sign_release_with other
-    apt_run update-other update && fail "apt-get update accepted another key's signature" || true
+    apt_run update-other update --error-on=any && fail "apt-get update accepted another key's signature" || true
     grep -qE 'NO_PUBKEY|signatures were invalid|is not signed|not available' "$LOGS/apt-update-other.log" ||
         fail "apt did not refuse another key's signature"
     apt_run upgrade-other install -y --only-upgrade velmora-player || true
@@ -602,13 +610,14 @@ case_apt() {
     "$APT_REPOSITORY" "$ROOT/apt" "$KEYS/tessavo.asc" "$deb11" >>"$LOGS/repository.log" 2>&1 ||
         fail "apt-repository.sh: $(cat "$LOGS/repository.log")"
     chmod -R go+rX "$ROOT/apt"
-    apt_run update-2 update || fail "apt-get update failed"
+    apt_run update-2 update --error-on=any || fail "apt-get update failed"
     apt_run upgrade install -y --only-upgrade velmora-player || fail "apt-get install --only-upgrade failed"
     [[ $(installed_version) == "$next_version" ]] || fail "after the upgrade: '$(installed_version)', not $next_version"
     cmp -s "$config" "$WORK/Config.ini.before" || fail "the upgrade changed Config.ini"
     grep -q "GET /apt/pool/main/v/velmora-player/velmora-player_${next_version}_amd64.deb HTTP/[0-9.]*\" 200 .*upstream=-:-" \
         "$LOGS/nginx-access.log" || fail "nginx did not serve the $next_version .deb itself"
-    ! grep -hF ' /apt/' "$LOGS"/site-*.log || fail "a site copy was asked for /apt/"
+    # The copies saw only the test's own direct request above.
+    [[ $(cat "$LOGS"/site-*.log | grep -cF ' /apt/') == 1 ]] || fail "a site copy was asked for /apt/"
     note "$VERSION installed from the repository; $next_version published into it and upgraded to; a changed InRelease and another key's were refused"
 
     check_upgraded_player "$home" "$config" "$next_version"
