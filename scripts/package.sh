@@ -52,8 +52,8 @@ readable() { # OPTION FILE
     }
     realpath "$2"
 }
-site_root= apt_key= installer_only=
-sign_cert= sign_key= sign_pkcs12= sign_password_file= sign_timestamp=
+site_root='' apt_key='' installer_only=''
+sign_cert='' sign_key='' sign_pkcs12='' sign_password_file='' sign_timestamp=''
 while [[ $# -gt 0 ]]; do
     case "$1" in
     --site-root)

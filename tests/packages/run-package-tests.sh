@@ -151,7 +151,8 @@ verify_signed() {
 # refuse_changed CA FILE NAME: FILE with one byte changed (in the middle, in what the
 # signature covers) no longer verifies.
 refuse_changed() {
-    local copy=$WORK/changed-$(basename "$2") size at byte report
+    local copy size at byte report
+    copy=$WORK/changed-$(basename "$2")
     cp "$2" "$copy"
     size=$(stat -c %s "$copy")
     at=$((size / 2))
