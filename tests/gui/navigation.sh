@@ -24,7 +24,7 @@ start_site_behind_nginx '<!DOCTYPE html><body style="margin:0">
     '' '' --media "$media"
 
 start_player_window
-start_title="^Tessavo全集在线播放器 - VelmoraPlayer ${VERSION//./\\.}\$"
+start_pattern=$(title_pattern "$(start_title)")
 sleep 2 # the start page painted
 
 click_page() { # X Y in the main window's client area
@@ -44,7 +44,7 @@ sleep 1
 ! grep -qF 'GET /video/player/?flv=2 ' "$SITE_LOG" || fail "the new-window link was loaded in the player"
 [[ $(xdotool search --onlyvisible --pid "$PLAYER_PID" 2>/dev/null | wc -l) -le 2 ]] ||
     fail "the player opened a window of its own"
-wait_window "$start_title" 1 >/dev/null || fail "the title changed while the start page stayed"
+wait_window "$start_pattern" 1 >/dev/null || fail "the title changed while the start page stayed"
 import -window root "$ARTIFACTS/links-stayed.png"
 
 # Episode 1 runs to its end and on to episode 2: the player follows.

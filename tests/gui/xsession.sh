@@ -71,10 +71,8 @@ start_player() {
 # for the main window with the start title; sets window.
 start_player_window() {
     start_player
-    local box
-    box=$(wait_window '^提示$') || fail "first-run box did not appear"
-    press "$box" Return
-    window=$(wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${VERSION//./\\.}\$") ||
+    answer_box Return 20
+    window=$(wait_window "$(title_pattern "$(start_title)")") ||
         fail "main window with the start title did not appear"
 }
 
@@ -149,24 +147,6 @@ wait_opened() {
         sleep 0.1
     done
     return 1
-}
-
-# Starts Xvfb alone, with no window manager, on a free display; exports DISPLAY.
-start_bare_display() {
-    local display_file="$VELMORA_WORK/bare-display" i
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-    VELMORA_PIDS+=($!)
-    for i in $(seq 100); do
-        [[ -s "$display_file" ]] && break
-        sleep 0.1
-    done
-    [[ -s "$display_file" ]] || fail "Xvfb did not start"
-    export DISPLAY=":$(head -1 "$display_file")"
-    for i in $(seq 100); do
-        xprop -root >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    fail "Xvfb's display $DISPLAY does not answer"
 }
 
 # Starts weston with the given options on a socket of its own (its runtime folder is in the

@@ -8,7 +8,7 @@ start_weston --backend=headless-backend.so --xwayland
 export DISPLAY=$WESTON_X_DISPLAY
 write_player_config List=5 Top=1
 start_player
-window=$(wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${VERSION//./\\.}\$" 30) ||
+window=$(wait_window "$(title_pattern "$(start_title)")" 30) ||
     fail "no X11 window on weston's X server; $(cat "$VELMORA_WORK/player.log")"
 class=$(xprop -id "$window" WM_CLASS)
 [[ "$class" == "WM_CLASS(STRING) = \"$APP_ID\", \"$APP_ID\"" ]] || fail "window class: $class"

@@ -37,8 +37,6 @@ player_deb="$PACKAGES/velmora-player_${version}_amd64.deb"
 site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
 
-note() { echo "-- $*"; }
-
 # The next minor version, built from a copy of the source in which only project(VERSION)
 # differs, as an operator releasing it would have it. The copy and its trees stay in
 # $RELEASE_TREES/next between runs: unchanged files keep their times, so a run rebuilds only
@@ -89,19 +87,6 @@ new_work() {
     WORK=$(mktemp -d "$WORK_ROOT/$1.XXXXXX")
     trap finish EXIT
     trap 'exit 130' INT TERM
-}
-
-# answer_first_run_box: Return (its default button) once the box "提示" has the focus.
-answer_first_run_box() {
-    local box i
-    box=$(wait_window '^提示$' "$1") || fail "no first-run box \"提示\" within $1 s"
-    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
-    xdotool key Return
-    for i in $(seq 100); do
-        xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    fail "the first-run box is still open"
 }
 
 # expect_first_run_config FILE: the eight keys in order, as the first run writes them, in
@@ -411,9 +396,9 @@ cmd_install() {
     (cd "$WORK/elsewhere" && exec velmora-player) >"$WORK/player.log" 2>&1 &
     local player=$!
     VELMORA_PIDS+=("$player")
-    answer_first_run_box 30
+    answer_box Return 30
     local window
-    window=$(wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${version//./\\.}\$" 30) ||
+    window=$(wait_window "$(title_pattern "$(start_title)")" 30) ||
         fail "no main window; $(cat "$WORK/player.log")"
     xprop -id "$window" WM_CLASS | grep -qF "= \"$APP_ID\", \"$APP_ID\"" ||
         fail "the window's class is not $APP_ID"
@@ -572,7 +557,7 @@ cmd_windows() {
     start_desktop
     mkdir -p "$WORK/elsewhere"
     (cd "$WORK/elsewhere" && "$WINE64" start /unix "$start_lnk") >"$WORK/program.log" 2>&1
-    answer_first_run_box 60
+    answer_box Return 60
     local i
     for i in $(seq 100); do grep -q '^CopyRight=' "$dir/Config.ini" 2>/dev/null && break; sleep 0.1; done
     [[ -f "$dir/Config.ini" ]] || fail "no Config.ini in the install folder; elsewhere: $(ls "$WORK/elsewhere")"
@@ -585,7 +570,8 @@ cmd_windows() {
     "$next/source/scripts/package.sh" --installer-only "$next/win64/VelmoraPlayer.exe" \
         "$next/win64/resources/VelmoraPlayer.ico" "$WORK/setup64-next.exe" ARCH64 ||
         fail "makensis for $next_version"
-    local old_title="^Tessavo全集在线播放器 - VelmoraPlayer ${version//./\\.}\$"
+    local old_title
+    old_title=$(title_pattern "$(start_title)")
     wait_window "$old_title" 30 >/dev/null || fail "the $version player shows no window"
     cp -p "$dir/Config.ini" "$WORK/Config.ini.before"
     "$WINE64" "$WORK/setup64-next.exe" /S || fail "the silent upgrade over the running player failed"
@@ -596,8 +582,8 @@ cmd_windows() {
         fail "Apps & features does not show $next_version"
     (cd "$WORK/elsewhere" && "$WINE64" start /unix "$start_lnk") >>"$WORK/program.log" 2>&1
     # No site answered the first start: the count is fetched again, after the same box.
-    answer_first_run_box 60
-    wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${next_version//./\\.}\$" 60 >/dev/null ||
+    answer_box Return 60
+    wait_window "$(title_pattern "$(start_title "$next_version")")" 60 >/dev/null ||
         fail "the Start-menu shortcut does not start $next_version"
     for i in $(seq 100); do grep -q "^Version=$next_version"$'\r' "$dir/Config.ini" && break; sleep 0.1; done
     version=$next_version expect_first_run_config "$dir/Config.ini"
@@ -725,8 +711,8 @@ cmd_next_version() {
     mkdir -p "$dir"
     (cd "$dir" && exec "$WORK/root/usr/lib/velmora-player/velmora-player") >"$WORK/player.log" 2>&1 &
     VELMORA_PIDS+=("$!")
-    answer_first_run_box 30
-    wait_window "^Tessavo全集在线播放器 - VelmoraPlayer ${next_version//./\\.}\$" 30 >/dev/null ||
+    answer_box Return 30
+    wait_window "$(title_pattern "$(start_title "$next_version")")" 30 >/dev/null ||
         fail "no window titled for $next_version; $(cat "$WORK/player.log")"
     local i
     for i in $(seq 100); do grep -q '^CopyRight=' "$dir/Config.ini" 2>/dev/null && break; sleep 0.1; done

@@ -35,8 +35,6 @@ skip() {
     echo "SKIP: $*"
     exit 77
 }
-note() { echo "-- $*"; }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 if [[ -z ${VELMORA_PUBLIC_NAMESPACE:-} ]]; then
     [[ $(id -u) == 0 ]] || skip "needs root: the test CA is trusted only in a private mount namespace"

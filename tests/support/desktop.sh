@@ -36,37 +36,85 @@ start_desktop() {
 }
 
 try_desktop() {
-    local log=${DESKTOP_LOG:-/dev/null} display_file xvfb wm i
+    local log=${DESKTOP_LOG:-/dev/null} wm i
+    start_xvfb || return 1
+    openbox >>"$log" 2>&1 &
+    wm=$!
+    VELMORA_PIDS+=("$wm")
+    # openbox is ready once it announces what it supports: xdotool refuses to activate
+    # windows until _NET_ACTIVE_WINDOW is listed.
+    for i in $(seq 100); do
+        xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return 0
+        kill -0 "$wm" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill "$wm" "$XVFB_PID" 2>/dev/null || true
+    wait "$wm" "$XVFB_PID" 2>/dev/null || true
+    return 1
+}
+
+# Starts Xvfb on a free display and exports DISPLAY once the display answers; sets
+# XVFB_PID. Returns 1 when it does not come up (and ends it).
+start_xvfb() {
+    local log=${DESKTOP_LOG:-/dev/null} display_file i
     display_file=$(mktemp)
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >>"$log" 2>&1 &
-    xvfb=$!
-    VELMORA_PIDS+=("$xvfb")
+    XVFB_PID=$!
+    VELMORA_PIDS+=("$XVFB_PID")
     for i in $(seq 100); do
         [[ -s "$display_file" ]] && break
         sleep 0.1
     done
     if [[ -s "$display_file" ]]; then
         export DISPLAY=":$(head -1 "$display_file")"
-        openbox >>"$log" 2>&1 &
-        wm=$!
-        VELMORA_PIDS+=("$wm")
-        # openbox is ready once it announces what it supports: xdotool refuses to activate
-        # windows until _NET_ACTIVE_WINDOW is listed.
         for i in $(seq 100); do
-            if xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW; then
+            if xprop -root >/dev/null 2>&1; then
                 rm -f "$display_file"
                 return 0
             fi
-            kill -0 "$wm" 2>/dev/null || break
             sleep 0.1
         done
-        kill "$wm" 2>/dev/null || true
-        wait "$wm" 2>/dev/null || true
     fi
     rm -f "$display_file"
-    kill "$xvfb" 2>/dev/null || true
-    wait "$xvfb" 2>/dev/null || true
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
     return 1
+}
+
+# Xvfb alone, with no window manager (weston's X11 backend runs in it).
+start_bare_display() {
+    start_xvfb || fail "Xvfb did not start or its display does not answer"
+}
+
+note() { echo "-- $*"; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# title_pattern TEXT: a wait_window pattern that matches exactly TEXT.
+title_pattern() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[].[*^$()+?{}|\\]/\\&/g')"; }
+
+# start_title [VERSION]: the main window's title while no Title is stored ($VERSION by default).
+start_title() { echo "Tessavo全集在线播放器 - VelmoraPlayer ${1:-$VERSION}"; }
+
+# answer_box KEY [SECONDS]: the message box captioned 提示 (the first-run box among them)
+# gets KEY once it has the focus, and must close.
+answer_box() {
+    local key=$1 seconds=${2:-30} box i
+    box=$(wait_window "$(title_pattern 提示)" "$seconds") ||
+        fail "no box \"提示\" within $seconds s; windows: $(list_windows)"
+    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || fail "cannot activate the box"
+    xdotool key "$key"
+    for i in $(seq 100); do
+        xdotool search --onlyvisible --name "$(title_pattern 提示)" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    fail "the box \"提示\" is still open after $key"
+}
+
+list_windows() {
+    local id
+    for id in $(xdotool search --name . 2>/dev/null); do
+        printf '[%s] ' "$(xdotool getwindowname "$id")"
+    done
 }
 
 # wait_window PATTERN [SECONDS]: prints the id of a visible window whose name matches.

@@ -33,13 +33,11 @@ SITE_HOST=$VELMORA_TEST_SITE_HOST
 SITE_PORT=$VELMORA_TEST_SITE_PORT
 SITE_ROOT="http://$SITE_HOST:$SITE_PORT/"
 VERSION=$VELMORA_VERSION
-MAIN_TITLE="Tessavo全集在线播放器 - VelmoraPlayer $VERSION"
+MAIN_TITLE=$(start_title)
 # DefaultNotice, the first-run CopyRight value.
 DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
 
-note() { echo "-- $*"; }
 seconds_since() { echo "$(($(date +%s%N) / 1000000 - $1))ms"; }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 find_wine() {
     WINE64=$(command -v wine64 || true)
@@ -279,34 +277,11 @@ program_start() {
     PROGRAM_STARTED=$(now_ms)
 }
 
-title_pattern() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[].[*^$()+?{}|\\]/\\&/g')"; }
-
 main_window() {
     local id
     id=$(wait_window "$(title_pattern "$1")" 30) || fail "no window \"$1\" within 30 s; windows: $(list_windows)"
     note "window \"$1\" shown after $(seconds_since "$PROGRAM_STARTED")" >&2
     echo "$id"
-}
-
-list_windows() {
-    local id
-    for id in $(xdotool search --name . 2>/dev/null); do
-        printf '[%s] ' "$(xdotool getwindowname "$id")"
-    done
-}
-
-# answer_box KEY: the message box captioned 提示 gets KEY once it has the focus.
-answer_box() {
-    local box
-    box=$(wait_window "$(title_pattern "提示")" 30) || fail "no box \"提示\" within 30 s; windows: $(list_windows)"
-    xdotool windowactivate --sync "$box" || fail "cannot activate the box"
-    xdotool key "$1"
-    local i
-    for i in $(seq 50); do
-        xdotool search --onlyvisible --name "$(title_pattern "提示")" >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    fail "the box \"提示\" is still open after $1"
 }
 
 # click WINDOW X Y: a click at client coordinates (Wine's X window is the client area; the
