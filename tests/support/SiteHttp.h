@@ -1,5 +1,6 @@
-// A small HTTP client for the site tests: libcurl for ordinary requests, raw sockets
-// where the test needs to hold or reuse connections itself.
+// A small HTTP client for the site and public tests: libcurl for ordinary requests, raw
+// sockets where the test needs to hold or reuse connections itself, and a strict reader of
+// one whole answer.
 #pragma once
 
 #include <curl/curl.h>
@@ -13,11 +14,18 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace velmora::test {
+
+inline std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 struct HttpReply {
     bool ok = false; // the exchange happened (any status)
@@ -73,9 +81,7 @@ inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) 
             std::string line(data, size * count);
             size_t colon = line.find(':');
             if (colon != std::string::npos) {
-                std::string name = line.substr(0, colon);
-                std::transform(name.begin(), name.end(), name.begin(),
-                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                std::string name = Lower(line.substr(0, colon));
                 size_t begin = line.find_first_not_of(" \t", colon + 1);
                 size_t end = line.find_last_not_of(" \t\r\n");
                 (*static_cast<std::map<std::string, std::string>*>(user))[name] =
@@ -107,6 +113,79 @@ inline std::string FetchUntil(const std::string& url, const std::string& expecte
         body = Fetch(url).body;
     }
     return body;
+}
+
+// What a server sent on a connection it closed, read as one HTTP/1.1 response.
+struct WholeAnswer {
+    std::string raw;
+    int status = 0;
+    std::multimap<std::string, std::string> headers; // names in lower case
+    std::string body;
+    std::string fault; // empty when raw is one well-formed response and nothing else
+
+    std::string Header(const std::string& name) const {
+        auto found = headers.find(name);
+        return found == headers.end() ? "" : found->second;
+    }
+};
+
+// Whether raw holds a response head and the body its Content-Length announces.
+inline bool HoldsWholeAnswer(const std::string& raw, bool head) {
+    size_t headEnd = raw.find("\r\n\r\n");
+    if (headEnd == std::string::npos) {
+        return false;
+    }
+    std::string lower = Lower(raw.substr(0, headEnd));
+    size_t at = lower.find("\r\ncontent-length:");
+    size_t length =
+        head || at == std::string::npos ? 0 : strtoul(lower.c_str() + at + 17, NULL, 10);
+    return raw.size() >= headEnd + 4 + length;
+}
+
+// Checks raw is exactly one response: a status line, headers, and a body of exactly the
+// announced length (or whole chunks), nothing after it. head: raw answers a HEAD.
+inline WholeAnswer ReadWholeAnswer(const std::string& raw, bool head = false) {
+    WholeAnswer answer;
+    answer.raw = raw;
+    size_t headEnd = raw.find("\r\n\r\n");
+    if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || headEnd == std::string::npos) {
+        answer.fault = "no response head in '" + raw.substr(0, 200) + "'";
+        return answer;
+    }
+    answer.status = atoi(raw.c_str() + 9);
+    for (size_t at = raw.find("\r\n"); at < headEnd; at = raw.find("\r\n", at + 2)) {
+        size_t end = raw.find("\r\n", at + 2);
+        std::string line = raw.substr(at + 2, end - at - 2);
+        size_t colon = line.find(':');
+        if (colon == std::string::npos || colon == 0) {
+            answer.fault = "malformed header line '" + line + "'";
+            return answer;
+        }
+        answer.headers.emplace(Lower(line.substr(0, colon)),
+                               line.substr(line.find_first_not_of(' ', colon + 1)));
+    }
+    answer.body = raw.substr(headEnd + 4);
+    const bool bodiless = head || answer.status == 304 || answer.status == 204;
+    // A compressed page is sent in chunks: it ends with the last, empty one.
+    const bool chunked = answer.Header("transfer-encoding") == "chunked";
+    const size_t count = answer.headers.count("content-length");
+    const std::string length = answer.Header("content-length");
+    const std::string& body = answer.body;
+    if (answer.status == 304 && count != 0) {
+        answer.fault = "a 304 with Content-Length";
+    } else if (count > 1 || (chunked && count != 0)) {
+        answer.fault = "Content-Length twice, or with chunks";
+    } else if (bodiless && !body.empty()) {
+        answer.fault = "a body after a bodiless answer";
+    } else if (chunked && (body.size() < 5 || body.compare(body.size() - 5, 5, "0\r\n\r\n") != 0)) {
+        answer.fault = "chunks without the last one";
+    } else if (!bodiless && !chunked && count == 0) {
+        answer.fault = "no Content-Length";
+    } else if (!bodiless && !chunked && std::to_string(body.size()) != length) {
+        answer.fault = "body of " + std::to_string(body.size()) + " bytes, announced " + length +
+                       (body.find("HTTP/1.") != std::string::npos ? " (a second response)" : "");
+    }
+    return answer;
 }
 
 // A plain TCP connection for tests that need to control the connection itself.
@@ -157,9 +236,7 @@ class RawConnection {
             size_t headerEnd = data.find("\r\n\r\n");
             if (headerEnd != std::string::npos) {
                 size_t length = 0;
-                std::string lower = data.substr(0, headerEnd);
-                std::transform(lower.begin(), lower.end(), lower.begin(),
-                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                std::string lower = Lower(data.substr(0, headerEnd));
                 size_t at = lower.find("\r\ncontent-length:");
                 if (at != std::string::npos) {
                     length = std::stoul(lower.substr(at + 17));
@@ -179,6 +256,23 @@ class RawConnection {
             }
             data.append(buffer, static_cast<size_t>(n));
         }
+    }
+
+    // Sends request and reads what comes until the server closes, as one whole answer. Once
+    // a whole response is in it waits only briefly: a doubled answer follows at once, while
+    // nginx may linger on a connection whose body it refused.
+    WholeAnswer Exchange(const std::string& request, bool head = false, int timeoutMs = 5000) {
+        if (!Send(request)) {
+            WholeAnswer answer;
+            answer.fault = "cannot send";
+            return answer;
+        }
+        std::string raw;
+        for (std::string part;
+             !(part = ReadSome(65536, HoldsWholeAnswer(raw, head) ? 300 : timeoutMs)).empty();) {
+            raw += part;
+        }
+        return ReadWholeAnswer(raw, head);
     }
 
     // What arrives within timeoutMs, at most `most` bytes; empty on time-out or close.
