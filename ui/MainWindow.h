@@ -22,6 +22,12 @@ extern HWND hNoticeLabel;
 extern HWND hStatusBar;
 
 extern const WCHAR MainWindowClassName[];
+// The main window's title, formatted with the program's version (StartTitleWithText: the
+// stored Title, then the version), and its size; the tests read them here.
+extern const WCHAR StartTitle[];
+extern const WCHAR StartTitleWithText[];
+extern const int MainWindowWidth;
+extern const int MainWindowHeight;
 
 // A child of the main window: OnCreate makes the children in the table's order and keeps
 // each one's handle where the entry says. The status bar is not in it: it places itself

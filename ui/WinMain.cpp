@@ -11,12 +11,10 @@ WCHAR CopyRightText[TEXT_CAPACITY];
 
 const WCHAR MainWindowClassName[] = L"VelmoraPlayer";
 
-namespace {
 const WCHAR StartTitle[] = L"Tessavo全集在线播放器 - VelmoraPlayer %s";
 const WCHAR StartTitleWithText[] = L"Tessavo全集在线播放器 - %s - VelmoraPlayer %s";
 const int MainWindowWidth = 770;
 const int MainWindowHeight = 615;
-} // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     WNDCLASSEXW windowClass;

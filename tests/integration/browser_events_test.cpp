@@ -36,7 +36,7 @@ using Action = std::function<void(HeadlessBackend&)>;
 const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
                           std::to_string(VELMORA_TEST_SITE_PORT) + "/";
 const std::string kStartPage = kRoot + "video/player/?flv=index";
-const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer " VELMORA_VERSION;
+const std::string kStartTitle = velmora::test::MainTitle();
 
 std::string Episode(const std::string& number) {
     return kRoot + "video/player/?flv=" + number;

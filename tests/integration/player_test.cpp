@@ -50,7 +50,7 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 const char* const kHost = VELMORA_TEST_SITE_HOST;
 const int kPort = VELMORA_TEST_SITE_PORT;
 const std::string kRoot = std::string("http://") + kHost + ":" + std::to_string(kPort) + "/";
-const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer " VELMORA_VERSION;
+const std::string kStartTitle = velmora::test::MainTitle();
 const std::string kCountTarget = "/video/player/?flv=list";
 const std::string kNoticeTarget = "/video/player/?flv=next";
 const std::string kVersionTarget = "/video/player/?flv=update";
@@ -295,7 +295,7 @@ TEST_F(PlayerTest, OnceZeroOverwritesEveryKeyButThisRunKeepsTheOldTexts) {
     ExpectFirstRunValues("0", "");
     EXPECT_EQ(rows, 0u);
     EXPECT_EQ(label, "");
-    EXPECT_EQ(title, "Tessavo全集在线播放器 - abc - VelmoraPlayer " VELMORA_VERSION);
+    EXPECT_EQ(title, velmora::test::MainTitle("abc"));
     EXPECT_EQ(status, "mine");
     EXPECT_TRUE(pinned);
 }

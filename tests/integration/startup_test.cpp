@@ -33,7 +33,10 @@ using velmora::test::WriteIni;
 
 const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
                           std::to_string(VELMORA_TEST_SITE_PORT) + "/";
-const std::string kStartTitle = "Tessavo全集在线播放器 - VelmoraPlayer " VELMORA_VERSION;
+const std::string kStartTitle = velmora::test::MainTitle();
+// The title with a stored Title, up to where the Title goes.
+const std::string kBeforeTitleText =
+    Utf8(StartTitleWithText).substr(0, Utf8(StartTitleWithText).find("%s"));
 
 class StartupTest : public ::testing::Test {
   protected:
@@ -55,7 +58,7 @@ TEST_F(StartupTest, StartTitleAndStatusBarComeFromTitleAndCopyRight) {
         {"no settings file", {}, kStartTitle, notice, notice},
         {"Title abc",
          {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Title", "abc"}, {"CopyRight", "c"}},
-         "Tessavo全集在线播放器 - abc - VelmoraPlayer " VELMORA_VERSION,
+         velmora::test::MainTitle("abc"),
          "c",
          "c"},
         {"CopyRight empty",
@@ -70,7 +73,7 @@ TEST_F(StartupTest, StartTitleAndStatusBarComeFromTitleAndCopyRight) {
           {"Last", "1"},
           {"Title", std::string(1500, 't')},
           {"CopyRight", std::string(1500, 'c')}},
-         "Tessavo全集在线播放器 - " + std::string(1023 - 17, 't'),
+         kBeforeTitleText + std::string(1023 - velmora::test::Utf16(kBeforeTitleText).size(), 't'),
          std::string(1023, 'c'),
          std::string(1500, 'c')},
         {"CopyRight in Chinese",
@@ -166,7 +169,7 @@ TEST_F(StartupTest, SettingsPathFollowsTheWorkingDirectoryOrFallsBackToRelative)
     }
 }
 
-TEST_F(StartupTest, WindowClassAndMainWindowAreFixed) {
+TEST_F(StartupTest, MainWindowHasAFixedSizeAndTheStartTitle) {
     WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", "0"}});
     PlayerRun run;
     bool checked = false;
@@ -175,6 +178,7 @@ TEST_F(StartupTest, WindowClassAndMainWindowAreFixed) {
         ASSERT_NE(window, nullptr);
         ASSERT_NE(window->windowClass, nullptr);
         checked = true;
+        // The installer finds a running player by its class.
         EXPECT_EQ(Utf8(window->windowClass->name), "VelmoraPlayer");
         EXPECT_EQ(window->windowClass->style, (UINT)CS_DBLCLKS);
         EXPECT_EQ(window->windowClass->procedure, &MainWndProc);
@@ -184,11 +188,11 @@ TEST_F(StartupTest, WindowClassAndMainWindowAreFixed) {
         EXPECT_EQ(window->parent, nullptr);
         // A caption and the system menu: no sizing border, no minimise or maximise box.
         EXPECT_EQ(window->style & ~(DWORD)WS_VISIBLE, (DWORD)(WS_CAPTION | WS_SYSMENU));
-        EXPECT_TRUE(window->style & WS_VISIBLE);
+        EXPECT_TRUE(IsWindowVisible(hMainWnd));
         EXPECT_EQ(window->exStyle, 0u);
         EXPECT_FALSE(window->topMost());
-        EXPECT_EQ(window->width, 770);
-        EXPECT_EQ(window->height, 615);
+        EXPECT_EQ(window->width, MainWindowWidth);
+        EXPECT_EQ(window->height, MainWindowHeight);
     }};
     EXPECT_EQ(run.Run(), 0);
     EXPECT_TRUE(checked);
@@ -197,32 +201,29 @@ TEST_F(StartupTest, WindowClassAndMainWindowAreFixed) {
     EXPECT_EQ(run.created[0].text, kStartTitle);
 }
 
+// The children as a user meets them: in the table's order and places, each visible, inside
+// the client area and covering no other, with the texts the user reads, the list with a
+// scroll bar and double-clicks, 置顶 a check box that ticks itself, the status bar last.
 TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
     // No file: the first start, so the status bar shows the built-in notice.
-    struct Child {
-        HWND* handle;
-        const char* className;
-        std::string text;
-        DWORD style;
-        DWORD exStyle;
-        int id;
-    } expected[] = {
-        {&hBrowserHost, "AtlAxWin", kRoot + "video/player/?flv=index", 0x50000000, 0x200, 0},
-        {&hEpisodeList, "LISTBOX", "", 0x50200001, 0x300, IDC_EPISODES},
-        {&hGetListButton, "Button", "获取播放列表", 0x50000000, 0, IDC_GETLIST},
-        {&hSiteButton, "Button", "访问主站", 0x50000000, 0, IDC_SITE},
-        {&hUpdateButton, "Button", "检测更新", 0x50000000, 0, IDC_UPDATE},
-        {&hTopMostBox, "Button", "置顶", 0x50000003, 0, IDC_TOPMOST},
-        {&hNoticeLabel, "Static", "Tessavo " + kRoot, 0x50000000, 0, 0},
-        // Last, docked along the bottom by the window system.
-        {&hStatusBar, "msctls_statusbar32", Utf8(DefaultNotice), 0x50000000, 0, IDC_STATUSBAR},
-    };
+    const std::string texts[] = {kRoot + "video/player/?flv=index",
+                                 "",
+                                 "获取播放列表",
+                                 "访问主站",
+                                 "检测更新",
+                                 "置顶",
+                                 "Tessavo " + kRoot,
+                                 Utf8(DefaultNotice)};
     PlayerRun run;
     std::vector<HWND> handles;
+    std::vector<bool> visible;
     RECT client{};
     run.steps = {[&](HeadlessBackend&) {
-        for (const Child& child : expected)
-            handles.push_back(*child.handle);
+        for (int i = 0; i < ChildWindowCount; ++i)
+            handles.push_back(*ChildWindows[i].handle);
+        handles.push_back(hStatusBar);
+        for (HWND handle : handles)
+            visible.push_back(IsWindowVisible(handle));
         GetClientRect(hMainWnd, &client);
     }};
     EXPECT_EQ(run.Run(), 0);
@@ -233,25 +234,29 @@ TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
     for (const auto& window : run.created)
         if (window.parent)
             children.push_back(window);
-    ASSERT_EQ(children.size(), std::size(expected));
+    ASSERT_EQ(children.size(), std::size(texts));
     ASSERT_EQ(ChildWindowCount + 1, (int)children.size())
         << "the table holds all but the status bar";
     for (size_t i = 0; i < children.size(); ++i) {
-        const Child& want = expected[i];
         const auto& got = children[i];
-        SCOPED_TRACE(want.className + std::string(" ") + want.text);
+        SCOPED_TRACE(got.className + " " + texts[i]);
         EXPECT_EQ(got.handle, handles[i]) << "created out of order or kept in the wrong handle";
+        EXPECT_TRUE(visible[i]);
         EXPECT_EQ(got.parent, mainWindow);
-        EXPECT_EQ(got.className, want.className);
-        EXPECT_EQ(got.text, want.text);
-        EXPECT_EQ(got.style, want.style);
-        EXPECT_EQ(got.exStyle, want.exStyle);
-        EXPECT_EQ(got.id, want.id);
-        if (i == children.size() - 1)
+        EXPECT_EQ(got.text, texts[i]);
+        EXPECT_EQ(got.style & (WS_CHILD | WS_VISIBLE), (DWORD)(WS_CHILD | WS_VISIBLE));
+        if (i == children.size() - 1) {
+            EXPECT_EQ(got.className, "msctls_statusbar32");
+            EXPECT_EQ(got.id, IDC_STATUSBAR);
             break; // the status bar places itself
+        }
         // Each place is the table's, wherever that puts it, as long as the control lies in
         // the client area and covers no other: the tests that click read it there too.
         const ChildWindow& place = ChildWindows[i];
+        EXPECT_EQ(got.className, Utf8(place.className));
+        EXPECT_EQ(got.style, place.style);
+        EXPECT_EQ(got.exStyle, place.exStyle);
+        EXPECT_EQ(got.id, place.id);
         EXPECT_EQ(got.x, place.x);
         EXPECT_EQ(got.y, place.y);
         EXPECT_EQ(got.width, place.width);
@@ -266,6 +271,13 @@ TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
             EXPECT_TRUE(apart) << "covers " << earlier.className << " " << earlier.text;
         }
     }
+    // The page and the list sit in sunken frames; the list scrolls and reports double-clicks.
+    EXPECT_TRUE(children[0].exStyle & WS_EX_CLIENTEDGE);
+    EXPECT_EQ(children[1].className, "LISTBOX");
+    EXPECT_TRUE(children[1].exStyle & WS_EX_CLIENTEDGE);
+    EXPECT_EQ(children[1].style & (WS_VSCROLL | LBS_NOTIFY), (DWORD)(WS_VSCROLL | LBS_NOTIFY));
+    EXPECT_EQ(children[1].id, IDC_EPISODES);
+    EXPECT_EQ(children[5].style & BS_TYPEMASK, (DWORD)BS_AUTOCHECKBOX);
     // The host loads its own text: the start page, and nothing else at start.
     EXPECT_EQ(run.navigations, std::vector<std::string>{kRoot + "video/player/?flv=index"});
 }

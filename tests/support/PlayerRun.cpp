@@ -93,6 +93,15 @@ int PlayerRun::Run() {
     return exitCode;
 }
 
+std::string MainTitle(const std::string& title) {
+    std::vector<WCHAR> text(2 * TEXT_CAPACITY + 64, 0);
+    if (title.empty())
+        wsprintfW(text.data(), StartTitle, Wide(VELMORA_VERSION).get());
+    else
+        wsprintfW(text.data(), StartTitleWithText, Wide(title).get(), Wide(VELMORA_VERSION).get());
+    return Utf8(text.data());
+}
+
 std::string WindowText(HWND window) {
     std::vector<WCHAR> text(4096, 0);
     GetWindowTextW(window, text.data(), (int)text.size());

@@ -42,6 +42,10 @@ class PlayerRun : public platform::HeadlessRecord {
 // The instance handle the runs hand to WinMain.
 HINSTANCE PlayerInstance();
 
+// The main window's title as the program formats it for this build's version: the start
+// title, or the one with a stored Title.
+std::string MainTitle(const std::string& title = "");
+
 // Window contents, read through the Win32 API, as UTF-8.
 std::string WindowText(HWND window);
 std::vector<std::string> ListRows(HWND list);

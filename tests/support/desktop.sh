@@ -92,8 +92,9 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # title_pattern TEXT: a wait_window pattern that matches exactly TEXT.
 title_pattern() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[].[*^$()+?{}|\\]/\\&/g')"; }
 
-# start_title [VERSION]: the main window's title while no Title is stored ($VERSION by default).
-start_title() { echo "Tessavo全集在线播放器 - VelmoraPlayer ${1:-$VERSION}"; }
+# start_title [VERSION]: the main window's title while no Title is stored ($VERSION by
+# default), as the program formats it ($CHILD_LAYOUT reads it from the program).
+start_title() { "$CHILD_LAYOUT" title "${1:-$VERSION}"; }
 
 # answer_box KEY [SECONDS]: the message box captioned 提示 (the first-run box among them)
 # gets KEY once it has the focus, and must close.

@@ -1,13 +1,22 @@
 // The program's child-window table as the desktop tests read it, one control a line: its
 // text, the middle of its place in the client area (x, y), then its top, tab-separated.
+// With "title VERSION": the main window's start title for that version, as the program
+// formats it.
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include "TestText.h"
 #include "ui/MainWindow.h"
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "title") == 0) {
+        WCHAR title[TEXT_CAPACITY];
+        wsprintfW(title, StartTitle, velmora::test::Wide(argv[2]).get());
+        printf("%s\n", velmora::test::Utf8(title).c_str());
+        return 0;
+    }
     for (int i = 0; i < ChildWindowCount; ++i) {
         const ChildWindow& child = ChildWindows[i];
         printf("%s\t%d\t%d\t%d\n", velmora::test::Utf8(child.text).c_str(),
