@@ -20,15 +20,8 @@
 
 namespace {
 
-namespace input = velmora::platform::input;
-using velmora::platform::HeadlessBackend;
-using velmora::test::ListSelection;
-using velmora::test::PlayerRun;
-using velmora::test::ReadFileBytes;
-using velmora::test::TempDir;
-using velmora::test::Utf8;
-using velmora::test::WindowText;
-using velmora::test::WriteIni;
+using namespace velmora::platform;
+using namespace velmora::test;
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 using Action = std::function<void(HeadlessBackend&)>;

@@ -21,11 +21,7 @@
 
 namespace {
 
-using velmora::test::LoopbackHttpServer;
-using velmora::test::ScriptedReply;
-using velmora::test::SiteProcess;
-using velmora::test::Utf8;
-using velmora::test::Wide;
+using namespace velmora::test;
 
 const char* const kHost = VELMORA_TEST_SITE_HOST;
 const int kPort = VELMORA_TEST_SITE_PORT;
@@ -48,7 +44,7 @@ class FetchTest : public ::testing::Test {
 
     // Key and section lines of Config.ini (each "[section]" or "key"), in file order.
     std::vector<std::string> Layout() {
-        std::istringstream file(velmora::test::ReadFileBytes(dir_.File("Config.ini")));
+        std::istringstream file(ReadFileBytes(dir_.File("Config.ini")));
         std::vector<std::string> layout;
         for (std::string line; std::getline(file, line);) {
             if (!line.empty() && line.back() == '\r')
@@ -70,7 +66,19 @@ class FetchTest : public ::testing::Test {
         WriteSetting(KeyUpdate, L"last good notice");
     }
 
-    velmora::test::TempDir dir_{false};
+    // The site serves notice in charset: fetched, it reads as expected and is stored as Update.
+    void ExpectNoticeFetched(const std::string& notice, const char* charset,
+                             const std::string& expected) {
+        StoreGoodValues();
+        SiteProcess site({"--notice", notice, "--charset", charset}, kHost, kPort);
+        WCHAR text[TEXT_CAPACITY];
+        EXPECT_TRUE(FetchText(NoticeUrl, text));
+        EXPECT_EQ(Utf8(text), expected);
+        EXPECT_EQ(FetchNotice(), 1);
+        EXPECT_EQ(Text(KeyUpdate), expected);
+    }
+
+    TempDir dir_{false};
 };
 
 TEST_F(FetchTest, CountFromTheSiteIsStoredAsItsFirstLine) {
@@ -118,14 +126,8 @@ TEST_F(FetchTest, ChineseNoticeArrivesInTheSystemCodePage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale);
-        velmora::test::ScopedLocale locale(c.locale);
-        StoreGoodValues();
-        SiteProcess site({"--notice", notice, "--charset", c.charset}, kHost, kPort);
-        WCHAR text[TEXT_CAPACITY];
-        EXPECT_TRUE(FetchText(NoticeUrl, text));
-        EXPECT_EQ(Utf8(text), notice);
-        EXPECT_EQ(FetchNotice(), 1);
-        EXPECT_EQ(Text(KeyUpdate), notice);
+        ScopedLocale locale(c.locale);
+        ExpectNoticeFetched(notice, c.charset, notice);
     }
 }
 
@@ -227,20 +229,14 @@ TEST_F(FetchTest, LongBodyIsCutOnACharacterBoundary) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale);
-        velmora::test::ScopedLocale locale(c.locale);
+        ScopedLocale locale(c.locale);
         std::string notice = "ab";
         while (notice.size() + han.size() <= 5000 + 1)
             notice += han;
         std::string expected = "ab";
         for (size_t i = 0; i < c.characters; ++i)
             expected += han;
-        StoreGoodValues();
-        SiteProcess site({"--notice", notice, "--charset", c.charset}, kHost, kPort);
-        WCHAR text[TEXT_CAPACITY];
-        EXPECT_TRUE(FetchText(NoticeUrl, text));
-        EXPECT_EQ(Utf8(text), expected);
-        EXPECT_EQ(FetchNotice(), 1);
-        EXPECT_EQ(Text(KeyUpdate), expected);
+        ExpectNoticeFetched(notice, c.charset, expected);
     }
 }
 

@@ -27,23 +27,8 @@
 
 namespace {
 
-namespace input = velmora::platform::input;
-using velmora::platform::FindWindowRecord;
-using velmora::platform::HeadlessBackend;
-using velmora::platform::MessageBoxRequest;
-using velmora::test::IniKeys;
-using velmora::test::IniValue;
-using velmora::test::ListRows;
-using velmora::test::ListSelection;
-using velmora::test::LoopbackHttpServer;
-using velmora::test::PlayerRun;
-using velmora::test::ReadFileBytes;
-using velmora::test::ScriptedReply;
-using velmora::test::SiteProcess;
-using velmora::test::TempDir;
-using velmora::test::Utf8;
-using velmora::test::WindowText;
-using velmora::test::WriteIni;
+using namespace velmora::platform;
+using namespace velmora::test;
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 

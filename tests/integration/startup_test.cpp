@@ -19,17 +19,8 @@
 
 namespace {
 
-using velmora::platform::FindWindowRecord;
-using velmora::platform::HeadlessBackend;
-using velmora::platform::Window;
-using velmora::test::IniKeys;
-using velmora::test::IniValue;
-using velmora::test::PlayerRun;
-using velmora::test::SiteProcess;
-using velmora::test::TempDir;
-using velmora::test::Utf8;
-using velmora::test::WindowText;
-using velmora::test::WriteIni;
+using namespace velmora::platform;
+using namespace velmora::test;
 
 const std::string kRoot = std::string("http://") + VELMORA_TEST_SITE_HOST + ":" +
                           std::to_string(VELMORA_TEST_SITE_PORT) + "/";

@@ -178,9 +178,7 @@ TEST_F(SiteFiles, OnlyEpisodeFilesAreServedFromTheMediaFolder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
-        HttpRequest request;
-        request.pathAsIs = true;
-        HttpReply reply = Fetch(site_->Root() + c.target, request);
+        HttpReply reply = Fetch(site_->Root() + c.target);
         ASSERT_TRUE(reply.ok) << reply.error;
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(reply.Header("content-type"), c.contentType);
@@ -265,9 +263,7 @@ TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
-        HttpRequest request;
-        request.pathAsIs = true;
-        HttpReply reply = Fetch(site_->Root() + c.target, request);
+        HttpReply reply = Fetch(site_->Root() + c.target);
         ASSERT_TRUE(reply.ok) << reply.error;
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(reply.Header("content-disposition"), c.disposition);

@@ -44,7 +44,6 @@ struct HttpRequest {
     std::string method = "GET";
     std::vector<std::string> headers; // "Name: value"
     std::string body;
-    bool pathAsIs = false;  // send "/../" as written instead of letting curl fold it
     long timeoutMs = 10000; // the whole exchange
 };
 
@@ -62,9 +61,8 @@ inline HttpReply Fetch(const std::string& url, const HttpRequest& request = {}) 
     if (!request.body.empty()) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
     }
-    if (request.pathAsIs) {
-        curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
-    }
+    // "/../" goes out as written: the site must refuse it, not curl fold it.
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
     curl_slist* headers = nullptr;
     for (const std::string& header : request.headers) {
         headers = curl_slist_append(headers, header.c_str());

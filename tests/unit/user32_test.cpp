@@ -15,13 +15,8 @@
 
 namespace {
 
-namespace input = velmora::platform::input;
-using velmora::platform::FindWindowRecord;
-using velmora::platform::HeadlessBackend;
-using velmora::platform::HeadlessSession;
-using velmora::platform::MessageBoxRequest;
-using velmora::test::Utf8;
-using velmora::test::Wide;
+using namespace velmora::platform;
+using namespace velmora::test;
 
 // Every message a window of the test class received, in order.
 struct Received {

@@ -24,11 +24,19 @@
 
 namespace {
 
-using velmora::test::LoopbackHttpServer;
-using velmora::test::ScriptedReply;
-using velmora::test::Wide;
+using namespace velmora::test;
 
 const WCHAR kHeaders[] = L"Accept: */*\r\n\r\n";
+
+// /silent never answers; /stalls answers "late" after stallMs.
+void RouteSilentAndStalling(LoopbackHttpServer& server, int stallMs) {
+    ScriptedReply silent;
+    silent.action = ScriptedReply::Action::NeverAnswer;
+    server.Route("/silent", silent);
+    ScriptedReply stalls = ScriptedReply::Pieces({"late"}, stallMs);
+    stalls.delayFirstPiece = true;
+    server.Route("/stalls", stalls);
+}
 
 // Proxy settings of the environment would send loopback requests elsewhere; each test
 // states the proxy environment it needs.
@@ -271,12 +279,7 @@ TEST_F(WinInetTest, AHugeBodyNeverPilesUpInMemory) {
 
 TEST_F(WinInetTest, ReceiveTimeOutAbandonsASilentSite) {
     LoopbackHttpServer server;
-    ScriptedReply silent;
-    silent.action = ScriptedReply::Action::NeverAnswer;
-    server.Route("/silent", silent);
-    ScriptedReply stalls = ScriptedReply::Pieces({"late"}, 3000);
-    stalls.delayFirstPiece = true;
-    server.Route("/stalls", stalls);
+    RouteSilentAndStalling(server, 3000);
     ScriptedReply slowButSteady = ScriptedReply::Pieces({"a", "b", "c", "d"}, 150);
     server.Route("/steady", slowButSteady);
     // A redirect whose own body stops half-way: the hop is never followed.
@@ -487,12 +490,7 @@ TEST_F(WinInetTest, PreconfigProxyTakesAllButLoopback) {
 // long its time-outs, and the closed handles are gone.
 TEST_F(WinInetTest, ClosingFromAnotherThreadCancelsABlockedCall) {
     LoopbackHttpServer server;
-    ScriptedReply silent;
-    silent.action = ScriptedReply::Action::NeverAnswer;
-    server.Route("/silent", silent);
-    ScriptedReply stalls = ScriptedReply::Pieces({"late"}, 60000);
-    stalls.delayFirstPiece = true;
-    server.Route("/stalls", stalls);
+    RouteSilentAndStalling(server, 60000);
 
     struct Case {
         const char* how;
