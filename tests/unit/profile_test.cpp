@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ProfileCases.h"
 #include "ScopedLocale.h"
 #include "platform/kernel32/Kernel32Internal.h"
 #include "TempDir.h"
@@ -158,39 +159,9 @@ TEST(Profile, MissingFileReadsAsDefaults) {
 }
 
 TEST(Profile, IntegerIsTheNumberAtTheStartOfTheValue) {
-    struct Case {
-        const char* value; // nullptr: key absent
-        INT fallback;
-        UINT expected;
-    };
-    const Case cases[] = {
-        {"12", 0, 12},
-        {"12abc", 0, 12},
-        {"abc", 5, 0},
-        {nullptr, 0, 0},
-        {nullptr, 9, 9},
-        {nullptr, -1, 0xFFFFFFFFu},
-        {"-1", 0, 0xFFFFFFFFu},
-        {"+1", 0, 1},
-        {"-", 3, 0},
-        {"4294967295", 0, 4294967295u},
-        {"4294967296", 0, 0},
-        {"4294967297", 0, 1},
-        {"-4294967296", 0, 0},
-        {"99999999999", 0, static_cast<UINT>(99999999999ULL)},
-        {"0x10", 0, 16}, // a 0x, 0o or 0b prefix picks the base, as Windows reads numbers
-        {"0o17", 0, 15},
-        {"0b101", 0, 5},
-        {"0x", 0, 0},
-        {"0X10", 0, 0}, // only lower-case prefixes count
-        {"0B101", 0, 0},
-        {"0O17", 0, 0},
-        {"\"7\"", 0, 7},
-        {"  42  ", 0, 42},
-        {"1 000", 0, 1},
-    };
+    USE_LOCALE("zh_CN.UTF-8"); // code page 936
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const velmora::test::IntegerCase& c : velmora::test::kIntegerCases) {
         SCOPED_TRACE(c.value ? c.value : "(absent)");
         std::string file = "[VelmoraPlayer]\r\n";
         if (c.value)

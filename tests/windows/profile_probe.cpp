@@ -8,6 +8,8 @@
 // Usage: profile_probe REPORT   (run in an empty directory: it creates probe_NN.ini files)
 #include <windows.h>
 
+#include "../support/ProfileCases.h"
+
 #include <locale.h>
 #include <stdio.h>
 #include <string.h>
@@ -287,41 +289,18 @@ std::vector<Case> Table() {
                          ReadInt(kSection, A(u"Absent"), -3),
                      }});
 
-    // Numbers: signs, junk after the digits, wrapping, prefixes, blanks, quotes.
-    cases.push_back({"integers",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\n"
-                           "List=12abc\r\n"
-                           "Junk=abc\r\n"
-                           "Neg=-42\r\n"
-                           "Plus=+7\r\n"
-                           "Minus=-\r\n"
-                           "Big=4294967297\r\n"
-                           "Max=2147483648\r\n"
-                           "Wrap=4294967296\r\n"
-                           "NegWrap=-4294967297\r\n"
-                           "Letter=42A94967297\r\n"
-                           "Lead=   17 \r\n"
-                           "Quoted=\"33\"\r\n"
-                           "Space=1 2\r\n"
-                           "Float=3.9\r\n"
-                           "Wide=\xA3\xB1\xA3\xB2\r\n" // full-width digits in GBK
-                           "Hex=0x10\r\n"
-                           "Bin=0b101\r\n"
-                           "Oct=0o17\r\n"
-                           "HexUpper=0X10\r\n"),
-                     {
-                         ReadInt(kSection, A(u"List"), 0),     ReadInt(kSection, A(u"Junk"), 9),
-                         ReadInt(kSection, A(u"Neg"), 0),      ReadInt(kSection, A(u"Plus"), 0),
-                         ReadInt(kSection, A(u"Minus"), 9),    ReadInt(kSection, A(u"Big"), 0),
-                         ReadInt(kSection, A(u"Max"), 0),      ReadInt(kSection, A(u"Wrap"), 9),
-                         ReadInt(kSection, A(u"NegWrap"), 9),  ReadInt(kSection, A(u"Letter"), 9),
-                         ReadInt(kSection, A(u"Lead"), 0),     ReadInt(kSection, A(u"Quoted"), 0),
-                         ReadInt(kSection, A(u"Space"), 0),    ReadInt(kSection, A(u"Float"), 0),
-                         ReadInt(kSection, A(u"Wide"), 9),     ReadInt(kSection, A(u"Hex"), 9),
-                         ReadInt(kSection, A(u"Bin"), 9),      ReadInt(kSection, A(u"Oct"), 9),
-                         ReadInt(kSection, A(u"HexUpper"), 9),
-                     }});
+    // Numbers: the integer cases the unit test checks, each under a key of its own.
+    {
+        Case integers{"integers", false, "[VelmoraPlayer]\r\n", {}};
+        for (const velmora::test::IntegerCase& c : velmora::test::kIntegerCases) {
+            const std::string key = "N" + std::to_string(integers.steps.size());
+            if (c.value)
+                integers.bytes += key + "=" + c.value + "\r\n";
+            integers.steps.push_back(
+                ReadInt(kSection, A(std::u16string(key.begin(), key.end())), c.fallback));
+        }
+        cases.push_back(integers);
+    }
 
     // Long values read into the program's 1024-character buffer and larger ones.
     {
