@@ -1,4 +1,5 @@
 // What each address of the content site answers: status, content type and body.
+#include "SharedSiteTest.h"
 #include "SiteHttp.h"
 #include "SiteProcess.h"
 #include "TempDir.h"
@@ -47,25 +48,16 @@ struct AnswerCase {
     std::vector<std::string> absent;
 };
 
-class SiteAnswers : public ::testing::Test {
+class SiteAnswers : public SharedSiteTest {
   protected:
     static void SetUpTestSuite() {
-        downloads_ = std::make_unique<TempDir>(false);
-        WriteFileBytes(downloads_->File("VelmoraPlayer-2.5.exe"), "MZ player");
+        folder_ = std::make_unique<TempDir>(false);
+        WriteFileBytes(folder_->File("VelmoraPlayer-2.5.exe"), "MZ player");
         site_ = std::make_unique<SiteProcess>(
             std::vector<std::string>{"--episodes", "12", "--notice", "新番<b>&预告", "--version",
-                                     "2.5", "--downloads", downloads_->path()});
+                                     "2.5", "--downloads", folder_->path()});
     }
-    static void TearDownTestSuite() {
-        site_.reset();
-        downloads_.reset();
-    }
-    static std::unique_ptr<TempDir> downloads_;
-    static std::unique_ptr<SiteProcess> site_;
 };
-
-std::unique_ptr<TempDir> SiteAnswers::downloads_;
-std::unique_ptr<SiteProcess> SiteAnswers::site_;
 
 TEST_F(SiteAnswers, EachAddressAnswersWithItsPage) {
     const std::string p = "video/player/?flv=";
@@ -304,12 +296,10 @@ std::string Resolve(const std::string& base, const std::string& ref) {
 // proxy that serves it under a path prefix: resolved there, each leads where it should.
 TEST(SiteLinks, AreRelativeAndWorkUnderAPathPrefix) {
     TempDir root(false);
-    ASSERT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
-    WriteFileBytes(root.File("media/002.mp4"), "x");
-    WriteFileBytes(root.File("downloads/a.exe"), "x");
-    SiteProcess site(
-        {"--media", root.File("media"), "--downloads", root.File("downloads"), "--episodes", "3"});
+    std::vector<std::string> options =
+        SiteFolders(root, {{"media/002.mp4", "x"}, {"downloads/a.exe", "x"}});
+    options.insert(options.end(), {"--episodes", "3"});
+    SiteProcess site(options);
     const std::string player = "/prefix/video/player/?flv=";
     struct Case {
         std::string target;

@@ -1,4 +1,5 @@
 // Files the site sends: episode media with byte ranges, and downloads as attachments.
+#include "SharedSiteTest.h"
 #include "SiteHttp.h"
 #include "SiteProcess.h"
 #include "TempDir.h"
@@ -25,37 +26,26 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
-class SiteFiles : public ::testing::Test {
+class SiteFiles : public SharedSiteTest {
   protected:
     static void SetUpTestSuite() {
-        root_ = std::make_unique<TempDir>(false);
-        ASSERT_EQ(mkdir(root_->File("media").c_str(), 0755), 0);
-        ASSERT_EQ(mkdir(root_->File("downloads").c_str(), 0755), 0);
-        ASSERT_EQ(mkdir(root_->File("downloads/sub").c_str(), 0755), 0);
-        WriteFileBytes(root_->File("media/001.mp4"), Pattern(1000));
-        WriteFileBytes(root_->File("media/002.webm"), Pattern(10));
-        WriteFileBytes(root_->File("media/notes.txt"), "not an episode");
-        WriteFileBytes(root_->File("downloads/VelmoraPlayer 2.5.exe"), "MZ new player");
-        WriteFileBytes(root_->File("downloads/说明.txt"), "readme");
-        WriteFileBytes(root_->File("downloads/.hidden"), "hidden");
-        WriteFileBytes(root_->File("downloads/sub/inner.txt"), "inner");
-        WriteFileBytes(root_->File("secret.txt"), "TOP SECRET");
+        folder_ = std::make_unique<TempDir>(false);
+        const std::vector<std::string> options =
+            SiteFolders(*folder_, {{"media/001.mp4", Pattern(1000)},
+                                   {"media/002.webm", Pattern(10)},
+                                   {"media/notes.txt", "not an episode"},
+                                   {"downloads/VelmoraPlayer 2.5.exe", "MZ new player"},
+                                   {"downloads/说明.txt", "readme"},
+                                   {"downloads/.hidden", "hidden"},
+                                   {"secret.txt", "TOP SECRET"}});
+        ASSERT_EQ(mkdir(folder_->File("downloads/sub").c_str(), 0755), 0);
+        WriteFileBytes(folder_->File("downloads/sub/inner.txt"), "inner");
         // Links out of the folders, as if to /etc/passwd: neither listed nor served.
-        ASSERT_EQ(symlink("../secret.txt", root_->File("media/003.mp4").c_str()), 0);
-        ASSERT_EQ(symlink("../secret.txt", root_->File("downloads/link.txt").c_str()), 0);
-        site_ = std::make_unique<SiteProcess>(std::vector<std::string>{
-            "--media", root_->File("media"), "--downloads", root_->File("downloads")});
+        ASSERT_EQ(symlink("../secret.txt", folder_->File("media/003.mp4").c_str()), 0);
+        ASSERT_EQ(symlink("../secret.txt", folder_->File("downloads/link.txt").c_str()), 0);
+        site_ = std::make_unique<SiteProcess>(options);
     }
-    static void TearDownTestSuite() {
-        site_.reset();
-        root_.reset();
-    }
-    static std::unique_ptr<TempDir> root_;
-    static std::unique_ptr<SiteProcess> site_;
 };
-
-std::unique_ptr<TempDir> SiteFiles::root_;
-std::unique_ptr<SiteProcess> SiteFiles::site_;
 
 TEST_F(SiteFiles, MediaHonoursSingleByteRanges) {
     const std::string whole = Pattern(1000);
@@ -280,13 +270,11 @@ TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
 // One server thread, so a request stuck on it would also stop every later answer.
 TEST(SiteSpecialFiles, FifosAreRefusedAtOnceAndTheSiteKeepsAnswering) {
     TempDir root(false);
-    ASSERT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
+    std::vector<std::string> options = SiteFolders(root, {{"media/001.mp4", "mp4 bytes"}});
+    options.insert(options.end(), {"--threads", "1"});
     ASSERT_EQ(mkfifo(root.File("downloads/pipe").c_str(), 0644), 0);
     ASSERT_EQ(symlink("pipe", root.File("downloads/link-to-pipe").c_str()), 0);
-    WriteFileBytes(root.File("media/001.mp4"), "mp4 bytes");
-    SiteProcess site(
-        {"--media", root.File("media"), "--downloads", root.File("downloads"), "--threads", "1"});
+    SiteProcess site(options);
     ASSERT_EQ(Fetch(site.Root() + "media/001.mp4").body, "mp4 bytes");
     // The episode file turns into a FIFO; with the folder's time put back the site still
     // takes 001.mp4 for an episode file and opens it.
@@ -316,12 +304,10 @@ TEST(SiteSpecialFiles, FifosAreRefusedAtOnceAndTheSiteKeepsAnswering) {
 // folder once; when descriptors are back the folder is read again.
 TEST(SiteFaults, RunningOutOfDescriptorsKeepsTheCatalogueAndAnswers503) {
     TempDir root(false);
-    ASSERT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
-    WriteFileBytes(root.File("media/001.mp4"), "mp4");
-    WriteFileBytes(root.File("downloads/a.exe"), "exe");
-    SiteProcess site(
-        {"--media", root.File("media"), "--downloads", root.File("downloads"), "--threads", "1"});
+    std::vector<std::string> options =
+        SiteFolders(root, {{"media/001.mp4", "mp4"}, {"downloads/a.exe", "exe"}});
+    options.insert(options.end(), {"--threads", "1"});
+    SiteProcess site(options);
     // One kept-alive connection, accepted before the limit drops: every later descriptor
     // the site asks for is over the limit.
     RawConnection connection(site.Host(), site.Port());
