@@ -485,54 +485,37 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
     const std::string newer = "有新版本 是否升级?";
     const std::string download = kRoot + "video/player/?flv=download";
     const std::string version = VELMORA_VERSION;
+    struct Box {
+        int answer;
+        std::string text;
+        bool owned; // by the main window
+        UINT style;
+    };
+    const Box isUpToDate{IDOK, upToDate, false, kOkBox}, hasFailed{IDOK, failed, false, kOkBox};
     struct Case {
         const char* how;
         Reply reply;
         std::string latest; // --version of the site, or the scripted body
         int status;         // of the scripted reply
         std::string stored; // Version before the start
-        int answer;
-        std::string text;
-        bool owned; // by the main window
-        UINT style;
+        Box box;
         std::vector<std::string> opened;
     } cases[] = {
-        {"same version", Reply::Site, version, 200, version, IDOK, upToDate, false, kOkBox, {}},
+        {"same version", Reply::Site, version, 200, version, isUpToDate, {}},
         // The start records the running version, so an upgrade is never offered again.
-        {"after an upgrade", Reply::Site, version, 200, "0.9", IDOK, upToDate, false, kOkBox, {}},
-        {"trailing line break",
-         Reply::Scripted,
-         version + "\r\n",
-         200,
-         version,
-         IDOK,
-         upToDate,
-         false,
-         kOkBox,
-         {}},
-        {"surrounding blanks",
-         Reply::Scripted,
-         " \t" + version + " \n",
-         200,
-         version,
-         IDOK,
-         upToDate,
-         false,
-         kOkBox,
-         {}},
+        {"after an upgrade", Reply::Site, version, 200, "0.9", isUpToDate, {}},
+        {"trailing line break", Reply::Scripted, version + "\r\n", 200, version, isUpToDate, {}},
+        {"blanks around", Reply::Scripted, " \t" + version + " \n", 200, version, isUpToDate, {}},
         {"newer, yes",
          Reply::Site,
          "99.0",
          200,
          version,
-         IDYES,
-         newer,
-         true,
-         kYesNoBox,
+         {IDYES, newer, true, kYesNoBox},
          {download}},
-        {"newer, no", Reply::Site, "99.0", 200, version, IDNO, newer, true, kYesNoBox, {}},
-        {"site down", Reply::Down, "", 0, version, IDOK, failed, false, kOkBox, {}},
-        {"404", Reply::Scripted, version, 404, version, IDOK, failed, false, kOkBox, {}},
+        {"newer, no", Reply::Site, "99.0", 200, version, {IDNO, newer, true, kYesNoBox}, {}},
+        {"site down", Reply::Down, "", 0, version, hasFailed, {}},
+        {"404", Reply::Scripted, version, 404, version, hasFailed, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
@@ -551,7 +534,7 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         std::optional<bool> ownerEnabled;
         run.onMessageBox = [&](const MessageBoxRequest&) {
             ownerEnabled = IsWindowEnabled(hMainWnd) != FALSE;
-            return c.answer;
+            return c.box.answer;
         };
         run.steps = {[&](HeadlessBackend&) {
                          mainWindow = hMainWnd;
@@ -563,11 +546,11 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         EXPECT_EQ(run.Run(), 0);
         ASSERT_EQ(run.messageBoxes.size(), 1u);
         const MessageBoxRequest& box = run.messageBoxes[0];
-        EXPECT_EQ(box.text, c.text);
+        EXPECT_EQ(box.text, c.box.text);
         EXPECT_EQ(box.caption, "提示");
-        EXPECT_EQ(box.style, c.style);
-        EXPECT_EQ(box.owner, c.owned ? mainWindow : nullptr);
-        EXPECT_EQ(ownerEnabled, !c.owned) << "an owned box disables the main window";
+        EXPECT_EQ(box.style, c.box.style);
+        EXPECT_EQ(box.owner, c.box.owned ? mainWindow : nullptr);
+        EXPECT_EQ(ownerEnabled, !c.box.owned) << "an owned box disables the main window";
         EXPECT_EQ(run.openedInBrowser, c.opened);
         if (!c.opened.empty()) {
             EXPECT_EQ(run.openedInBrowserOwners, std::vector<HWND>{mainWindow});

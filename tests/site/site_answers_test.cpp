@@ -296,10 +296,8 @@ std::string Resolve(const std::string& base, const std::string& ref) {
 // proxy that serves it under a path prefix: resolved there, each leads where it should.
 TEST(SiteLinks, AreRelativeAndWorkUnderAPathPrefix) {
     TempDir root(false);
-    std::vector<std::string> options =
-        SiteFolders(root, {{"media/002.mp4", "x"}, {"downloads/a.exe", "x"}});
-    options.insert(options.end(), {"--episodes", "3"});
-    SiteProcess site(options);
+    SiteProcess site(
+        SiteFolders(root, {{"media/002.mp4", "x"}, {"downloads/a.exe", "x"}}, {"--episodes", "3"}));
     const std::string player = "/prefix/video/player/?flv=";
     struct Case {
         std::string target;

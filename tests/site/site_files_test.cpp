@@ -270,8 +270,8 @@ TEST_F(SiteFiles, DownloadsAreAttachmentsAndStayInsideTheirFolder) {
 // One server thread, so a request stuck on it would also stop every later answer.
 TEST(SiteSpecialFiles, FifosAreRefusedAtOnceAndTheSiteKeepsAnswering) {
     TempDir root(false);
-    std::vector<std::string> options = SiteFolders(root, {{"media/001.mp4", "mp4 bytes"}});
-    options.insert(options.end(), {"--threads", "1"});
+    const std::vector<std::string> options =
+        SiteFolders(root, {{"media/001.mp4", "mp4 bytes"}}, {"--threads", "1"});
     ASSERT_EQ(mkfifo(root.File("downloads/pipe").c_str(), 0644), 0);
     ASSERT_EQ(symlink("pipe", root.File("downloads/link-to-pipe").c_str()), 0);
     SiteProcess site(options);
@@ -304,10 +304,8 @@ TEST(SiteSpecialFiles, FifosAreRefusedAtOnceAndTheSiteKeepsAnswering) {
 // folder once; when descriptors are back the folder is read again.
 TEST(SiteFaults, RunningOutOfDescriptorsKeepsTheCatalogueAndAnswers503) {
     TempDir root(false);
-    std::vector<std::string> options =
-        SiteFolders(root, {{"media/001.mp4", "mp4"}, {"downloads/a.exe", "exe"}});
-    options.insert(options.end(), {"--threads", "1"});
-    SiteProcess site(options);
+    SiteProcess site(SiteFolders(root, {{"media/001.mp4", "mp4"}, {"downloads/a.exe", "exe"}},
+                                 {"--threads", "1"}));
     // One kept-alive connection, accepted before the limit drops: every later descriptor
     // the site asks for is over the limit.
     RawConnection connection(site.Host(), site.Port());

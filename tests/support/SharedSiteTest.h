@@ -17,16 +17,19 @@
 namespace velmora::test {
 
 // Makes root's media and downloads folders and the files (name under root, bytes); returns
-// the site options that serve them.
+// the site options that serve them, then the others.
 inline std::vector<std::string>
-SiteFolders(const TempDir& root,
-            const std::vector<std::pair<std::string, std::string>>& files = {}) {
+SiteFolders(const TempDir& root, const std::vector<std::pair<std::string, std::string>>& files = {},
+            const std::vector<std::string>& others = {}) {
     EXPECT_EQ(mkdir(root.File("media").c_str(), 0755), 0);
     EXPECT_EQ(mkdir(root.File("downloads").c_str(), 0755), 0);
     for (const auto& [name, bytes] : files) {
         WriteFileBytes(root.File(name), bytes);
     }
-    return {"--media", root.File("media"), "--downloads", root.File("downloads")};
+    std::vector<std::string> options = {"--media", root.File("media"), "--downloads",
+                                        root.File("downloads")};
+    options.insert(options.end(), others.begin(), others.end());
+    return options;
 }
 
 class SharedSiteTest : public ::testing::Test {
