@@ -21,11 +21,7 @@ xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
 xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 expected="cannot play http://$SITE_HOST:$SITE_PORT/media/001.mp4: GStreamer has no decoder for it; install the Debian package gstreamer1.0-libav"
-for i in $(seq 1 100); do
-    grep -qF "$expected" "$VELMORA_WORK/player.log" && break
-    sleep 0.1
-done
-grep -qF "$expected" "$VELMORA_WORK/player.log" ||
+wait_until 10 grep -qF "$expected" "$VELMORA_WORK/player.log" ||
     fail "no line naming the missing package; the player wrote:"$'\n'"$(grep velmora "$VELMORA_WORK/player.log")"
 [[ $(grep -c 'cannot play' "$VELMORA_WORK/player.log") == 1 ]] || fail "more than one line"
 

@@ -55,11 +55,7 @@ wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null |
 xdotool mousemove --window "$window" 700 300 # away from the video
 wait_request '/video/player/?flv=2' 20 || fail "episode 1 did not run on to episode 2"
 wait_window "^Tessavo第2集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "the title did not follow episode 2"
-for i in $(seq 1 20); do
-    grep -q '^Last=2' "$PLAYER_DIR/Config.ini" && break
-    sleep 0.1
-done
-grep -q '^Last=2' "$PLAYER_DIR/Config.ini" || fail "Last did not follow: $(grep Last "$PLAYER_DIR/Config.ini")"
+wait_until 2 grep -q '^Last=2' "$PLAYER_DIR/Config.ini" || fail "Last did not follow: $(grep Last "$PLAYER_DIR/Config.ini")"
 # The selected row is drawn in the theme's selection colour: row 2 now, not row 1.
 read -r X Y < <(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x, y}')
 row_colour() { # client y of a row: its blue minus its red, 0..255

@@ -11,12 +11,7 @@ start_site --episodes 5
 # kiosk-shell centres the fixed-size window on the 1024x768 output: its client area starts
 # at ((1024 - 764) / 2, (768 - 586) / 2).
 start_weston --backend=x11-backend.so --use-pixman --width=1024 --height=768 --shell=kiosk-shell.so
-for i in $(seq 1 100); do
-    screen=$(xdotool search --onlyvisible --classname '^weston' 2>/dev/null | head -1 || true)
-    [[ -n "$screen" ]] && break
-    sleep 0.1
-done
-[[ -n "$screen" ]] || fail "weston's output window did not appear"
+screen=$(wait_window '^weston' 10 classname) || fail "weston's output window did not appear"
 click() { # client x, y of the player's window; then a count of clicks
     xdotool mousemove --window "$screen" $((130 + $1)) $((91 + $2)) click --repeat "$3" --delay 80 1
 }
@@ -35,11 +30,7 @@ for attempt in 1 2 3 4 5; do
     wait_request '/video/player/?flv=list' 3 && break
 done
 wait_request '/video/player/?flv=list' 1 || fail "the first-run box was not answered"
-for i in $(seq 1 50); do
-    grep -q '^List=5' "$PLAYER_DIR/Config.ini" && break
-    sleep 0.1
-done
-grep -q '^List=5' "$PLAYER_DIR/Config.ini" || fail "the count was not stored"
+wait_until 5 grep -q '^List=5' "$PLAYER_DIR/Config.ini" || fail "the count was not stored"
 
 # Double-click the first row once the rows are in.
 sleep 1
@@ -53,11 +44,7 @@ pin=$(control_point 置顶) || exit 1
 read -r pin_x pin_y <<<"$pin"
 for top in 1 0 1; do
     click "$pin_x" "$pin_y" 1
-    for i in $(seq 1 30); do
-        grep -q "^Top=$top" "$PLAYER_DIR/Config.ini" && break
-        sleep 0.1
-    done
-    grep -q "^Top=$top" "$PLAYER_DIR/Config.ini" || fail "Top did not become $top"
+    wait_until 3 grep -q "^Top=$top" "$PLAYER_DIR/Config.ini" || fail "Top did not become $top"
 done
 [[ "$(pin_lines)" == 1 ]] || fail "$(pin_lines) lines about pinning: $(cat "$VELMORA_WORK/player.log")"
 grep -q 'Gdk-CRITICAL' "$VELMORA_WORK/player.log" && fail "GDK criticals: $(cat "$VELMORA_WORK/player.log")"

@@ -477,23 +477,20 @@ cmd_windows() {
         --installer-only "$exe64" "$ico64" "$WORK/setup64.exe" ARCH64 || fail "makensis for amd64"
     verify_signed "$WORK/sign/ca.pem" "$WORK/setup64.exe" "setup64.exe" >/dev/null
 
-    WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-    local wineserver
-    wineserver=$(dirname "$(readlink -f "$WINE64")")/wineserver
-    [[ -x "$wineserver" ]] || wineserver=$(command -v wineserver)
+    find_wine || fail "wine64 or its wineserver not found (Debian package wine64)"
     export WINEPREFIX="$WORK/prefix" WINEDEBUG=-all HOME="$WORK/home"
     # No Mono, no Gecko, and no menu entries on this machine for the shortcuts Wine sees.
     export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
     export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
     unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
     mkdir -p "$HOME"
-    CLEANUPS+=("\"$wineserver\" -k 2>/dev/null")
+    CLEANUPS+=("\"$WINESERVER\" -k 2>/dev/null")
     local saved_display=${DISPLAY:-}
     unset DISPLAY
     "$WINE64" wineboot -i >"$WORK/wineboot.log" 2>&1
-    "$wineserver" -w
+    "$WINESERVER" -w
     "$WINE64" "$WORK/setup64.exe" /S || fail "the silent install failed"
-    "$wineserver" -w
+    "$WINESERVER" -w
 
     local appdata localappdata desktop dir start_lnk desktop_lnk user
     user=$(id -un)
@@ -587,13 +584,13 @@ cmd_windows() {
         fail "the Start-menu shortcut does not start $next_version"
     for i in $(seq 100); do grep -q "^Version=$next_version"$'\r' "$dir/Config.ini" && break; sleep 0.1; done
     version=$next_version expect_first_run_config "$dir/Config.ini"
-    "$wineserver" -k 2>/dev/null || true
-    "$wineserver" -w
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
     note "$next_version installed silently over the running $version: it closed, the program was replaced, Config.ini kept; the shortcut starts $next_version, which records its Version"
 
     unset DISPLAY
     "$WINE64" "$dir/uninstall.exe" /S || fail "the silent uninstall failed"
-    "$wineserver" -w # the uninstaller runs on from a copy in %TEMP%
+    "$WINESERVER" -w # the uninstaller runs on from a copy in %TEMP%
     [[ "$(ls -A "$dir")" == Config.ini ]] || fail "after uninstalling, $dir holds: $(ls -A "$dir" | tr '\n' ' ')"
     [[ ! -e "$start_lnk" && ! -e "$desktop_lnk" ]] || fail "a shortcut is left after uninstalling"
     ! "$WINE64" reg query "$key" >/dev/null 2>&1 || fail "the uninstall key is left"

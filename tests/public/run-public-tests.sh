@@ -366,21 +366,18 @@ case_validators() {
 case_windows_fetch() {
     : "${FETCH_PROBE_EXE:?}"
     [[ -f $FETCH_PROBE_EXE ]] || skip "$FETCH_PROBE_EXE is missing: build the win64 tree first"
-    local wine64
-    wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-    [[ -x $wine64 ]] || skip "wine64 is not installed"
-    WINESERVER=$(dirname "$(readlink -f "$wine64")")/wineserver
+    find_wine || skip "wine64 is not installed"
     start_public_face
     trust_test_ca
     export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
     local started answer cert expected
     started=$(now_ms)
-    "$wine64" wineboot -i >"$LOGS/wineboot.log" 2>&1 || fail "wineboot failed"
+    "$WINE64" wineboot -i >"$LOGS/wineboot.log" 2>&1 || fail "wineboot failed"
     note "Wine prefix ready in $(($(now_ms) - started)) ms"
     for cert in right wrong-name unknown-issuer; do
         stop_nginx
         start_nginx "$cert"
-        answer=$(timeout 60 "$wine64" "$FETCH_PROBE_EXE" \
+        answer=$(timeout 60 "$WINE64" "$FETCH_PROBE_EXE" \
             "https://$HOST:$HTTPS_PORT/video/player/?flv=list" 10000 2>>"$LOGS/wine.log" | tr -d '\r') ||
             fail "fetch_probe.exe did not end with the $cert certificate"
         [[ $cert == right ]] && expected="TRUE 2" || expected="FALSE "

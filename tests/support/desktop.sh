@@ -87,6 +87,15 @@ start_bare_display() {
 }
 
 note() { echo "-- $*"; }
+
+# find_wine: sets WINE64 and WINESERVER, the server that belongs to that loader; fails
+# (returns 1) when either is missing.
+find_wine() {
+    WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    WINESERVER=$(dirname "$(readlink -f "$WINE64")")/wineserver
+    [[ -x "$WINESERVER" ]] || WINESERVER=$(command -v wineserver || true)
+    [[ -x "$WINE64" && -x "$WINESERVER" ]]
+}
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 # title_pattern TEXT: a wait_window pattern that matches exactly TEXT.
@@ -118,11 +127,24 @@ list_windows() {
     done
 }
 
-# wait_window PATTERN [SECONDS]: prints the id of a visible window whose name matches.
+# wait_until SECONDS COMMAND...: runs COMMAND every tenth of a second until it succeeds;
+# returns 1 when it has not within SECONDS.
+wait_until() {
+    local tenths=$(($1 * 10)) i
+    shift
+    for ((i = 0; i < tenths; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_window PATTERN [SECONDS [FIELD]]: prints the id of a visible window whose name (or
+# FIELD: classname, ...) matches.
 wait_window() {
-    local pattern=$1 seconds=${2:-20} i id
+    local pattern=$1 seconds=${2:-20} field=${3:-name} i id
     for i in $(seq $((seconds * 10))); do
-        id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1 || true)
+        id=$(xdotool search --onlyvisible "--$field" "$pattern" 2>/dev/null | head -1 || true)
         if [[ -n "$id" ]]; then
             echo "$id"
             return 0

@@ -39,16 +39,6 @@ DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.e
 
 seconds_since() { echo "$(($(date +%s%N) / 1000000 - $1))ms"; }
 
-find_wine() {
-    WINE64=$(command -v wine64 || true)
-    [ -n "$WINE64" ] || WINE64=/usr/lib/wine/wine64
-    [ -x "$WINE64" ] || fail "wine64 not found (Debian package wine64)"
-    # The wineserver must be the one that belongs to this loader.
-    WINESERVER=$(dirname "$(readlink -f "$WINE64")")/wineserver
-    [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
-    [ -x "$WINESERVER" ] || fail "wineserver not found (Debian package wine64)"
-}
-
 need_tools() {
     local tool
     for tool in "$@"; do
@@ -64,7 +54,7 @@ need_locale() {
 }
 
 wine_environment() {
-    find_wine
+    find_wine || fail "wine64 or its wineserver not found (Debian package wine64)"
     [ -f "$PREFIX_NOTE" ] || fail "no Wine prefix: run the fixture windows.prefix_setup"
     WINEPREFIX=$(cat "$PREFIX_NOTE")
     [ -f "$WINEPREFIX/system.reg" ] || fail "Wine prefix $WINEPREFIX is not set up"
@@ -175,7 +165,7 @@ cmd_test_program() {
 }
 
 cmd_prefix_setup() {
-    find_wine
+    find_wine || fail "wine64 or its wineserver not found (Debian package wine64)"
     local start prefix
     start=$(now_ms)
     # A previous run that was killed may have left its prefix behind.
@@ -200,7 +190,7 @@ cmd_prefix_setup() {
 
 cmd_prefix_cleanup() {
     [ -f "$PREFIX_NOTE" ] || exit 0
-    find_wine
+    find_wine || fail "wine64 or its wineserver not found (Debian package wine64)"
     local prefix
     prefix=$(cat "$PREFIX_NOTE")
     WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null
@@ -305,12 +295,7 @@ click_update() { click_control "$1" 检测更新; }
 close_program() {
     xdotool windowactivate --sync "$1" || fail "cannot activate window $1"
     xdotool key alt+F4
-    local i
-    for i in $(seq 150); do
-        [ -f "$WORK/program.rc" ] && break
-        sleep 0.1
-    done
-    [ -f "$WORK/program.rc" ] || fail "the program did not end within 15 s of alt+F4"
+    wait_until 15 test -f "$WORK/program.rc" || fail "the program did not end within 15 s of alt+F4"
     local rc
     rc=$(cat "$WORK/program.rc")
     [ "$rc" = 0 ] || fail "the program ended with exit code $rc, expected 0: $(cat "$WORK/program.log")"
@@ -573,12 +558,7 @@ cmd_fetch_deadline() {
     unset DISPLAY
     "$VELMORA_SLOW_SITE" "$SITE_HOST" "$SITE_PORT" >"$WORK/site.log" 2>&1 &
     VELMORA_PIDS+=($!)
-    local i
-    for i in $(seq 50); do
-        grep -q '^serving' "$WORK/site.log" && break
-        sleep 0.1
-    done
-    grep -q '^serving' "$WORK/site.log" || fail "the slow site did not start: $(cat "$WORK/site.log")"
+    wait_until 5 grep -q '^serving' "$WORK/site.log" || fail "the slow site did not start: $(cat "$WORK/site.log")"
     local base="http://$SITE_HOST:$SITE_PORT" target expected output
     for target in /quick /trickle /hop0; do
         expected="FALSE "
