@@ -67,46 +67,9 @@ UINT ReadInt(const std::string& path, const char* key, INT fallback = 0) {
     return GetPrivateProfileIntW(L"VelmoraPlayer", Wide(key), fallback, Wide(path));
 }
 
-struct ReadCase {
-    const char* name;
-    const char* file;
-    const char* section;
-    const char* key;
-    const char* fallback;
-    const char* expected;
-};
-
 TEST(Profile, ReadsValuesTheWayWindowsDoes) {
-    const ReadCase cases[] = {
-        {"exact", "[VelmoraPlayer]\r\nTitle=abc\r\n", "VelmoraPlayer", "Title", "", "abc"},
-        {"names ignore case", "[VelmoraPlayer]\r\nTitle=abc\r\n", "velmoraPLAYER", "TITLE", "",
-         "abc"},
-        {"blanks trimmed", "  [ S ]  \r\n \t Key \t=  \t value  x \t\r\n", "S", "Key", "",
-         "value  x"},
-        {"double quotes", "[S]\r\nKey=  \"  spaced  \"  \r\n", "S", "Key", "", "  spaced  "},
-        {"single quotes", "[S]\r\nKey='x'\r\n", "S", "Key", "", "x"},
-        {"unmatched quotes kept", "[S]\r\nKey=\"x'\r\n", "S", "Key", "", "\"x'"},
-        {"lone quote kept", "[S]\r\nKey=\"\r\n", "S", "Key", "", "\""},
-        {"one pair only", "[S]\r\nKey=\"\"x\"\"\r\n", "S", "Key", "", "\"x\""},
-        {"empty value is not absent", "[S]\r\nKey=\r\n", "S", "Key", "dflt", ""},
-        {"first '=' splits", "[S]\r\nKey=a=b\r\n", "S", "Key", "", "a=b"},
-        {"absent key", "[S]\r\nOther=1\r\n", "S", "Key", "dflt", "dflt"},
-        {"absent section", "[T]\r\nKey=1\r\n", "S", "Key", "dflt", "dflt"},
-        {"key of another section", "[T]\r\nKey=1\r\n[S]\r\nX=2\r\n", "S", "Key", "d", "d"},
-        {"null default", "[S]\r\n", "S", "Key", nullptr, ""},
-        {"default loses trailing blanks", "[S]\r\n", "S", "Key", "dflt \t ", "dflt"},
-        {"LF and CR line ends", "[S]\nA=1\rB=2\nC=3", "S", "B", "", "2"},
-        {"comment is no key", "[S]\r\n;Key=no\r\nKey=yes\r\n", "S", "Key", "", "yes"},
-        {"first duplicate wins", "[S]\r\nKey=one\r\nKey=two\r\n", "S", "Key", "", "one"},
-        {"line without '=' reads the default", "[S]\r\nKey\r\n", "S", "Key", "d", "d"},
-        {"lines before any section", "Key=top\r\n[S]\r\n", "S", "Key", "d", "d"},
-        {"empty key name finds a nameless line", "[S]\r\n=v\r\n", "S", "", "d", "v"},
-        {"a comment line is found by its full name", "[S]\r\n;Key=no\r\n", "S", ";Key", "", "no"},
-        {"'[' without ']' opens no section", "[S]\r\n[Open\r\nB=2\r\n", "S", "B", "d", "2"},
-        {"chinese in the code page", "[S]\r\n\xC3\xFB=\xD6\xB5\r\n", "S", "名", "", "值"},
-    };
     USE_LOCALE("zh_CN.UTF-8"); // code page 936
-    for (const ReadCase& c : cases) {
+    for (const velmora::test::ReadCase& c : velmora::test::kReadCases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         WriteFileBytes(dir.File("Config.ini"), c.file);

@@ -302,6 +302,17 @@ std::vector<Case> Table() {
         cases.push_back(integers);
     }
 
+    // Reads the unit test checks, each on a file of its own.
+    for (const velmora::test::ReadCase& c : velmora::test::kReadCases) {
+        using velmora::test::Utf16Of;
+        cases.push_back({c.name,
+                         false,
+                         c.file,
+                         {Read(A(Utf16Of(c.section)), A(Utf16Of(c.key)),
+                               c.fallback ? A(Utf16Of(c.fallback)) : Null(), 1024)},
+                         c.windowsOnly});
+    }
+
     // Long values read into the program's 1024-character buffer and larger ones.
     {
         std::string bytes = "[VelmoraPlayer]\r\nL1023=";
