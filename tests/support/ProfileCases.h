@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velmora::test {
 
@@ -89,6 +90,67 @@ inline constexpr ReadCase kReadCases[] = {
     {"a comment line is found by its full name", "[S]\r\n;Key=no\r\n", "S", ";Key", "", "no"},
     {"'[' without ']' opens no section", "[S]\r\n[Open\r\nB=2\r\n", "S", "B", "d", "2"},
     {"chinese in the code page", "[S]\r\n\xC3\xFB=\xD6\xB5\r\n", "S", "名", "", "值"},
+};
+
+// WritePrivateProfileStringW calls and the file they leave, byte for byte.
+struct Edit {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+struct WriteCase {
+    const char* name;
+    const char* before; // nullptr: no file
+    std::vector<Edit> edits;
+    const char* after;                 // nullptr: still no file
+    const char* windowsOnly = nullptr; // as in ReadCase
+};
+
+inline const WriteCase kWriteCases[] = {
+    {"first run creates the section and keys in order",
+     nullptr,
+     {{"VelmoraPlayer", "Version", "1.0"},
+      {"VelmoraPlayer", "List", "0"},
+      {"VelmoraPlayer", "Title", ""}},
+     "[VelmoraPlayer]\r\nVersion=1.0\r\nList=0\r\nTitle=\r\n"},
+    {"existing key keeps its stored name, comments and order",
+     "; settings\r\n[VelmoraPlayer]\r\nLast=1\r\n; note\r\nList=3\r\n\r\n[Other]\r\nx=y\r\n",
+     {{"velmoraplayer", "LAST", "25"}},
+     "; settings\r\n[VelmoraPlayer]\r\nLast=25\r\n; note\r\nList=3\r\n\r\n[Other]\r\nx=y\r\n",
+     "Wine drops blank lines"},
+    {"new key after the last non-blank line of its section",
+     "[VelmoraPlayer]\r\nLast=1\r\n; note\r\n\r\n\r\n[Other]\r\nx=y\r\n",
+     {{"VelmoraPlayer", "Top", "1"}},
+     "[VelmoraPlayer]\r\nLast=1\r\n; note\r\nTop=1\r\n\r\n\r\n[Other]\r\nx=y\r\n",
+     "Wine drops blank lines"},
+    {"new section at the end",
+     "[Other]\r\nx=y\r\n\r\n",
+     {{"VelmoraPlayer", "Once", "1"}},
+     "[Other]\r\nx=y\r\n\r\n[VelmoraPlayer]\r\nOnce=1\r\n",
+     "Wine drops blank lines"},
+    {"leading blanks of a value are dropped, trailing ones kept",
+     nullptr,
+     {{"S", "A", "  padded  "}},
+     "[S]\r\nA=padded  \r\n"},
+    {"last line without a line break", "[S]\r\nA=1", {{"S", "B", "2"}}, "[S]\r\nA=1\r\nB=2\r\n"},
+    {"untouched lines keep their own line breaks",
+     "[S]\nA=1\nB=2\rC=3\n",
+     {{"S", "B", "9"}},
+     "[S]\nA=1\nB=9\r\nC=3\n",
+     "Wine ends every line with CR LF"},
+    {"a value with a line break is written verbatim",
+     "[VelmoraPlayer]\r\nList=1\r\n",
+     {{"VelmoraPlayer", "List", "12\nabc"}},
+     "[VelmoraPlayer]\r\nList=12\nabc\r\n"},
+    {"names are written trimmed",
+     "[S]\r\n",
+     {{" S ", " Key\t", "v"}},
+     "[S]\r\nKey=v\r\n",
+     "Wine trims only the spaces"},
+    {"a leading line break leaves no stray line",
+     "[S]\r\nA=1\r\n",
+     {{"S", "A", "\r\n \tx"}, {"S", "B", "\ny"}},
+     "[S]\r\nA=x\r\nB=y\r\n"},
 };
 
 // UTF-8 text of the characters the cases use (one to three bytes) as UTF-16.

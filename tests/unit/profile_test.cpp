@@ -134,68 +134,14 @@ TEST(Profile, IntegerIsTheNumberAtTheStartOfTheValue) {
     }
 }
 
-struct Edit {
-    const char* section;
-    const char* key;
-    const char* value;
-};
-
-struct WriteCase {
-    const char* name;
-    const char* before; // nullptr: no file
-    std::vector<Edit> edits;
-    const char* after; // nullptr: still no file
-};
-
 TEST(Profile, WritesEditOnlyWhatTheyMust) {
-    const WriteCase cases[] = {
-        {"first run creates the section and keys in order",
-         nullptr,
-         {{"VelmoraPlayer", "Version", "1.0"},
-          {"VelmoraPlayer", "List", "0"},
-          {"VelmoraPlayer", "Title", ""}},
-         "[VelmoraPlayer]\r\nVersion=1.0\r\nList=0\r\nTitle=\r\n"},
-        {"existing key keeps its stored name, comments and order",
-         "; settings\r\n[VelmoraPlayer]\r\nLast=1\r\n; note\r\nList=3\r\n\r\n[Other]\r\nx=y\r\n",
-         {{"velmoraplayer", "LAST", "25"}},
-         "; settings\r\n[VelmoraPlayer]\r\nLast=25\r\n; note\r\nList=3\r\n\r\n[Other]\r\nx=y\r\n"},
-        {"new key after the last non-blank line of its section",
-         "[VelmoraPlayer]\r\nLast=1\r\n; note\r\n\r\n\r\n[Other]\r\nx=y\r\n",
-         {{"VelmoraPlayer", "Top", "1"}},
-         "[VelmoraPlayer]\r\nLast=1\r\n; note\r\nTop=1\r\n\r\n\r\n[Other]\r\nx=y\r\n"},
-        {"new section at the end",
-         "[Other]\r\nx=y\r\n\r\n",
-         {{"VelmoraPlayer", "Once", "1"}},
-         "[Other]\r\nx=y\r\n\r\n[VelmoraPlayer]\r\nOnce=1\r\n"},
-        {"leading blanks of a value are dropped, trailing ones kept",
-         nullptr,
-         {{"S", "A", "  padded  "}},
-         "[S]\r\nA=padded  \r\n"},
-        {"last line without a line break",
-         "[S]\r\nA=1",
-         {{"S", "B", "2"}},
-         "[S]\r\nA=1\r\nB=2\r\n"},
-        {"untouched lines keep their own line breaks",
-         "[S]\nA=1\nB=2\rC=3\n",
-         {{"S", "B", "9"}},
-         "[S]\nA=1\nB=9\r\nC=3\n"},
-        {"a value with a line break is written verbatim",
-         "[VelmoraPlayer]\r\nList=1\r\n",
-         {{"VelmoraPlayer", "List", "12\nabc"}},
-         "[VelmoraPlayer]\r\nList=12\nabc\r\n"},
-        {"names are written trimmed", "[S]\r\n", {{" S ", " Key\t", "v"}}, "[S]\r\nKey=v\r\n"},
-        {"a leading line break leaves no stray line",
-         "[S]\r\nA=1\r\n",
-         {{"S", "A", "\r\n \tx"}, {"S", "B", "\ny"}},
-         "[S]\r\nA=x\r\nB=y\r\n"},
-    };
     USE_LOCALE("C.UTF-8");
-    for (const WriteCase& c : cases) {
+    for (const velmora::test::WriteCase& c : velmora::test::kWriteCases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         if (c.before)
             WriteFileBytes(dir.File("Config.ini"), c.before);
-        for (const Edit& e : c.edits)
+        for (const velmora::test::Edit& e : c.edits)
             EXPECT_TRUE(Write(IniPath(dir), e.section, e.key, e.value));
         struct stat info;
         bool exists = stat(dir.File("Config.ini").c_str(), &info) == 0;
@@ -415,8 +361,8 @@ TEST(Profile, WritesThatChangeNothingLeaveTheFileAlone) {
     const std::string before = "[S]\nA=12\nB = x \n";
     WriteFileBytes(dir.File("Config.ini"), before);
     FileIdentity identity = Identity(dir.File("Config.ini"));
-    const Edit edits[] = {{"S", "A", "12"}, {"s", "a", "  12"}, {"S", "B", "x"}};
-    for (const Edit& e : edits)
+    const velmora::test::Edit edits[] = {{"S", "A", "12"}, {"s", "a", "  12"}, {"S", "B", "x"}};
+    for (const velmora::test::Edit& e : edits)
         EXPECT_TRUE(Write(IniPath(dir), e.section, e.key, e.value));
     EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), before);
     EXPECT_TRUE(Identity(dir.File("Config.ini")) == identity) << "the file was rewritten";

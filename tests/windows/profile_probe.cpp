@@ -313,6 +313,16 @@ std::vector<Case> Table() {
                          c.windowsOnly});
     }
 
+    // Writes the unit test checks: the report shows the file they leave.
+    for (const velmora::test::WriteCase& c : velmora::test::kWriteCases) {
+        using velmora::test::Utf16Of;
+        Case probe{c.name, c.before == nullptr, c.before ? c.before : "", {}, c.windowsOnly};
+        for (const velmora::test::Edit& e : c.edits)
+            probe.steps.push_back(
+                Write(A(Utf16Of(e.section)), A(Utf16Of(e.key)), A(Utf16Of(e.value))));
+        cases.push_back(probe);
+    }
+
     // Long values read into the program's 1024-character buffer and larger ones.
     {
         std::string bytes = "[VelmoraPlayer]\r\nL1023=";
