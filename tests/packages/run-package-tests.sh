@@ -35,7 +35,7 @@ source "$(dirname "$(readlink -f "$0")")/../support/desktop.sh"
 version=$VERSION
 player_deb="$PACKAGES/velmora-player_${version}_amd64.deb"
 site_deb="$PACKAGES/velmora-site_${version}_amd64.deb"
-DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
+DEFAULT_NOTICE=$("${CHILD_LAYOUT:?}" notice) # the first-run CopyRight value
 
 # The next minor version, built from a copy of the source in which only project(VERSION)
 # differs, as an operator releasing it would have it. The copy and its trees stay in

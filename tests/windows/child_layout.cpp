@@ -1,7 +1,7 @@
 // The program's child-window table as the desktop tests read it, one control a line: its
 // text, the middle of its place in the client area (x, y), then its top, tab-separated.
 // With "title VERSION": the main window's start title for that version, as the program
-// formats it.
+// formats it; with "notice": the built-in notice, the first run's CopyRight.
 #include <windows.h>
 
 #include <stdio.h>
@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
         WCHAR title[TEXT_CAPACITY];
         wsprintfW(title, StartTitle, velmora::test::Wide(argv[2]).get());
         printf("%s\n", velmora::test::Utf8(title).c_str());
+        return 0;
+    }
+    if (argc == 2 && strcmp(argv[1], "notice") == 0) {
+        printf("%s\n", velmora::test::Utf8(DefaultNotice).c_str());
         return 0;
     }
     for (int i = 0; i < ChildWindowCount; ++i) {

@@ -35,7 +35,7 @@ SITE_ROOT="http://$SITE_HOST:$SITE_PORT/"
 VERSION=$VELMORA_VERSION
 MAIN_TITLE=$(start_title)
 # DefaultNotice, the first-run CopyRight value.
-DEFAULT_NOTICE="《Tessavo》全集在线播放  问题报告: support@tessavo.example  官网: http://www.tessavo.example/"
+DEFAULT_NOTICE=$("$CHILD_LAYOUT" notice)
 
 seconds_since() { echo "$(($(date +%s%N) / 1000000 - $1))ms"; }
 
