@@ -578,26 +578,23 @@ case_apt() {
     chmod -R go+rX "$ROOT/apt"
     cp -p "$ROOT/apt/dists/stable/InRelease" "$WORK/InRelease.good"
 
-    # One byte of InRelease changed: refused, nothing installed.
-    echo "-- InRelease with one byte changed"
+    # refused NAME WHAT PATTERN: apt refuses the repository (PATTERN in its log) and nothing
+    # new is installed. --error-on=any: apt keeps the previous indexes and would otherwise
+    # exit 0 with a warning.
+    refused() {
+        echo "-- $2"
+        apt_run "update-$1" update --error-on=any && fail "apt-get update accepted $2" || true
+        grep -qE "$3" "$LOGS/apt-update-$1.log" || fail "apt did not refuse $2"
+        apt_run "upgrade-$1" install -y --only-upgrade velmora-player || true
+        [[ $(installed_version) == "$VERSION" ]] || fail "with $2, $(installed_version) was installed"
+    }
     sed -i '0,/^Label: Tessavo$/s//Label: Tessavp/' "$ROOT/apt/dists/stable/InRelease"
     [[ $(cmp -l "$WORK/InRelease.good" "$ROOT/apt/dists/stable/InRelease" | wc -l) == 1 ]] ||
         fail "not one byte changed"
-    # --error-on=any: apt keeps the previous indexes and would otherwise exit 0 with a warning.
-    apt_run update-tampered update --error-on=any && fail "apt-get update accepted a changed InRelease" || true
-    grep -qE 'BADSIG|signatures were invalid|is not signed' "$LOGS/apt-update-tampered.log" ||
-        fail "apt did not refuse the changed InRelease"
-    apt_run upgrade-tampered install -y --only-upgrade velmora-player || true
-    [[ $(installed_version) == "$VERSION" ]] || fail "with a changed InRelease, $(installed_version) was installed"
-
-    # Signed by another key: refused, nothing installed.
-    echo "-- InRelease and Release.gpg signed by another key"
+    refused tampered "an InRelease with one byte changed" 'BADSIG|signatures were invalid|is not signed'
     sign_release_with other
-    apt_run update-other update --error-on=any && fail "apt-get update accepted another key's signature" || true
-    grep -qE 'NO_PUBKEY|signatures were invalid|is not signed|not available' "$LOGS/apt-update-other.log" ||
-        fail "apt did not refuse another key's signature"
-    apt_run upgrade-other install -y --only-upgrade velmora-player || true
-    [[ $(installed_version) == "$VERSION" ]] || fail "signed by another key, $(installed_version) was installed"
+    refused other "a repository signed by another key" \
+        'NO_PUBKEY|signatures were invalid|is not signed|not available'
 
     # The repository as published: the upgrade.
     echo "-- the repository as published: update, upgrade"
