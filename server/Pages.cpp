@@ -25,8 +25,9 @@ const char* const kStyle =
     ".nav{margin-top:12px}.nav a,.nav span{margin-right:12px}.nav span{color:#666}"
     ".note{margin:8px 0 0;font-size:14px;color:#aab}";
 
-// Resume and run-on on the episode page, after its video. ES5 and only what IE11 has: the
-// Windows player's browser control is IE11. Called with the episode's storage key.
+// Resume, run-on, the viewer's sound and the keys on the episode page, after its video. ES5
+// and only what IE11 has: the Windows player's browser control is IE11. Called with the
+// episode's storage key.
 const char* const kEpisodeScript = R"js(<script>
 (function (key) {
     function byId(id) { return document.getElementById(id); }
@@ -35,6 +36,8 @@ const char* const kEpisodeScript = R"js(<script>
     // Storage may be missing or throw (private mode, quota): playback never depends on it.
     function storage(use) { try { return use(window.localStorage); } catch (e) { return null; } }
     var video = byId('video'), runOn = byId('runon'), edge = 5, saved = null, timer;
+    // The count the page states is where the run-on counts down from.
+    var left, from = runOn ? parseInt(byId('runon-left').textContent, 10) : 0;
     var stored = parseInt(storage(function (s) { return s.getItem(key); }), 10);
     // A position at either end is no place to resume from, so it is not kept.
     function inside(at) { return at >= edge && at <= video.duration - edge; }
@@ -54,6 +57,25 @@ const char* const kEpisodeScript = R"js(<script>
         saved = Math.floor(video.currentTime);
     }
     function cancel() { clearTimeout(timer); if (runOn) show('runon', false); return false; }
+    function countDown() {
+        byId('runon-left').textContent = left;
+        // The next page's own address, as its link has it: the player follows the navigation.
+        timer = setTimeout(--left > 0 ? countDown : function () {
+            location.href = byId('next').href;
+        }, 1000);
+    }
+    // The viewer's volume and mute carry over to the next episode. What is read back is
+    // checked first: any page of this site could have stored anything under these keys.
+    var volume = storage(function (s) { return s.getItem('velmora.volume'); });
+    var muted = storage(function (s) { return s.getItem('velmora.muted'); });
+    if (/^(0(\.[0-9]{1,3})?|1)$/.test(volume)) video.volume = Number(volume);
+    if (muted === 'true' || muted === 'false') video.muted = muted === 'true';
+    video.addEventListener('volumechange', function () {
+        storage(function (s) {
+            s.setItem('velmora.volume', String(Math.round(video.volume * 100) / 100));
+            s.setItem('velmora.muted', String(video.muted));
+        });
+    });
     video.addEventListener('timeupdate', function () {
         if (!video.seeking && Math.abs(video.currentTime - saved) >= 5) save();
     });
@@ -65,14 +87,46 @@ const char* const kEpisodeScript = R"js(<script>
         storage(function (s) { s.removeItem(key); });
         if (!runOn) return;
         show('runon', true);
-        // The next page's own address, as its link has it: the player follows the navigation.
-        timer = setTimeout(function () { location.href = byId('next').href; }, 5000);
+        left = from;
+        countDown();
     });
     if (video.readyState > 0) start(); else video.addEventListener('loadedmetadata', start);
     byId('restart').onclick = function () {
         video.currentTime = 0; video.play(); show('resume', false); return false;
     };
     if (runOn) byId('cancel').onclick = cancel;
+    function clamp(value, low, high) { return Math.max(low, Math.min(high, value)); }
+    function seek(by) {
+        var end = video.duration; // NaN before the metadata
+        if (end > 0) video.currentTime = clamp(video.currentTime + by, 0, end);
+    }
+    // Rounded: steps of 0.1 would otherwise drift off the tenths.
+    function louder(by) { video.volume = clamp(Math.round((video.volume + by) * 10) / 10, 0, 1); }
+    // IE11 has only the ms-prefixed calls, WebKitGTK may have only the webkit ones.
+    function fullscreen() {
+        var d = document, v = video;
+        var now = d.fullscreenElement || d.msFullscreenElement || d.webkitFullscreenElement;
+        var leave = d.exitFullscreen || d.msExitFullscreen || d.webkitExitFullscreen;
+        var enter = v.requestFullscreen || v.msRequestFullscreen || v.webkitRequestFullscreen;
+        if (now && leave) leave.call(d); else if (!now && enter) enter.call(v);
+    }
+    function playPause() { if (video.paused || video.ended) video.play(); else video.pause(); }
+    // By keyCode, which IE11 and WebKit agree on (their key names differ).
+    var keys = {
+        32: playPause, 75: playPause, 37: function () { seek(-5); }, 39: function () { seek(5); },
+        38: function () { louder(0.1); }, 40: function () { louder(-0.1); },
+        77: function () { video.muted = !video.muted; }, 70: fullscreen
+    };
+    document.addEventListener('keydown', function (e) {
+        var focus = document.activeElement, handle = keys[e.keyCode];
+        // A focused link, button or field keeps its keys (Space, arrows), and so do the
+        // browser's shortcuts.
+        if (!handle || e.defaultPrevented || e.ctrlKey || e.altKey || e.metaKey || e.shiftKey ||
+            (focus && (/^(A|BUTTON|INPUT|SELECT|TEXTAREA)$/.test(focus.tagName) ||
+                       focus.isContentEditable))) return;
+        e.preventDefault();
+        handle();
+    });
 }('velmora.position.)js";
 
 std::string Page(const std::string& title, const std::string& body) {
@@ -166,8 +220,10 @@ std::string EpisodePage(long number, long count, const std::vector<std::string>&
                 "style=\"display:none\"><span id=\"resume-at\"></span> <a id=\"restart\" "
                 "href=\"#\">从头播放</a></p>\n";
         if (number < count) {
-            body += "<p id=\"runon\" class=\"note\" style=\"display:none\">下一集将在 5 秒后播放 "
-                    "<a id=\"cancel\" href=\"#\">取消</a></p>\n";
+            body += "<p id=\"runon\" class=\"note\" style=\"display:none\">下一集将在 <span "
+                    "id=\"runon-left\">" +
+                    std::to_string(kRunOnSeconds) +
+                    "</span> 秒后播放 <a id=\"cancel\" href=\"#\">取消</a></p>\n";
         }
         body += kEpisodeScript + std::to_string(number) + "'));\n</script>\n";
     } else {

@@ -19,6 +19,9 @@ std::string HomePage();
 // At "/video/player/". Links the first kMaxListedEpisodes episodes, as many as the player
 // lists.
 std::string StartPage(const std::string& notice, long count);
+// Seconds an ended episode's page counts down before it runs on to the next.
+constexpr long kRunOnSeconds = 5;
+
 // At "/video/player/". One <source> per media file, in the given order; with no files yet
 // the page says so.
 std::string EpisodePage(long number, long count, const std::vector<std::string>& mediaFiles);

@@ -1,4 +1,5 @@
 // What each address of the content site answers: status, content type and body.
+#include "Pages.h"
 #include "SharedSiteTest.h"
 #include "SiteHttp.h"
 #include "SiteProcess.h"
@@ -433,8 +434,9 @@ TEST(SiteEpisodes, PagesPlayTheMediaFilesOrShowAPlaceholder) {
     }
 }
 
-// An episode with a video resumes where the viewer left off and, unless it is the last, runs on
-// to the next; the script finds the elements it uses before it.
+// An episode with a video resumes where the viewer left off, keeps the viewer's sound, takes
+// keys and, unless it is the last, counts down to the next; the script finds the elements it
+// uses before it.
 TEST(SiteEpisodes, VideoPagesCarryResumeAndRunOn) {
     TempDir media(false);
     WriteFileBytes(media.File("001.mp4"), "x");
@@ -444,7 +446,9 @@ TEST(SiteEpisodes, VideoPagesCarryResumeAndRunOn) {
         "<video controls autoplay preload=\"auto\" id=\"video\">", "<span id=\"resume-at\">",
         "<a id=\"restart\" href=\"#\">从头播放</a>"};
     const std::vector<std::string> runOn = {
-        "<p id=\"runon\"", "下一集将在 5 秒后播放 <a id=\"cancel\" href=\"#\">取消</a>"};
+        "<p id=\"runon\"", "下一集将在 <span id=\"runon-left\">" +
+                               std::to_string(site::kRunOnSeconds) +
+                               "</span> 秒后播放 <a id=\"cancel\" href=\"#\">取消</a>"};
     struct Case {
         int episode;
         bool video;
@@ -457,7 +461,8 @@ TEST(SiteEpisodes, VideoPagesCarryResumeAndRunOn) {
         const size_t script = page.find("<script>");
         EXPECT_EQ(script != std::string::npos, c.video);
         for (const std::string& text : std::vector<std::string>{
-                 "'从 '", "' 继续播放'", "'velmora.position." + std::to_string(c.episode) + "'"}) {
+                 "'从 '", "' 继续播放'", "'velmora.position." + std::to_string(c.episode) + "'",
+                 "'runon-left'", "'velmora.volume'", "'velmora.muted'", "'keydown'"}) {
             EXPECT_EQ(page.find(text, script) != std::string::npos, c.video) << text;
         }
         for (const std::string& text : resume) {
