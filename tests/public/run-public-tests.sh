@@ -527,11 +527,14 @@ case_apt() {
         fail "apt-repository.sh: $(cat "$LOGS/repository.log")"
     chmod -R go+rX "$ROOT/apt"
 
-    # nginx serves it as static files: the indexes revalidated, the pool kept long; the
-    # site copies never see /apt/, and velmora-site alone does not serve it.
-    local base=https://$HOST:$HTTPS_PORT/apt headers url
+    # nginx serves it as static files: the indexes sent whole every time (even to a client
+    # that says it has them), the pool kept long; the site copies never see /apt/, and
+    # velmora-site alone does not serve it.
+    local base=https://$HOST:$HTTPS_PORT/apt headers url since
     for url in dists/stable/InRelease dists/stable/main/binary-amd64/Packages.gz velmora-archive-keyring.gpg; do
-        headers=$(curl -sS -D - -o /dev/null "$base/$url") || fail "no answer for /apt/$url"
+        since=$(curl -sS -D - -o /dev/null "$base/$url" | tr -d '\r' | sed -n 's/^last-modified: //Ip')
+        headers=$(curl -sS -D - -o /dev/null -H "If-Modified-Since: $since" "$base/$url") ||
+            fail "no answer for /apt/$url"
         grep -q '^HTTP/[0-9.]* 200' <<<"$headers" && grep -qi '^cache-control: no-cache' <<<"$headers" ||
             fail "/apt/$url: $headers"
     done
