@@ -232,10 +232,10 @@ constexpr size_t kHelpColumn = 21;
 
 } // namespace
 
-const std::vector<OptionSpec>& OptionTable() {
+const std::vector<OptionEntry>& OptionTable() {
     using O = Options;
-    constexpr auto Value = OptionSpec::Value;
-    static const std::vector<OptionSpec> table = {
+    constexpr auto Value = OptionEntry::Value;
+    static const std::vector<OptionEntry> table = {
         {"--listen", "ADDR", Value, "IPv4 or IPv6 address (default 127.0.0.1; :: takes IPv4 too)",
          SetListen},
         {"--port", "N", Value, "TCP port, 0 for any free port (default 8848)",
@@ -259,7 +259,7 @@ const std::vector<OptionSpec>& OptionTable() {
          SetNumber<&O::threads, 1, 64>},
         {"--log-file", "PATH", Value, "append the request log here, not to stdout (SIGHUP reopens)",
          SetText<&O::logFile>},
-        {"--trust-proxy", "[ADDR,...]", OptionSpec::MaybeValue,
+        {"--trust-proxy", "[ADDR,...]", OptionEntry::MaybeValue,
          "proxies (default 127.0.0.1,::1) whose X-Forwarded-For\n"
          "is logged before them and who have no per-address limit",
          SetTrustedProxies},
@@ -271,9 +271,9 @@ const std::vector<OptionSpec>& OptionTable() {
          SetNumber<&O::stopSeconds, 1, 1000000>},
         {"--user", "NAME", Value, "switch to this user after opening the port (needs root)",
          SetText<&O::user>},
-        {"--version", nullptr, OptionSpec::MaybeValue, "print the site's own version and exit",
+        {"--version", nullptr, OptionEntry::MaybeValue, "print the site's own version and exit",
          SetVersion},
-        {"--help", nullptr, OptionSpec::Nothing, "show this text and exit", SetHelp},
+        {"--help", nullptr, OptionEntry::Nothing, "show this text and exit", SetHelp},
     };
     return table;
 }
@@ -284,7 +284,7 @@ std::string HelpText() {
         "Serves the Tessavo content site: start page, episode pages, episode count,\n"
         "notice, latest version, download page and home page. On its own it is for\n"
         "loopback or a trusted network; on the internet, put nginx in front.\n\n";
-    for (const OptionSpec& option : OptionTable()) {
+    for (const OptionEntry& option : OptionTable()) {
         std::string line = std::string("  ") + option.name;
         line += option.argument ? std::string(" ") + option.argument : "";
         line += line.size() < kHelpColumn ? std::string(kHelpColumn - line.size(), ' ') : "  ";
@@ -314,20 +314,20 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
             name.erase(equals);
         }
         const auto& table = OptionTable();
-        const auto spec = std::find_if(table.begin(), table.end(),
-                                       [&](const OptionSpec& o) { return name == o.name; });
-        if (spec == table.end() || (spec->takes == OptionSpec::Nothing && value)) {
+        const auto entry = std::find_if(table.begin(), table.end(),
+                                        [&](const OptionEntry& o) { return name == o.name; });
+        if (entry == table.end() || (entry->takes == OptionEntry::Nothing && value)) {
             return Fail("unknown option '" + name + "' (try --help)");
         }
         // A value may follow as the next argument; an optional one only when that is no option.
-        if (!value && spec->takes != OptionSpec::Nothing && i + 1 < args.size() &&
-            (spec->takes == OptionSpec::Value || args[i + 1].rfind("--", 0) != 0)) {
+        if (!value && entry->takes != OptionEntry::Nothing && i + 1 < args.size() &&
+            (entry->takes == OptionEntry::Value || args[i + 1].rfind("--", 0) != 0)) {
             value = args[++i];
         }
-        if (!value && spec->takes == OptionSpec::Value) {
-            return Fail(NeedsValue(spec->name));
+        if (!value && entry->takes == OptionEntry::Value) {
+            return Fail(NeedsValue(entry->name));
         }
-        const std::string error = spec->set(spec->name, value ? &*value : nullptr, result);
+        const std::string error = entry->set(entry->name, value ? &*value : nullptr, result);
         if (!error.empty()) {
             return Fail(error);
         }

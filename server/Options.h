@@ -40,7 +40,7 @@ struct ParseResult {
 };
 
 // One command-line option; the parser, --help and the tests all read the table of them.
-struct OptionSpec {
+struct OptionEntry {
     enum Takes {
         Nothing,   // a value after '=' makes it unknown
         Value,     // the next argument, whatever it is, or what follows '='
@@ -56,7 +56,7 @@ struct OptionSpec {
 };
 
 // The options in the order --help lists them.
-const std::vector<OptionSpec>& OptionTable();
+const std::vector<OptionEntry>& OptionTable();
 
 ParseResult ParseOptions(const std::vector<std::string>& args);
 // Reads --notice-file and --latest-version-file into options (at start and on SIGHUP);

@@ -93,7 +93,7 @@ TEST(SiteOptions, HelpListsEveryOptionAndExits0) {
     SiteRun run = RunSite({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
-    for (const site::OptionSpec& option : site::OptionTable()) {
+    for (const site::OptionEntry& option : site::OptionTable()) {
         EXPECT_NE(run.out.find(std::string(option.name) + " "), std::string::npos) << option.name;
     }
 }
