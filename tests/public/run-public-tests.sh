@@ -528,12 +528,13 @@ case_apt() {
     chmod -R go+rX "$ROOT/apt"
 
     # nginx serves it as static files: the indexes sent whole every time (even to a client
-    # that says it has them), the pool kept long; the site copies never see /apt/, and
-    # velmora-site alone does not serve it.
+    # that says it has them, or part of them), the pool kept long; the site copies never see
+    # /apt/, and velmora-site alone does not serve it.
     local base=https://$HOST:$HTTPS_PORT/apt headers url since
     for url in dists/stable/InRelease dists/stable/main/binary-amd64/Packages.gz velmora-archive-keyring.gpg; do
         since=$(curl -sS -D - -o /dev/null "$base/$url" | tr -d '\r' | sed -n 's/^last-modified: //Ip')
-        headers=$(curl -sS -D - -o /dev/null -H "If-Modified-Since: $since" "$base/$url") ||
+        headers=$(curl -sS -D - -o /dev/null -H "If-Modified-Since: $since" -H "If-Range: $since" \
+            -H "Range: bytes=1-" "$base/$url") ||
             fail "no answer for /apt/$url"
         grep -q '^HTTP/[0-9.]* 200' <<<"$headers" && grep -qi '^cache-control: no-cache' <<<"$headers" ||
             fail "/apt/$url: $headers"
