@@ -14,11 +14,45 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
 
 namespace velmora::kernel32 {
+
+// Wine's choice for the common languages: the default ANSI code page of Windows' locale for
+// the language (and, for Chinese, the territory). Anything else, C and POSIX included, gets
+// Wine's default, 1252.
+UINT AnsiCodePageOf(const std::string& locale) {
+    std::string name = locale.substr(0, locale.find_first_of(".@"));
+    std::string language = name.substr(0, name.find('_'));
+    std::string territory = name.size() > language.size() ? name.substr(language.size() + 1) : "";
+    // Each entry's languages are separated and surrounded by spaces.
+    static const std::pair<const char*, UINT> table[] = {
+        {" ja ", 932},
+        {" ko ", 949},
+        {" th ", 874},
+        {" cs hr hu pl ro sk sl sq bs ", 1250},
+        {" be bg kk ky mk mn ru sr tg tt uk ", 1251},
+        {" el ", 1253},
+        {" az tr uz ", 1254},
+        {" he ", 1255},
+        {" ar fa ur ", 1256},
+        {" et lt lv ", 1257},
+        {" vi ", 1258},
+    };
+    if (language == "zh")
+        return territory == "TW" || territory == "HK" || territory == "MO" ? 950 : 936;
+    if (language == "sr" && locale.find("@latin") != std::string::npos)
+        return 1250;
+    std::string padded = " " + language + " ";
+    for (const auto& [languages, codePage] : table)
+        if (!language.empty() && strstr(languages, padded.c_str()))
+            return codePage;
+    return 1252;
+}
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -39,61 +73,20 @@ const char* LocaleCodeset() {
     return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
 }
 
-struct CodePageName {
-    UINT number;
-    const char* iconvName;
+struct CodePage {
+    std::string locale; // the LC_CTYPE it was chosen for
+    UINT number = 0;
+    std::string iconvName;
 };
 
-// Wine's choice for the common languages: the default ANSI code page of Windows' locale for
-// the language (and, for Chinese, the territory). Anything else, C and POSIX included, gets
-// Wine's default, 1252.
-CodePageName CodePageForLocale(const std::string& locale) {
-    std::string name = locale.substr(0, locale.find_first_of(".@"));
-    std::string language = name.substr(0, name.find('_'));
-    std::string territory = name.size() > language.size() ? name.substr(language.size() + 1) : "";
-    bool latin = locale.find("@latin") != std::string::npos;
-    struct Entry {
-        const char* languages; // space-separated, each padded with spaces
-        CodePageName page;
-    };
-    static const Entry table[] = {
-        {" ja ", {932, "CP932"}},
-        {" ko ", {949, "CP949"}},
-        {" th ", {874, "CP874"}},
-        {" cs hr hu pl ro sk sl sq bs ", {1250, "CP1250"}},
-        {" be bg kk ky mk mn ru sr tg tt uk ", {1251, "CP1251"}},
-        {" el ", {1253, "CP1253"}},
-        {" az tr uz ", {1254, "CP1254"}},
-        {" he ", {1255, "CP1255"}},
-        {" ar fa ur ", {1256, "CP1256"}},
-        {" et lt lv ", {1257, "CP1257"}},
-        {" vi ", {1258, "CP1258"}},
-    };
-    if (language == "zh") {
-        if (territory == "TW" || territory == "HK" || territory == "MO")
-            return {950, "CP950"};
-        return {936, "CP936"};
-    }
-    if (language == "sr" && latin)
-        return {1250, "CP1250"};
-    if (!language.empty()) {
-        std::string padded = " " + language + " ";
-        for (const Entry& entry : table)
-            if (strstr(entry.languages, padded.c_str()))
-                return entry.page;
-    }
-    return {1252, "CP1252"};
-}
-
 // The ANSI code page of the current LC_CTYPE, remembered per thread for the last locale seen.
-const CodePageName& AnsiCodePage() {
-    thread_local std::string lastLocale;
-    thread_local CodePageName page{0, nullptr};
+const CodePage& AnsiCodePage() {
+    thread_local CodePage page;
     const char* locale = setlocale(LC_CTYPE, nullptr);
     std::string current = locale ? locale : "C";
-    if (!page.iconvName || current != lastLocale) {
-        lastLocale = current;
-        page = CodePageForLocale(current);
+    if (page.number == 0 || current != page.locale) {
+        const UINT number = AnsiCodePageOf(current);
+        page = CodePage{current, number, "CP" + std::to_string(number)};
     }
     return page;
 }
@@ -120,97 +113,55 @@ iconv_t Converter(const char* to, const char* from) {
     return cd;
 }
 
+void AppendUtf16(uint32_t c, std::u16string* out) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        c = 0xDC00 + (c & 0x3FF);
+    }
+    out->push_back(static_cast<char16_t>(c));
+}
+
 // UTF-8 with the replacement rule of the Unicode standard (one U+FFFD per maximal subpart
 // of an ill-formed sequence), which is what Windows does since Vista.
 void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out) {
-    size_t i = 0;
-    while (i < n) {
-        unsigned char b = s[i];
-        if (b < 0x80) {
-            out->push_back(b);
-            ++i;
+    for (size_t i = 0; i < n;) {
+        const unsigned char lead = s[i++];
+        if (lead < 0x80) {
+            out->push_back(lead);
             continue;
         }
-        int extra;
-        unsigned char low = 0x80, high = 0xBF;
-        uint32_t c;
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-            c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            c = b & 0x0F;
-            if (b == 0xE0)
-                low = 0xA0;
-            else if (b == 0xED)
-                high = 0x9F; // no encoded surrogates
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            c = b & 0x07;
-            if (b == 0xF0)
-                low = 0x90;
-            else if (b == 0xF4)
-                high = 0x8F;
-        } else {
-            out->push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
+        const int extra = lead < 0xC2 || lead > 0xF4 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        // The second byte's range excludes overlong forms, surrogates and values past U+10FFFF.
+        const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        uint32_t c = lead & (0x3F >> extra);
         int got = 0;
-        while (got < extra && j < n) {
-            unsigned char t = s[j];
-            unsigned char lo = got == 0 ? low : 0x80, hi = got == 0 ? high : 0xBF;
-            if (t < lo || t > hi)
-                break;
-            c = (c << 6) | (t & 0x3F);
-            ++j;
-            ++got;
-        }
-        if (got < extra) {
-            out->push_back(kReplacement);
-        } else if (c >= 0x10000) {
-            c -= 0x10000;
-            out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(c));
-        }
-        i = j;
+        for (; got < extra && i < n && s[i] >= (got ? 0x80 : low) && s[i] <= (got ? 0xBF : high);
+             ++got)
+            c = c << 6 | (s[i++] & 0x3F);
+        AppendUtf16(extra > 0 && got == extra ? c : kReplacement, out);
     }
 }
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 void EncodeUtf8(const char16_t* s, size_t n, std::string* out) {
+    static const unsigned char kLeadMark[] = {0x00, 0xC0, 0xE0, 0xF0};
     for (size_t i = 0; i < n; ++i) {
         uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        else if (c >= 0xD800 && c <= 0xDFFF)
             c = kReplacement;
-        }
-        if (c < 0x80) {
-            out->push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out->push_back(static_cast<char>(kLeadMark[extra] | c >> (6 * extra)));
+        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
+            out->push_back(static_cast<char>(0x80 | ((c >> shift) & 0x3F)));
     }
 }
 
 // Runs iconv over the whole input, appending what it gives to out. Where iconv meets a
-// sequence it cannot convert, onBad(in, inLeft) steps past it and returns true, or returns
-// false to stop there.
+// sequence it cannot convert, onBad(at, left) answers how many bytes to step over (0: stop).
 template <class Unit, class OnBad>
 void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* out, OnBad onBad) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -229,8 +180,11 @@ void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* ou
         }
         if (error == E2BIG)
             continue;
-        if (!onBad(in, inLeft))
+        const size_t skip = onBad(in, inLeft);
+        if (skip == 0)
             return;
+        in += skip;
+        inLeft -= skip;
     }
 }
 
@@ -246,14 +200,12 @@ void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u1
             out->push_back(static_cast<unsigned char>(s[i]));
         return;
     }
-    ConvertAll(cd, const_cast<char*>(s), n, out, [&](char*& in, size_t& inLeft) {
+    ConvertAll(cd, const_cast<char*>(s), n, out, [&](const char*, size_t) -> size_t {
         *invalid = true;
         if (strict)
-            return false;
+            return 0;
         out->push_back(u'?');
-        ++in;
-        --inLeft;
-        return true;
+        return 1;
     });
 }
 
@@ -277,33 +229,16 @@ void EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out
         return;
     }
     char* in = reinterpret_cast<char*>(const_cast<char16_t*>(s));
-    ConvertAll(cd, in, n * sizeof(char16_t), out, [&](char*& at, size_t& left) {
+    ConvertAll(cd, in, n * sizeof(char16_t), out, [&](const char* at, size_t left) -> size_t {
         // Not representable (or an unpaired surrogate): one default character per
         // character, so a surrogate pair is skipped whole.
         *usedDefault = true;
         out->push_back('?');
         const char16_t* unit = reinterpret_cast<const char16_t*>(at);
-        size_t skip = 1;
-        if (left >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 &&
-            unit[1] <= 0xDFFF)
-            skip = 2;
-        at += skip * sizeof(char16_t);
-        left -= skip * sizeof(char16_t);
-        return true;
+        const bool pair = left >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF &&
+                          unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
+        return (pair ? 2 : 1) * sizeof(char16_t);
     });
-}
-
-void DecodeAnsi(const char* s, size_t n, bool strict, std::u16string* out, bool* invalid) {
-    DecodeIn(AnsiCodePage().iconvName, s, n, strict, out, invalid);
-}
-
-void EncodeAnsi(const char16_t* s, size_t n, std::string* out, bool* usedDefault) {
-    EncodeIn(AnsiCodePage().iconvName, s, n, out, usedDefault);
-}
-
-// CP_ACP or the ANSI code page's own number: the platform knows one code page at a time.
-bool IsAnsiCodePage(UINT codePage) {
-    return codePage == CP_ACP || codePage == AnsiCodePage().number;
 }
 
 // A byte of a file name that names no character of the locale's character set: a lone
@@ -317,14 +252,14 @@ constexpr char16_t kNameBackslash = 0xF05C;
 std::u16string AnsiToWide(const std::string& bytes) {
     std::u16string out;
     bool invalid = false;
-    DecodeAnsi(bytes.data(), bytes.size(), false, &out, &invalid);
+    DecodeIn(AnsiCodePage().iconvName.c_str(), bytes.data(), bytes.size(), false, &out, &invalid);
     return out;
 }
 
 std::string WideToAnsi(const std::u16string& text, bool* lossy) {
     std::string out;
     bool used = false;
-    EncodeAnsi(text.data(), text.size(), &out, &used);
+    EncodeIn(AnsiCodePage().iconvName.c_str(), text.data(), text.size(), &out, &used);
     if (lossy)
         *lossy = used;
     return out;
@@ -342,10 +277,6 @@ std::string WideToUtf8(std::u16string_view text) {
     return out;
 }
 
-UINT AnsiCodePageOf(const std::string& locale) {
-    return CodePageForLocale(locale).number;
-}
-
 std::u16string NativeNameToWide(const std::string& bytes) {
     std::u16string out;
     const char* codeset = LocaleCodeset();
@@ -355,12 +286,9 @@ std::u16string NativeNameToWide(const std::string& bytes) {
             out.push_back(c < 0x80 ? c : static_cast<char16_t>(kEscapedByte | c));
     } else {
         ConvertAll(cd, const_cast<char*>(bytes.data()), bytes.size(), &out,
-                   [&](char*& in, size_t& inLeft) {
-                       out.push_back(
-                           static_cast<char16_t>(kEscapedByte | static_cast<unsigned char>(*in)));
-                       ++in;
-                       --inLeft;
-                       return true;
+                   [&](const char* at, size_t) -> size_t {
+                       out.push_back(kEscapedByte | static_cast<unsigned char>(*at));
+                       return 1;
                    });
     }
     // In the character sets a locale may use, U+005C only ever comes from a '\' byte.
@@ -403,26 +331,19 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int so
                                LPWSTR target, int targetLength) {
     if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
         static_cast<const void*>(source) == static_cast<const void*>(target) ||
-        !IsAnsiCodePage(codePage)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+        // CP_ACP or its own number: the platform knows one code page at a time.
+        (codePage != CP_ACP && codePage != AnsiCodePage().number))
+        return Fail(ERROR_INVALID_PARAMETER);
     bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     size_t length = sourceLength < 0 ? strlen(source) + 1 : static_cast<size_t>(sourceLength);
     std::u16string wide;
     bool invalid = false;
-    DecodeAnsi(source, length, strict, &wide, &invalid);
-    if (invalid && strict) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
+    DecodeIn(AnsiCodePage().iconvName.c_str(), source, length, strict, &wide, &invalid);
+    if (invalid && strict)
+        return Fail(ERROR_NO_UNICODE_TRANSLATION);
     if (targetLength == 0)
         return static_cast<int>(wide.size());
-    if (wide.size() > static_cast<size_t>(targetLength)) {
-        memcpy(target, wide.data(), static_cast<size_t>(targetLength) * sizeof(WCHAR));
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    memcpy(target, wide.data(), wide.size() * sizeof(WCHAR));
-    return static_cast<int>(wide.size());
+    const size_t fits = std::min(wide.size(), static_cast<size_t>(targetLength));
+    memcpy(target, wide.data(), fits * sizeof(WCHAR));
+    return fits < wide.size() ? Fail(ERROR_INSUFFICIENT_BUFFER) : static_cast<int>(fits);
 }

@@ -1,4 +1,5 @@
-// Helpers shared by the kernel32 sources: the ANSI code page, paths and error codes.
+// Helpers shared by the kernel32 sources (and wininet): the ANSI code page, paths and error
+// codes.
 #pragma once
 
 #include <windows.h>
@@ -45,5 +46,12 @@ bool ToNativePath(const WCHAR* name, std::string* path);
 
 // Maps errno to the nearest Win32 error code.
 DWORD ErrorFromErrno(int error);
+
+// Sets the thread's last error and answers failed: how a call reports its failure (FALSE,
+// 0, a null handle, ...).
+template <class T = BOOL> T Fail(DWORD error, T failed = T()) {
+    SetLastError(error);
+    return failed;
+}
 
 } // namespace velmora::kernel32

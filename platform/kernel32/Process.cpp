@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 using namespace velmora::kernel32;
@@ -16,31 +17,25 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 namespace velmora::kernel32 {
 
 DWORD ErrorFromErrno(int error) {
-    switch (error) {
-    case 0:
-        return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-        return kErrorDiskFull;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case ENAMETOOLONG:
-        return kErrorInvalidName;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    default:
-        return kErrorWriteFault;
-    }
+    static const std::pair<int, DWORD> kErrors[] = {
+        {0, ERROR_SUCCESS},
+        {ENOENT, ERROR_FILE_NOT_FOUND},
+        {ENOTDIR, kErrorPathNotFound},
+        {EACCES, ERROR_ACCESS_DENIED},
+        {EPERM, ERROR_ACCESS_DENIED},
+        {EROFS, ERROR_ACCESS_DENIED},
+        {EISDIR, ERROR_ACCESS_DENIED},
+        {ENOSPC, kErrorDiskFull},
+        {EFBIG, kErrorDiskFull},
+        {EDQUOT, kErrorDiskFull},
+        {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+        {ENAMETOOLONG, kErrorInvalidName},
+        {EINVAL, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& [errnoValue, win32] : kErrors)
+        if (errnoValue == error)
+            return win32;
+    return kErrorWriteFault;
 }
 
 } // namespace velmora::kernel32

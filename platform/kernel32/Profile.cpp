@@ -1,25 +1,20 @@
 // The profile (INI file) functions. Every call reads the file afresh, so hand edits and other
-// processes are seen at once; a write edits the lines it must and rewrites the file through a
-// temporary file and a rename, so a crash or a full disk never leaves half a file behind.
-// Where the directory forbids the temporary file, a writable file is rewritten in place.
-// A write that changes nothing does not touch the file, and a file without write bits is
-// read-only, as with Windows' attribute.
+// processes are seen at once. A write edits the lines it must and replaces the file through a
+// temporary file and a rename (in place where the folder forbids the temporary file), so a
+// crash or a full disk never leaves half a file; a write that changes nothing does not touch
+// the file, and a file without write bits is read-only, as with Windows' attribute.
 //
-// Other processes (another copy of the player) edit the same file: every read-modify-write
-// holds an exclusive flock on the file's directory, and every read a shared one. The
-// directory, unlike the file, survives the rename, and no lock file is left behind. A lock
-// another process keeps longer than kProfileLockWaitMs is given up on: the read gives the
-// defaults, the write is skipped, and the window goes on.
+// Another copy of the player may edit the same file: every read-modify-write holds an
+// exclusive flock on the file's folder (which, unlike the file, survives the rename), every
+// read a shared one. A lock held longer than kProfileLockWaitMs is given up on: the read gives
+// the defaults, the write is skipped, and the window goes on.
 //
-// The file may sit in a folder others can write to, so whatever is in its place is input
-// from them: a link there is never followed (not even to read), a FIFO never waited on, a
-// device, folder or a file longer than kMostProfileBytes never read. Such a file cannot be
-// read or written: its reads give the defaults and nothing is written or created in its
-// place.
+// Others may write to the folder, so whatever is in the file's place is input from them: a
+// link is never followed (not even to read), a FIFO never waited on, a device, folder or a
+// file longer than kMostProfileBytes never read, nor anything written in its place.
 //
-// Lines are kept as they were read: an untouched line of an 8-bit file is written back byte
-// for byte (even when the current locale cannot decode it), with its own line break. New and
-// changed lines end in CR LF.
+// An untouched line of an 8-bit file is written back byte for byte (even when the current
+// locale cannot decode it), with its own line break; new and changed lines end in CR LF.
 #include "Kernel32Internal.h"
 
 #include <errno.h>
@@ -42,20 +37,21 @@ using namespace velmora::kernel32;
 
 namespace {
 
-enum class Encoding { Ansi, Utf8, Utf16, Utf16Be };
+enum Encoding { Ansi, Utf8, Utf16, Utf16Be };
+// The byte-order mark that opens a file in each encoding.
+const std::string_view kByteOrderMark[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
 
 struct Line {
     std::u16string text; // without its line break
     std::u16string eol;  // "\r\n", "\n", "\r" or "" (last line)
-    std::string raw;     // the bytes read for text (8-bit files), while the line is untouched
-    bool untouched = false;
+    std::string raw;     // the bytes read (8-bit files) while the line is untouched, else ""
 };
 
 struct IniFile {
     bool exists = false;
     struct stat info = {}; // of the file read, when it exists
     std::string bytes;     // as read
-    Encoding encoding = Encoding::Ansi;
+    Encoding encoding = Ansi;
     std::vector<Line> lines;
 };
 
@@ -87,13 +83,12 @@ class DirectoryLock {
   public:
     DirectoryLock(const std::string& path, int operation) {
         int fd = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && errno == ELOOP) {
-            Refuse(ERROR_ACCESS_DENIED);
-        } else if (fd < 0 || flock(fd, operation | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+        if (fd < 0 && errno == ELOOP)
+            usable_ = Fail(ERROR_ACCESS_DENIED);
+        else if (fd < 0 || flock(fd, operation | LOCK_NB) == 0 || errno != EWOULDBLOCK)
             fd_ = fd;
-        } else {
+        else
             Wait(fd, operation);
-        }
     }
     ~DirectoryLock() {
         if (fd_ >= 0)
@@ -129,7 +124,7 @@ class DirectoryLock {
             }).detach();
         } catch (const std::system_error&) {
             close(fd);
-            Refuse(kErrorSharingViolation);
+            usable_ = Fail(kErrorSharingViolation);
             return;
         }
         std::unique_lock<std::mutex> lock(waiting->mutex);
@@ -138,13 +133,8 @@ class DirectoryLock {
             fd_ = fd;
         } else {
             waiting->abandoned = true;
-            Refuse(kErrorSharingViolation);
+            usable_ = Fail(kErrorSharingViolation);
         }
-    }
-
-    void Refuse(DWORD error) {
-        usable_ = false;
-        SetLastError(error);
     }
 
     int fd_ = -1;
@@ -188,25 +178,23 @@ Parsed Classify(std::u16string_view text) {
 
 // ------------------------------------------------------------------ reading and writing bytes
 
+// Why an open failed: a link in the file's place is refused.
+DWORD OpenError() {
+    return errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno);
+}
+
 // Reads the file whole; a missing file reads as empty. Whatever is in its place that is not
 // a regular file of at most kMostProfileBytes cannot be read (false, ERROR_ACCESS_DENIED):
 // O_NOFOLLOW refuses a link, O_NONBLOCK keeps a FIFO from blocking the open.
 bool ReadBytes(const std::string& path, IniFile* file) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            file->exists = false;
-            return true;
-        }
-        SetLastError(errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
-        return false;
-    }
-    DWORD error = 0;
-    if (fstat(fd, &file->info) != 0)
-        error = ErrorFromErrno(errno);
-    else if (!S_ISREG(file->info.st_mode) ||
-             file->info.st_size > static_cast<off_t>(kMostProfileBytes))
-        error = ERROR_ACCESS_DENIED;
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR || Fail(OpenError());
+    DWORD error =
+        fstat(fd, &file->info) != 0 ? ErrorFromErrno(errno)
+        : !S_ISREG(file->info.st_mode) || file->info.st_size > static_cast<off_t>(kMostProfileBytes)
+            ? ERROR_ACCESS_DENIED
+            : 0;
     char chunk[65536];
     while (error == 0) {
         ssize_t got = read(fd, chunk, sizeof chunk);
@@ -222,99 +210,74 @@ bool ReadBytes(const std::string& path, IniFile* file) {
             file->bytes.append(chunk, static_cast<size_t>(got));
     }
     close(fd);
-    if (error != 0) {
-        SetLastError(error);
-        return false;
-    }
-    file->exists = true;
-    return true;
+    file->exists = error == 0;
+    return error == 0 || Fail(error);
 }
 
-std::u16string Decode(const std::string& bytes, Encoding encoding) {
-    return encoding == Encoding::Utf8 ? Utf8ToWide(bytes) : AnsiToWide(bytes);
-}
-
-std::string Encode(const std::u16string& text, Encoding encoding) {
-    switch (encoding) {
-    case Encoding::Utf16:
-    case Encoding::Utf16Be: {
-        std::string bytes;
-        bool big = encoding == Encoding::Utf16Be;
-        for (char16_t c : text) {
-            bytes.push_back(static_cast<char>(big ? c >> 8 : c & 0xFF));
-            bytes.push_back(static_cast<char>(big ? c & 0xFF : c >> 8));
-        }
-        return bytes;
-    }
-    case Encoding::Utf8:
+std::string Encode(std::u16string_view text, Encoding encoding) {
+    if (encoding == Utf8)
         return WideToUtf8(text);
-    case Encoding::Ansi:
-        break;
+    if (encoding == Ansi)
+        return WideToAnsi(std::u16string(text), nullptr);
+    const int high = encoding == Utf16Be ? 0 : 1; // where each unit's high byte goes
+    std::string bytes(2 * text.size(), '\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        bytes[2 * i + high] = static_cast<char>(text[i] >> 8);
+        bytes[2 * i + 1 - high] = static_cast<char>(text[i] & 0xFF);
     }
-    return WideToAnsi(text, nullptr);
+    return bytes;
 }
 
 // Calls each(line, its break) for every line of text; the break is CR LF, CR or LF, and ""
 // after a last line that has none.
 template <class Char, class Each> void ForEachLine(std::basic_string_view<Char> text, Each each) {
     const Char crLf[] = {'\r', '\n', 0};
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of(crLf, start);
-        std::basic_string_view<Char> line =
-            text.substr(start, end == text.npos ? end : end - start);
-        if (end == text.npos) {
-            each(line, u"");
-            return;
-        }
-        bool pair = text.compare(end, 2, crLf) == 0;
-        each(line, pair ? kCrLf : text[end] == '\r' ? u"\r" : u"\n");
-        start = end + (pair ? 2 : 1);
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find_first_of(crLf, start), text.size());
+        const size_t next =
+            end == text.size() ? end : end + (text.compare(end, 2, crLf) == 0 ? 2 : 1);
+        each(text.substr(start, end - start),
+             std::u16string(text.begin() + end, text.begin() + next));
+        start = next;
     }
 }
 
 bool Load(const std::string& path, IniFile* file) {
     if (!ReadBytes(path, file))
         return false;
-    const std::string& bytes = file->bytes;
-    bool littleEndian = bytes.compare(0, 2, "\xFF\xFE") == 0;
-    if (littleEndian || bytes.compare(0, 2, "\xFE\xFF") == 0) {
-        file->encoding = littleEndian ? Encoding::Utf16 : Encoding::Utf16Be;
-        int low = littleEndian ? 0 : 1;
+    std::string_view bytes = file->bytes;
+    for (Encoding encoding : {Utf8, Utf16, Utf16Be}) {
+        if (bytes.substr(0, kByteOrderMark[encoding].size()) == kByteOrderMark[encoding]) {
+            file->encoding = encoding;
+            bytes.remove_prefix(kByteOrderMark[encoding].size());
+            break;
+        }
+    }
+    if (file->encoding == Utf16 || file->encoding == Utf16Be) {
+        const int high = file->encoding == Utf16Be ? 0 : 1;
         std::u16string text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text.push_back(
-                static_cast<char16_t>(static_cast<unsigned char>(bytes[i + low]) |
-                                      static_cast<unsigned char>(bytes[i + 1 - low]) << 8));
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i + high]) << 8 |
+                                                 static_cast<unsigned char>(bytes[i + 1 - high])));
         ForEachLine<char16_t>(text, [file](std::u16string_view line, std::u16string_view eol) {
-            file->lines.push_back(Line{std::u16string(line), std::u16string(eol), {}, false});
+            file->lines.push_back(Line{std::u16string(line), std::u16string(eol), {}});
         });
         return true;
     }
-    std::string_view rest = bytes;
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        file->encoding = Encoding::Utf8;
-        rest.remove_prefix(3);
-    }
     // CR and LF never occur inside a character of the supported 8-bit encodings, so the
     // bytes are split into lines before decoding.
-    ForEachLine<char>(rest, [file](std::string_view raw, std::u16string_view eol) {
-        file->lines.push_back(Line{Decode(std::string(raw), file->encoding), std::u16string(eol),
-                                   std::string(raw), true});
+    ForEachLine<char>(bytes, [file](std::string_view raw, std::u16string_view eol) {
+        std::u16string text =
+            file->encoding == Utf8 ? Utf8ToWide(raw) : AnsiToWide(std::string(raw));
+        file->lines.push_back(Line{text, std::u16string(eol), std::string(raw)});
     });
     return true;
 }
 
 std::string Serialize(const IniFile& file) {
-    std::string bytes;
-    if (file.encoding == Encoding::Utf16)
-        bytes = "\xFF\xFE";
-    else if (file.encoding == Encoding::Utf16Be)
-        bytes = "\xFE\xFF";
-    else if (file.encoding == Encoding::Utf8)
-        bytes = "\xEF\xBB\xBF";
+    std::string bytes(kByteOrderMark[file.encoding]);
     for (const Line& line : file.lines) {
-        bytes += line.untouched ? line.raw : Encode(line.text, file.encoding);
+        bytes += line.raw.empty() ? Encode(line.text, file.encoding) : line.raw;
         bytes += Encode(line.eol, file.encoding);
     }
     return bytes;
@@ -343,74 +306,58 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// Closes fd after writing it: false, with errno saying why, when the writing (ok false) or
+// the close failed.
+bool CloseAfter(int fd, bool ok) {
+    const int error = errno;
+    const bool closed = close(fd) == 0;
+    if (!ok)
+        errno = error;
+    return ok && closed;
+}
+
 // Rewrites an existing file where it is: the new bytes over the old, then the rest cut off.
 // Room for a longer file is taken first, so a full disk fails before anything changes. Only
 // the file that was read is written: never through a link, nor into whatever another
 // process put in its place since.
 bool SaveInPlace(const std::string& path, const std::string& bytes, const struct stat& read) {
     int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
-        return false;
-    }
+    if (fd < 0)
+        return Fail(OpenError());
     struct stat info;
     if (fstat(fd, &info) != 0 || info.st_dev != read.st_dev || info.st_ino != read.st_ino) {
         close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return false;
+        return Fail(ERROR_ACCESS_DENIED);
     }
-    const off_t oldSize = info.st_size;
-    bool ok = true;
-    off_t size = static_cast<off_t>(bytes.size());
-    if (size > oldSize) {
-        int error = posix_fallocate(fd, oldSize, size - oldSize);
-        if (error == ENOSPC || error == EFBIG || error == EDQUOT) {
-            errno = error;
-            ok = false;
-        }
-    }
-    ok = ok && lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, bytes) && ftruncate(fd, size) == 0 &&
-         fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok)
-        SetLastError(ErrorFromErrno(error));
-    return ok;
+    const off_t size = static_cast<off_t>(bytes.size());
+    const int reserved =
+        size > info.st_size ? posix_fallocate(fd, info.st_size, size - info.st_size) : 0;
+    const bool roomy = reserved != ENOSPC && reserved != EFBIG && reserved != EDQUOT;
+    if (!roomy)
+        errno = reserved;
+    const bool ok = roomy && lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, bytes) &&
+                    ftruncate(fd, size) == 0 && fsync(fd) == 0;
+    return CloseAfter(fd, ok) || Fail(ErrorFromErrno(errno));
 }
 
 // Replaces the file that was read with bytes: a temporary file beside it is written, flushed
 // to the disk and renamed over the original, so readers see either the old or the new file.
 // Where the directory forbids the temporary file, an existing file is rewritten in place.
 bool Save(const std::string& path, const std::string& bytes, const IniFile& file) {
-    const bool existed = file.exists;
     std::string directory = DirectoryOf(path);
     std::string name = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
     std::string temporary = directory + "/." + name + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0 && existed && (errno == EACCES || errno == EPERM || errno == EROFS))
+    if (fd < 0 && file.exists && (errno == EACCES || errno == EPERM || errno == EROFS))
         return SaveInPlace(path, bytes, file.info);
-    if (fd < 0) {
-        SetLastError(errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno));
-        return false;
-    }
-    mode_t mode = existed ? (file.info.st_mode & 07777) : NewFileMode();
+    if (fd < 0)
+        return Fail(errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno));
+    mode_t mode = file.exists ? (file.info.st_mode & 07777) : NewFileMode();
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
+    if (!CloseAfter(fd, ok) || rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
         unlink(temporary.c_str());
-        SetLastError(ErrorFromErrno(error));
-        return false;
+        return Fail(ErrorFromErrno(error));
     }
     // Make the rename itself durable.
     int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -485,7 +432,7 @@ bool PutValue(IniFile& file, const std::u16string& sectionName, const std::u16st
     if (keyLine != std::u16string::npos) {
         Line& line = file.lines[keyLine];
         line.text = parsed.name + u"=" + text;
-        line.untouched = false;
+        line.raw.clear();
         line.eol = kCrLf;
     } else if (haveSection) {
         size_t after = range.header + 1;
@@ -494,11 +441,11 @@ bool PutValue(IniFile& file, const std::u16string& sectionName, const std::u16st
                 after = i + 1;
         breakBefore(after);
         file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
-                          Line{keyName + u"=" + text, kCrLf, {}, false});
+                          Line{keyName + u"=" + text, kCrLf, {}});
     } else {
         breakBefore(file.lines.size());
-        file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}, false});
-        file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}, false});
+        file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}});
+        file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}});
     }
     return true;
 }
@@ -540,82 +487,61 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
     if (GetPrivateProfileStringW(section, key, L"", value, 1024, fileName) == 0)
         return static_cast<UINT>(defaultValue);
     // The number at the start of the value, read as Windows reads it: an optional sign,
-    // then decimal digits, or hexadecimal, octal or binary after 0x, 0o or 0b; the
-    // arithmetic wraps at 32 bits.
+    // then decimal digits, or hexadecimal, octal or binary after 0x, 0o or 0b (only
+    // lower-case prefixes count: "0X10" reads as 0); the arithmetic wraps at 32 bits.
     const WCHAR* p = value;
     while (*p && *p <= u' ')
         ++p;
     bool negative = *p == u'-';
     if (*p == u'-' || *p == u'+')
         ++p;
-    UINT base = 10;
-    // Only lower-case prefixes count: "0X10" reads as 0.
-    if (p[0] == u'0' && p[1] == u'x') {
-        base = 16;
+    const UINT base = p[0] != u'0'   ? 10
+                      : p[1] == u'x' ? 16
+                      : p[1] == u'o' ? 8
+                      : p[1] == u'b' ? 2
+                                     : 10;
+    if (base != 10)
         p += 2;
-    } else if (p[0] == u'0' && p[1] == u'o') {
-        base = 8;
-        p += 2;
-    } else if (p[0] == u'0' && p[1] == u'b') {
-        base = 2;
-        p += 2;
-    }
     UINT result = 0;
     for (;; ++p) {
-        UINT digit;
-        if (*p >= u'0' && *p <= u'9')
-            digit = static_cast<UINT>(*p - u'0');
-        else if (*p >= u'a' && *p <= u'f')
-            digit = static_cast<UINT>(*p - u'a' + 10);
-        else if (*p >= u'A' && *p <= u'F')
-            digit = static_cast<UINT>(*p - u'A' + 10);
-        else
-            break;
+        const WCHAR lower = *p | 0x20; // 'A'..'F' as 'a'..'f'
+        const UINT digit = *p >= u'0' && *p <= u'9'         ? static_cast<UINT>(*p - u'0')
+                           : lower >= u'a' && lower <= u'f' ? static_cast<UINT>(lower - u'a' + 10)
+                                                            : base;
         if (digit >= base)
-            break;
+            return negative ? 0u - result : result;
         result = result * base + digit;
     }
-    return negative ? 0u - result : result;
 }
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
                                        LPCWSTR fileName) {
     // Deleting a section or key (a null key or value) and flushing (all null) are not
     // supported.
-    if (!section || !key || !value) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     std::string path;
-    if (!fileName || !ToNativePath(fileName, &path)) {
-        SetLastError(fileName ? kErrorInvalidName : ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!section || !key || !value || !fileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!ToNativePath(fileName, &path))
+        return Fail(kErrorInvalidName);
     std::lock_guard<std::mutex> lock(profileLock);
     DirectoryLock exclusive(path, LOCK_EX);
     IniFile file;
     if (!exclusive.Usable() || !Load(path, &file))
         return FALSE;
 
-    std::u16string sectionName(Trim(WideString(section)));
-    std::u16string keyName(Trim(WideString(key)));
     // The value loses its leading white space, line breaks included, as under Wine, so a
     // value can never start a line of its own.
     std::u16string text = WideString(value);
-    size_t first = 0;
-    while (first < text.size() && IsLeadingSpace(text[first]))
-        ++first;
-    text.erase(0, first);
-    if (!PutValue(file, sectionName, keyName, text))
+    text.erase(0, std::find_if_not(text.begin(), text.end(), IsLeadingSpace) - text.begin());
+    if (!PutValue(file, std::u16string(Trim(WideString(section))),
+                  std::u16string(Trim(WideString(key))), text))
         return TRUE; // the same value: nothing to write
     std::string bytes = Serialize(file);
     if (file.exists && bytes == file.bytes)
         return TRUE;
     // A file without write bits is read-only, whoever runs the program (root included).
     if (file.exists && ((file.info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-                        access(path.c_str(), W_OK) != 0)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+                        access(path.c_str(), W_OK) != 0))
+        return Fail(ERROR_ACCESS_DENIED);
     return Save(path, bytes, file) ? TRUE : FALSE;
 }

@@ -1,9 +1,9 @@
 // Threads, for the fetch that runs on one of its own, and the tick count. A handle names a
 // shared object, so closing a handle never frees what a running thread or a wait still uses.
-#include <windows.h>
+#include "Kernel32Internal.h"
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,91 +12,62 @@
 
 namespace {
 
-// A thread: signalled once it has ended, and for good.
-struct Waitable {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool signaled = false;
-
-    void Signal() {
-        std::lock_guard<std::mutex> guard(lock);
-        signaled = true;
-        changed.notify_all();
-    }
-};
+// A thread's handle: ready once the thread has ended, and for good.
+using Ended = std::shared_future<void>;
 
 std::mutex tableLock;
-std::map<HANDLE, std::shared_ptr<Waitable>> table;
+std::map<HANDLE, Ended> table;
 uintptr_t lastHandle = 0;
 DWORD lastThreadId = 0;
 
-HANDLE Insert(std::shared_ptr<Waitable> object) {
-    std::lock_guard<std::mutex> guard(tableLock);
-    lastHandle += 4; // Windows' handles are multiples of 4, never 0
-    HANDLE handle = reinterpret_cast<HANDLE>(lastHandle);
-    table[handle] = std::move(object);
-    return handle;
-}
-
-std::shared_ptr<Waitable> Find(HANDLE handle) {
-    std::lock_guard<std::mutex> guard(tableLock);
-    auto found = table.find(handle);
-    if (found == table.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return found->second;
-}
-
 } // namespace
+
+using velmora::kernel32::Fail;
 
 // Creation flags (suspended start) and stack sizes are not needed by the program.
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
-    if (!start || flags != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto object = std::make_shared<Waitable>();
+    if (!start || flags != 0)
+        return Fail<std::nullptr_t>(ERROR_INVALID_PARAMETER);
+    auto ending = std::make_shared<std::promise<void>>();
+    Ended ended = ending->get_future().share();
     try {
-        std::thread([object, start, parameter] {
+        std::thread([ending, start, parameter] {
             start(parameter);
-            object->Signal();
+            ending->set_value();
         }).detach();
     } catch (const std::system_error&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+        return Fail<std::nullptr_t>(ERROR_NOT_ENOUGH_MEMORY);
     }
-    if (threadId) {
-        std::lock_guard<std::mutex> guard(tableLock);
+    std::lock_guard<std::mutex> guard(tableLock);
+    if (threadId)
         *threadId = ++lastThreadId;
-    }
-    return Insert(std::move(object));
+    lastHandle += 4; // Windows' handles are multiples of 4, never 0
+    HANDLE handle = reinterpret_cast<HANDLE>(lastHandle);
+    table[handle] = std::move(ended);
+    return handle;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    std::shared_ptr<Waitable> object = Find(handle);
-    if (!object)
-        return WAIT_FAILED;
-    std::unique_lock<std::mutex> guard(object->lock);
-    auto signaled = [&] { return object->signaled; };
+    Ended ended;
+    {
+        std::lock_guard<std::mutex> guard(tableLock);
+        auto found = table.find(handle);
+        if (found == table.end())
+            return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+        ended = found->second;
+    }
     if (milliseconds == INFINITE)
-        object->changed.wait(guard, signaled);
-    else if (!object->changed.wait_for(guard, std::chrono::milliseconds(milliseconds), signaled))
+        ended.wait();
+    else if (ended.wait_for(std::chrono::milliseconds(milliseconds)) != std::future_status::ready)
         return WAIT_TIMEOUT;
     return WAIT_OBJECT_0;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    std::shared_ptr<Waitable> released; // freed after the lock is let go
     std::lock_guard<std::mutex> guard(tableLock);
-    auto found = table.find(handle);
-    if (found == table.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    released = std::move(found->second);
-    table.erase(found);
+    if (table.erase(handle) == 0)
+        return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 

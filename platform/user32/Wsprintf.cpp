@@ -15,26 +15,16 @@ namespace {
 
 constexpr int kMaxOutput = 1024;
 
-class Output {
-  public:
-    explicit Output(LPWSTR buffer) : buffer_(buffer) {}
-    void Put(char16_t c) {
-        if (!Full())
-            buffer_[length_++] = static_cast<WCHAR>(c);
-    }
-    void Repeat(char16_t c, int count) {
-        for (int i = 0; i < count; ++i)
-            Put(c);
-    }
-    bool Full() const { return length_ >= kMaxOutput - 1; }
-    int Finish() {
-        buffer_[length_] = 0;
-        return length_;
-    }
+// The text written so far, which never grows past kMaxOutput - 1 characters.
+struct Output {
+    LPWSTR buffer;
+    int length = 0;
 
-  private:
-    LPWSTR buffer_;
-    int length_ = 0;
+    bool Full() const { return length >= kMaxOutput - 1; }
+    void Put(char16_t c, int count = 1) {
+        for (; count > 0 && !Full(); --count)
+            buffer[length++] = static_cast<WCHAR>(c);
+    }
 };
 
 void PutNumber(Output& out, int value, bool zeroPad, int width) {
@@ -47,19 +37,25 @@ void PutNumber(Output& out, int value, bool zeroPad, int width) {
         digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude);
-    int length = count + (value < 0 ? 1 : 0);
+    int padding = width - count - (value < 0 ? 1 : 0);
     if (!zeroPad)
-        out.Repeat(u' ', width - length);
+        out.Put(u' ', padding);
     if (value < 0)
         out.Put(u'-');
     if (zeroPad)
-        out.Repeat(u'0', width - length);
+        out.Put(u'0', padding);
     while (count)
         out.Put(digits[--count]);
 }
 
-int Format(LPWSTR buffer, LPCWSTR format, va_list args) {
-    Output out(buffer);
+} // namespace
+
+int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
+    if (!buffer)
+        return 0;
+    va_list args;
+    va_start(args, format);
+    Output out{buffer};
     for (const WCHAR* p = format; p && *p && !out.Full(); ++p) {
         if (*p != u'%') {
             out.Put(static_cast<char16_t>(*p));
@@ -75,35 +71,19 @@ int Format(LPWSTR buffer, LPCWSTR format, va_list args) {
             width = std::min(width * 10 + (*p++ - u'0'), kMaxOutput);
         if (!*p)
             break;
-        switch (*p) {
-        case u'd':
-        case u'i':
+        if (*p == u'd' || *p == u'i') {
             PutNumber(out, va_arg(args, int), zeroPad, width);
-            break;
-        case u's': {
+        } else if (*p == u's') {
             const WCHAR* value = va_arg(args, const WCHAR*);
             std::u16string text = value ? WideString(value) : u"(null)";
-            out.Repeat(u' ', width - static_cast<int>(text.size()));
+            out.Put(u' ', width - static_cast<int>(text.size()));
             for (char16_t c : text)
                 out.Put(c);
-            break;
-        }
-        default: // '%' itself, or a conversion it does not know: the letter is printed
+        } else { // '%' itself, or a conversion it does not know: the letter is printed
             out.Put(static_cast<char16_t>(*p));
-            break;
         }
     }
-    return out.Finish();
-}
-
-} // namespace
-
-int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
-    if (!buffer)
-        return 0;
-    va_list args;
-    va_start(args, format);
-    int written = Format(buffer, format, args);
     va_end(args);
-    return written;
+    buffer[out.length] = 0;
+    return out.length;
 }

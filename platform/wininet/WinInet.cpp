@@ -22,12 +22,13 @@
 #include <utility>
 #include <vector>
 
-#include "kernel32/Strings.h"
+#include "kernel32/Kernel32Internal.h"
+
+using namespace velmora::kernel32;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using velmora::kernel32::WideToUtf8;
 
 // 0 and 0xFFFFFFFF both mean "no time-out", as in WinINet.
 constexpr DWORD NoTimeout = 0xFFFFFFFF;
@@ -53,7 +54,13 @@ struct Session : Handle {
 // after the curl_multi_perform that brought body bytes (libcurl 7.88 reads at most 100 times
 // 16 KB in one): the body never piles up, however long it is.
 struct Request : Handle {
-    ~Request() override;
+    ~Request() override {
+        // Each of these takes a null handle as nothing to do.
+        curl_multi_remove_handle(multi, easy);
+        curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
+    }
 
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
@@ -74,16 +81,6 @@ struct Request : Handle {
     size_t Available() const { return body.size() - bodyStart; }
 };
 
-Request::~Request() {
-    if (multi && easy)
-        curl_multi_remove_handle(multi, easy);
-    if (easy)
-        curl_easy_cleanup(easy);
-    if (multi)
-        curl_multi_cleanup(multi);
-    curl_slist_free_all(headers);
-}
-
 // Every open handle, so a stale or foreign pointer is refused instead of followed. A call
 // holds its own reference while it runs, so closing the handle never frees it under the call.
 std::mutex registryLock;
@@ -98,10 +95,8 @@ template <class T> std::shared_ptr<T> Expect(HINTERNET handle) {
         if (at != registry.end())
             found = at->second;
     }
-    if (!found) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!found)
+        return Fail<std::nullptr_t>(ERROR_INVALID_HANDLE);
     std::shared_ptr<T> typed = std::dynamic_pointer_cast<T>(found);
     if (!typed)
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
@@ -224,9 +219,9 @@ std::string PreconfigBypass() {
     return bypass;
 }
 
-// Whether url is an http or https address. A scheme is never guessed: libcurl would take
-// "host/path" for http.
-bool IsWebAddress(const std::string& url, DWORD* error) {
+// Why url is no http or https address, or 0 when it is one. A scheme is never guessed:
+// libcurl would take "host/path" for http.
+DWORD AddressError(const std::string& url) {
     CURLU* parsed = curl_url();
     char* scheme = nullptr;
     const bool valid =
@@ -236,8 +231,7 @@ bool IsWebAddress(const std::string& url, DWORD* error) {
     const bool web = valid && (strcmp(scheme, "http") == 0 || strcmp(scheme, "https") == 0);
     curl_free(scheme);
     curl_url_cleanup(parsed);
-    *error = valid ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL;
-    return web;
+    return web ? 0 : valid ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL;
 }
 
 bool SetUp(Request* request, const Session& session, const std::string& url,
@@ -277,7 +271,7 @@ bool SetUp(Request* request, const Session& session, const std::string& url,
 
     while (!headerText.empty()) {
         const size_t end = std::min(headerText.find_first_of("\r\n"), headerText.size());
-        std::string line(velmora::kernel32::Trim(headerText.substr(0, end)));
+        std::string line(Trim(headerText.substr(0, end)));
         headerText.remove_prefix(std::min(end + 1, headerText.size()));
         if (line.empty())
             continue;
@@ -315,10 +309,8 @@ void Close(const std::shared_ptr<Handle>& handle, std::vector<std::shared_ptr<Ha
 
 HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR /*proxy*/,
                                LPCWSTR /*proxyBypass*/, DWORD /*flags*/) {
-    if (accessType != INTERNET_OPEN_TYPE_PRECONFIG) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (accessType != INTERNET_OPEN_TYPE_PRECONFIG)
+        return Fail<std::nullptr_t>(ERROR_INVALID_PARAMETER);
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     auto session = std::make_shared<Session>();
@@ -334,13 +326,10 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
     if (!session)
         return nullptr;
     std::string address = WideToUtf8(url);
-    DWORD error = 0;
-    if (!IsWebAddress(address, &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
+    if (DWORD error = AddressError(address))
+        return Fail<std::nullptr_t>(error);
     // The length counts characters; -1 means up to the terminator.
-    std::u16string headerText = velmora::kernel32::WideString(headers);
+    std::u16string headerText = WideString(headers);
     if (headersLength < headerText.size())
         headerText.resize(headersLength);
 
@@ -355,27 +344,21 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
     request->easy = curl_easy_init();
     if (!request->multi || !request->easy ||
         !SetUp(request, *session, address, WideToUtf8(headerText)) ||
-        curl_multi_add_handle(request->multi, request->easy) != CURLM_OK) {
-        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
-        return nullptr;
-    }
+        curl_multi_add_handle(request->multi, request->easy) != CURLM_OK)
+        return Fail<std::nullptr_t>(ERROR_INTERNET_INTERNAL_ERROR);
     Enlist(*session, owner);
 
     Drive(request, [request] { return request->headersDone; });
     if (!request->headersDone) {
-        if (!request->finished || request->result != CURLE_OK) {
-            SetLastError(ErrorFor(request->result));
-            return nullptr;
-        }
+        if (!request->finished || request->result != CURLE_OK)
+            return Fail<std::nullptr_t>(ErrorFor(request->result));
         long code = 0;
         curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code);
         request->status = static_cast<DWORD>(code);
     }
     std::lock_guard<std::mutex> lock(registryLock);
-    if (request->closed) {
-        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
-        return nullptr;
-    }
+    if (request->closed)
+        return Fail<std::nullptr_t>(ERROR_INTERNET_OPERATION_CANCELLED);
     registry[request] = owner;
     return request;
 }
@@ -386,10 +369,8 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
     Request* request = owner.get();
     if (!request)
         return FALSE;
-    if (!bytesRead || (!buffer && bytesToRead > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!bytesRead || (!buffer && bytesToRead > 0))
+        return Fail(ERROR_INVALID_PARAMETER);
     *bytesRead = 0;
     if (bytesToRead == 0)
         return TRUE;
@@ -399,10 +380,8 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
         request->bodyStart = 0;
         Drive(request, [request] { return request->Available() > 0; });
     }
-    if (request->closed) {
-        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
-        return FALSE;
-    }
+    if (request->closed)
+        return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     if (request->Available() > 0) {
         const DWORD count = static_cast<DWORD>(std::min<size_t>(request->Available(), bytesToRead));
         memcpy(buffer, request->body.data() + request->bodyStart, count);
@@ -410,10 +389,8 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
         *bytesRead = count;
         return TRUE;
     }
-    if (request->result != CURLE_OK) {
-        SetLastError(ErrorFor(request->result));
-        return FALSE;
-    }
+    if (request->result != CURLE_OK)
+        return Fail(ErrorFor(request->result));
     return TRUE; // the end of the body
 }
 
@@ -422,10 +399,8 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle) {
     std::vector<std::shared_ptr<Handle>> released;
     std::lock_guard<std::mutex> lock(registryLock);
     auto found = registry.find(static_cast<Handle*>(handle));
-    if (found == registry.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (found == registry.end())
+        return Fail(ERROR_INVALID_HANDLE);
     std::shared_ptr<Handle> closing = found->second;
     Close(closing, &released);
     if (auto* session = dynamic_cast<Session*>(closing.get())) {
@@ -444,10 +419,8 @@ BOOL WINAPI InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DW
     if (!found)
         return FALSE;
     if ((option != INTERNET_OPTION_CONNECT_TIMEOUT && option != INTERNET_OPTION_RECEIVE_TIMEOUT) ||
-        !buffer || length < sizeof(DWORD)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+        !buffer || length < sizeof(DWORD))
+        return Fail(ERROR_INVALID_PARAMETER);
     DWORD value;
     memcpy(&value, buffer, sizeof value);
     std::lock_guard<std::mutex> lock(registryLock);
@@ -460,14 +433,10 @@ BOOL WINAPI HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
     std::shared_ptr<Request> request = Expect<Request>(handle);
     if (!request)
         return FALSE;
-    if (infoLevel != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-        return FALSE;
-    }
-    if (!buffer || !length || *length < sizeof(DWORD)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (infoLevel != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER))
+        return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    if (!buffer || !length || *length < sizeof(DWORD))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
     memcpy(buffer, &request->status, sizeof(DWORD));
     *length = sizeof(DWORD);
     return TRUE;
