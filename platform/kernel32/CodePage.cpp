@@ -56,6 +56,8 @@ UINT AnsiCodePageOf(const std::string& locale) {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
+// What iconv_open answers for a character set it does not know.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 constexpr const char* kHostUtf16 = "UTF-16BE";
@@ -97,20 +99,17 @@ struct ConverterCache {
     std::map<std::pair<std::string, std::string>, iconv_t> converters;
     ~ConverterCache() {
         for (auto& entry : converters)
-            if (entry.second != reinterpret_cast<iconv_t>(-1))
+            if (entry.second != kNoConverter)
                 iconv_close(entry.second);
     }
 };
 
 iconv_t Converter(const char* to, const char* from) {
     thread_local ConverterCache cache;
-    auto key = std::make_pair(std::string(to), std::string(from));
-    auto found = cache.converters.find(key);
-    if (found != cache.converters.end())
-        return found->second;
-    iconv_t cd = iconv_open(to, from);
-    cache.converters.emplace(key, cd);
-    return cd;
+    auto [at, added] = cache.converters.try_emplace({to, from}, kNoConverter);
+    if (added)
+        at->second = iconv_open(to, from);
+    return at->second;
 }
 
 void AppendUtf16(uint32_t c, std::u16string* out) {
@@ -194,7 +193,7 @@ void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* ou
 void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u16string* out,
               bool* invalid) {
     iconv_t cd = Converter(kHostUtf16, codeset);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd == kNoConverter) {
         // A character set iconv does not know: read it as Latin-1 rather than fail.
         for (size_t i = 0; i < n; ++i)
             out->push_back(static_cast<unsigned char>(s[i]));
@@ -217,7 +216,7 @@ void EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out
         return;
     }
     iconv_t cd = Converter(codeset, kHostUtf16);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd == kNoConverter) {
         for (size_t i = 0; i < n; ++i) {
             if (s[i] < 0x100) {
                 out->push_back(static_cast<char>(s[i]));
@@ -281,7 +280,7 @@ std::u16string NativeNameToWide(const std::string& bytes) {
     std::u16string out;
     const char* codeset = LocaleCodeset();
     iconv_t cd = Converter(kHostUtf16, codeset);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd == kNoConverter) {
         for (unsigned char c : bytes)
             out.push_back(c < 0x80 ? c : static_cast<char16_t>(kEscapedByte | c));
     } else {

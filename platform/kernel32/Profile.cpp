@@ -141,10 +141,6 @@ class DirectoryLock {
     bool usable_ = true;
 };
 
-bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t';
-}
-
 // What Wine strips from the start of a written value: ASCII white space (line breaks
 // included) and Ctrl-Z; the ideographic and no-break spaces stay.
 bool IsLeadingSpace(char16_t c) {
@@ -152,28 +148,19 @@ bool IsLeadingSpace(char16_t c) {
 }
 
 Parsed Classify(std::u16string_view text) {
-    Parsed parsed;
     std::u16string_view line = Trim(text);
     if (line.empty())
-        return parsed;
+        return Parsed();
     // As on Windows, a line that opens with '[' but never closes it is no section header,
     // and a ';' line is still found by its full name.
     size_t close = line[0] == u'[' ? line.rfind(u']') : std::u16string::npos;
-    if (close != std::u16string::npos) {
-        parsed.kind = Kind::Section;
-        parsed.name = Trim(line.substr(1, close - 1));
-        return parsed;
-    }
-    parsed.kind = Kind::Key;
+    if (close != std::u16string::npos)
+        return Parsed{Kind::Section, std::u16string(Trim(line.substr(1, close - 1))), {}, false};
     size_t equals = line.find(u'=');
-    if (equals == std::u16string::npos) {
-        parsed.name = line;
-        return parsed;
-    }
-    parsed.name = Trim(line.substr(0, equals));
-    parsed.value = Trim(line.substr(equals + 1));
-    parsed.hasValue = true;
-    return parsed;
+    if (equals == std::u16string::npos)
+        return Parsed{Kind::Key, std::u16string(line), {}, false};
+    return Parsed{Kind::Key, std::u16string(Trim(line.substr(0, equals))),
+                  std::u16string(Trim(line.substr(equals + 1))), true};
 }
 
 // ------------------------------------------------------------------ reading and writing bytes
@@ -190,11 +177,11 @@ bool ReadBytes(const std::string& path, IniFile* file) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR || Fail(OpenError());
-    DWORD error =
-        fstat(fd, &file->info) != 0 ? ErrorFromErrno(errno)
-        : !S_ISREG(file->info.st_mode) || file->info.st_size > static_cast<off_t>(kMostProfileBytes)
-            ? ERROR_ACCESS_DENIED
-            : 0;
+    DWORD error = 0;
+    if (fstat(fd, &file->info) != 0)
+        error = ErrorFromErrno(errno);
+    else if (!S_ISREG(file->info.st_mode) || file->info.st_size > off_t(kMostProfileBytes))
+        error = ERROR_ACCESS_DENIED;
     char chunk[65536];
     while (error == 0) {
         ssize_t got = read(fd, chunk, sizeof chunk);
@@ -370,40 +357,34 @@ bool Save(const std::string& path, const std::string& bytes, const IniFile& file
 
 // ------------------------------------------------------------------ sections and keys
 
-struct Range {
-    size_t header; // the section's own line
-    size_t end;    // the next section's line, or the end of the file
+constexpr size_t kNowhere = std::u16string::npos;
+
+// Where a key is, or would go.
+struct Place {
+    size_t header = kNowhere; // the line of the first section of that name
+    size_t end = 0;           // the next section's line, or the end of the file
+    size_t key = kNowhere;    // the first line of that section holding the key
+    Parsed parsed;            // the key's line
 };
 
-// The first section of that name.
-bool FindSection(const IniFile& file, std::u16string_view name, Range* range) {
-    bool found = false;
+Place Locate(const IniFile& file, std::u16string_view section, std::u16string_view key) {
+    Place place;
+    place.end = file.lines.size();
     for (size_t i = 0; i < file.lines.size(); ++i) {
         Parsed parsed = Classify(file.lines[i].text);
-        if (parsed.kind != Kind::Section)
-            continue;
-        if (found) {
-            range->end = i;
-            return true;
+        if (parsed.kind == Kind::Section && place.header != kNowhere) {
+            place.end = i;
+            break;
         }
-        if (EqualNoCase(parsed.name, name)) {
-            found = true;
-            *range = Range{i, file.lines.size()};
-        }
-    }
-    return found;
-}
-
-// The first line of the section holding the key, or npos.
-size_t FindKey(const IniFile& file, const Range& range, std::u16string_view name, Parsed* parsed) {
-    for (size_t i = range.header + 1; i < range.end; ++i) {
-        Parsed candidate = Classify(file.lines[i].text);
-        if (candidate.kind == Kind::Key && EqualNoCase(candidate.name, name)) {
-            *parsed = candidate;
-            return i;
+        if (parsed.kind == Kind::Section && EqualNoCase(parsed.name, section)) {
+            place.header = i;
+        } else if (parsed.kind == Kind::Key && place.header != kNowhere && place.key == kNowhere &&
+                   EqualNoCase(parsed.name, key)) {
+            place.key = i;
+            place.parsed = std::move(parsed);
         }
     }
-    return std::u16string::npos;
+    return place;
 }
 
 // ------------------------------------------------------------------ results
@@ -418,35 +399,26 @@ std::u16string StripQuotes(const std::u16string& value) {
 // key holds that value already.
 bool PutValue(IniFile& file, const std::u16string& sectionName, const std::u16string& keyName,
               const std::u16string& text) {
-    Range range;
-    bool haveSection = FindSection(file, sectionName, &range);
-    // A line is about to follow the current last one: give that a line break.
-    auto breakBefore = [&file](size_t index) {
-        if (index > 0 && file.lines[index - 1].eol.empty())
-            file.lines[index - 1].eol = kCrLf;
-    };
-    Parsed parsed;
-    size_t keyLine = haveSection ? FindKey(file, range, keyName, &parsed) : std::u16string::npos;
-    if (keyLine != std::u16string::npos && parsed.hasValue && parsed.value == text)
+    Place place = Locate(file, sectionName, keyName);
+    if (place.key != kNowhere && place.parsed.hasValue && place.parsed.value == text)
         return false;
-    if (keyLine != std::u16string::npos) {
-        Line& line = file.lines[keyLine];
-        line.text = parsed.name + u"=" + text;
-        line.raw.clear();
-        line.eol = kCrLf;
-    } else if (haveSection) {
-        size_t after = range.header + 1;
-        for (size_t i = range.header + 1; i < range.end; ++i)
-            if (!Trim(file.lines[i].text).empty())
-                after = i + 1;
-        breakBefore(after);
-        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(after),
-                          Line{keyName + u"=" + text, kCrLf, {}});
-    } else {
-        breakBefore(file.lines.size());
-        file.lines.push_back(Line{u"[" + sectionName + u"]", kCrLf, {}});
-        file.lines.push_back(Line{keyName + u"=" + text, kCrLf, {}});
+    if (place.key != kNowhere) {
+        file.lines[place.key] = Line{place.parsed.name + u"=" + text, kCrLf, {}};
+        return true;
     }
+    // After the section's last line that is not blank, or a new section at the end.
+    size_t at = place.header == kNowhere ? file.lines.size() : place.header + 1;
+    for (size_t i = at; i < place.end; ++i)
+        if (!Trim(file.lines[i].text).empty())
+            at = i + 1;
+    // The line the new ones follow may be the last one, without a line break.
+    if (at > 0 && file.lines[at - 1].eol.empty())
+        file.lines[at - 1].eol = kCrLf;
+    std::vector<Line> added{Line{keyName + u"=" + text, kCrLf, {}}};
+    if (place.header == kNowhere)
+        added.insert(added.begin(), Line{u"[" + sectionName + u"]", kCrLf, {}});
+    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(),
+                      added.end());
     return true;
 }
 
@@ -458,7 +430,7 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
         return 0;
     // Windows drops trailing blanks of the default.
     std::u16string fallback = WideString(defaultValue);
-    while (!fallback.empty() && IsBlank(fallback.back()))
+    while (!fallback.empty() && (fallback.back() == u' ' || fallback.back() == u'\t'))
         fallback.pop_back();
 
     IniFile file;
@@ -470,13 +442,10 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
             file = IniFile();
     }
     // Listing sections or keys (a null name) is not supported: the default is the answer.
-    Range range;
-    bool haveSection = section && key && FindSection(file, Trim(WideString(section)), &range);
-    std::u16string keyName(Trim(WideString(key)));
-    Parsed parsed;
-    if (haveSection && FindKey(file, range, keyName, &parsed) != std::u16string::npos &&
-        parsed.hasValue)
-        return static_cast<DWORD>(CopyCut(StripQuotes(parsed.value), buffer, size));
+    Place place =
+        section && key ? Locate(file, Trim(WideString(section)), Trim(WideString(key))) : Place();
+    if (place.key != kNowhere && place.parsed.hasValue)
+        return static_cast<DWORD>(CopyCut(StripQuotes(place.parsed.value), buffer, size));
     SetLastError(ERROR_FILE_NOT_FOUND);
     return static_cast<DWORD>(CopyCut(fallback, buffer, size));
 }

@@ -88,13 +88,10 @@ std::map<Handle*, std::shared_ptr<Handle>> registry;
 
 // The handle as the given kind; otherwise sets the WinINet error and answers null.
 template <class T> std::shared_ptr<T> Expect(HINTERNET handle) {
-    std::shared_ptr<Handle> found;
-    {
-        std::lock_guard<std::mutex> lock(registryLock);
-        auto at = registry.find(static_cast<Handle*>(handle));
-        if (at != registry.end())
-            found = at->second;
-    }
+    std::unique_lock<std::mutex> lock(registryLock);
+    auto at = registry.find(static_cast<Handle*>(handle));
+    std::shared_ptr<Handle> found = at == registry.end() ? nullptr : at->second;
+    lock.unlock();
     if (!found)
         return Fail<std::nullptr_t>(ERROR_INVALID_HANDLE);
     std::shared_ptr<T> typed = std::dynamic_pointer_cast<T>(found);
@@ -174,15 +171,11 @@ void Abandon(Request* request, CURLcode code) {
 template <class Done> void Drive(Request* request, Done done) {
     request->lastActivity = Clock::now();
     while (!request->finished && !done()) {
-        if (request->closed) {
-            Abandon(request, CURLE_ABORTED_BY_CALLBACK);
-            return;
-        }
+        if (request->closed)
+            return Abandon(request, CURLE_ABORTED_BY_CALLBACK);
         int running = 0;
-        if (curl_multi_perform(request->multi, &running) != CURLM_OK) {
-            Abandon(request, CURLE_RECV_ERROR);
-            return;
-        }
+        if (curl_multi_perform(request->multi, &running) != CURLM_OK)
+            return Abandon(request, CURLE_RECV_ERROR);
         int queued = 0;
         while (CURLMsg* message = curl_multi_info_read(request->multi, &queued)) {
             if (message->msg == CURLMSG_DONE) {
@@ -198,10 +191,8 @@ template <class Done> void Drive(Request* request, Done done) {
             long long idle = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  Clock::now() - request->lastActivity)
                                  .count();
-            if (idle >= limit) {
-                Abandon(request, CURLE_OPERATION_TIMEDOUT);
-                return;
-            }
+            if (idle >= limit)
+                return Abandon(request, CURLE_OPERATION_TIMEDOUT);
             waitMs = std::min<long long>(waitMs, limit - idle);
         }
         curl_multi_poll(request->multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
@@ -405,10 +396,9 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle) {
     Close(closing, &released);
     if (auto* session = dynamic_cast<Session*>(closing.get())) {
         // Closing a session closes the requests made through it, open or being opened.
-        for (const std::weak_ptr<Request>& weak : session->requests) {
+        for (const std::weak_ptr<Request>& weak : session->requests)
             if (std::shared_ptr<Request> request = weak.lock())
                 Close(request, &released);
-        }
         session->requests.clear();
     }
     return TRUE;
