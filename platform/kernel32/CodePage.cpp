@@ -21,9 +21,7 @@
 
 namespace velmora::kernel32 {
 
-// Wine's choice for the common languages: the default ANSI code page of Windows' locale for
-// the language (and, for Chinese, the territory). Anything else, C and POSIX included, gets
-// Wine's default, 1252.
+// For each language, the default ANSI code page of Windows' locale for it, as Wine chooses.
 UINT AnsiCodePageOf(const std::string& locale) {
     std::string name = locale.substr(0, locale.find_first_of(".@"));
     std::string language = name.substr(0, name.find('_'));
@@ -172,12 +170,9 @@ void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* ou
                                : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
         int error = errno;
         out->append(chunk, static_cast<size_t>(reinterpret_cast<Unit*>(outPtr) - chunk));
-        if (result != static_cast<size_t>(-1)) {
-            if (inLeft == 0)
-                break;
-            continue;
-        }
-        if (error == E2BIG)
+        if (result != static_cast<size_t>(-1) && inLeft == 0)
+            break;
+        if (result != static_cast<size_t>(-1) || error == E2BIG)
             continue;
         const size_t skip = onBad(in, inLeft);
         if (skip == 0)
@@ -218,12 +213,8 @@ void EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out
     iconv_t cd = Converter(codeset, kHostUtf16);
     if (cd == kNoConverter) {
         for (size_t i = 0; i < n; ++i) {
-            if (s[i] < 0x100) {
-                out->push_back(static_cast<char>(s[i]));
-            } else {
-                *usedDefault = true;
-                out->push_back('?');
-            }
+            *usedDefault |= s[i] >= 0x100;
+            out->push_back(s[i] < 0x100 ? static_cast<char>(s[i]) : '?');
         }
         return;
     }

@@ -278,16 +278,14 @@ mode_t NewFileMode() {
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
         ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
         if (wrote < 0 && errno == EINTR)
             continue;
-        if (wrote <= 0) {
-            if (wrote == 0)
-                errno = ENOSPC;
+        if (wrote == 0)
+            errno = ENOSPC;
+        if (wrote <= 0)
             return false;
-        }
         done += static_cast<size_t>(wrote);
     }
     return true;

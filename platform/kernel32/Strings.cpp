@@ -58,13 +58,9 @@ int WINAPI lstrlenW(LPCWSTR text) {
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
     if (!a || !b)
         return a ? 1 : b ? -1 : 0;
-    while (*a && *a == *b) {
-        ++a;
-        ++b;
+    for (; *a && *a == *b; ++a, ++b) {
     }
-    if (*a == *b)
-        return 0;
-    return static_cast<uint16_t>(*a) < static_cast<uint16_t>(*b) ? -1 : 1;
+    return *a == *b ? 0 : static_cast<uint16_t>(*a) < static_cast<uint16_t>(*b) ? -1 : 1;
 }
 
 LPWSTR WINAPI lstrcpyW(LPWSTR target, LPCWSTR source) {

@@ -49,14 +49,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    Ended ended;
-    {
-        std::lock_guard<std::mutex> guard(tableLock);
-        auto found = table.find(handle);
-        if (found == table.end())
-            return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
-        ended = found->second;
-    }
+    std::unique_lock<std::mutex> guard(tableLock);
+    auto found = table.find(handle);
+    if (found == table.end())
+        return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+    Ended ended = found->second;
+    guard.unlock();
     if (milliseconds == INFINITE)
         ended.wait();
     else if (ended.wait_for(std::chrono::milliseconds(milliseconds)) != std::future_status::ready)
