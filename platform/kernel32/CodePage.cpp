@@ -1,10 +1,8 @@
 // MultiByteToWideChar for the ANSI code page (the one code page the program converts), the
-// platform's own UTF-8 conversions, and the conversion of file names.
-// The ANSI code page follows the locale's language and territory as Wine chooses it (zh_CN -> 936,
-// ...), not its character set, so that both builds under one locale read and write the same bytes;
-// file names stay in the locale's character set. Both are looked up on every call because a process
-// (and the tests) may switch locales. iconv does the work for every character set but UTF-8, which
-// is decoded here so that invalid input is replaced exactly as Windows does.
+// platform's own UTF-8 conversions, and the conversion of file names, which stay in the
+// locale's character set. Both are looked up on every call: a process (and the tests) may
+// switch locales. iconv does the work for every character set but UTF-8, which is decoded here
+// so that invalid input is replaced exactly as Windows does.
 #include "Kernel32Internal.h"
 
 #include <errno.h>

@@ -428,8 +428,7 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
         return 0;
     // Windows drops trailing blanks of the default.
     std::u16string fallback = WideString(defaultValue);
-    while (!fallback.empty() && (fallback.back() == u' ' || fallback.back() == u'\t'))
-        fallback.pop_back();
+    fallback.erase(fallback.find_last_not_of(u" \t") + 1); // npos + 1 is 0: all blank
 
     IniFile file;
     std::string path;

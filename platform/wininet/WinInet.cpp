@@ -36,8 +36,8 @@ constexpr DWORD NoTimeout = 0xFFFFFFFF;
 struct Handle {
     virtual ~Handle() = default;
     // WinINet's defaults; a request takes its session's.
-    DWORD connectMs = 60000;
-    DWORD receiveMs = 30000;
+    std::atomic<DWORD> connectMs{60000};
+    std::atomic<DWORD> receiveMs{30000};
     // Set by InternetCloseHandle, perhaps while another thread's call still uses the handle.
     std::atomic<bool> closed{false};
 };
@@ -326,11 +326,8 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
 
     auto owner = std::make_shared<Request>();
     Request* request = owner.get();
-    {
-        std::lock_guard<std::mutex> lock(registryLock);
-        request->connectMs = session->connectMs;
-        request->receiveMs = session->receiveMs;
-    }
+    request->connectMs = session->connectMs.load();
+    request->receiveMs = session->receiveMs.load();
     request->multi = curl_multi_init();
     request->easy = curl_easy_init();
     if (!request->multi || !request->easy ||
@@ -413,7 +410,6 @@ BOOL WINAPI InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DW
         return Fail(ERROR_INVALID_PARAMETER);
     DWORD value;
     memcpy(&value, buffer, sizeof value);
-    std::lock_guard<std::mutex> lock(registryLock);
     (option == INTERNET_OPTION_CONNECT_TIMEOUT ? found->connectMs : found->receiveMs) = value;
     return TRUE;
 }
