@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -51,8 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fwrite(data, 1, size, f);
     fclose(f);
 
-    WCHAR file[512];
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, file, 512);
+    // The scratch path is ASCII, each byte its own UTF-16 unit, whatever the code page.
+    WCHAR file[512] = {};
+    std::copy(path.begin(), path.end(), file);
     const WCHAR* sections[] = {L"VelmoraPlayer", L"", L"a", nullptr};
     const WCHAR* keys[] = {L"List", L"", L";x", nullptr};
     const DWORD sizes[] = {0, 1, 2, 3, 17, 64};
