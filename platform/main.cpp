@@ -26,11 +26,8 @@ int main(int argc, char** argv) {
 
     // The command line after the program name, as Windows hands it to WinMain.
     std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            commandLine += ' ';
-        commandLine += argv[i];
-    }
+    for (int i = 1; i < argc; ++i)
+        commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
     static int moduleMarker;
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(&moduleMarker);
     int exitCode = WinMain(instance, nullptr, commandLine.data(), SW_SHOWDEFAULT);

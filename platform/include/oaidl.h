@@ -34,12 +34,10 @@ struct tagVARIANT {
         LONG lVal;
         VARIANT_BOOL boolVal;
         BSTR bstrVal;
-        IUnknown* punkVal;
         IDispatch* pdispVal;
         VARIANT_BOOL* pboolVal;
         IDispatch** ppdispVal;
         struct tagVARIANT* pvarVal;
-        void* byref;
     };
 };
 typedef VARIANT VARIANTARG;

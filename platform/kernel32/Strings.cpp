@@ -1,5 +1,7 @@
 #include "kernel32/Strings.h"
 
+#include <algorithm>
+
 namespace velmora::kernel32 {
 namespace {
 
@@ -28,9 +30,8 @@ std::u16string WideString(const WCHAR* text) {
 }
 
 size_t CopyCut(std::u16string_view text, WCHAR* buffer, size_t capacity) {
-    size_t count = text.size() < capacity - 1 ? text.size() : capacity - 1;
-    for (size_t i = 0; i < count; ++i)
-        buffer[i] = static_cast<WCHAR>(text[i]);
+    size_t count = std::min(text.size(), capacity - 1);
+    std::copy_n(text.begin(), count, buffer);
     buffer[count] = 0;
     return count;
 }

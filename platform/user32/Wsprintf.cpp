@@ -28,24 +28,16 @@ struct Output {
 };
 
 void PutNumber(Output& out, int value, bool zeroPad, int width) {
-    char16_t digits[16];
-    int count = 0;
     // Negated in unsigned arithmetic so that INT_MIN has a magnitude too.
-    unsigned magnitude =
-        value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    do {
-        digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    int padding = width - count - (value < 0 ? 1 : 0);
-    if (!zeroPad)
-        out.Put(u' ', padding);
+    std::string digits = std::to_string(value < 0 ? 0u - static_cast<unsigned>(value)
+                                                  : static_cast<unsigned>(value));
+    int padding = width - static_cast<int>(digits.size()) - (value < 0 ? 1 : 0);
+    out.Put(u' ', zeroPad ? 0 : padding);
     if (value < 0)
         out.Put(u'-');
-    if (zeroPad)
-        out.Put(u'0', padding);
-    while (count)
-        out.Put(digits[--count]);
+    out.Put(u'0', zeroPad ? padding : 0);
+    for (char digit : digits)
+        out.Put(static_cast<char16_t>(digit));
 }
 
 } // namespace
