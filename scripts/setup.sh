@@ -35,6 +35,8 @@ packages=(
     icoutils libxml2-utils
     # tests: a Wayland desktop (weston), with and without its X server (Xwayland)
     weston xwayland
+    # tests: the controls read as a screen reader reads them (AT-SPI on a private bus)
+    python3-pyatspi at-spi2-core dbus
     # the site tests parse the pages' scripts as ES5 (acorn --ecma5): Windows players run IE11
     node-acorn
     # the public face of the site: nginx with TLS, a test CA made with openssl, a bounded load,

@@ -33,19 +33,22 @@ WCHAR SiteLabel[TEXT_CAPACITY];
 
 } // namespace
 
+// Tab moves through the controls with WS_TABSTOP in the table's order: the list, the
+// commands, then the page.
 const ChildWindow ChildWindows[] = {
-    // The host loads its window text: the start page shows without any further call.
-    {L"AtlAxWin", StartPageUrl, WS_CHILD | WS_VISIBLE, WS_EX_CLIENTEDGE, 0, 0, 640, 535, 0,
-     &hBrowserHost},
-    {L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY,
+    {L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY,
      WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE, 642, 0, 120, 500, IDC_EPISODES, &hEpisodeList},
-    {L"Button", L"获取播放列表", WS_CHILD | WS_VISIBLE, 0, 645, 510, 114, 25, IDC_GETLIST,
-     &hGetListButton},
-    {L"Button", L"访问主站", WS_CHILD | WS_VISIBLE, 0, 645, 540, 114, 25, IDC_SITE, &hSiteButton},
-    {L"Button", L"检测更新", WS_CHILD | WS_VISIBLE, 0, 520, 540, 114, 25, IDC_UPDATE,
+    {L"Button", L"获取播放列表", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 645, 510, 114, 25,
+     IDC_GETLIST, &hGetListButton},
+    {L"Button", L"访问主站", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 645, 540, 114, 25, IDC_SITE,
+     &hSiteButton},
+    {L"Button", L"检测更新", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 520, 540, 114, 25, IDC_UPDATE,
      &hUpdateButton},
-    {L"Button", L"置顶", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 0, 460, 540, 50, 25, IDC_TOPMOST,
-     &hTopMostBox},
+    {L"Button", L"置顶", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 460, 540, 50, 25,
+     IDC_TOPMOST, &hTopMostBox},
+    // The host loads its window text: the start page shows without any further call.
+    {L"AtlAxWin", StartPageUrl, WS_CHILD | WS_VISIBLE | WS_TABSTOP, WS_EX_CLIENTEDGE, 0, 0, 640,
+     535, 0, &hBrowserHost},
     {L"Static", SiteLabel, WS_CHILD | WS_VISIBLE, 0, NoticeLabelLeft, NoticeLabelTop,
      NoticeLabelWidth, NoticeLabelHeight, 0, &hNoticeLabel},
 };
@@ -112,15 +115,25 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
     return 0;
 }
 
+// A double-click on the list, or Enter on it.
+void OpenSelectedEpisode() {
+    // On an empty list, or with nothing selected, there is no episode to open.
+    LRESULT selection = SendMessageW(hEpisodeList, LB_GETCURSEL, 0, 0);
+    if (selection != LB_ERR)
+        OpenEpisode((int)selection + 1);
+}
+
 void OnCommand(HWND window, int id, int notification) {
     switch (id) {
     case IDC_EPISODES:
-        if (notification == LBN_DBLCLK) {
-            // On an empty list, or with nothing selected, there is no episode to open.
-            LRESULT selection = SendMessageW(hEpisodeList, LB_GETCURSEL, 0, 0);
-            if (selection != LB_ERR)
-                OpenEpisode((int)selection + 1);
-        }
+        if (notification == LBN_DBLCLK)
+            OpenSelectedEpisode();
+        break;
+    case IDOK:
+        // Enter where the control with the focus does not take it (the message loop's dialog
+        // keys): on the list it plays the selected episode.
+        if (GetFocus() == hEpisodeList)
+            OpenSelectedEpisode();
         break;
     case IDC_GETLIST:
         RefreshEpisodeList();

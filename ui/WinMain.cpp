@@ -3,6 +3,7 @@
 
 #include "resources/resource.h"
 #include "settings/Settings.h"
+#include "ui/AtlHost.h"
 #include "ui/MainWindow.h"
 
 HWND hMainWnd;
@@ -15,6 +16,19 @@ const WCHAR StartTitle[] = L"Tessavo全集在线播放器 - VelmoraPlayer %s";
 const WCHAR StartTitleWithText[] = L"Tessavo全集在线播放器 - %s - VelmoraPlayer %s";
 const int MainWindowWidth = 770;
 const int MainWindowHeight = 615;
+
+namespace {
+
+// A key for the page goes to the browser control first, as ATL's hosts give it: the page
+// keeps Tab, Enter, the arrows and Space for its own links and player while it uses them.
+bool PageTakesKey(MSG* message) {
+    if (message->message < WM_KEYFIRST || message->message > WM_KEYLAST || !hBrowserHost ||
+        (message->hwnd != hBrowserHost && !IsChild(hBrowserHost, message->hwnd)))
+        return false;
+    return SendMessageW(hBrowserHost, WM_FORWARDMSG, 0, (LPARAM)message) != FALSE;
+}
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     WNDCLASSEXW windowClass;
@@ -60,6 +74,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     ZeroMemory(&message, sizeof message);
     // GetMessageW answers -1 on an error; looping on it would spin for ever.
     while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        // Keys work as in a dialog: Tab and Shift+Tab move between the controls and the
+        // page, Enter goes to the window as IDOK, Space presses the focused button.
+        if (PageTakesKey(&message) || IsDialogMessageW(hMainWnd, &message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -366,6 +366,15 @@ EventSource::GetConnectionPointContainer(IConnectionPointContainer** container) 
     return S_OK;
 }
 
+// ATL's WM_FORWARDMSG: a message loop hands the host a message for it (lParam, a MSG*)
+// before its own handling; TRUE when the control used it. The page takes its keys first.
+const UINT kForwardMessage = 0x037F;
+
+LRESULT ForwardToPage(Window& host, const MSG* message) {
+    return message && message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST &&
+           CurrentBackend().ForwardKeyToPage(host, *message);
+}
+
 // The host's own state: its browser, made at WM_CREATE.
 struct BrowserHost final : ControlState {
     WebBrowser* browser = nullptr;
@@ -378,6 +387,8 @@ struct BrowserHost final : ControlState {
     }
 
     LRESULT Message(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == kForwardMessage)
+            return ForwardToPage(window, reinterpret_cast<const MSG*>(lParam));
         if (message != WM_CREATE)
             return DefWindowProcW(window.handle, message, wParam, lParam);
         browser = new WebBrowser(window.handle);

@@ -59,6 +59,12 @@ class Backend {
     virtual void ListRedrawChanged(Window& list, bool redraw) = 0; // WM_SETREDRAW
     virtual void CheckChanged(Window& checkBox, bool checked) = 0;
 
+    // The keyboard focus moved to window; null: to no control (a top-level window's own).
+    virtual void FocusChanged(Window* window) = 0;
+    // A browser host's page takes a key before the dialog keys do (the host's WM_FORWARDMSG):
+    // true when the page used it.
+    virtual bool ForwardKeyToPage(Window& host, const MSG& key) = 0;
+
     // Browser host: whether a browser control can be created at all, and loading an
     // address (UTF-8) in it. The control has fired BeforeNavigate2 for it already; a backend
     // reports the page's own navigations through the browser:: calls below.

@@ -8,14 +8,35 @@ namespace {
 struct ListBox final : ControlState {
     std::vector<std::u16string> rows;
     int selection = LB_ERR; // none
+    int caret = 0;          // where the arrow keys move from: the last row selected
 
     // Returns whether the selection changed.
     bool Select(Window& window, int row) {
+        if (row != LB_ERR)
+            caret = row;
         if (selection == row)
             return false;
         selection = row;
         CurrentBackend().ListSelectionChanged(window, row);
         return true;
+    }
+
+    // The row a key moves the selection to; -1 for a key that moves nothing.
+    int KeyTarget(UINT key, int count) const {
+        switch (key) {
+        case VK_UP:
+        case VK_LEFT:
+            return caret > 0 ? caret - 1 : caret;
+        case VK_DOWN:
+        case VK_RIGHT:
+            return caret < count - 1 ? caret + 1 : caret;
+        case VK_HOME:
+            return 0;
+        case VK_END:
+            return count - 1;
+        default:
+            return -1;
+        }
     }
 
     LRESULT Message(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -31,6 +52,7 @@ struct ListBox final : ControlState {
         case LB_RESETCONTENT:
             rows.clear();
             selection = LB_ERR;
+            caret = 0;
             CurrentBackend().ListReset(window);
             return TRUE;
         case LB_INITSTORAGE:
@@ -53,6 +75,16 @@ struct ListBox final : ControlState {
         case WM_SETREDRAW:
             CurrentBackend().ListRedrawChanged(window, wParam != 0);
             return 0;
+        case WM_GETDLGCODE:
+            return DLGC_WANTARROWS | DLGC_WANTCHARS;
+        case WM_KEYDOWN: {
+            // The arrows move from the caret, which starts on the first row even when none
+            // is selected (so Down then selects the second), as on Windows.
+            int target = KeyTarget((UINT)wParam, count);
+            if (target >= 0 && target < count && Select(window, target) && notify)
+                NotifyParent(window, LBN_SELCHANGE);
+            return 0;
+        }
         case kInputListSelect:
             if (inList && Select(window, row) && notify)
                 NotifyParent(window, LBN_SELCHANGE);

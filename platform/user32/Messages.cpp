@@ -9,8 +9,16 @@ namespace {
 
 struct Posted {
     MSG message;
-    bool input; // from the user: dropped if its window takes no input when retrieved
+    bool input;    // from the user: dropped if its window takes no input when retrieved
+    bool keyboard; // a key for the top-level window in hwnd: for its focus when retrieved
 };
+
+// As on Windows, a key goes to the window that has the focus when the key is taken from
+// the queue: a Tab handled before the next key has moved it.
+HWND KeyTarget(HWND topLevel) {
+    HWND focus = GetFocus();
+    return focus && (focus == topLevel || IsChild(topLevel, focus)) ? focus : topLevel;
+}
 
 struct Queue {
     std::deque<Posted> posted;
@@ -39,18 +47,24 @@ bool TakePosted(MSG* out, bool remove) {
     if (posted.empty())
         return false;
     *out = posted.front().message;
-    if (remove)
+    if (posted.front().keyboard)
+        out->hwnd = KeyTarget(out->hwnd);
+    if (remove) {
         posted.pop_front();
+        NoteKeyRetrieved(*out);
+    }
     return true;
 }
 
-void Enqueue(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool input) {
+void Enqueue(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool input,
+             bool keyboard = false, DWORD time = 0) {
     MSG posted = {};
     posted.hwnd = handle;
     posted.message = message;
     posted.wParam = wParam;
     posted.lParam = lParam;
-    TheQueue().posted.push_back({posted, input});
+    posted.time = time;
+    TheQueue().posted.push_back({posted, input, keyboard});
 }
 
 bool TakeQuit(MSG* out, bool remove) {
@@ -103,6 +117,15 @@ void ListDoubleClick(HWND list, int row) {
 }
 void Close(HWND window) {
     Post(window, WM_SYSCOMMAND, SC_CLOSE);
+}
+void Key(HWND topLevel, UINT key, bool down, DWORD time) {
+    // One press, no repeat; a release also says the key was down before.
+    LPARAM flags = down ? 1 : (LPARAM)0xC0000001u;
+    if (FindWindowRecord(topLevel))
+        Enqueue(topLevel, down ? WM_KEYDOWN : WM_KEYUP, key, flags, true, true, time);
+}
+void Focus(HWND window) {
+    Post(window, kInputFocus, 0);
 }
 } // namespace input
 
@@ -189,6 +212,9 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_CLOSE:
         DestroyWindow(handle);
+        return 0;
+    case kInputFocus:
+        SetFocus(handle);
         return 0;
     default:
         return 0;

@@ -104,6 +104,13 @@ void NotifyParent(const Window& control, WORD code);
 // window disabled by a modal box takes no input, nor do its controls).
 bool AcceptsInput(const Window& window);
 
+// The keyboard (user32/Keyboard.cpp). A window going away loses the focus with it; a key
+// taken from the queue updates the keys held down (Shift, for Shift+Tab), as on Windows the
+// key state follows the messages the thread has retrieved.
+void ForgetFocus(HWND window);
+void NoteKeyRetrieved(const MSG& message);
+void ResetKeyboard();
+
 // Forgets every window, class and queued message (tests run the program several times in
 // one process) and registers the built-in classes again. The backend stays installed.
 void ResetWindowSystem();
@@ -121,6 +128,7 @@ enum InputMessage : UINT {
     kInputClick = 0x03E0,        // a button was clicked
     kInputListSelect = 0x03E1,   // wParam = row clicked once
     kInputListActivate = 0x03E2, // wParam = row double-clicked
+    kInputFocus = 0x03E3,        // the user put the focus in the window (a click)
 };
 
 // User input, as the window system delivers it: queued, then dispatched by the loop.
@@ -129,6 +137,11 @@ void Click(HWND button);
 void ListSelect(HWND list, int row);
 void ListDoubleClick(HWND list, int row);
 void Close(HWND window); // the close box or the system menu's Close
+// A key (VK_*) pressed or released in the top-level window: it goes to the focus window when
+// that is the window or one inside it as the key is retrieved, else to the window itself.
+// time: the key's own time, as GetMessageTime would give it.
+void Key(HWND topLevel, UINT key, bool down, DWORD time = 0);
+void Focus(HWND window);
 } // namespace input
 
 } // namespace velmora::platform

@@ -77,6 +77,7 @@ void ForgetTree(HWND handle) {
     std::vector<HWND> children = window->children;
     for (HWND child : children)
         ForgetTree(child);
+    ForgetFocus(handle);
     if (HasBackend())
         CurrentBackend().Destroy(*window);
     TheStore().windows.erase(reinterpret_cast<uintptr_t>(handle));
@@ -140,6 +141,7 @@ void ResetWindowSystem() {
     }
     while (QuitPending())
         GetMessageW(&message, nullptr, 0, 0);
+    ResetKeyboard();
     RegisterBuiltInClass(L"LISTBOX", ListBoxProc, ControlKind::ListBox);
     RegisterBuiltInClass(L"Button", ButtonProc, ControlKind::PushButton);
     // A static control keeps nothing but its window text.
@@ -306,6 +308,14 @@ BOOL WINAPI IsWindowEnabled(HWND handle) {
 HWND WINAPI GetParent(HWND handle) {
     Window* window = FindWindowRecord(handle);
     return window ? window->parent : nullptr;
+}
+
+BOOL WINAPI IsChild(HWND parent, HWND handle) {
+    for (Window* window = FindWindowRecord(handle); window && window->parent;
+         window = FindWindowRecord(window->parent))
+        if (window->parent == parent)
+            return TRUE;
+    return FALSE;
 }
 
 BOOL WINAPI SetWindowTextW(HWND handle, LPCWSTR text) {

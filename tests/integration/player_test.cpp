@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -401,6 +402,153 @@ TEST_F(PlayerTest, SingleClickOnlySelects) {
     EXPECT_EQ(title, kStartTitle);
     EXPECT_EQ(run.navigations.size(), 1u);
     EXPECT_EQ(Value("Last"), "1");
+}
+
+// A key pressed and let go in the main window, as the window system delivers it.
+void Press(UINT key) {
+    input::Key(hMainWnd, key, true);
+    input::Key(hMainWnd, key, false);
+}
+
+void PressShiftTab() {
+    input::Key(hMainWnd, VK_SHIFT, true);
+    Press(VK_TAB);
+    input::Key(hMainWnd, VK_SHIFT, false);
+}
+
+// The controls Tab visits, in the table's order.
+std::vector<HWND> TabStops() {
+    std::vector<HWND> stops;
+    for (int i = 0; i < ChildWindowCount; ++i)
+        if (ChildWindows[i].style & WS_TABSTOP)
+            stops.push_back(*ChildWindows[i].handle);
+    return stops;
+}
+
+// What a user sees after some input on a list of 220 with Last given.
+struct Outcome {
+    std::vector<std::string> navigations;
+    std::string title;
+    std::optional<std::string> last;
+};
+
+TEST_F(PlayerTest, EnterOnTheListPlaysTheSelectedEpisodeAsADoubleClickDoes) {
+    auto outcome = [&](const char* last, const std::function<void()>& input) {
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "220"}, {"Last", last}});
+        PlayerRun run;
+        Outcome seen;
+        run.steps = {[&](HeadlessBackend&) { input(); },
+                     [&](HeadlessBackend&) { seen.title = WindowText(hMainWnd); }};
+        EXPECT_EQ(run.Run(), 0);
+        seen.navigations = run.navigations;
+        seen.last = Value("Last");
+        return seen;
+    };
+    struct Case {
+        const char* how;
+        const char* last;
+        int clickedRow; // -1: no click before the keys
+        std::vector<UINT> keys;
+        int doubleClickedRow; // the double-click that does the same; -1: none does anything
+    } cases[] = {
+        {"Tab to the preselected row, Enter", "3", -1, {VK_TAB, VK_RETURN}, 2},
+        {"Down, Enter", "3", -1, {VK_TAB, VK_DOWN, VK_RETURN}, 3},
+        {"clicked row, Enter", "1", 11, {VK_RETURN}, 11},
+        {"End, Up, Enter", "1", -1, {VK_TAB, VK_END, VK_UP, VK_RETURN}, 218},
+        {"nothing selected", "500", -1, {VK_TAB, VK_RETURN}, -1},
+        {"on a button", "3", -1, {VK_TAB, VK_TAB, VK_RETURN}, -1},
+        {"the window itself", "3", -1, {VK_RETURN}, -1},
+    };
+    const Outcome untouched = outcome("3", [] {});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        Outcome byKeys = outcome(c.last, [&] {
+            if (c.clickedRow >= 0) {
+                input::Focus(hEpisodeList);
+                input::ListSelect(hEpisodeList, c.clickedRow);
+            }
+            for (UINT key : c.keys)
+                Press(key);
+        });
+        Outcome expected = untouched;
+        expected.last = c.last;
+        if (c.doubleClickedRow >= 0) {
+            expected =
+                outcome(c.last, [&] { input::ListDoubleClick(hEpisodeList, c.doubleClickedRow); });
+            EXPECT_EQ(expected.navigations.back(),
+                      kRoot + "video/player/?flv=" + std::to_string(c.doubleClickedRow + 1));
+        }
+        EXPECT_EQ(byKeys.navigations, expected.navigations);
+        EXPECT_EQ(byKeys.title, expected.title);
+        EXPECT_EQ(byKeys.last, expected.last);
+    }
+}
+
+// Tab goes round the controls in the table's order, the list first and the page last, and
+// Shift+Tab goes back. A page that uses its keys keeps Tab and Enter for itself.
+TEST_F(PlayerTest, TabMovesTheFocusInTheTablesOrderAndThePageKeepsItsKeys) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
+    for (bool pageTakesKeys : {false, true}) {
+        SCOPED_TRACE(pageTakesKeys ? "page takes its keys" : "page leaves its keys");
+        PlayerRun run;
+        std::vector<HWND> stops, visited, back;
+        run.steps.push_back([&](HeadlessBackend& backend) {
+            backend.pageTakesKeys = pageTakesKeys;
+            stops = TabStops();
+        });
+        for (int i = 0; i < ChildWindowCount + 1; ++i) {
+            run.steps.push_back([&](HeadlessBackend&) { Press(VK_TAB); });
+            run.steps.push_back([&](HeadlessBackend&) { visited.push_back(GetFocus()); });
+        }
+        run.steps.push_back([&](HeadlessBackend&) { SetFocus(hEpisodeList); });
+        for (int i = 0; i < ChildWindowCount; ++i) {
+            run.steps.push_back([&](HeadlessBackend&) { PressShiftTab(); });
+            run.steps.push_back([&](HeadlessBackend&) { back.push_back(GetFocus()); });
+        }
+        run.steps.push_back([&](HeadlessBackend&) {
+            SetFocus(hBrowserHost);
+            Press(VK_RETURN);
+        });
+        EXPECT_EQ(run.Run(), 0);
+        ASSERT_GE(stops.size(), 3u);
+        EXPECT_EQ(stops.front(), hEpisodeList);
+        EXPECT_EQ(stops.back(), hBrowserHost);
+        std::vector<HWND> forward, backward;
+        for (size_t i = 0; i < visited.size(); ++i)
+            forward.push_back(pageTakesKeys && i >= stops.size() ? stops.back()
+                                                                 : stops[i % stops.size()]);
+        for (size_t i = 0; i < back.size(); ++i)
+            backward.push_back(pageTakesKeys ? stops.back()
+                                             : stops[(stops.size() * 2 - 1 - i) % stops.size()]);
+        EXPECT_EQ(visited, forward);
+        EXPECT_EQ(back, backward);
+        // Enter on the page opens nothing, whoever takes it.
+        EXPECT_EQ(run.navigations.size(), 1u);
+        EXPECT_EQ(std::count(run.pageKeys.begin(), run.pageKeys.end(), (UINT)VK_RETURN), 1);
+    }
+}
+
+// Space on a focused button presses it: 置顶 flips the pin and its mark, 访问主站 opens the site.
+TEST_F(PlayerTest, SpacePressesTheFocusedButton) {
+    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", "0"}});
+    PlayerRun run;
+    std::vector<std::pair<bool, int>> pin; // pinned, check mark after each press on 置顶
+    for (int i = 0; i < 2; ++i) {
+        run.steps.push_back([](HeadlessBackend&) {
+            SetFocus(hTopMostBox);
+            Press(VK_SPACE);
+        });
+        run.steps.push_back([&](HeadlessBackend&) { pin.push_back({Pinned(), CheckMark()}); });
+    }
+    run.steps.push_back([](HeadlessBackend&) {
+        SetFocus(hSiteButton);
+        Press(VK_SPACE);
+    });
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(pin,
+              (std::vector<std::pair<bool, int>>{{true, BST_CHECKED}, {false, BST_UNCHECKED}}));
+    EXPECT_EQ(Value("Top"), "0");
+    EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{kRoot});
 }
 
 TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {

@@ -197,12 +197,12 @@ TEST_F(StartupTest, MainWindowHasAFixedSizeAndTheStartTitle) {
 // scroll bar and double-clicks, 置顶 a check box that ticks itself, the status bar last.
 TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
     // No file: the first start, so the status bar shows the built-in notice.
-    const std::string texts[] = {kRoot + "video/player/?flv=index",
-                                 "",
+    const std::string texts[] = {"",
                                  "获取播放列表",
                                  "访问主站",
                                  "检测更新",
                                  "置顶",
+                                 kRoot + "video/player/?flv=index",
                                  "Tessavo " + kRoot,
                                  Utf8(DefaultNotice)};
     PlayerRun run;
@@ -263,12 +263,12 @@ TEST_F(StartupTest, ChildWindowsAreCreatedInOrderWithTheirPlacesAndTexts) {
         }
     }
     // The page and the list sit in sunken frames; the list scrolls and reports double-clicks.
+    EXPECT_TRUE(children[5].exStyle & WS_EX_CLIENTEDGE);
+    EXPECT_EQ(children[0].className, "LISTBOX");
     EXPECT_TRUE(children[0].exStyle & WS_EX_CLIENTEDGE);
-    EXPECT_EQ(children[1].className, "LISTBOX");
-    EXPECT_TRUE(children[1].exStyle & WS_EX_CLIENTEDGE);
-    EXPECT_EQ(children[1].style & (WS_VSCROLL | LBS_NOTIFY), (DWORD)(WS_VSCROLL | LBS_NOTIFY));
-    EXPECT_EQ(children[1].id, IDC_EPISODES);
-    EXPECT_EQ(children[5].style & BS_TYPEMASK, (DWORD)BS_AUTOCHECKBOX);
+    EXPECT_EQ(children[0].style & (WS_VSCROLL | LBS_NOTIFY), (DWORD)(WS_VSCROLL | LBS_NOTIFY));
+    EXPECT_EQ(children[0].id, IDC_EPISODES);
+    EXPECT_EQ(children[4].style & BS_TYPEMASK, (DWORD)BS_AUTOCHECKBOX);
     // The host loads its own text: the start page, and nothing else at start.
     EXPECT_EQ(run.navigations, std::vector<std::string>{kRoot + "video/player/?flv=index"});
 }

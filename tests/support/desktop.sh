@@ -206,3 +206,15 @@ list_row_point() {
     read -r x top < <("$CHILD_LAYOUT" | awk -F '\t' '$1 == "" { print $2, $4; exit }')
     echo "$x $((top + 18 * $1 - 9))"
 }
+
+# tabs_between FROM TO: how many Tabs move the focus from the control showing FROM to the one
+# showing TO, in the table's tab order ("" is the episode list).
+tabs_between() {
+    local count
+    count=$("$CHILD_LAYOUT" | awk -F '\t' -v from="$1" -v to="$2" '
+        $5 == "tab" { order[n++] = $1 }
+        END { for (i = 0; i < n; i++) { if (order[i] == from) f = i; if (order[i] == to) t = i }
+              if (f == "" || t == "") exit 1; print (t - f + n) % n }')
+    [[ -n "$count" ]] || fail "Tab does not stop on \"$1\" and \"$2\": $("$CHILD_LAYOUT")"
+    echo "$count"
+}

@@ -1,5 +1,6 @@
 // The program's child-window table as the desktop tests read it, one control a line: its
-// text, the middle of its place in the client area (x, y), then its top, tab-separated.
+// text, the middle of its place in the client area (x, y), its top, and "tab" when Tab stops
+// on it, tab-separated.
 // With "title VERSION": the main window's start title for that version, as the program
 // formats it; with "notice": the built-in notice, the first run's CopyRight.
 #include <windows.h>
@@ -23,8 +24,9 @@ int main(int argc, char** argv) {
     }
     for (int i = 0; i < ChildWindowCount; ++i) {
         const ChildWindow& child = ChildWindows[i];
-        printf("%s\t%d\t%d\t%d\n", velmora::test::Utf8(child.text).c_str(),
-               child.x + child.width / 2, child.y + child.height / 2, child.y);
+        printf("%s\t%d\t%d\t%d\t%s\n", velmora::test::Utf8(child.text).c_str(),
+               child.x + child.width / 2, child.y + child.height / 2, child.y,
+               (child.style & WS_TABSTOP) ? "tab" : "");
     }
     return 0;
 }

@@ -8,6 +8,8 @@
 #   prefix_cleanup       stops its wineserver and removes it
 #   first_start | title | get_playlist | update_yes | update_current
 #                        the win64 program under wine64 + Xvfb + openbox against the site
+#   keys                 without a mouse: Tab, Down and Enter play an episode, Tab and Space
+#                        press the next control
 #   planted_dlls         system DLLs planted beside the program are not loaded
 #   profile_differential the profile functions: profile_probe.exe under Wine against the
 #                        same table run on the Linux platform
@@ -455,6 +457,29 @@ cmd_update_current() {
     KEEP_WORK=0
 }
 
+# The dialog keys of the message loop: Tab takes the focus from the window to the list, Down
+# and Enter there play the next episode (title and Last follow it), and the Tabs the table
+# gives take it on to 获取播放列表, which Space presses (the site is asked for the count).
+cmd_keys() {
+    new_session keys
+    start_site --charset gbk --episodes 30
+    write_config "[VelmoraPlayer]" "Version=$VERSION" "List=30" "Last=1" "Top=0" "Once=1" "Title=" \
+        "Update=" "CopyRight="
+    program_start
+    local window tabs
+    window=$(main_window "$MAIN_TITLE")
+    xdotool windowactivate --sync "$window" || fail "cannot activate window $window"
+    xdotool key Tab Down Return
+    main_window "Tessavo第2集 - VelmoraPlayer $VERSION" >/dev/null
+    wait_until 5 grep -q '^Last=2' "$WORK/cwd/Config.ini" ||
+        fail "Last did not follow episode 2: $(config_utf8 | grep Last)"
+    tabs=$(tabs_between "" 获取播放列表) || exit 1
+    xdotool key $(printf 'Tab %.0s' $(seq "$tabs")) space
+    expect_request '/video/player/?flv=list' 10
+    close_program "$window"
+    KEEP_WORK=0
+}
+
 # ----------------------------------------------------------------------- planted DLLs
 
 # The DLLs the program needs beyond Windows' known DLLs, planted beside it: each copy leaves
@@ -578,7 +603,7 @@ cmd_fetch_deadline() {
 [ $# -eq 1 ] || fail "usage: $0 SUBCOMMAND"
 case "$1" in
 artefacts | test_program | prefix_setup | prefix_cleanup | first_start | title | get_playlist | \
-    update_yes | update_current | planted_dlls | profile_differential | fetch_deadline)
+    update_yes | update_current | keys | planted_dlls | profile_differential | fetch_deadline)
     "cmd_$1"
     ;;
 *) fail "unknown subcommand $1" ;;

@@ -65,6 +65,7 @@ struct BrowserHost final : GtkControl {
         else
             pendingUrl = url; // a later address replaces an earlier one
     }
+    GtkWidget* FocusWidget() override { return view; }
     void RepaintPausedVideos() override {
         if (view)
             Module().repaintPausedVideos(view);

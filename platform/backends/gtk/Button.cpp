@@ -7,6 +7,7 @@ namespace {
 struct Button final : GtkControl {
     bool updating = false; // a change made by user32, not by the user
 
+    GtkWidget* FocusWidget() override { return widget; }
     void SetText(const std::string& utf8) override {
         gtk_button_set_label(GTK_BUTTON(widget), utf8.c_str());
     }

@@ -120,6 +120,7 @@ void GtkBackend::Create(Window& window) {
     GtkControl* control = NewControl(window);
     control->handle = window.handle;
     window.native = control;
+    MarkControlWidget(*control);
     Window* parent = FindWindowRecord(window.parent);
     GtkWidget* container = parent && ControlOf(*parent) ? ControlOf(*parent)->Container() : nullptr;
     if (window.kind != ControlKind::TopLevel) {
@@ -195,6 +196,30 @@ void GtkBackend::ListRedrawChanged(Window& list, bool redraw) {
 void GtkBackend::CheckChanged(Window& checkBox, bool checked) {
     if (GtkControl* control = ControlOf(checkBox))
         control->SetChecked(checked);
+}
+
+void GtkBackend::FocusChanged(Window* window) {
+    GtkControl* control = window ? ControlOf(*window) : nullptr;
+    if (GtkWidget* target = control ? control->FocusWidget() : nullptr) {
+        control->TakeFocus();
+        // Windows always shows where the keys go; GTK only once its own keys moved the focus.
+        GtkWidget* top = gtk_widget_get_toplevel(target);
+        if (GTK_IS_WINDOW(top))
+            gtk_window_set_focus_visible(GTK_WINDOW(top), TRUE);
+        return;
+    }
+    for (Window* top : TopLevelWindows())
+        if (GtkControl* topControl = ControlOf(*top))
+            gtk_window_set_focus(GTK_WINDOW(topControl->widget), nullptr);
+}
+
+bool GtkBackend::ForwardKeyToPage(Window& host, const MSG& key) {
+    GtkControl* control = ControlOf(host);
+    GtkWidget* view = control ? control->FocusWidget() : nullptr;
+    GdkEvent* event = KeptKey(key);
+    // WebKit answers for a key it passes to its page; one the page leaves comes back to the
+    // window as a new event, which the page then declines here.
+    return view && event && gtk_widget_event(view, event);
 }
 
 void GtkBackend::Navigate(Window& host, const std::string& url) {

@@ -25,6 +25,8 @@ class GtkBackend final : public Backend {
     void ListSelectionChanged(Window& list, int row) override;
     void ListRedrawChanged(Window& list, bool redraw) override;
     void CheckChanged(Window& checkBox, bool checked) override;
+    void FocusChanged(Window* window) override;
+    bool ForwardKeyToPage(Window& host, const MSG& key) override;
     void Navigate(Window& host, const std::string& url) override;
     void ShowMessageBox(MessageBoxState& box) override;
     void HideMessageBox(MessageBoxState& box) override;

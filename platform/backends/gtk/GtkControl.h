@@ -21,6 +21,12 @@ struct GtkControl {
     }
     // A top level's client area, which holds its children.
     virtual GtkWidget* Container() { return nullptr; }
+    // What takes the keyboard focus when the window has it; null: nothing can.
+    virtual GtkWidget* FocusWidget() { return nullptr; }
+    virtual void TakeFocus() {
+        if (GtkWidget* target = FocusWidget())
+            gtk_widget_grab_focus(target);
+    }
     virtual void SetText(const std::string&) {}
     virtual void SetTopMost(bool) {}
     virtual void SetChecked(bool) {}
@@ -42,5 +48,14 @@ GtkControl* NewBrowserHost(Window& window);
 inline GtkControl* ControlOf(const Window& window) {
     return static_cast<GtkControl*>(window.native);
 }
+
+// Keys (Keys.cpp). GTK's key events become user32's key messages; a key for a page is kept
+// until its host hands it on (WM_FORWARDMSG), so WebKit gets GTK's own event.
+UINT VirtualKey(guint keyval); // 0: a key the program's windows never see
+void KeepKeyForPage(const GdkEventKey* event, UINT key);
+GdkEvent* KeptKey(const MSG& message); // null when the message came from no kept event
+// The window a widget belongs to (a control's widget, or one inside it): null for none.
+void MarkControlWidget(GtkControl& control);
+HWND WindowHolding(GtkWidget* widget);
 
 } // namespace velmora::platform

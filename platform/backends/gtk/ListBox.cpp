@@ -25,13 +25,24 @@ struct ListBox final : GtkControl {
         GtkTreeSelection* rows = gtk_tree_view_get_selection(view);
         if (selection >= 0) {
             GtkTreePath* path = gtk_tree_path_new_from_indices(selection, -1);
-            gtk_tree_selection_select_path(rows, path);
+            // The cursor (the row the focus is drawn on) goes with the selection.
+            gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
             gtk_tree_view_scroll_to_cell(view, path, nullptr, FALSE, 0, 0);
             gtk_tree_path_free(path);
         } else {
             gtk_tree_selection_unselect_all(rows);
         }
         updating = false;
+    }
+
+    GtkWidget* FocusWidget() override { return GTK_WIDGET(view); }
+    // GtkTreeView selects its first row when it gets the focus with none selected; a list
+    // box only shows the focus.
+    void TakeFocus() override {
+        updating = true;
+        gtk_widget_grab_focus(GTK_WIDGET(view));
+        updating = false;
+        ApplySelection();
     }
 
     void ListReset() override {

@@ -55,6 +55,41 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
     return TRUE;
 }
 
+// The window's keys are user32's: they reach the program's message loop as key messages for
+// the focus window, and a page gets its own from its host. GTK keeps the others (a key no
+// window of the program knows).
+gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
+    UINT key = VirtualKey(event->keyval);
+    if (!key)
+        return FALSE;
+    KeepKeyForPage(event, key);
+    input::Key(static_cast<TopLevel*>(data)->handle, key, event->type == GDK_KEY_PRESS,
+               event->time);
+    return TRUE;
+}
+
+// GTK moves the focus itself only as the window first shows, which Windows does not, and
+// when a page hands it on past its last (or first) link: that is a Tab the page left to the
+// window, and the dialog keys move it.
+gboolean OnFocusMove(GtkWidget* widget, GtkDirectionType direction, gpointer data) {
+    Window* focus = FindWindowRecord(WindowHolding(gtk_window_get_focus(GTK_WINDOW(widget))));
+    if (focus && focus->kind == ControlKind::Browser &&
+        (direction == GTK_DIR_TAB_FORWARD || direction == GTK_DIR_TAB_BACKWARD)) {
+        HWND top = static_cast<TopLevel*>(data)->handle;
+        input::Key(top, VK_TAB, true);
+        input::Key(top, VK_TAB, false);
+    }
+    return TRUE;
+}
+
+// A click put the focus in a control: user32 hears of it as Windows' controls take the
+// focus on a click.
+void OnFocusSet(GtkWindow*, GtkWidget* widget, gpointer data) {
+    HWND owner = WindowHolding(widget);
+    if (owner && owner != GetFocus() && owner != static_cast<TopLevel*>(data)->handle)
+        input::Focus(owner);
+}
+
 // WS_CAPTION | WS_SYSMENU without WS_MINIMIZEBOX, WS_MAXIMIZEBOX or WS_THICKFRAME.
 void RestrictFrame(GtkWidget* widget) {
     GdkWindow* window = gtk_widget_get_window(widget);
@@ -81,6 +116,10 @@ GtkControl* NewTopLevel(Window& window) {
     if (window.windowClass)
         SetIcon(gtkWindow, window.windowClass->icon);
     g_signal_connect(top->widget, "delete-event", G_CALLBACK(OnDelete), top);
+    g_signal_connect(top->widget, "key-press-event", G_CALLBACK(OnKey), top);
+    g_signal_connect(top->widget, "key-release-event", G_CALLBACK(OnKey), top);
+    g_signal_connect(top->widget, "focus", G_CALLBACK(OnFocusMove), top);
+    g_signal_connect(top->widget, "set-focus", G_CALLBACK(OnFocusSet), top);
     // The window manager reads the allowed functions when the window is mapped, so they must
     // be on the X window before it is first shown.
     gtk_widget_realize(top->widget);

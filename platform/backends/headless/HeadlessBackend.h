@@ -50,6 +50,7 @@ struct HeadlessRecord {
     std::vector<TopMostChange> topMostChanges;
     std::vector<Invalidation> invalidations;
     int listRowsAdded = 0;
+    std::vector<UINT> pageKeys; // every key (VK_*) a browser host's page was offered first
 };
 
 class HeadlessBackend final : public Backend, public HeadlessRecord {
@@ -64,6 +65,7 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
 
     bool browserAvailable = true; // false: AtlAxGetControl finds no control
     bool browserOpenSucceeds = true;
+    bool pageTakesKeys = false; // the page uses every key offered to it
 
     std::vector<MessageBoxState*> openBoxes; // the boxes on screen now, innermost last
     // The user answers a box on screen: it goes away at once.
@@ -94,6 +96,12 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     void ListSelectionChanged(Window&, int) override {}
     void ListRedrawChanged(Window&, bool) override {}
     void CheckChanged(Window&, bool) override {}
+    void FocusChanged(Window*) override {}
+    bool ForwardKeyToPage(Window&, const MSG& key) override {
+        if (key.message == WM_KEYDOWN)
+            pageKeys.push_back((UINT)key.wParam);
+        return pageTakesKeys;
+    }
     bool CanHostBrowser() override { return browserAvailable; }
     void Navigate(Window& host, const std::string& url) override;
     void ShowMessageBox(MessageBoxState& box) override;

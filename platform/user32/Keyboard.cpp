@@ -1,0 +1,138 @@
+// The keyboard: the focus window, and the dialog keys IsDialogMessageW gives a window that
+// is not a dialog (Tab, Shift+Tab, Enter, Esc).
+#include "user32/WindowStore.h"
+
+#include <algorithm>
+
+namespace velmora::platform {
+namespace {
+
+struct Keyboard {
+    HWND focus = nullptr;
+    bool shiftDown = false;
+};
+
+Keyboard& TheKeyboard() {
+    static Keyboard keyboard;
+    return keyboard;
+}
+
+// The child of dialog that is window or holds it; null when window is not inside dialog.
+HWND ChildHolding(HWND dialog, HWND window) {
+    for (Window* at = FindWindowRecord(window); at; at = FindWindowRecord(at->parent))
+        if (at->parent == dialog)
+            return at->handle;
+    return nullptr;
+}
+
+// The next control with WS_TABSTOP after from, in z-order (the order the children were made
+// in), going round; from anything but a child of dialog, the first (Shift: the last). A
+// control hidden or disabled itself is passed over.
+HWND NextTabStop(const Window& dialog, HWND from, bool backwards) {
+    std::vector<HWND> children = dialog.children;
+    if (backwards)
+        std::reverse(children.begin(), children.end());
+    const size_t count = children.size();
+    auto at = std::find(children.begin(), children.end(), ChildHolding(dialog.handle, from));
+    size_t start = at == children.end() ? 0 : (size_t)(at - children.begin()) + 1;
+    for (size_t i = 0; i < count; ++i) {
+        Window* child = FindWindowRecord(children[(start + i) % count]);
+        if (child && (child->style & WS_TABSTOP) && child->visible() && child->enabled())
+            return child->handle;
+    }
+    return nullptr;
+}
+
+HWND ChildWithId(const Window& dialog, int id) {
+    for (HWND handle : dialog.children)
+        if (Window* child = FindWindowRecord(handle); child && child->id == id)
+            return handle;
+    return nullptr;
+}
+
+// Enter where the focus does not want it: the default button's command (DM_GETDEFID), or
+// IDOK when the window names none. A disabled default button is not pressed.
+void PressDefault(const Window& dialog) {
+    HWND handle = dialog.handle;
+    LRESULT answer = SendMessageW(handle, DM_GETDEFID, 0, 0);
+    int id = HIWORD(answer) == DC_HASDEFID ? LOWORD(answer) : IDOK;
+    Window* record = FindWindowRecord(handle);
+    HWND button = record ? ChildWithId(*record, id) : nullptr;
+    if (button && !IsWindowEnabled(button))
+        return;
+    SendMessageW(handle, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+}
+
+} // namespace
+
+void ForgetFocus(HWND window) {
+    if (TheKeyboard().focus == window)
+        TheKeyboard().focus = nullptr;
+}
+
+void NoteKeyRetrieved(const MSG& message) {
+    if ((message.message == WM_KEYDOWN || message.message == WM_KEYUP) &&
+        message.wParam == VK_SHIFT)
+        TheKeyboard().shiftDown = message.message == WM_KEYDOWN;
+}
+
+void ResetKeyboard() {
+    TheKeyboard() = Keyboard{};
+}
+
+} // namespace velmora::platform
+
+using namespace velmora::platform;
+
+HWND WINAPI SetFocus(HWND handle) {
+    Window* window = FindWindowRecord(handle);
+    if (handle && !window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    HWND previous = TheKeyboard().focus;
+    if (handle != previous) {
+        TheKeyboard().focus = handle;
+        CurrentBackend().FocusChanged(window && window->parent ? window : nullptr);
+    }
+    return previous;
+}
+
+HWND WINAPI GetFocus(void) {
+    return TheKeyboard().focus;
+}
+
+BOOL WINAPI IsDialogMessageW(HWND dialog, LPMSG message) {
+    Window* window = FindWindowRecord(dialog);
+    if (!window || !message || (message->hwnd != dialog && !IsChild(dialog, message->hwnd)))
+        return FALSE;
+    if (message->message == WM_KEYDOWN) {
+        // What the control with the key wants for itself (a list box: the arrows).
+        LRESULT wants =
+            SendMessageW(message->hwnd, WM_GETDLGCODE, message->wParam, (LPARAM)message);
+        switch (message->wParam) {
+        case VK_TAB:
+            if (wants & DLGC_WANTTAB)
+                break;
+            if (HWND next = NextTabStop(*window, GetFocus(), TheKeyboard().shiftDown))
+                SetFocus(next);
+            return TRUE;
+        case VK_RETURN:
+            if (wants & DLGC_WANTALLKEYS)
+                break;
+            PressDefault(*window);
+            return TRUE;
+        case VK_ESCAPE:
+            if (wants & DLGC_WANTALLKEYS)
+                break;
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, (LPARAM)ChildWithId(*window, IDCANCEL));
+            return TRUE;
+        default:
+            break;
+        }
+    }
+    // Everything else goes to its window as the message loop would send it.
+    TranslateMessage(message);
+    DispatchMessageW(message);
+    return TRUE;
+}
