@@ -8,10 +8,10 @@ if [[ -z "${VELMORA_PRIVATE_BUS:-}" ]]; then
 fi
 source "$(dirname "$0")/xsession.sh"
 
-# What a screen reader reads in the player's windows: one line an object, "ROLE<TAB>NAME",
-# with "<TAB>focused" on the one with the keyboard focus.
+# What a screen reader reads in the player's windows (Debian's python3-pyatspi): one line an
+# object, "ROLE<TAB>NAME", with "<TAB>focused" on the one with the keyboard focus.
 read_accessible() {
-    python3 - "$PLAYER_PID" <<'EOF'
+    /usr/bin/python3 - "$PLAYER_PID" <<'EOF'
 import sys
 import pyatspi
 
@@ -44,8 +44,8 @@ wait_window "^Tessavo第2集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null |
 
 tabs=$(tabs_between "" 检测更新) || exit 1
 press "$window" $(printf 'Tab %.0s' $(seq "$tabs"))
-wait_until 10 bash -c "$(declare -f read_accessible); PLAYER_PID=$PLAYER_PID read_accessible |
-    grep -qxF \$'push button\t检测更新\tfocused'" ||
+focused_update() { read_accessible | grep -xF $'push button\t检测更新\tfocused' >/dev/null; }
+wait_until 10 focused_update ||
     fail "Tab did not take the focus to 检测更新; the screen reader reads: $(read_accessible | grep focused)"
 press "$window" space
 answer_box Return 10
