@@ -68,17 +68,10 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     return TRUE;
 }
 
-// GTK moves the focus itself only as the window first shows, which Windows does not, and
-// when a page hands it on past its last (or first) link: that is a Tab the page left to the
-// window, and the dialog keys move it.
-gboolean OnFocusMove(GtkWidget* widget, GtkDirectionType direction, gpointer data) {
-    Window* focus = FindWindowRecord(WindowHolding(gtk_window_get_focus(GTK_WINDOW(widget))));
-    if (focus && focus->kind == ControlKind::Browser &&
-        (direction == GTK_DIR_TAB_FORWARD || direction == GTK_DIR_TAB_BACKWARD)) {
-        HWND top = static_cast<TopLevel*>(data)->handle;
-        input::Key(top, VK_TAB, true);
-        input::Key(top, VK_TAB, false);
-    }
+// GTK would move the focus itself as the window first shows, which Windows does not, and
+// when a page passes its last (or first) link; the page then also leaves that Tab unused, and
+// the dialog keys move the focus on. user32 alone moves it.
+gboolean OnFocusMove(GtkWidget*, GtkDirectionType, gpointer) {
     return TRUE;
 }
 
@@ -118,7 +111,7 @@ GtkControl* NewTopLevel(Window& window) {
     g_signal_connect(top->widget, "delete-event", G_CALLBACK(OnDelete), top);
     g_signal_connect(top->widget, "key-press-event", G_CALLBACK(OnKey), top);
     g_signal_connect(top->widget, "key-release-event", G_CALLBACK(OnKey), top);
-    g_signal_connect(top->widget, "focus", G_CALLBACK(OnFocusMove), top);
+    g_signal_connect(top->widget, "focus", G_CALLBACK(OnFocusMove), nullptr);
     g_signal_connect(top->widget, "set-focus", G_CALLBACK(OnFocusSet), top);
     // The window manager reads the allowed functions when the window is mapped, so they must
     // be on the X window before it is first shown.
