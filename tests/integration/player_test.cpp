@@ -404,25 +404,15 @@ TEST_F(PlayerTest, SingleClickOnlySelects) {
     EXPECT_EQ(Value("Last"), "1");
 }
 
-// A key pressed and let go in the main window, as the window system delivers it.
+// A key pressed and let go in the main window, as the window system delivers it; Shift+Tab
+// is VK_SHIFT | VK_TAB << 8.
 void Press(UINT key) {
-    input::Key(hMainWnd, key, true);
-    input::Key(hMainWnd, key, false);
-}
-
-void PressShiftTab() {
-    input::Key(hMainWnd, VK_SHIFT, true);
-    Press(VK_TAB);
-    input::Key(hMainWnd, VK_SHIFT, false);
-}
-
-// The controls Tab visits, in the table's order.
-std::vector<HWND> TabStops() {
-    std::vector<HWND> stops;
-    for (int i = 0; i < ChildWindowCount; ++i)
-        if (ChildWindows[i].style & WS_TABSTOP)
-            stops.push_back(*ChildWindows[i].handle);
-    return stops;
+    if (key >> 8)
+        input::Key(hMainWnd, key & 0xFF, true);
+    input::Key(hMainWnd, key >> 8 ? key >> 8 : key, true);
+    input::Key(hMainWnd, key >> 8 ? key >> 8 : key, false);
+    if (key >> 8)
+        input::Key(hMainWnd, key & 0xFF, false);
 }
 
 // What a user sees after some input on a list of 220 with Last given.
@@ -485,70 +475,55 @@ TEST_F(PlayerTest, EnterOnTheListPlaysTheSelectedEpisodeAsADoubleClickDoes) {
 }
 
 // Tab goes round the controls in the table's order, the list first and the page last, and
-// Shift+Tab goes back. A page that uses its keys keeps Tab and Enter for itself.
-TEST_F(PlayerTest, TabMovesTheFocusInTheTablesOrderAndThePageKeepsItsKeys) {
-    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
+// Shift+Tab goes back. A page that uses its keys keeps Tab for itself, and Enter on it opens
+// nothing. Space presses the focused button: 置顶 flips the pin, 访问主站 opens the site.
+TEST_F(PlayerTest, TabGoesRoundTheControlsAndSpacePressesTheFocusedOne) {
     for (bool pageTakesKeys : {false, true}) {
         SCOPED_TRACE(pageTakesKeys ? "page takes its keys" : "page leaves its keys");
+        WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", "0"}});
         PlayerRun run;
-        std::vector<HWND> stops, visited, back;
+        std::vector<HWND> stops, seen, expected;
+        std::vector<bool> pinned;
+        auto then = [&](std::function<void()> input) {
+            run.steps.push_back([input](HeadlessBackend&) { input(); });
+            run.steps.push_back([&](HeadlessBackend&) {
+                seen.push_back(GetFocus());
+                pinned.push_back(Pinned());
+            });
+        };
         run.steps.push_back([&](HeadlessBackend& backend) {
             backend.pageTakesKeys = pageTakesKeys;
-            stops = TabStops();
+            for (int i = 0; i < ChildWindowCount; ++i)
+                if (ChildWindows[i].style & WS_TABSTOP)
+                    stops.push_back(*ChildWindows[i].handle);
         });
-        for (int i = 0; i < ChildWindowCount + 1; ++i) {
-            run.steps.push_back([&](HeadlessBackend&) { Press(VK_TAB); });
-            run.steps.push_back([&](HeadlessBackend&) { visited.push_back(GetFocus()); });
-        }
-        run.steps.push_back([&](HeadlessBackend&) { SetFocus(hEpisodeList); });
-        for (int i = 0; i < ChildWindowCount; ++i) {
-            run.steps.push_back([&](HeadlessBackend&) { PressShiftTab(); });
-            run.steps.push_back([&](HeadlessBackend&) { back.push_back(GetFocus()); });
-        }
-        run.steps.push_back([&](HeadlessBackend&) {
-            SetFocus(hBrowserHost);
-            Press(VK_RETURN);
-        });
+        for (int i = 0; i < ChildWindowCount + 1; ++i)
+            then([] { Press(VK_TAB); });
+        then([] { SetFocus(hEpisodeList); });
+        for (int i = 0; i < ChildWindowCount; ++i)
+            then([] { Press(VK_SHIFT | VK_TAB << 8); });
+        then([] { SetFocus(hBrowserHost), Press(VK_RETURN); });
+        then([] { SetFocus(hTopMostBox), Press(VK_SPACE); });
+        then([] { SetFocus(hSiteButton), Press(VK_SPACE); });
         EXPECT_EQ(run.Run(), 0);
         ASSERT_GE(stops.size(), 3u);
         EXPECT_EQ(stops.front(), hEpisodeList);
         EXPECT_EQ(stops.back(), hBrowserHost);
-        std::vector<HWND> forward, backward;
-        for (size_t i = 0; i < visited.size(); ++i)
-            forward.push_back(pageTakesKeys && i >= stops.size() ? stops.back()
-                                                                 : stops[i % stops.size()]);
-        for (size_t i = 0; i < back.size(); ++i)
-            backward.push_back(pageTakesKeys ? stops.back()
-                                             : stops[(stops.size() * 2 - 1 - i) % stops.size()]);
-        EXPECT_EQ(visited, forward);
-        EXPECT_EQ(back, backward);
-        // Enter on the page opens nothing, whoever takes it.
-        EXPECT_EQ(run.navigations.size(), 1u);
+        const size_t n = stops.size();
+        for (size_t i = 0; i <= (size_t)ChildWindowCount; ++i)
+            expected.push_back(pageTakesKeys && i >= n ? stops.back() : stops[i % n]);
+        expected.push_back(hEpisodeList);
+        for (size_t i = 0; i < (size_t)ChildWindowCount; ++i)
+            expected.push_back(pageTakesKeys ? stops.back() : stops[(2 * n - 1 - i) % n]);
+        expected.insert(expected.end(), {hBrowserHost, hTopMostBox, hSiteButton});
+        EXPECT_EQ(seen, expected);
         EXPECT_EQ(std::count(run.pageKeys.begin(), run.pageKeys.end(), (UINT)VK_RETURN), 1);
+        EXPECT_EQ(run.navigations.size(), 1u) << "Enter on the page opened an episode";
+        EXPECT_EQ(std::vector<bool>(pinned.end() - 3, pinned.end()),
+                  (std::vector<bool>{false, true, true}));
+        EXPECT_EQ(Value("Top"), "1");
+        EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{kRoot});
     }
-}
-
-// Space on a focused button presses it: 置顶 flips the pin and its mark, 访问主站 opens the site.
-TEST_F(PlayerTest, SpacePressesTheFocusedButton) {
-    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Top", "0"}});
-    PlayerRun run;
-    std::vector<std::pair<bool, int>> pin; // pinned, check mark after each press on 置顶
-    for (int i = 0; i < 2; ++i) {
-        run.steps.push_back([](HeadlessBackend&) {
-            SetFocus(hTopMostBox);
-            Press(VK_SPACE);
-        });
-        run.steps.push_back([&](HeadlessBackend&) { pin.push_back({Pinned(), CheckMark()}); });
-    }
-    run.steps.push_back([](HeadlessBackend&) {
-        SetFocus(hSiteButton);
-        Press(VK_SPACE);
-    });
-    EXPECT_EQ(run.Run(), 0);
-    EXPECT_EQ(pin,
-              (std::vector<std::pair<bool, int>>{{true, BST_CHECKED}, {false, BST_UNCHECKED}}));
-    EXPECT_EQ(Value("Top"), "0");
-    EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{kRoot});
 }
 
 TEST_F(PlayerTest, GetPlaylistStoresWhatTheSiteSaysOrKeepsTheLastGoodValues) {

@@ -227,66 +227,6 @@ TEST_F(User32Test, ListBoxNotifiesItsParentOfUserInput) {
     }
 }
 
-// The dialog keys of a window that is not a dialog: Tab goes round the controls with
-// WS_TABSTOP that are shown and enabled, Shift+Tab back; Enter is the DM_GETDEFID default,
-// else IDOK; a list box keeps the arrows, which move its selection from the row last selected
-// (the first row when none was); Space presses a button when it is let go.
-TEST_F(User32Test, DialogKeysMoveTheFocusAndPressTheDefault) {
-    enum { kList, kOn, kHidden, kDisabled, kNoStop, kCount };
-    struct Case {
-        const char* what;
-        int focus; // kCount: the window itself
-        std::vector<std::pair<UINT, bool>> keys;
-        int focusAfter;
-        std::vector<std::pair<int, int>> commands; // (id, code)
-        int selection;
-    } cases[] = {
-        {"Tab from the window", kCount, {{VK_TAB, false}}, kList, {}, -1},
-        {"Tab skips hidden, disabled and unmarked", kList, {{VK_TAB, false}}, kOn, {}, -1},
-        {"Tab goes round", kOn, {{VK_TAB, false}}, kList, {}, -1},
-        {"Shift+Tab", kList, {{VK_TAB, true}}, kOn, {}, -1},
-        {"Enter on the list", kList, {{VK_RETURN, false}}, kList, {{IDOK, 0}}, -1},
-        {"Down with none selected", kList, {{VK_DOWN, false}}, kList, {{11, LBN_SELCHANGE}}, 1},
-        {"End, Down", kList, {{VK_END, false}, {VK_DOWN, false}}, kList, {{11, LBN_SELCHANGE}}, 2},
-        {"Space on a button", kOn, {{VK_SPACE, false}}, kOn, {{12, BN_CLICKED}}, -1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        HWND parent = TopLevel();
-        HWND controls[kCount] = {
-            Child(parent, L"LISTBOX", WS_TABSTOP | LBS_NOTIFY, 11),
-            Child(parent, L"Button", WS_TABSTOP, 12),
-            Child(parent, L"Button", WS_TABSTOP, 13),
-            Child(parent, L"Button", WS_TABSTOP | WS_DISABLED, 14),
-            Child(parent, L"Button", 0, 15),
-        };
-        ShowWindow(controls[kHidden], SW_HIDE);
-        for (const char* row : {"a", "b", "c"})
-            SendMessageW(controls[kList], LB_ADDSTRING, 0, (LPARAM)Wide(row).get());
-        SetFocus(c.focus == kCount ? parent : controls[c.focus]);
-        received_.clear();
-        for (auto [key, shift] : c.keys) {
-            if (shift)
-                input::Key(parent, VK_SHIFT, true);
-            input::Key(parent, key, true);
-            input::Key(parent, key, false);
-            if (shift)
-                input::Key(parent, VK_SHIFT, false);
-        }
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            EXPECT_TRUE(IsDialogMessageW(parent, &message));
-        EXPECT_EQ(GetFocus(), controls[c.focusAfter]);
-        std::vector<std::pair<int, int>> commands;
-        for (auto [id, code, sender] : Commands(parent))
-            commands.emplace_back(id, code);
-        EXPECT_EQ(commands, c.commands);
-        EXPECT_EQ(SendMessageW(controls[kList], LB_GETCURSEL, 0, 0), c.selection);
-        DestroyWindow(parent);
-        EXPECT_EQ(GetFocus(), nullptr) << "the focus went with its window";
-    }
-}
-
 TEST_F(User32Test, ButtonsNotifyAndAutomaticCheckBoxesFlipFirst) {
     struct Case {
         const char* what;
