@@ -68,9 +68,9 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     return TRUE;
 }
 
-// GTK would move the focus itself as the window first shows, which Windows does not, and
-// when a page passes its last (or first) link; the page then also leaves that Tab unused, and
-// the dialog keys move the focus on. user32 alone moves it.
+// GTK moves the focus itself as the window first shows (Windows does not) and when a page
+// passes on from its last (or first) link. The page also leaves that Tab unused, and the
+// dialog keys move the focus on: user32 alone moves it.
 gboolean OnFocusMove(GtkWidget*, GtkDirectionType, gpointer) {
     return TRUE;
 }
