@@ -228,51 +228,54 @@ std::string RunCase(const Case& probe, int index) {
 // --------------------------------------------------------------------------- the table
 
 const Arg kSection = A(u"VelmoraPlayer");
+// The steps most cases take, in the program's own section: a read into the program's
+// 1024-character buffer, an integer read and a write.
+Step R(const std::u16string& key, const std::u16string& fallback = u"", int size = 1024) {
+    return Read(kSection, A(key), A(fallback), size);
+}
+Step RI(const std::u16string& key, int fallback) {
+    return ReadInt(kSection, A(key), fallback);
+}
+Step Wr(const std::u16string& key, const std::u16string& value) {
+    return Write(kSection, A(key), A(value));
+}
+Case File(const char* name, const std::string& bytes, std::vector<Step> steps,
+          const char* windowsOnly = nullptr, bool readOnly = false) {
+    return Case{name, false, bytes, std::move(steps), windowsOnly, readOnly};
+}
+Case NoFile(const char* name, std::vector<Step> steps) {
+    return Case{name, true, std::string(), std::move(steps)};
+}
 
 std::vector<Case> Table() {
     std::vector<Case> cases;
     const std::u16string long1023(1023, u'a'), long1024(1024, u'b'), long1100(1100, u'c');
 
     // Blanks around names and values and quotes, beyond the shared read cases.
-    cases.push_back({"names-blanks-quotes",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\n"
-                           "Title=abc\r\n"
-                           "  Spaced  =  value with blanks  \r\n"
-                           "\tTabbed\t=\tx\t\r\n"
-                           "Quoted=\"quoted value\"\r\n"
-                           "Half=\"half\r\n"
-                           "Inner=a \"b\" c\r\n"
-                           "Padded=  \"padded\"  \r\n"),
-                     {
-                         Read(A(u"  VelmoraPlayer  "), A(u"  Title  "), A(u""), 1024),
-                         Read(kSection, A(u"Spaced"), A(u""), 1024),
-                         Read(kSection, A(u"Tabbed"), A(u""), 1024),
-                         Read(kSection, A(u"Half"), A(u""), 1024),
-                         Read(kSection, A(u"Inner"), A(u""), 1024),
-                         Read(kSection, A(u"Padded"), A(u""), 1024),
-                         Read(kSection, A(u"Quoted"), A(u""), 6),
-                     }});
+    cases.push_back(
+        File("names-blanks-quotes",
+             Bytes("[VelmoraPlayer]\r\n"
+                   "Title=abc\r\n"
+                   "  Spaced  =  value with blanks  \r\n"
+                   "\tTabbed\t=\tx\t\r\n"
+                   "Quoted=\"quoted value\"\r\n"
+                   "Half=\"half\r\n"
+                   "Inner=a \"b\" c\r\n"
+                   "Padded=  \"padded\"  \r\n"),
+             {Read(A(u"  VelmoraPlayer  "), A(u"  Title  "), A(u""), 1024), R(u"Spaced"),
+              R(u"Tabbed"), R(u"Half"), R(u"Inner"), R(u"Padded"), R(u"Quoted", u"", 6)}));
 
     // Defaults beyond the shared read cases: a blank value, blanks around the default, a cut
     // default, the empty key name (which finds a line "=value"), integers of odd lines.
-    cases.push_back({"defaults-and-empty",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\n"
-                           "Empty=\r\n"
-                           "Blank=   \r\n"
-                           "NoEquals\r\n"
-                           "=nameless\r\n"),
-                     {
-                         Read(kSection, A(u"Blank"), A(u"def"), 1024),
-                         Read(kSection, A(u"Absent"), A(u"  def  "), 1024),
-                         Read(kSection, A(u""), A(u"def"), 1024),
-                         Read(kSection, A(u"Absent"), A(u"defaultvalue"), 5),
-                         ReadInt(kSection, A(u"Empty"), 5),
-                         ReadInt(kSection, A(u"Blank"), 5),
-                         ReadInt(kSection, A(u"NoEquals"), 5),
-                         ReadInt(kSection, A(u"Absent"), -3),
-                     }});
+    cases.push_back(File("defaults-and-empty",
+                         Bytes("[VelmoraPlayer]\r\n"
+                               "Empty=\r\n"
+                               "Blank=   \r\n"
+                               "NoEquals\r\n"
+                               "=nameless\r\n"),
+                         {R(u"Blank", u"def"), R(u"Absent", u"  def  "), R(u"", u"def"),
+                          R(u"Absent", u"defaultvalue", 5), RI(u"Empty", 5), RI(u"Blank", 5),
+                          RI(u"NoEquals", 5), RI(u"Absent", -3)}));
 
     // Numbers: the integer cases the unit test checks, each under a key of its own.
     {
@@ -313,293 +316,171 @@ std::vector<Case> Table() {
         std::string bytes = "[VelmoraPlayer]\r\nL1023=";
         bytes += std::string(1023, 'a') + "\r\nL1024=" + std::string(1024, 'b') +
                  "\r\nL1100=" + std::string(1100, 'c') + "\r\nAfter=ok\r\n";
-        cases.push_back({"long-values",
-                         false,
-                         bytes,
-                         {
-                             Read(kSection, A(u"L1023"), A(u""), 1024),
-                             Read(kSection, A(u"L1024"), A(u""), 1024),
-                             Read(kSection, A(u"L1100"), A(u""), 1024),
-                             Read(kSection, A(u"L1100"), A(u""), 4096),
-                             Read(kSection, A(u"After"), A(u""), 1024),
-                             Read(kSection, A(u"L1023"), A(u""), 1),
-                             Read(kSection, A(u"L1023"), A(u""), 2),
-                         }});
-        cases.push_back({"long-writes",
-                         true,
-                         std::string(),
-                         {
-                             Write(kSection, A(u"L1023"), A(long1023)),
-                             Write(kSection, A(u"L1024"), A(long1024)),
-                             Write(kSection, A(u"L1100"), A(long1100)),
-                             Read(kSection, A(u"L1023"), A(u""), 1024),
-                             Read(kSection, A(u"L1024"), A(u""), 1024),
-                             Read(kSection, A(u"L1100"), A(u""), 2048),
-                         }});
+        cases.push_back(File("long-values", bytes,
+                             {R(u"L1023"), R(u"L1024"), R(u"L1100"), R(u"L1100", u"", 4096),
+                              R(u"After"), R(u"L1023", u"", 1), R(u"L1023", u"", 2)}));
+        cases.push_back(NoFile("long-writes", {Wr(u"L1023", long1023), Wr(u"L1024", long1024),
+                                               Wr(u"L1100", long1100), R(u"L1023"), R(u"L1024"),
+                                               R(u"L1100", u"", 2048)}));
     }
 
     // Comments, duplicate keys and sections, keys before any section.
-    cases.push_back({"comments-duplicates",
-                     false,
-                     Bytes("Orphan=before any section\r\n"
-                           "; a comment\r\n"
-                           "[VelmoraPlayer]\r\n"
-                           ";Title=commented\r\n"
-                           "; second comment\r\n"
-                           "#Hash=1\r\n"
-                           "Dup=first\r\n"
-                           "DUP=second\r\n"
-                           "[Other]\r\n"
-                           "Key=v\r\n"
-                           "[velmoraplayer]\r\n"
-                           "Dup=third\r\n"
-                           "Late=in the second copy\r\n"),
-                     {
-                         Read(kSection, A(u";Title"), A(u"def"), 1024),
-                         Read(kSection, A(u"Title"), A(u"def"), 1024),
-                         Read(kSection, A(u"#Hash"), A(u"def"), 1024),
-                         Read(kSection, A(u"Dup"), A(u""), 1024),
-                         Read(kSection, A(u"Late"), A(u"def"), 1024),
-                         Read(kSection, A(u"Orphan"), A(u"def"), 1024),
-                         Write(kSection, A(u"Dup"), A(u"written")),
-                         Write(kSection, A(u"Late"), A(u"new")),
-                         Read(kSection, A(u"Dup"), A(u""), 1024),
-                     }});
+    cases.push_back(File("comments-duplicates",
+                         Bytes("Orphan=before any section\r\n"
+                               "; a comment\r\n"
+                               "[VelmoraPlayer]\r\n"
+                               ";Title=commented\r\n"
+                               "; second comment\r\n"
+                               "#Hash=1\r\n"
+                               "Dup=first\r\n"
+                               "DUP=second\r\n"
+                               "[Other]\r\n"
+                               "Key=v\r\n"
+                               "[velmoraplayer]\r\n"
+                               "Dup=third\r\n"
+                               "Late=in the second copy\r\n"),
+                         {R(u";Title", u"def"), R(u"Title", u"def"), R(u"#Hash", u"def"), R(u"Dup"),
+                          R(u"Late", u"def"), R(u"Orphan", u"def"), Wr(u"Dup", u"written"),
+                          Wr(u"Late", u"new"), R(u"Dup")}));
 
     // Sections whose header is odd.
-    cases.push_back({"section-headers",
-                     false,
-                     Bytes("[ Spaced ]\r\n"
-                           "A=1\r\n"
-                           "[Open\r\n"
-                           "B=2\r\n"
-                           "[Tail] junk\r\n"
-                           "C=3\r\n"),
-                     {
-                         Read(A(u"Spaced"), A(u"A"), A(u"def"), 1024),
-                         Read(A(u"Open"), A(u"B"), A(u"def"), 1024),
-                         Read(A(u"Spaced"), A(u"B"), A(u"def"), 1024),
-                         Read(A(u"Tail"), A(u"C"), A(u"def"), 1024),
-                     }});
+    cases.push_back(
+        {"section-headers",
+         false,
+         Bytes("[ Spaced ]\r\n"
+               "A=1\r\n"
+               "[Open\r\n"
+               "B=2\r\n"
+               "[Tail] junk\r\n"
+               "C=3\r\n"),
+         {Read(A(u"Spaced"), A(u"A"), A(u"def"), 1024), Read(A(u"Open"), A(u"B"), A(u"def"), 1024),
+          Read(A(u"Spaced"), A(u"B"), A(u"def"), 1024),
+          Read(A(u"Tail"), A(u"C"), A(u"def"), 1024)}});
 
     // Files with LF or CR line breaks, read.
-    cases.push_back({"line-breaks-read",
-                     false,
-                     Bytes("[VelmoraPlayer]\nList=5\nUpdate=old\n\n[Next]\rKey=cr\rB=2"),
-                     {
-                         Read(kSection, A(u"Update"), A(u""), 1024),
-                         Read(A(u"Next"), A(u"Key"), A(u""), 1024),
-                         Read(A(u"Next"), A(u"B"), A(u""), 1024),
-                         ReadInt(kSection, A(u"List"), 0),
-                     }});
+    cases.push_back(File("line-breaks-read",
+                         Bytes("[VelmoraPlayer]\nList=5\nUpdate=old\n\n[Next]\rKey=cr\rB=2"),
+                         {R(u"Update"), Read(A(u"Next"), A(u"Key"), A(u""), 1024),
+                          Read(A(u"Next"), A(u"B"), A(u""), 1024), RI(u"List", 0)}));
 
     // Values written with line breaks in them: the file gets the extra lines.
-    cases.push_back({"line-breaks-in-values",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\nList=5\r\nUpdate=old\r\n[Next]\r\nKey=v\r\n"),
-                     {
-                         Write(kSection, A(u"Update"), A(u"line one\r\nline two")),
-                         Read(kSection, A(u"Update"), A(u""), 1024),
-                         Write(kSection, A(u"Added"), A(u"x")),
-                     }});
+    cases.push_back(
+        File("line-breaks-in-values",
+             Bytes("[VelmoraPlayer]\r\nList=5\r\nUpdate=old\r\n[Next]\r\nKey=v\r\n"),
+             {Wr(u"Update", u"line one\r\nline two"), R(u"Update"), Wr(u"Added", u"x")}));
 
     // Values written with white space before them: nothing of it reaches the file.
-    cases.push_back({"leading-line-breaks",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\nList=5\r\n"),
-                     {
-                         Write(kSection, A(u"List"), A(u"\r\n\t 12")),
-                         Write(kSection, A(u"Lf"), A(u"\nx")),
-                         Write(kSection, A(u"Wide"), A(u"\u3000\u00A0y")),
-                         ReadInt(kSection, A(u"List"), 0),
-                     }});
+    cases.push_back(File("leading-line-breaks", Bytes("[VelmoraPlayer]\r\nList=5\r\n"),
+                         {Wr(u"List", u"\r\n\t 12"), Wr(u"Lf", u"\nx"),
+                          Wr(u"Wide", u"\u3000\u00A0y"), RI(u"List", 0)}));
 
     // Writes that change nothing.
-    cases.push_back({"unchanged-writes",
-                     false,
-                     Bytes("[VelmoraPlayer]\nList=5\nTitle = x \n"),
-                     {
-                         Write(kSection, A(u"List"), A(u"5")),
-                         Write(kSection, A(u"title"), A(u" x")),
-                     }});
+    cases.push_back(File("unchanged-writes", Bytes("[VelmoraPlayer]\nList=5\nTitle = x \n"),
+                         {Wr(u"List", u"5"), Wr(u"title", u" x")}));
 
     // A file without a final line break, and writes that add to it.
-    cases.push_back({"no-final-break",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\nA=1"),
-                     {
-                         Write(kSection, A(u"B"), A(u"2")),
-                         Write(A(u"New"), A(u"C"), A(u"3")),
-                         Read(kSection, A(u"A"), A(u""), 1024),
-                     }});
+    cases.push_back(File("no-final-break", Bytes("[VelmoraPlayer]\r\nA=1"),
+                         {Wr(u"B", u"2"), Write(A(u"New"), A(u"C"), A(u"3")), R(u"A")}));
 
     // Writes: new and existing keys and sections, names in other cases, quotes and blanks in
     // written names.
-    cases.push_back({"writes",
-                     false,
-                     Bytes("; settings\r\n"
-                           "[VelmoraPlayer]\r\n"
-                           "Title = old title\r\n"
-                           "List=1\r\n"
-                           "[Other]\r\n"
-                           "Key=v\r\n"),
-                     {
-                         Write(kSection, A(u"TITLE"), A(u"new")),
-                         Write(kSection, A(u"list"), A(u"2")),
-                         Write(kSection, A(u"Added"), A(u"3")),
-                         Write(A(u"Third"), A(u"Quoted"), A(u"\"q\"")),
-                         Write(A(u" Spaced "), A(u" Key "), A(u"v")),
-                         Write(kSection, A(u"Empty"), A(u"")),
-                         Read(A(u"Third"), A(u"Quoted"), A(u""), 1024),
-                         Read(A(u"Spaced"), A(u"Key"), A(u""), 1024),
-                     }});
+    cases.push_back(File("writes",
+                         Bytes("; settings\r\n"
+                               "[VelmoraPlayer]\r\n"
+                               "Title = old title\r\n"
+                               "List=1\r\n"
+                               "[Other]\r\n"
+                               "Key=v\r\n"),
+                         {Wr(u"TITLE", u"new"), Wr(u"list", u"2"), Wr(u"Added", u"3"),
+                          Write(A(u"Third"), A(u"Quoted"), A(u"\"q\"")),
+                          Write(A(u" Spaced "), A(u" Key "), A(u"v")), Wr(u"Empty", u""),
+                          Read(A(u"Third"), A(u"Quoted"), A(u""), 1024),
+                          Read(A(u"Spaced"), A(u"Key"), A(u""), 1024)}));
 
     // A written value with blanks around it.
-    cases.push_back({"write-blank-value",
-                     false,
-                     Bytes("[Other]\r\nKey=v\r\n"),
-                     {
-                         Write(A(u"Other"), A(u"Second"), A(u"  padded  ")),
-                         Read(A(u"Other"), A(u"Second"), A(u""), 1024),
-                     }});
+    cases.push_back(File("write-blank-value", Bytes("[Other]\r\nKey=v\r\n"),
+                         {Write(A(u"Other"), A(u"Second"), A(u"  padded  ")),
+                          Read(A(u"Other"), A(u"Second"), A(u""), 1024)}));
 
     // The program's own first start: no file, then the eight keys in order.
-    cases.push_back({"first-run",
-                     true,
-                     std::string(),
-                     {
-                         ReadInt(kSection, A(u"List"), 0),
-                         ReadInt(kSection, A(u"Once"), 0),
-                         Read(kSection, A(u"Title"), A(u""), 1024),
-                         Write(kSection, A(u"Version"), A(u"1.0")),
-                         Write(kSection, A(u"List"), A(u"0")),
-                         Write(kSection, A(u"Last"), A(u"1")),
-                         Write(kSection, A(u"Top"), A(u"1")),
-                         Write(kSection, A(u"Once"), A(u"1")),
-                         Write(kSection, A(u"Title"), A(u"")),
-                         Write(kSection, A(u"Update"), A(u"")),
-                         Write(kSection, A(u"CopyRight"),
-                               A(u"\u300ATessavo\u300B\u5168\u96C6 \u95EE\u9898\u62A5\u544A")),
-                         Write(kSection, A(u"Last"), A(u"1")),
-                         Read(kSection, A(u"CopyRight"), A(u""), 1024),
-                     }});
+    cases.push_back(
+        NoFile("first-run", {RI(u"List", 0), RI(u"Once", 0), R(u"Title"), Wr(u"Version", u"1.0"),
+                             Wr(u"List", u"0"), Wr(u"Last", u"1"), Wr(u"Top", u"1"),
+                             Wr(u"Once", u"1"), Wr(u"Title", u""), Wr(u"Update", u""),
+                             Write(kSection, A(u"CopyRight"),
+                                   A(u"\u300ATessavo\u300B\u5168\u96C6 \u95EE\u9898\u62A5\u544A")),
+                             Wr(u"Last", u"1"), R(u"CopyRight")}));
 
     // An absent file: reads give defaults, a write creates it.
-    cases.push_back({"absent-file",
-                     true,
-                     std::string(),
-                     {
-                         Read(kSection, A(u"Title"), A(u"def"), 1024),
-                         ReadInt(kSection, A(u"List"), 7),
-                         Write(kSection, A(u"Title"), A(u"abc")),
-                     }});
+    cases.push_back(
+        NoFile("absent-file", {R(u"Title", u"def"), RI(u"List", 7), Wr(u"Title", u"abc")}));
 
     // The ANSI code page (GBK here): Chinese text in and out, a character it lacks.
-    cases.push_back({"ansi-chinese",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\n"
-                           "Update=\xD0\xC2\xB5\xC4\xBE\xE7\xBC\xAF\r\n" // 新的剧集
-                           "\xB1\xEA\xCC\xE2=key named in Chinese\r\n"), // 标题
-                     {
-                         Read(kSection, A(u"Update"), A(u""), 1024),
-                         Read(kSection, A(u"\u6807\u9898"), A(u""), 1024),
-                         Write(kSection, A(u"Notice"), A(u"\u5468\u4E94\u66F4\u65B0")),
-                         Write(kSection, A(u"Lacking"), A(u"a\u0E01b")),
-                         Read(kSection, A(u"Lacking"), A(u""), 1024),
-                     }});
+    cases.push_back(
+        File("ansi-chinese",
+             Bytes("[VelmoraPlayer]\r\n"
+                   "Update=\xD0\xC2\xB5\xC4\xBE\xE7\xBC\xAF\r\n" // 新的剧集
+                   "\xB1\xEA\xCC\xE2=key named in Chinese\r\n"), // 标题
+             {R(u"Update"), R(u"\u6807\u9898"), Wr(u"Notice", u"\u5468\u4E94\u66F4\u65B0"),
+              Wr(u"Lacking", u"a\u0E01b"), R(u"Lacking")}));
 
     // Byte-order marks: UTF-16LE and UTF-8 files are read and written in their encoding.
-    cases.push_back({"utf16le-bom",
-                     false,
-                     Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true),
-                     {
-                         Read(kSection, A(u"Title"), A(u""), 1024),
-                         ReadInt(kSection, A(u"List"), 0),
-                         Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
-                         Write(kSection, A(u"List"), A(u"13")),
-                         Write(A(u"New"), A(u"K"), A(u"v")),
-                     }});
-    cases.push_back({"utf8-bom",
-                     false,
-                     Bytes("\xEF\xBB\xBF[VelmoraPlayer]\r\nTitle=\xE6\xA0\x87\xE9\xA2\x98\r\n"),
-                     {
-                         Read(kSection, A(u"Title"), A(u""), 1024),
-                         Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
-                         Read(kSection, A(u"Update"), A(u""), 1024),
-                     }});
-    cases.push_back({"utf16be-bom",
-                     false,
-                     Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true, true),
-                     {
-                         Read(kSection, A(u"Title"), A(u""), 1024),
-                         ReadInt(kSection, A(u"List"), 0),
-                         Write(kSection, A(u"Update"), A(u"\u65B0 \u0E01")),
-                         Write(kSection, A(u"List"), A(u"13")),
-                     }});
-    cases.push_back({"utf16le-no-bom",
-                     false,
-                     Utf16(u"[VelmoraPlayer]\r\nList=12\r\n", false),
-                     {ReadInt(kSection, A(u"List"), 5)}});
+    cases.push_back(File("utf16le-bom",
+                         Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true),
+                         {R(u"Title"), RI(u"List", 0), Wr(u"Update", u"\u65B0 \u0E01"),
+                          Wr(u"List", u"13"), Write(A(u"New"), A(u"K"), A(u"v"))}));
+    cases.push_back(File("utf8-bom",
+                         Bytes("\xEF\xBB\xBF[VelmoraPlayer]\r\nTitle=\xE6\xA0\x87\xE9\xA2\x98\r\n"),
+                         {R(u"Title"), Wr(u"Update", u"\u65B0 \u0E01"), R(u"Update")}));
+    cases.push_back(
+        {"utf16be-bom",
+         false,
+         Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true, true),
+         {R(u"Title"), RI(u"List", 0), Wr(u"Update", u"\u65B0 \u0E01"), Wr(u"List", u"13")}});
+    cases.push_back(
+        File("utf16le-no-bom", Utf16(u"[VelmoraPlayer]\r\nList=12\r\n", false), {RI(u"List", 5)}));
 
     // ---- Where Wine is known to differ from Windows.
 
     // The empty section name finds the "[]" section; Windows answers val_e_section.
-    cases.push_back({"empty-section-name",
-                     false,
-                     Bytes("\r\nkey=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\nk=v\r\n"),
-                     {Read(A(u""), A(u"key"), A(u"def"), 1024)},
-                     "Wine answers val_no_section"});
+    cases.push_back(
+        File("empty-section-name",
+             Bytes("\r\nkey=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\nk=v\r\n"),
+             {Read(A(u""), A(u"key"), A(u"def"), 1024)}, "Wine answers val_no_section"));
 
     // Windows edits the file in place: lines a write does not touch stay byte for byte, with
     // their blanks, blank lines, line breaks and even NUL bytes. Wine writes the whole file
     // anew from what it parsed.
-    cases.push_back({"untouched-lines-kept",
-                     false,
-                     Bytes("  ; indented comment\r\n"
-                           "[VelmoraPlayer]\r\n"
-                           "  Title  =  spaced  \r\n"
-                           "List=1\r\n"
-                           "[Blank]\r\n"
-                           "\r\n"
-                           "  A = 1 \r\n"
-                           "\r\n"
-                           "[Lf]\nB=2\n"
-                           "[Other]\r\n"
-                           "Key=v\r\n"),
-                     {
-                         Write(kSection, A(u"List"), A(u"2")),
-                         Write(kSection, A(u"Added"), A(u"3")),
-                         Write(A(u"Other"), A(u"New"), A(u"4")),
-                         Read(A(u"Lf"), A(u"B"), A(u""), 1024),
-                     },
-                     "Wine drops blanks and blank lines and ends every line with CR LF"});
+    cases.push_back(
+        File("untouched-lines-kept",
+             Bytes("  ; indented comment\r\n"
+                   "[VelmoraPlayer]\r\n"
+                   "  Title  =  spaced  \r\n"
+                   "List=1\r\n"
+                   "[Blank]\r\n"
+                   "\r\n"
+                   "  A = 1 \r\n"
+                   "\r\n"
+                   "[Lf]\nB=2\n"
+                   "[Other]\r\n"
+                   "Key=v\r\n"),
+             {Wr(u"List", u"2"), Wr(u"Added", u"3"), Write(A(u"Other"), A(u"New"), A(u"4")),
+              Read(A(u"Lf"), A(u"B"), A(u""), 1024)},
+             "Wine drops blanks and blank lines and ends every line with CR LF"));
     // A value ending in a line break is written as it is: the line break ends the line and
     // the line's own CR LF follows as an empty line.
-    cases.push_back({"value-ending-in-line-break",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\nList=5\r\nUpdate=old\r\n"),
-                     {
-                         Write(kSection, A(u"List"), A(u"12\n")),
-                         ReadInt(kSection, A(u"List"), 0),
-                         Write(kSection, A(u"Added"), A(u"x")),
-                     },
-                     "Wine drops the empty line at its next write"});
-    cases.push_back({"nul-before-first-section",
-                     false,
-                     Bytes("Data \0 before \0 first \0 section"),
-                     {Write(A(u"section1"), A(u"key1"), A(u"string1"))},
-                     "Wine drops the bytes before the first section"});
+    cases.push_back(File("value-ending-in-line-break",
+                         Bytes("[VelmoraPlayer]\r\nList=5\r\nUpdate=old\r\n"),
+                         {Wr(u"List", u"12\n"), RI(u"List", 0), Wr(u"Added", u"x")},
+                         "Wine drops the empty line at its next write"));
+    cases.push_back(File("nul-before-first-section", Bytes("Data \0 before \0 first \0 section"),
+                         {Write(A(u"section1"), A(u"key1"), A(u"string1"))},
+                         "Wine drops the bytes before the first section"));
     // Windows refuses to write a read-only file (a write that changes nothing still
     // succeeds); Wine run as root writes a file without write bits.
-    cases.push_back({"read-only-file",
-                     false,
-                     Bytes("[VelmoraPlayer]\r\nList=5\r\n"),
-                     {
-                         Write(kSection, A(u"List"), A(u"5")),
-                         Write(kSection, A(u"List"), A(u"6")),
-                     },
-                     "Wine run as root writes it",
-                     true});
+    cases.push_back(File("read-only-file", Bytes("[VelmoraPlayer]\r\nList=5\r\n"),
+                         {Wr(u"List", u"5"), Wr(u"List", u"6")}, "Wine run as root writes it",
+                         true));
     return cases;
 }
 
