@@ -7,12 +7,15 @@ start_site --episodes 5
 start_player_window
 
 size=$(client_size "$window")
-[[ "$size" == "764x586" ]] || fail "client area is $size, expected 764x586 (770x615 outer)"
+read -r client_width client_height < <("$CHILD_LAYOUT" client)
+[[ "$size" == "${client_width}x$client_height" ]] ||
+    fail "client area is $size, expected ${client_width}x$client_height"
 
 # Not resizable: the window manager is told the minimum and maximum are the same size.
 hints=$(xprop -id "$window" WM_NORMAL_HINTS)
-grep -q 'minimum size: 764 by 586' <<<"$hints" || fail "no fixed minimum size: $hints"
-grep -q 'maximum size: 764 by 586' <<<"$hints" || fail "no fixed maximum size: $hints"
+for bound in minimum maximum; do
+    grep -q "$bound size: $client_width by $client_height" <<<"$hints" || fail "no fixed $bound size: $hints"
+done
 xprop -id "$window" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE && fail "window can be maximised"
 xprop -id "$window" _NET_WM_ICON | grep -q '32 x 32' || fail "window has no 32x32 icon"
 # The desktop matches the window to its entry ($APP_ID.desktop) by this class.

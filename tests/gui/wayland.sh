@@ -8,12 +8,13 @@ source "$(dirname "$0")/xsession.sh"
 
 start_bare_display
 start_site --episodes 5
-# kiosk-shell centres the fixed-size window on the 1024x768 output: its client area starts
-# at ((1024 - 764) / 2, (768 - 586) / 2).
+# kiosk-shell centres the fixed-size window on the 1024x768 output.
 start_weston --backend=x11-backend.so --use-pixman --width=1024 --height=768 --shell=kiosk-shell.so
 screen=$(wait_window '^weston' 10 classname) || fail "weston's output window did not appear"
+read -r client_width client_height < <("$CHILD_LAYOUT" client)
 click() { # client x, y of the player's window; then a count of clicks
-    xdotool mousemove --window "$screen" $((130 + $1)) $((91 + $2)) click --repeat "$3" --delay 80 1
+    xdotool mousemove --window "$screen" $(((1024 - client_width) / 2 + $1)) \
+        $(((768 - client_height) / 2 + $2)) click --repeat "$3" --delay 80 1
 }
 write_player_config List=0 Top=0
 # The player alone is kept from the X display: it is weston's client.
@@ -25,7 +26,7 @@ wait_request '/video/player/?flv=index' 30 || fail "the player did not start; $(
 
 # The first-run box (no list yet) takes Enter; then the count fills the list.
 for attempt in 1 2 3 4 5; do
-    click 382 293 1 # the middle of the output, where the box is
+    click $((client_width / 2)) $((client_height / 2)) 1 # the middle, where the box is
     xdotool key Return
     wait_request '/video/player/?flv=list' 3 && break
 done

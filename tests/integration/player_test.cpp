@@ -156,35 +156,23 @@ TEST_F(PlayerTest, FirstStartWritesDefaultsFetchesAndPinsTheWindow) {
 TEST_F(PlayerTest, LaterStartsListFromTheFileWithoutFetching) {
     struct Case {
         const char* how;
-        Entries file;
+        std::string list, last; // as stored
         size_t rows;
         int selection;
         std::string lastAfter;
     } cases[] = {
-        {"Last 0 is repaired", {{"Once", "1"}, {"List", "50"}, {"Last", "0"}}, 50, 0, "1"},
-        {"second selected", {{"Once", "1"}, {"List", "3"}, {"Last", "2"}}, 3, 1, "2"},
-        {"Last beyond the list", {{"Once", "1"}, {"List", "3"}, {"Last", "5"}}, 3, -1, "5"},
+        {"Last 0 is repaired", "50", "0", 50, 0, "1"},
+        {"second selected", "3", "2", 3, 1, "2"},
+        {"Last beyond the list", "3", "5", 3, -1, "5"},
         // Hand-edited extremes: no row, and no arithmetic overflow on the way there.
-        {"Last at the edge of int",
-         {{"Once", "1"}, {"List", "3"}, {"Last", "2147483648"}},
-         3,
-         -1,
-         "2147483648"},
-        {"negative Last",
-         {{"Once", "1"}, {"List", "3"}, {"Last", "-2147483648"}},
-         3,
-         -1,
-         "-2147483648"},
-        {"count with trailing text",
-         {{"Once", "1"}, {"List", "12abc"}, {"Last", "12"}},
-         12,
-         11,
-         "12"},
+        {"Last at the edge of int", "3", "2147483648", 3, -1, "2147483648"},
+        {"negative Last", "3", "-2147483648", 3, -1, "-2147483648"},
+        {"count with trailing text", "12abc", "12", 12, 11, "12"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
         SiteProcess site({"--episodes", "220"}, kHost, kPort);
-        WriteIni(Ini(), c.file);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", c.list}, {"Last", c.last}});
         PlayerRun run;
         std::vector<std::string> rows;
         int selection = -2;
@@ -200,7 +188,7 @@ TEST_F(PlayerTest, LaterStartsListFromTheFileWithoutFetching) {
             EXPECT_EQ(rows[i], Row((int)i + 1));
         EXPECT_EQ(selection, c.selection);
         EXPECT_EQ(Value("Last"), c.lastAfter);
-        EXPECT_EQ(Value("List"), c.file[1].second) << "the stored count is not rewritten";
+        EXPECT_EQ(Value("List"), c.list) << "the stored count is not rewritten";
     }
 }
 

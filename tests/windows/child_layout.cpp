@@ -2,13 +2,15 @@
 // text, the middle of its place in the client area (x, y), its top, and "tab" when Tab stops
 // on it, tab-separated.
 // With "title VERSION": the main window's start title for that version, as the program
-// formats it; with "notice": the built-in notice, the first run's CopyRight.
+// formats it; with "notice": the built-in notice, the first run's CopyRight; with "client":
+// the main window's client size ("W H"), as the platform frames the program's window size.
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
 #include "TestText.h"
+#include "backends/headless/HeadlessBackend.h"
 #include "ui/MainWindow.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +22,17 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && strcmp(argv[1], "notice") == 0) {
         printf("%s\n", velmora::test::Utf8(DefaultNotice).c_str());
+        return 0;
+    }
+    if (argc == 2 && strcmp(argv[1], "client") == 0) {
+        velmora::platform::HeadlessSession session;
+        HWND window =
+            CreateWindowExW(0, L"STATIC", L"", WS_CAPTION | WS_SYSMENU, 0, 0, MainWindowWidth,
+                            MainWindowHeight, nullptr, nullptr, nullptr, nullptr);
+        RECT client = {};
+        if (!window || !GetClientRect(window, &client))
+            return 1;
+        printf("%ld %ld\n", (long)client.right, (long)client.bottom);
         return 0;
     }
     for (int i = 0; i < ChildWindowCount; ++i) {
