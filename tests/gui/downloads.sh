@@ -72,7 +72,6 @@ for y in $(seq 64 8 136); do
 done
 wait_opened "$site_root/downloads/$package" ||
     fail "the package did not reach the user's browser: $(cat "$opened" 2>/dev/null)"
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit"
+close_player
 [[ $(snapshot) == "$before" ]] || fail "files changed in the home folder: $(diff <(echo "$before") <(snapshot))"
 echo "PASS: no file saved, no other site loaded, the user's browser not opened by the page; the package went to the user's browser; the web process is sandboxed"

@@ -10,11 +10,9 @@ wait_request '/video/player/?flv=list' || fail "the count was not fetched"
 wait_request '/video/player/?flv=index' || fail "the browser did not load the start page"
 xprop -id "$window" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || fail "window is not pinned on top"
 
-# Double-click the first row.
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
+double_click_row 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
-wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 10 >/dev/null || fail "title did not change"
+wait_episode_title 1 || fail "title did not change"
 
 # Enter in the list (which the click gave the focus) plays the selected episode again, as a
 # double-click does.
@@ -30,15 +28,12 @@ sleep 0.5
 xdotool mousemove --window "$window" 700 490 click --repeat 2 --delay 80 1
 wait_request "/video/player/?flv=$episodes" ||
     fail "the list's last row is not episode $episodes"
-wait_window "^Tessavo第${episodes}集 - VelmoraPlayer ${VERSION//./\\.}\$" 10 >/dev/null ||
-    fail "title did not follow the last episode"
+wait_episode_title "$episodes" || fail "title did not follow the last episode"
 grep -q "^Last=$episodes" "$PLAYER_DIR/Config.ini" || fail "Last was not remembered"
 
 sleep 1 # let the page paint before the screenshot
 mkdir -p "$ARTIFACTS"
 import -window root "$ARTIFACTS/first-start.png" || fail "screenshot failed"
 
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit"
-[[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
+close_player
 echo "PASS: box, pinned, $episodes rows, episodes 1 and $episodes played; screenshot $ARTIFACTS/first-start.png"

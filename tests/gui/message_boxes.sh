@@ -58,6 +58,5 @@ press "$(wait_window '^提示$')" Return
 sleep 0.5
 [[ $(boxes) == 0 ]] || fail "the inner notice stayed on screen after its OK"
 
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit"
+close_player
 echo "PASS: Enter answers Yes, Esc keeps the yes/no box, owner unchanged, nested boxes leave when answered, icon ${icon_width}x${icon_height}"

@@ -17,14 +17,12 @@ export GST_PLUGIN_SYSTEM_PATH_1_0="$plugins" GST_REGISTRY_1_0="$VELMORA_WORK/reg
 start_desktop
 start_site --media "$media"
 start_player_window
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
+double_click_row 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 expected="cannot play http://$SITE_HOST:$SITE_PORT/media/001.mp4: GStreamer has no decoder for it; install the Debian package gstreamer1.0-libav"
 wait_until 10 grep -qF "$expected" "$VELMORA_WORK/player.log" ||
     fail "no line naming the missing package; the player wrote:"$'\n'"$(grep velmora "$VELMORA_WORK/player.log")"
 [[ $(grep -c 'cannot play' "$VELMORA_WORK/player.log") == 1 ]] || fail "more than one line"
 
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit"
+close_player
 echo "PASS: $expected"

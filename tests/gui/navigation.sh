@@ -48,13 +48,12 @@ wait_window "$start_pattern" 1 >/dev/null || fail "the title changed while the s
 import -window root "$ARTIFACTS/links-stayed.png"
 
 # Episode 1 runs to its end and on to episode 2: the player follows.
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
+double_click_row 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
-wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "title did not show episode 1"
+wait_episode_title 1 5 || fail "title did not show episode 1"
 xdotool mousemove --window "$window" 700 300 # away from the video
 wait_request '/video/player/?flv=2' 20 || fail "episode 1 did not run on to episode 2"
-wait_window "^Tessavo第2集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "the title did not follow episode 2"
+wait_episode_title 2 5 || fail "the title did not follow episode 2"
 wait_until 2 grep -q '^Last=2' "$PLAYER_DIR/Config.ini" || fail "Last did not follow: $(grep Last "$PLAYER_DIR/Config.ini")"
 # The selected row is drawn in the theme's selection colour: row 2 now, not row 1.
 read -r X Y < <(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x, y}')
@@ -70,21 +69,16 @@ import -window root "$ARTIFACTS/followed.png"
 # Episode 2 left after about 8 s and opened again resumes there: it ends about 12 s later
 # and runs on to episode 3 5 s after that, where from the start it would take 25 s.
 sleep 8
-double_click_row() { # ROW (1-based)
-    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-    xdotool mousemove --window "$window" $(list_row_point "$1") click --repeat 2 --delay 80 1
-}
 double_click_row 1
-wait_window "^Tessavo第1集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "episode 1 did not open again"
+wait_episode_title 1 5 || fail "episode 1 did not open again"
 double_click_row 2
 reopened=$(date +%s%N)
-wait_window "^Tessavo第2集 - VelmoraPlayer ${VERSION//./\\.}\$" 5 >/dev/null || fail "episode 2 did not open again"
+wait_episode_title 2 5 || fail "episode 2 did not open again"
 xdotool mousemove --window "$window" 700 300
 wait_request '/video/player/?flv=3' 40 || fail "episode 2 did not run on to episode 3"
 took=$((($(date +%s%N) - reopened) / 1000000))
 ((took >= 13000 && took <= 21000)) ||
     fail "episode 2 opened again ran on to 3 after $took ms: it did not resume near 8 s (from the start: about 25 s)"
 
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit"
+close_player
 echo "PASS: other site and new window to the user's browser, the page stayed; episode 1 ran on to 2 and the title, row 2 and Last=2 followed; episode 2 resumed ($took ms to run on); screenshots in $ARTIFACTS"

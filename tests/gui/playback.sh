@@ -25,8 +25,7 @@ brightness() {
 before=$(window_state)
 mkdir -p "$ARTIFACTS"
 
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool mousemove --window "$window" $(list_row_point 1) click --repeat 2 --delay 80 1
+double_click_row 1
 wait_request '/video/player/?flv=1' || fail "double-click did not open episode 1"
 wait_request '/media/001.mp4' || fail "the episode's MP4 was not requested"
 
@@ -82,7 +81,7 @@ xdotool mousemove --window "$window" 328 223 click 1 # the video's play button, 
 xdotool mousemove --window "$window" 700 300
 sleep 7
 import -window root "$ARTIFACTS/ended.png"
-xdotool mousemove --window "$window" 577 552 click 1
+xdotool mousemove --window "$window" $(control_point 检测更新) click 1
 box=$(wait_window '^提示$') || fail "the update check's notice did not appear"
 sleep 0.5
 import -window root "$ARTIFACTS/box-over-video.png"
@@ -104,6 +103,5 @@ changed=$(compare -metric AE -fuzz 10% "$ARTIFACTS/ended.png[$covered]" \
 [[ "$changed" =~ ^[0-9]+$ && "$changed" -lt $(((right - left) * (bottom - top) / 20)) ]] ||
     fail "where the notice was ($covered), $changed pixels changed after it closed"
 
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit"
+close_player
 echo "PASS: played without a click, fullscreen $screen, window back as it was, frame kept under a closed box ($changed of $covered changed); screenshots in $ARTIFACTS"

@@ -22,7 +22,5 @@ xprop -id "$window" _NET_WM_ICON | grep -q '32 x 32' || fail "window has no 32x3
 class=$(xprop -id "$window" WM_CLASS)
 [[ "$class" == "WM_CLASS(STRING) = \"$APP_ID\", \"$APP_ID\"" ]] || fail "window class: $class"
 
-press "$window" alt+F4
-wait_player_exit 20 || fail "player did not exit after closing its window"
-[[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
+close_player
 echo "PASS: title, client size $size, fixed size, icon, class $APP_ID, exit code 0"

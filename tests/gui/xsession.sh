@@ -91,6 +91,13 @@ wait_player_exit() {
     return 1
 }
 
+# close_player: alt+F4 on the main window ends the player with exit code 0.
+close_player() {
+    press "$window" alt+F4
+    wait_player_exit 20 || fail "player did not exit after closing its window"
+    [[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
+}
+
 # Activates and focuses a window, then types keys (synthetic --window events are ignored).
 press() {
     local window=$1
@@ -98,6 +105,17 @@ press() {
     xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
     xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
     xdotool key "$@"
+}
+
+# double_click_row ROW: a double-click on the episode list's ROW-th visible row (1-based).
+double_click_row() {
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$window" $(list_row_point "$1") click --repeat 2 --delay 80 1
+}
+
+# wait_episode_title N [SECONDS]: waits for the title of episode N with no Title stored.
+wait_episode_title() {
+    wait_window "$(title_pattern "Tessavo第${1}集 - VelmoraPlayer $VERSION")" "${2:-10}" >/dev/null
 }
 
 # Client-area size of a window as "WxH".

@@ -138,7 +138,7 @@ TEST(SiteOptions, FilesInWhosePlaceALinkOrFifoIsPlantedAreRefused) {
 TEST(SiteOptions, VersionPrintsTheSitesOwnAndTheOldSpellingStillWorks) {
     SiteRun run = RunSite({"--version"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "velmora-site 1.0\n");
+    EXPECT_EQ(run.out, "velmora-site " VELMORA_VERSION "\n");
     SiteProcess old({"--version", "3.5"});
     EXPECT_EQ(Fetch(old.Root() + "video/player/?flv=update").body, "3.5");
     EXPECT_EQ(old.Stop(), 0);

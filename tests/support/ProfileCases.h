@@ -166,4 +166,14 @@ inline std::u16string Utf16Of(const char* text) {
     return wide;
 }
 
+// The bytes of a UTF-16 file: little- or big-endian, with its byte-order mark when bom.
+inline std::string Utf16Bytes(const std::u16string& text, bool bom, bool bigEndian = false) {
+    std::string bytes = !bom ? std::string() : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(bigEndian ? c >> 8 : c & 0xFF));
+        bytes.push_back(static_cast<char>(bigEndian ? c & 0xFF : c >> 8));
+    }
+    return bytes;
+}
+
 } // namespace velmora::test

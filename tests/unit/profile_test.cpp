@@ -165,37 +165,17 @@ TEST(Profile, ByteOrderMarksChooseTheEncoding) {
     // In a GBK locale, to show that a marked file does not depend on the locale.
     USE_LOCALE("zh_CN.GBK");
     TempDir dir;
-    std::u16string text = u"[VelmoraPlayer]\r\nUpdate=第七集上线\r\n";
-    std::string utf16 = "\xFF\xFE";
-    for (char16_t c : text) {
-        utf16.push_back(static_cast<char>(c & 0xFF));
-        utf16.push_back(static_cast<char>(c >> 8));
+    const std::u16string text = u"[VelmoraPlayer]\r\nUpdate=第七集上线\r\n";
+    // Little- and big-endian UTF-16, each written back in its own order with its mark.
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "UTF-16BE" : "UTF-16LE");
+        WriteFileBytes(dir.File("Config.ini"), velmora::test::Utf16Bytes(text, true, bigEndian));
+        EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集上线");
+        ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "标题"));
+        EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
+                  velmora::test::Utf16Bytes(text + u"Title=标题\r\n", true, bigEndian));
+        EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title"), "标题");
     }
-    WriteFileBytes(dir.File("Config.ini"), utf16);
-    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集上线");
-    ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "标题"));
-    std::string expected = utf16;
-    for (char16_t c : std::u16string(u"Title=标题\r\n")) {
-        expected.push_back(static_cast<char>(c & 0xFF));
-        expected.push_back(static_cast<char>(c >> 8));
-    }
-    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")), expected);
-    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Title"), "标题");
-
-    // Big-endian UTF-16 too, written back big-endian with its mark.
-    auto bigEndian = [](const std::u16string& text) {
-        std::string bytes;
-        for (char16_t c : text) {
-            bytes.push_back(static_cast<char>(c >> 8));
-            bytes.push_back(static_cast<char>(c & 0xFF));
-        }
-        return bytes;
-    };
-    WriteFileBytes(dir.File("Config.ini"), "\xFE\xFF" + bigEndian(text));
-    EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集上线");
-    ASSERT_TRUE(Write(IniPath(dir), "VelmoraPlayer", "Title", "标题"));
-    EXPECT_EQ(ReadFileBytes(dir.File("Config.ini")),
-              "\xFE\xFF" + bigEndian(text + u"Title=标题\r\n"));
 
     WriteFileBytes(dir.File("Config.ini"), "\xEF\xBB\xBF[VelmoraPlayer]\r\nUpdate=第七集\r\n");
     EXPECT_EQ(Read(IniPath(dir), "VelmoraPlayer", "Update"), "第七集");

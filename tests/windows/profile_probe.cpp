@@ -86,14 +86,7 @@ template <size_t N> std::string Bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
-std::string Utf16(const std::u16string& text, bool bom, bool bigEndian = false) {
-    std::string bytes = !bom ? std::string() : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(bigEndian ? c >> 8 : c & 0xFF));
-        bytes.push_back(static_cast<char>(bigEndian ? c & 0xFF : c >> 8));
-    }
-    return bytes;
-}
+using velmora::test::Utf16Bytes;
 
 // --------------------------------------------------------------------------- the report
 
@@ -426,7 +419,7 @@ std::vector<Case> Table() {
 
     // Byte-order marks: UTF-16LE and UTF-8 files are read and written in their encoding.
     cases.push_back(File("utf16le-bom",
-                         Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true),
+                         Utf16Bytes(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true),
                          {R(u"Title"), RI(u"List", 0), Wr(u"Update", u"\u65B0 \u0E01"),
                           Wr(u"List", u"13"), Write(A(u"New"), A(u"K"), A(u"v"))}));
     cases.push_back(File("utf8-bom",
@@ -435,10 +428,10 @@ std::vector<Case> Table() {
     cases.push_back(
         {"utf16be-bom",
          false,
-         Utf16(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true, true),
+         Utf16Bytes(u"[VelmoraPlayer]\r\nTitle=\u6807\u9898\r\nList=12\r\n", true, true),
          {R(u"Title"), RI(u"List", 0), Wr(u"Update", u"\u65B0 \u0E01"), Wr(u"List", u"13")}});
-    cases.push_back(
-        File("utf16le-no-bom", Utf16(u"[VelmoraPlayer]\r\nList=12\r\n", false), {RI(u"List", 5)}));
+    cases.push_back(File("utf16le-no-bom", Utf16Bytes(u"[VelmoraPlayer]\r\nList=12\r\n", false),
+                         {RI(u"List", 5)}));
 
     // ---- Where Wine is known to differ from Windows.
 
