@@ -30,42 +30,27 @@ std::u16string ToWide(const std::string& bytes, DWORD flags = 0, UINT codePage =
 }
 
 TEST(CodePage, AnsiCodePageFollowsLanguageAndTerritory) {
-    struct Case {
-        const char* locale;
-        UINT codePage;
+    const std::pair<UINT, std::vector<const char*>> localesOf[] = {
+        {936, {"zh_CN.UTF-8", "zh_CN.GBK", "zh_SG"}},
+        {950, {"zh_TW.UTF-8", "zh_HK.big5"}},
+        {932, {"ja_JP.UTF-8"}},
+        {949, {"ko_KR.eucKR"}},
+        {1252, {"en_US.UTF-8", "de_DE@euro", "pt_BR", "C", "POSIX", "C.UTF-8", "hi_IN"}},
+        {1251, {"ru_RU.KOI8-R", "uk_UA"}},
+        {1250, {"pl_PL", "cs_CZ", "sr_RS@latin"}},
+        {1253, {"el_GR"}},
+        {1254, {"tr_TR"}},
+        {1255, {"he_IL"}},
+        {1256, {"ar_EG"}},
+        {1257, {"lt_LT"}},
+        {1258, {"vi_VN"}},
+        {874, {"th_TH"}},
     };
-    const Case names[] = {
-        {"zh_CN.UTF-8", 936},
-        {"zh_CN.GBK", 936},
-        {"zh_SG", 936},
-        {"zh_TW.UTF-8", 950},
-        {"zh_HK.big5", 950},
-        {"ja_JP.UTF-8", 932},
-        {"ko_KR.eucKR", 949},
-        {"en_US.UTF-8", 1252},
-        {"de_DE@euro", 1252},
-        {"pt_BR", 1252},
-        {"ru_RU.KOI8-R", 1251},
-        {"uk_UA", 1251},
-        {"pl_PL", 1250},
-        {"cs_CZ", 1250},
-        {"sr_RS@latin", 1250},
-        {"el_GR", 1253},
-        {"tr_TR", 1254},
-        {"he_IL", 1255},
-        {"ar_EG", 1256},
-        {"lt_LT", 1257},
-        {"vi_VN", 1258},
-        {"th_TH", 874},
-        {"C", 1252},
-        {"POSIX", 1252},
-        {"C.UTF-8", 1252},
-        {"hi_IN", 1252},
-    };
-    for (const Case& c : names) {
-        SCOPED_TRACE(c.locale);
-        EXPECT_EQ(kernel32::AnsiCodePageOf(c.locale), c.codePage);
-    }
+    for (const auto& [codePage, locales] : localesOf)
+        for (const char* locale : locales) {
+            SCOPED_TRACE(locale);
+            EXPECT_EQ(kernel32::AnsiCodePageOf(locale), codePage);
+        }
 }
 
 TEST(CodePage, RoundTripsTextThroughTheAnsiCodePage) {

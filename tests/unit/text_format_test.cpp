@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -20,45 +19,28 @@ using velmora::test::Wide;
 
 namespace {
 
-struct FormatCase {
-    const char* name;
-    std::function<int(WCHAR*)> format;
-    const char* expected;
-};
+// wsprintfW's text, checked against the count it returns.
+template <class... Args> std::string Formatted(const WCHAR* format, Args... args) {
+    std::vector<WCHAR> buffer(1100, L'z');
+    int written = wsprintfW(buffer.data(), format, args...);
+    EXPECT_EQ(written, lstrlenW(buffer.data())) << Utf8(format);
+    return Utf8(buffer.data());
+}
 
 TEST(Wsprintf, FormatsTheConversionsTheProgramUses) {
-    const FormatCase cases[] = {
-        {"episode 7", [](WCHAR* b) { return wsprintfW(b, L"Tessavo第%03d集", 7); },
-         "Tessavo第007集"},
-        {"episode 120", [](WCHAR* b) { return wsprintfW(b, L"Tessavo第%03d集", 120); },
-         "Tessavo第120集"},
-        {"episode 1000", [](WCHAR* b) { return wsprintfW(b, L"Tessavo第%03d集", 1000); },
-         "Tessavo第1000集"},
-        {"title",
-         [](WCHAR* b) {
-             return wsprintfW(b, L"Tessavo第%d集 - %s - VelmoraPlayer 1.0", 12, L"春季特辑");
-         },
-         "Tessavo第12集 - 春季特辑 - VelmoraPlayer 1.0"},
-        {"ini path", [](WCHAR* b) { return wsprintfW(b, L"%s\\Config.ini", L"/tmp/x"); },
-         "/tmp/x\\Config.ini"},
-        {"negative", [](WCHAR* b) { return wsprintfW(b, L"%d", -42); }, "-42"},
-        {"int min", [](WCHAR* b) { return wsprintfW(b, L"%d", INT_MIN); }, "-2147483648"},
-        {"zero", [](WCHAR* b) { return wsprintfW(b, L"%d", 0); }, "0"},
-        {"percent", [](WCHAR* b) { return wsprintfW(b, L"100%% %d%%", 5); }, "100% 5%"},
-        {"width and flags",
-         [](WCHAR* b) { return wsprintfW(b, L"[%5d|%05d|%03d|%4s]", 42, -42, -7, L"ab"); },
-         "[   42|-0042|-07|  ab]"},
-        {"null string", [](WCHAR* b) { return wsprintfW(b, L"<%s>", (const WCHAR*)nullptr); },
-         "<(null)>"},
-        {"empty", [](WCHAR* b) { return wsprintfW(b, L""); }, ""},
-    };
-    for (const FormatCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<WCHAR> buffer(1100, L'z');
-        int written = c.format(buffer.data());
-        EXPECT_EQ(Utf8(buffer.data()), c.expected);
-        EXPECT_EQ(written, lstrlenW(buffer.data()));
-    }
+    EXPECT_EQ(Formatted(L"Tessavo第%03d集", 7), "Tessavo第007集");
+    EXPECT_EQ(Formatted(L"Tessavo第%03d集", 120), "Tessavo第120集");
+    EXPECT_EQ(Formatted(L"Tessavo第%03d集", 1000), "Tessavo第1000集");
+    EXPECT_EQ(Formatted(L"Tessavo第%d集 - %s - VelmoraPlayer 1.0", 12, L"春季特辑"),
+              "Tessavo第12集 - 春季特辑 - VelmoraPlayer 1.0");
+    EXPECT_EQ(Formatted(L"%s\\Config.ini", L"/tmp/x"), "/tmp/x\\Config.ini");
+    EXPECT_EQ(Formatted(L"%d", -42), "-42");
+    EXPECT_EQ(Formatted(L"%d", INT_MIN), "-2147483648");
+    EXPECT_EQ(Formatted(L"%d", 0), "0");
+    EXPECT_EQ(Formatted(L"100%% %d%%", 5), "100% 5%");
+    EXPECT_EQ(Formatted(L"[%5d|%05d|%03d|%4s]", 42, -42, -7, L"ab"), "[   42|-0042|-07|  ab]");
+    EXPECT_EQ(Formatted(L"<%s>", (const WCHAR*)nullptr), "<(null)>");
+    EXPECT_EQ(Formatted(L""), "");
 }
 
 TEST(Wsprintf, WritesAtMost1024CharactersWithTheTerminator) {

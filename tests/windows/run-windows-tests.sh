@@ -126,14 +126,13 @@ cmd_artefacts() {
         wrestool xmllint
     local win32="$VELMORA_WINDOWS_BUILD_ROOT/win32/VelmoraPlayer.exe"
     local win64="$VELMORA_WINDOWS_BUILD_ROOT/win64/VelmoraPlayer.exe"
-    check_pe "$win32" win32
-    check_pe "$win64" win64
-    x86_64-w64-mingw32-objdump -f "$win32" | grep -q 'file format pei-i386' ||
-        fail "$win32 is not a 32-bit program"
-    x86_64-w64-mingw32-objdump -f "$win64" | grep -q 'file format pei-x86-64' ||
-        fail "$win64 is not a 64-bit program"
-    check_manifest "$win32"
-    check_manifest "$win64"
+    local build
+    for build in "win32 pei-i386" "win64 pei-x86-64"; do
+        set -- $build
+        check_pe "${!1}" "$1"
+        x86_64-w64-mingw32-objdump -f "${!1}" | grep -q "file format $2" || fail "${!1} is not $2"
+        check_manifest "${!1}"
+    done
     # The size that counts is what ships: the stripped program.
     STRIPPED=$(mktemp "${TMPDIR:-/tmp}/velmora-win32.XXXXXX")
     trap 'rm -f "$STRIPPED"' EXIT
@@ -225,15 +224,21 @@ stop_all() {
     exit "$status"
 }
 
+# work_folder NAME: the Wine environment and a working folder of the test's own, removed when
+# the test passes.
+work_folder() {
+    wine_environment
+    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.$1.XXXXXX") || fail "no working directory"
+    trap stop_all EXIT
+    trap 'exit 130' INT TERM
+}
+
 new_session() {
     need_tools Xvfb openbox xdotool xprop iconv curl import convert compare
     need_locale zh_CN.utf8
     [ -f "$TEST_EXE" ] || fail "$TEST_EXE is missing: run the fixture windows.test_program"
-    wine_environment
-    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.$1.XXXXXX") || fail "no working directory"
+    work_folder "$1"
     mkdir "$WORK/cwd" "$WORK/bin"
-    trap stop_all EXIT
-    trap 'exit 130' INT TERM
     SITE_LOG=$WORK/site.log
     DESKTOP_LOG=$WORK/desktop.log
     start_desktop
@@ -327,6 +332,15 @@ write_config() {
     printf '%s\r\n' "$@" | iconv -f UTF-8 -t GBK >"$WORK/cwd/Config.ini" || fail "cannot write Config.ini"
 }
 
+# first_run_window: answers the first-run box; the main window shows and the count and the
+# notice are fetched. Sets window.
+first_run_window() {
+    answer_box Return
+    window=$(main_window "$MAIN_TITLE")
+    expect_request '/video/player/?flv=list' 10
+    expect_request '/video/player/?flv=next' 10
+}
+
 # ----------------------------------------------------------------------- end-to-end tests
 
 NOTICE_ONE="新剧集每周五晚八点更新"
@@ -344,11 +358,7 @@ cmd_first_start() {
         fail "the main window is shown before the first-run box was answered"
     [ "$(count_requests '/video/player/?flv=list')" = 0 ] ||
         fail "the count was fetched before the first-run box was answered"
-    answer_box Return
-    local window
-    window=$(main_window "$MAIN_TITLE")
-    expect_request '/video/player/?flv=list' 10
-    expect_request '/video/player/?flv=next' 10
+    first_run_window
     expect_config "[VelmoraPlayer]" "Version=$VERSION" "List=220" "Last=1" "Top=1" "Once=1" "Title=" \
         "Update=$NOTICE_ONE" "CopyRight=$DEFAULT_NOTICE"
     close_program "$window"
@@ -361,8 +371,9 @@ cmd_first_start() {
 cmd_title() {
     new_session title
     start_site --charset gbk --episodes 220
-    write_config "[VelmoraPlayer]" "Version=$VERSION" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
-        "Update=旧的通知" "CopyRight="
+    local stored=("[VelmoraPlayer]" "Version=$VERSION" "List=50" "Last=3" "Top=0" "Once=1"
+        "Title=abc" "Update=旧的通知" "CopyRight=")
+    write_config "${stored[@]}"
     program_start
     local window
     window=$(main_window "Tessavo全集在线播放器 - abc - VelmoraPlayer $VERSION")
@@ -370,8 +381,7 @@ cmd_title() {
     close_program "$window"
     [ "$(count_requests '/video/player/?flv=list')" = 0 ] || fail "the count was fetched with List=50"
     # Nothing is written on a start whose file is complete, and nothing at exit.
-    expect_config "[VelmoraPlayer]" "Version=$VERSION" "List=50" "Last=3" "Top=0" "Once=1" "Title=abc" \
-        "Update=旧的通知" "CopyRight="
+    expect_config "${stored[@]}"
     KEEP_WORK=0
 }
 
@@ -380,20 +390,14 @@ cmd_get_playlist() {
     new_session get_playlist
     start_site --charset gbk --episodes 220 --notice "$NOTICE_ONE"
     program_start
-    answer_box Return
-    local window
-    window=$(main_window "$MAIN_TITLE")
-    expect_request '/video/player/?flv=next' 10
+    first_run_window
     stop_site
     start_site --charset gbk --episodes 321 --notice "$NOTICE_TWO"
     click_get_playlist "$window"
     expect_request '/video/player/?flv=list' 10
     expect_request '/video/player/?flv=next' 10
-    local i
-    for i in $(seq 50); do
-        config_utf8 | grep -q "^Update=$NOTICE_TWO" && break
-        sleep 0.1
-    done
+    notice_two_stored() { config_utf8 | grep -q "^Update=$NOTICE_TWO"; }
+    wait_until 5 notice_two_stored
     expect_config "[VelmoraPlayer]" "Version=$VERSION" "List=321" "Last=1" "Top=1" "Once=1" "Title=" \
         "Update=$NOTICE_TWO" "CopyRight=$DEFAULT_NOTICE"
     # The notice label and the check box paint with a hollow brush over the window: the new
@@ -513,11 +517,7 @@ cmd_planted_dlls() {
     program_start
     wait_window "$(title_pattern "提示")" 30 >/dev/null ||
         fail "no first-run box; planted DLLs loaded: $(planted_loaded "$app")"
-    answer_box Return
-    local window
-    window=$(main_window "$MAIN_TITLE")
-    expect_request '/video/player/?flv=list' 10
-    expect_request '/video/player/?flv=next' 10
+    first_run_window
     close_program "$window"
     loaded=$(planted_loaded "$app")
     [ -z "$loaded" ] || fail "the program loaded the planted $loaded"
@@ -538,9 +538,7 @@ cmd_profile_differential() {
     : "${VELMORA_PROFILE_PROBE_LINUX:?}"
     need_locale zh_CN.gbk
     [ -f "$PROBE_EXE" ] || fail "$PROBE_EXE is missing: run the fixture windows.test_program"
-    wine_environment
-    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.profile.XXXXXX") || fail "no working directory"
-    trap stop_all EXIT
+    work_folder profile
     mkdir "$WORK/wine" "$WORK/linux"
     # GBK on both sides: Wine's code page 936 and the Linux platform's locale character set.
     export LC_ALL=zh_CN.GBK LANG=zh_CN.GBK
@@ -576,10 +574,7 @@ cmd_profile_differential() {
 cmd_fetch_deadline() {
     : "${VELMORA_SLOW_SITE:?}"
     [ -f "$FETCH_PROBE_EXE" ] || fail "$FETCH_PROBE_EXE is missing: run the fixture windows.test_program"
-    wine_environment
-    WORK=$(mktemp -d "$VELMORA_TEST_WORK/run.fetch.XXXXXX") || fail "no working directory"
-    trap stop_all EXIT
-    trap 'exit 130' INT TERM
+    work_folder fetch
     unset DISPLAY
     "$VELMORA_SLOW_SITE" "$SITE_HOST" "$SITE_PORT" >"$WORK/site.log" 2>&1 &
     VELMORA_PIDS+=($!)
