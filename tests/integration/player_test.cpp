@@ -31,7 +31,6 @@ namespace {
 using namespace velmora::platform;
 using namespace velmora::test;
 
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 const char* const kHost = VELMORA_TEST_SITE_HOST;
 const int kPort = VELMORA_TEST_SITE_PORT;
@@ -345,51 +344,48 @@ TEST_F(PlayerTest, DoubleClickPlaysTheEpisodeRetitlesAndRemembersIt) {
     }
 }
 
-TEST_F(PlayerTest, DoubleClickWithNothingSelectedDoesNothing) {
+// A double-click with no row selected, and a single click, which only selects: neither
+// opens an episode, retitles the window nor changes Config.ini.
+TEST_F(PlayerTest, OnlyADoubleClickOnARowPlays) {
     struct Case {
         const char* how;
-        Entries file;
-        int row; // where the double-click lands
+        const char* list;
+        const char* last;
+        bool doubleClick;
+        int row; // where the click lands
+        int selectedBefore, selectedAfter;
     } cases[] = {
         // The site is down: the list stays empty.
-        {"empty list", {{"Once", "1"}, {"List", "0"}, {"Last", "1"}}, 0},
-        {"below the last row, none selected", {{"Once", "1"}, {"List", "3"}, {"Last", "5"}}, 3},
+        {"double-click on an empty list", "0", "1", true, 0, LB_ERR, LB_ERR},
+        {"double-click below the last row, none selected", "3", "5", true, 3, LB_ERR, LB_ERR},
+        {"single click", "3", "1", false, 2, 0, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
-        WriteIni(Ini(), c.file);
+        WriteIni(Ini(), {{"Once", "1"}, {"List", c.list}, {"Last", c.last}});
         std::string fileBefore;
         PlayerRun run;
         std::string title;
+        int selection = -2;
         run.steps = {[&](HeadlessBackend&) {
                          fileBefore = ReadFileBytes(Ini());
-                         ASSERT_EQ(ListSelection(hEpisodeList), LB_ERR);
-                         input::ListDoubleClick(hEpisodeList, c.row);
+                         ASSERT_EQ(ListSelection(hEpisodeList), c.selectedBefore);
+                         if (c.doubleClick)
+                             input::ListDoubleClick(hEpisodeList, c.row);
+                         else
+                             input::ListSelect(hEpisodeList, c.row);
                      },
-                     [&](HeadlessBackend&) { title = WindowText(hMainWnd); }};
+                     [&](HeadlessBackend&) {
+                         title = WindowText(hMainWnd);
+                         selection = ListSelection(hEpisodeList);
+                     }};
         EXPECT_EQ(run.Run(), 0);
         EXPECT_EQ(run.stepsRun, 2);
+        EXPECT_EQ(selection, c.selectedAfter);
         EXPECT_EQ(title, kStartTitle);
         EXPECT_EQ(run.navigations.size(), 1u) << "only the start page";
         EXPECT_EQ(ReadFileBytes(Ini()), fileBefore) << "Last must not change";
     }
-}
-
-TEST_F(PlayerTest, SingleClickOnlySelects) {
-    WriteIni(Ini(), {{"Once", "1"}, {"List", "3"}, {"Last", "1"}});
-    PlayerRun run;
-    std::string title;
-    int selection = -2;
-    run.steps = {[&](HeadlessBackend&) { input::ListSelect(hEpisodeList, 2); },
-                 [&](HeadlessBackend&) {
-                     title = WindowText(hMainWnd);
-                     selection = ListSelection(hEpisodeList);
-                 }};
-    EXPECT_EQ(run.Run(), 0);
-    EXPECT_EQ(selection, 2);
-    EXPECT_EQ(title, kStartTitle);
-    EXPECT_EQ(run.navigations.size(), 1u);
-    EXPECT_EQ(Value("Last"), "1");
 }
 
 // A key pressed and let go in the main window, as the window system delivers it; Shift+Tab
@@ -602,7 +598,8 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         bool owned; // by the main window
         UINT style;
     };
-    const Box isUpToDate{IDOK, upToDate, false, kOkBox}, hasFailed{IDOK, failed, false, kOkBox};
+    const Box isUpToDate{IDOK, upToDate, false, kOkBox}, hasFailed{IDOK, failed, false, kOkBox},
+        newerYes{IDYES, newer, true, kYesNoBox}, newerNo{IDNO, newer, true, kYesNoBox};
     struct Case {
         const char* how;
         Reply reply;
@@ -617,14 +614,8 @@ TEST_F(PlayerTest, UpdateCheckComparesVersionsAndOffersTheDownloadPage) {
         {"after an upgrade", Reply::Site, version, 200, "0.9", isUpToDate, {}},
         {"trailing line break", Reply::Scripted, version + "\r\n", 200, version, isUpToDate, {}},
         {"blanks around", Reply::Scripted, " \t" + version + " \n", 200, version, isUpToDate, {}},
-        {"newer, yes",
-         Reply::Site,
-         "99.0",
-         200,
-         version,
-         {IDYES, newer, true, kYesNoBox},
-         {download}},
-        {"newer, no", Reply::Site, "99.0", 200, version, {IDNO, newer, true, kYesNoBox}, {}},
+        {"newer, yes", Reply::Site, "99.0", 200, version, newerYes, {download}},
+        {"newer, no", Reply::Site, "99.0", 200, version, newerNo, {}},
         {"site down", Reply::Down, "", 0, version, hasFailed, {}},
         {"404", Reply::Scripted, version, 404, version, hasFailed, {}},
     };
