@@ -31,7 +31,6 @@ namespace {
 using namespace velmora::platform;
 using namespace velmora::test;
 
-
 const char* const kHost = VELMORA_TEST_SITE_HOST;
 const int kPort = VELMORA_TEST_SITE_PORT;
 const std::string kRoot = std::string("http://") + kHost + ":" + std::to_string(kPort) + "/";
