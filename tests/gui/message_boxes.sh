@@ -38,7 +38,7 @@ press "$box" Escape
 sleep 0.5
 [[ $(boxes) == 1 ]] || fail "Esc closed the yes/no box"
 press "$box" Return
-for i in $(seq 1 50); do [[ -s "$opened" ]] && break; sleep 0.1; done
+wait_until 5 test -s "$opened" || true
 grep -qx "http://$SITE_HOST:$SITE_PORT/video/player/?flv=download" "$opened" ||
     fail "Enter did not answer Yes (browser was given: $(cat "$opened" 2>/dev/null))"
 [[ $(boxes) == 0 ]] || fail "the box stayed after its answer"
@@ -49,8 +49,8 @@ start_site --latest-version "$VERSION"
 click_update
 outer=$(wait_window '^提示$') || fail "the up-to-date notice did not appear"
 click_update
-for i in $(seq 1 50); do [[ $(boxes) == 2 ]] && break; sleep 0.1; done
-[[ $(boxes) == 2 ]] || fail "no second notice under the first"
+two_boxes() { [[ $(boxes) == 2 ]]; }
+wait_until 5 two_boxes || fail "no second notice under the first"
 press "$outer" Return
 sleep 0.5
 [[ $(boxes) == 1 ]] || fail "the outer notice stayed on screen after its OK"

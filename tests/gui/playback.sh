@@ -37,11 +37,8 @@ xdotool mousemove --window "$window" 300 200
 sleep 0.5
 xdotool mousemove --window "$window" 46 76 click 1
 screen=$(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
-for i in $(seq 1 50); do
-    [[ "$(client_size "$window")" == "$screen" ]] && break
-    sleep 0.1
-done
-[[ "$(client_size "$window")" == "$screen" ]] ||
+fills_screen() { [[ "$(client_size "$window")" == "$screen" ]]; }
+wait_until 5 fills_screen ||
     fail "fullscreen window is $(client_size "$window"), not the screen's $screen"
 sleep 1
 import -window root "$ARTIFACTS/fullscreen.png"
@@ -56,10 +53,8 @@ done
 # itself, gives back an empty video box.
 sleep 4
 press "$window" Escape
-for i in $(seq 1 50); do
-    [[ "$(window_state)" == "$before" ]] && break
-    sleep 0.1
-done
+back_as_before() { [[ "$(window_state)" == "$before" ]]; }
+wait_until 5 back_as_before || true
 after=$(window_state)
 [[ "$after" == "$before" ]] ||
     fail "the window did not come back as it was:"$'\n'"before:"$'\n'"$before"$'\n'"after:"$'\n'"$after"
