@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -373,6 +372,14 @@ TEST_F(WinInetTest, AgentAndHeadersArriveAsSent) {
     }
 }
 
+// The call fails and says why in the last error.
+#define EXPECT_FAILS_WITH(call, error)                                                             \
+    do {                                                                                           \
+        SetLastError(0);                                                                           \
+        EXPECT_FALSE(call) << #call;                                                               \
+        EXPECT_EQ(GetLastError(), (DWORD)(error)) << #call;                                        \
+    } while (0)
+
 TEST_F(WinInetTest, HandlesAreCheckedAndClosingASessionClosesItsRequests) {
     LoopbackHttpServer server;
     server.Route("/", ScriptedReply::Body("ok"));
@@ -384,59 +391,26 @@ TEST_F(WinInetTest, HandlesAreCheckedAndClosingASessionClosesItsRequests) {
     ASSERT_NE(request, nullptr);
     int notAHandle = 0;
     char buffer[16];
-    DWORD got = 0;
-    DWORD status = 0;
-    DWORD size = sizeof status;
-
-    struct Case {
-        const char* call;
-        std::function<BOOL()> run;
-        DWORD error;
-    } cases[] = {
-        {"read from null", [&] { return InternetReadFile(nullptr, buffer, sizeof buffer, &got); },
-         ERROR_INVALID_HANDLE},
-        {"read from a foreign pointer",
-         [&] { return InternetReadFile(&notAHandle, buffer, sizeof buffer, &got); },
-         ERROR_INVALID_HANDLE},
-        {"read from a session",
-         [&] { return InternetReadFile(session, buffer, sizeof buffer, &got); },
-         ERROR_INTERNET_INCORRECT_HANDLE_TYPE},
-        {"query a session",
-         [&] {
-             return HttpQueryInfoW(session, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                                   &status, &size, nullptr);
-         },
-         ERROR_INTERNET_INCORRECT_HANDLE_TYPE},
-        {"open through a request",
-         [&] {
-             return (BOOL)(InternetOpenUrlW(request, Wide(server.Url("/")), kHeaders, 15, 0, 0) !=
-                           nullptr);
-         },
-         ERROR_INTERNET_INCORRECT_HANDLE_TYPE},
-        {"set an option on a foreign pointer",
-         [&] {
-             DWORD ms = 1000;
-             return InternetSetOptionW(&notAHandle, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms,
-                                       sizeof ms);
-         },
-         ERROR_INVALID_HANDLE},
-        {"close a foreign pointer", [&] { return InternetCloseHandle(&notAHandle); },
-         ERROR_INVALID_HANDLE},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.call);
-        SetLastError(0);
-        EXPECT_FALSE(c.run());
-        EXPECT_EQ(GetLastError(), c.error);
-    }
+    DWORD got = 0, status = 0, size = sizeof status, ms = 1000;
+    EXPECT_FAILS_WITH(InternetReadFile(nullptr, buffer, sizeof buffer, &got), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(InternetReadFile(&notAHandle, buffer, sizeof buffer, &got),
+                      ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(InternetReadFile(session, buffer, sizeof buffer, &got),
+                      ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    EXPECT_FAILS_WITH(HttpQueryInfoW(session, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                                     &status, &size, nullptr),
+                      ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    EXPECT_FAILS_WITH(InternetOpenUrlW(request, Wide(server.Url("/")), kHeaders, 15, 0, 0),
+                      ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    EXPECT_FAILS_WITH(
+        InternetSetOptionW(&notAHandle, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms),
+        ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(InternetCloseHandle(&notAHandle), ERROR_INVALID_HANDLE);
 
     EXPECT_TRUE(InternetCloseHandle(session));
-    EXPECT_FALSE(InternetReadFile(request, buffer, sizeof buffer, &got));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(InternetCloseHandle(request));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(InternetCloseHandle(session));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(InternetReadFile(request, buffer, sizeof buffer, &got), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(InternetCloseHandle(request), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(InternetCloseHandle(session), ERROR_INVALID_HANDLE);
 }
 
 // Windows' preconfigured proxy never takes loopback: a proxy in the environment must not cut
