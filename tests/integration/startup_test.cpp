@@ -39,45 +39,36 @@ class StartupTest : public ::testing::Test {
 
 TEST_F(StartupTest, StartTitleAndStatusBarComeFromTitleAndCopyRight) {
     const std::string notice = Utf8(DefaultNotice);
+    const std::string longTitle(1500, 't'), longCopyRight(1500, 'c');
     struct Case {
         const char* how;
-        std::vector<std::pair<std::string, std::string>> file; // empty: no Config.ini
+        bool file;                           // false: no Config.ini
+        const char *titleKey, *copyRightKey; // nullptr: no such key
         std::string title;
         std::string statusBar;
         std::string copyRightAfter; // the stored value once the run is over
     } cases[] = {
-        {"no settings file", {}, kStartTitle, notice, notice},
-        {"Title abc",
-         {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Title", "abc"}, {"CopyRight", "c"}},
-         velmora::test::MainTitle("abc"),
-         "c",
-         "c"},
-        {"CopyRight empty",
-         {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"Title", ""}, {"CopyRight", ""}},
-         kStartTitle,
-         notice,
-         ""},
+        {"no settings file", false, nullptr, nullptr, kStartTitle, notice, notice},
+        {"Title abc", true, "abc", "c", velmora::test::MainTitle("abc"), "c", "c"},
+        {"CopyRight empty", true, "", "", kStartTitle, notice, ""},
         // Texts are read into 1024-character buffers and the title is formatted into one.
-        {"long Title and CopyRight",
-         {{"Once", "1"},
-          {"List", "3"},
-          {"Last", "1"},
-          {"Title", std::string(1500, 't')},
-          {"CopyRight", std::string(1500, 'c')}},
+        {"long Title and CopyRight", true, longTitle.c_str(), longCopyRight.c_str(),
          kBeforeTitleText + std::string(1023 - velmora::test::Utf16(kBeforeTitleText).size(), 't'),
-         std::string(1023, 'c'),
-         std::string(1500, 'c')},
-        {"CopyRight in Chinese",
-         {{"Once", "1"}, {"List", "3"}, {"Last", "1"}, {"CopyRight", "问题请找站长"}},
-         kStartTitle,
-         "问题请找站长",
+         std::string(1023, 'c'), longCopyRight},
+        {"CopyRight in Chinese", true, nullptr, "问题请找站长", kStartTitle, "问题请找站长",
          "问题请找站长"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
         std::filesystem::remove(Ini());
-        if (!c.file.empty())
-            WriteIni(Ini(), c.file);
+        std::vector<std::pair<std::string, std::string>> file = {
+            {"Once", "1"}, {"List", "3"}, {"Last", "1"}};
+        if (c.titleKey)
+            file.emplace_back("Title", c.titleKey);
+        if (c.copyRightKey)
+            file.emplace_back("CopyRight", c.copyRightKey);
+        if (c.file)
+            WriteIni(Ini(), file);
         PlayerRun run;
         std::string title, statusBar;
         bool visible = false;
