@@ -4,6 +4,7 @@
 #include <ocidl.h>
 
 #include "player/Player.h"
+#include "resources/resource.h"
 #include "site/Site.h"
 #include "ui/BrowserEvents.h"
 #include "ui/MainWindow.h"
@@ -66,6 +67,58 @@ void LeaveForUsersBrowser(LPCWSTR url) {
     OpenInUsersBrowser(hMainWnd, url);
 }
 
+// The top-level address that could not be reached, while the program's own page stands in for
+// it; its 重试 link loads it again. Only the program ever sets it: the page's link names no
+// address, so nothing a page or the network chose is pasted into the page or followed.
+BSTR FailedAddress;
+// True while the program itself navigates to its own page: the one time a res: address is let in
+// (a page cannot navigate there).
+BOOL NavigatingToOwnPage;
+
+void SetFailedAddress(BSTR url) {
+    SysFreeString(FailedAddress);
+    FailedAddress = url ? SysAllocString(url) : NULL;
+}
+
+// The program's pages are res: addresses of its own file.
+bool IsOwnPageAddress(LPCWSTR url) {
+    const WCHAR scheme[] = L"res:";
+    for (int i = 0; scheme[i]; ++i)
+        if ((url[i] | 0x20) != scheme[i])
+            return false;
+    return true;
+}
+
+void NavigateTo(LPCWSTR address) {
+    if (!pWebBrowser)
+        return;
+    BSTR url = SysAllocString(address);
+    pWebBrowser->Navigate(url, NULL, NULL, NULL, NULL);
+    SysFreeString(url);
+}
+
+// "res://<the program's file>/<the page's name>". False when the file's name does not fit.
+bool NetworkErrorPageAddress(WCHAR* address, int capacity) {
+    WCHAR program[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, program, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        (int)length + lstrlenW(NETWORK_ERROR_PAGE) + 8 > capacity)
+        return false;
+    wsprintfW(address, L"res://%s/%s", program, NETWORK_ERROR_PAGE);
+    return true;
+}
+
+// 重试 on the program's page: the address that failed loads again (and, if the site is back,
+// the episode it shows is followed as any other).
+void RetryFailedAddress() {
+    if (!FailedAddress)
+        return;
+    BSTR address = FailedAddress;
+    FailedAddress = NULL;
+    NavigateTo(address);
+    SysFreeString(address);
+}
+
 // The arguments arrive last first: rgvarg[0] is the event's last parameter. The embedded
 // browser shows the site and the page's own addresses, in any frame; everything else is
 // cancelled, and only the top-level frame's may leave for the user's browser (a frame loads
@@ -75,6 +128,14 @@ void OnBeforeNavigate2(DISPPARAMS* params) {
         return;
     BSTR url = UrlOf(params->rgvarg[5]);
     bool topLevel = IsTopLevelFrame(params->rgvarg[6]);
+    if (url && lstrcmpW(url, NETWORK_ERROR_RETRY) == 0) {
+        CancelEvent(params->rgvarg[0]);
+        if (topLevel)
+            RetryFailedAddress();
+        return;
+    }
+    if (NavigatingToOwnPage && topLevel)
+        return;
     if (url && IsPageOwnAddress(url))
         return;
     if (url && IsInsideSite(SiteRoot, url)) {
@@ -92,8 +153,35 @@ void OnNavigateComplete2(DISPPARAMS* params) {
         return;
     SetPendingAddress(NULL);
     BSTR url = UrlOf(params->rgvarg[0]);
+    // Any other page on screen ends the program's page: its 重试 does nothing from then on.
+    if (url && !IsOwnPageAddress(url))
+        SetFailedAddress(NULL);
     if (url)
         FollowEpisode(EpisodeOfUrl(SiteRoot, url));
+}
+
+// The site could not be reached for the top-level frame: the program's own page says so, in
+// place of the engine's, with 重试. An answer the site did give (an HTTP status) is the site's
+// page and stays; a frame's failure is the page's business.
+void OnNavigateError(DISPPARAMS* params) {
+    if (params->cArgs != 5 || !IsTopLevelFrame(params->rgvarg[4]))
+        return;
+    BSTR url = UrlOf(params->rgvarg[3]);
+    const VARIANT& status = params->rgvarg[1];
+    if (!url || !IsInsideSite(SiteRoot, url) || status.vt != (VT_BYREF | VT_VARIANT) ||
+        !status.pvarVal || status.pvarVal->vt != VT_I4)
+        return;
+    HRESULT code = status.pvarVal->lVal;
+    WCHAR page[MAX_PATH + 32];
+    if (!FAILED(code) || HRESULT_FACILITY(code) != FACILITY_INTERNET ||
+        !NetworkErrorPageAddress(page, MAX_PATH + 32))
+        return;
+    CancelEvent(params->rgvarg[0]);
+    SetFailedAddress(url);
+    SetPendingAddress(NULL);
+    NavigatingToOwnPage = TRUE;
+    NavigateTo(page);
+    NavigatingToOwnPage = FALSE;
 }
 
 // The embedded browser never opens a window of its own: the user's browser shows it.
@@ -159,6 +247,9 @@ struct BrowserEventSink : IDispatch {
         case DISPID_FILEDOWNLOAD:
             OnFileDownload(params);
             break;
+        case DISPID_NAVIGATEERROR:
+            OnNavigateError(params);
+            break;
         default:
             break;
         }
@@ -204,4 +295,5 @@ void DisconnectBrowserEvents() {
     BrowserIdentity->Release();
     BrowserIdentity = NULL;
     SetPendingAddress(NULL);
+    SetFailedAddress(NULL);
 }

@@ -1,5 +1,6 @@
 // The embedded browser's navigation events (DWebBrowserEvents2): the player follows the
-// episode on screen, and keeps other sites and new windows out of the embedded browser.
+// episode on screen, keeps other sites and new windows out of the embedded browser, and shows
+// a page of its own, with 重试, when the site cannot be reached.
 #pragma once
 
 #include <windows.h>

@@ -7,8 +7,11 @@
 // is the control for the top-level frame and another object for a frame inside the page),
 // NavigateComplete2 when the top-level frame's document is committed, NewWindow3 when the
 // page asks for a new window (Cancel: no window), FileDownload when the top-level frame's
-// answer is a file to save (Cancel: not saved). Not reproduced: the other events of
-// DWebBrowserEvents2 (NewWindow2 before NewWindow3, DocumentComplete, StatusTextChange,
+// answer is a file to save (Cancel: not saved), NavigateError when a load fails (StatusCode
+// the INET_E_* code or HTTP status; Cancel: the control shows no error page of its own; what
+// each backend reports is written where it is built). res: addresses name the program's own
+// HTML resources (res://<program file>/<name>, the type HTML implied). Not reproduced: the other
+// events of DWebBrowserEvents2 (NewWindow2 before NewWindow3, DocumentComplete, StatusTextChange,
 // ...); NavigateComplete2 of frames; one object per frame (every frame shares one); a
 // window when NewWindow3 is not cancelled (the request is dropped, and a browser a sink
 // hands back in ppDisp is ignored); NewWindow3's flags (always 0) and BeforeNavigate2's
@@ -20,8 +23,12 @@
 #include <exdisp.h>
 #include <exdispid.h>
 
+#include <strings.h>
+
 #include <utility>
 #include <vector>
+
+#include "user32/Resources.h"
 
 // The program declares these itself (the Windows SDK for MinGW has no ATL headers).
 extern "C" BOOL WINAPI AtlAxWinInit(void);
@@ -319,6 +326,26 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         return cancel == VARIANT_FALSE;
     }
 
+    bool NavigateError2(const std::string& url, browser::Frame frame, HRESULT status) {
+        EventText address(url);
+        EventText noName("");
+        VARIANT urlValue = Argument(VT_BSTR);
+        urlValue.bstrVal = address.get();
+        VARIANT frameName = Argument(VT_BSTR);
+        frameName.bstrVal = noName.get();
+        VARIANT statusCode = Argument(VT_I4);
+        statusCode.lVal = status;
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT arguments[5] = {Argument(VT_BYREF | VT_BOOL), ByReference(&statusCode),
+                                ByReference(&frameName), ByReference(&urlValue),
+                                Argument(VT_DISPATCH)};
+        arguments[0].pboolVal = &cancel;
+        arguments[4].pdispVal = frame == browser::Frame::Top ? static_cast<IDispatch*>(this)
+                                                             : static_cast<IDispatch*>(&frames_);
+        Fire(DISPID_NAVIGATEERROR, arguments, 5);
+        return cancel == VARIANT_FALSE;
+    }
+
     bool FileDownload() {
         VARIANT_BOOL cancel = VARIANT_FALSE;
         VARIANT arguments[2] = {Argument(VT_BYREF | VT_BOOL), Argument(VT_BOOL)};
@@ -398,6 +425,32 @@ struct BrowserHost final : ControlState {
     }
 };
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// An address's %XX escapes decoded (an engine escapes spaces and other bytes of a path).
+std::string Unescaped(const std::string& text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+        int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            plain += char(high * 16 + low);
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
 WebBrowser* BrowserOf(HWND host) {
     BrowserHost* state = StateOf<BrowserHost>(host);
     return state ? state->browser : nullptr;
@@ -425,6 +478,26 @@ bool NewWindow(HWND host, const std::string& url, const std::string& context) {
 bool FileDownload(HWND host) {
     WebBrowser* control = BrowserOf(host);
     return !control || control->FileDownload();
+}
+
+bool NavigateError(HWND host, const std::string& url, Frame frame, HRESULT status) {
+    WebBrowser* control = BrowserOf(host);
+    return !control || control->NavigateError2(url, frame, status);
+}
+
+const std::string* ResourcePage(const std::string& url) {
+    const std::string scheme = "res://";
+    if (url.size() <= scheme.size() || strncasecmp(url.c_str(), scheme.c_str(), scheme.size()))
+        return nullptr;
+    std::string path =
+        Unescaped(url.substr(scheme.size(), url.find_first_of("?#") - scheme.size()));
+    size_t slash = path.rfind('/');
+    WCHAR program[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    if (slash == std::string::npos || length == 0 || length >= MAX_PATH ||
+        path.substr(0, slash) != WideToUtf8(program))
+        return nullptr;
+    return FindHtmlResource(path.substr(slash + 1));
 }
 
 } // namespace velmora::platform::browser

@@ -1,4 +1,5 @@
-// URL moniker subset for the Linux build: the browser control's feature controls.
+// URL moniker subset for the Linux build: the browser control's feature controls, and the
+// codes a failed load reports (NavigateError's StatusCode).
 #pragma once
 
 #include <windows.h>
@@ -28,3 +29,11 @@ typedef enum _tagINTERNETFEATURELIST {
 #define SET_FEATURE_ON_PROCESS 0x2
 
 HRESULT WINAPI CoInternetSetFeatureEnabled(INTERNETFEATURELIST feature, DWORD flags, BOOL enable);
+
+// Windows' numbers (FACILITY_INTERNET), for the failures the Linux control reports.
+#define INET_E_CANNOT_CONNECT ((HRESULT)0x800C0004L)
+#define INET_E_RESOURCE_NOT_FOUND ((HRESULT)0x800C0005L)
+#define INET_E_DOWNLOAD_FAILURE ((HRESULT)0x800C0008L)
+#define INET_E_CONNECTION_TIMEOUT ((HRESULT)0x800C000BL)
+#define INET_E_UNKNOWN_PROTOCOL ((HRESULT)0x800C000DL)
+#define INET_E_INVALID_CERTIFICATE ((HRESULT)0x800C0019L)

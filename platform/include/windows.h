@@ -47,6 +47,7 @@ typedef const CHAR* LPCSTR;
     typedef struct name##__* name
 VELMORA_DECLARE_HANDLE(HWND);
 VELMORA_DECLARE_HANDLE(HINSTANCE);
+typedef HINSTANCE HMODULE;
 VELMORA_DECLARE_HANDLE(HICON);
 VELMORA_DECLARE_HANDLE(HBRUSH);
 VELMORA_DECLARE_HANDLE(HMENU);
@@ -95,6 +96,9 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
                                        LPCWSTR fileName);
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
+// The program's own file (module null only). A name that does not fit is cut to size - 1
+// characters and terminated; the result is then size, with ERROR_INSUFFICIENT_BUFFER.
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                LPWSTR target, int targetLength);
@@ -339,6 +343,8 @@ int WINAPI SetBkMode(HDC dc, int mode);
 #define E_INVALIDARG ((HRESULT)0x80070057L)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
+#define FACILITY_INTERNET 12
 
 typedef struct _GUID {
     uint32_t Data1;

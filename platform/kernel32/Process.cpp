@@ -64,3 +64,24 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
         return length + 1; // the room needed, terminator included; buffer left alone
     return static_cast<DWORD>(CopyCut(wide, buffer, size));
 }
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    std::vector<char> path(4096);
+    ssize_t length = module ? -1 : readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || size_t(length) >= path.size()) {
+        SetLastError(module ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
+        return 0;
+    }
+    std::u16string wide = NativeNameToWide(std::string(path.data(), size_t(length)));
+    if (!buffer || size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    DWORD copied = static_cast<DWORD>(CopyCut(wide, buffer, size));
+    if (wide.size() >= size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return copied;
+}

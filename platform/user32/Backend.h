@@ -104,6 +104,12 @@ bool NewWindow(HWND host, const std::string& url, const std::string& context);
 // The top-level frame's answer is a file to save rather than a document to show
 // (FileDownload, ActiveDocument false). False: a sink cancelled the download.
 bool FileDownload(HWND host);
+// Loading url failed: status is the HTTP status or the INET_E_* code of the failure
+// (NavigateError). False: a sink cancelled, and the backend must show nothing of its own.
+bool NavigateError(HWND host, const std::string& url, Frame frame, HRESULT status);
+// The page a res: address of the control names ("res://<program file>/<name>", the name of
+// an HTML resource of the program), or nothing: no other file's resources are served.
+const std::string* ResourcePage(const std::string& url);
 } // namespace browser
 
 // The backend that user32 drives. Must be set before the first window is created.

@@ -1,5 +1,7 @@
 #include "user32/Resources.h"
 
+#include "kernel32/Strings.h"
+
 #include <map>
 
 namespace velmora::platform {
@@ -12,7 +14,30 @@ std::map<int, IconResource>& IconTable() {
     static std::map<int, IconResource> table;
     return table;
 }
+// Keyed by the name in upper case, as Windows stores resource names.
+std::map<std::string, std::string>& HtmlTable() {
+    static std::map<std::string, std::string> table;
+    return table;
+}
+
+std::string ResourceKey(std::string name) {
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return name;
+}
 } // namespace
+
+bool RegisterHtmlResource(LPCWSTR name, const unsigned char* data, size_t size) {
+    std::string key = ResourceKey(velmora::kernel32::WideToUtf8(name));
+    HtmlTable()[key] = std::string(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+const std::string* FindHtmlResource(const std::string& name) {
+    auto found = HtmlTable().find(ResourceKey(name));
+    return found == HtmlTable().end() ? nullptr : &found->second;
+}
 
 bool RegisterIconResource(int id, const unsigned char* data, size_t size) {
     IconTable()[id] = IconResource{data, size};

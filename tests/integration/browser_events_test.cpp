@@ -16,7 +16,12 @@
 #include "PlayerRun.h"
 #include "TempDir.h"
 #include "TestText.h"
+#include "resources/resource.h"
 #include "ui/MainWindow.h"
+#include "user32/Resources.h"
+
+#include <map>
+#include <urlmon.h>
 
 namespace {
 
@@ -71,8 +76,8 @@ IUnknown* Identity(IUnknown* object) {
 // An event as a sink advised after the program's sees it.
 struct SeenEvent {
     DISPID id;
-    std::string types; // each argument's VARTYPE, first parameter first; a URL's own type after
-                       // a colon
+    std::string types; // each argument's VARTYPE, first parameter first; a by-reference
+                       // VARIANT's own type after a colon
     std::string url;
     bool fromBrowser = false; // its pDisp is the control itself
     bool cancelled = false;   // the program had set Cancel already
@@ -89,6 +94,7 @@ void PrintTo(const SeenEvent& e, std::ostream* out) {
 
 struct RecordingSink : IDispatch {
     std::vector<SeenEvent> events;
+    std::vector<LONG> errorStatuses; // NavigateError's StatusCode, in order
     IUnknown* browser = nullptr;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -109,28 +115,87 @@ struct RecordingSink : IDispatch {
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                      EXCEPINFO*, UINT*) override {
         if (id != DISPID_BEFORENAVIGATE2 && id != DISPID_NAVIGATECOMPLETE2 &&
-            id != DISPID_NEWWINDOW3)
+            id != DISPID_NEWWINDOW3 && id != DISPID_NAVIGATEERROR)
             return S_OK;
         SeenEvent seen{id, "", "", false, false};
         for (UINT i = params->cArgs; i-- > 0;) {
             const VARIANT& argument = params->rgvarg[i];
             seen.types += (seen.types.empty() ? "" : " ") + std::to_string(argument.vt);
+            if (argument.vt == (VT_BYREF | VT_VARIANT))
+                seen.types += ":" + std::to_string(argument.pvarVal->vt);
             if (argument.vt == VT_DISPATCH)
                 seen.fromBrowser = argument.pdispVal && Identity(argument.pdispVal) == browser;
             if (argument.vt == (VT_BYREF | VT_BOOL))
                 seen.cancelled = *argument.pboolVal == VARIANT_TRUE;
         }
-        // The URL: BeforeNavigate2's second argument, NavigateComplete2's second,
-        // NewWindow3's fifth.
+        // The URL: the second argument of BeforeNavigate2, NavigateComplete2 and
+        // NavigateError, NewWindow3's fifth.
         const VARIANT& url = params->rgvarg[id == DISPID_NEWWINDOW3 ? 0 : params->cArgs - 2];
         const VARIANT* text = url.vt == (VT_BYREF | VT_VARIANT) ? url.pvarVal : &url;
-        seen.types += ":" + std::to_string(text->vt);
         if (text->vt == VT_BSTR)
             seen.url = Utf8(text->bstrVal);
+        if (id == DISPID_NAVIGATEERROR)
+            errorStatuses.push_back(params->rgvarg[1].pvarVal->lVal);
         events.push_back(seen);
         return S_OK;
     }
 };
+
+// An event's argument types as the sink writes them: {type} or, by reference, {type, its own}.
+std::string TypesOf(const std::vector<std::vector<int>>& arguments) {
+    std::string types;
+    for (const std::vector<int>& argument : arguments) {
+        types += (types.empty() ? "" : " ") + std::to_string(argument[0]);
+        if (argument.size() > 1)
+            types += ":" + std::to_string(argument[1]);
+    }
+    return types;
+}
+
+// Advises sink on the player's browser, after the program's own sink.
+HRESULT Advise(RecordingSink& sink, IConnectionPoint** source, DWORD* cookie) {
+    IConnectionPointContainer* container = nullptr;
+    if (pWebBrowser->QueryInterface(IID_IConnectionPointContainer, (void**)&container) != S_OK)
+        return E_FAIL;
+    HRESULT found = container->FindConnectionPoint(DIID_DWebBrowserEvents2, source);
+    container->Release();
+    if (found != S_OK)
+        return found;
+    sink.browser = Identity(pWebBrowser);
+    return (*source)->Advise(&sink, cookie);
+}
+
+// The program's page for an unreachable site, and where its 重试 link points.
+const std::string& NetworkErrorPage() {
+    const std::string* page = FindHtmlResource(Utf8(NETWORK_ERROR_PAGE));
+    static const std::string none;
+    return page ? *page : none;
+}
+
+std::string RetryLink() {
+    const std::string& page = NetworkErrorPage();
+    const std::string opening = "<a href=\"", closing = "\">重试</a>";
+    size_t link = page.find(opening);
+    size_t start = link == std::string::npos ? link : link + opening.size();
+    size_t end = page.find('"', start);
+    bool isRetry = start < end && page.compare(end, closing.size(), closing) == 0;
+    return isRetry ? page.substr(start, end - start) : "";
+}
+
+// The program's page as the control names it: res://<the program's file>/<the page's name>.
+std::string NetworkErrorPageAddress() {
+    WCHAR program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    return "res://" + Utf8(program) + "/" + Utf8(NETWORK_ERROR_PAGE);
+}
+
+Action ClickRetry() {
+    return PageNavigates(RetryLink());
+}
+
+Action SiteComesBack() {
+    return [](HeadlessBackend& backend) { backend.loadErrors.clear(); };
+}
 
 class BrowserEventsTest : public ::testing::Test {
   protected:
@@ -147,14 +212,7 @@ TEST_F(BrowserEventsTest, EventsArriveInWindowsOrderWithWindowsArgumentTypes) {
     PlayerRun run;
     run.steps = {
         [&](HeadlessBackend&) {
-            IConnectionPointContainer* container = nullptr;
-            ASSERT_EQ(
-                pWebBrowser->QueryInterface(IID_IConnectionPointContainer, (void**)&container),
-                S_OK);
-            ASSERT_EQ(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &source), S_OK);
-            container->Release();
-            sink.browser = Identity(pWebBrowser);
-            advised = source->Advise(&sink, &cookie);
+            advised = Advise(sink, &source, &cookie);
             input::ListDoubleClick(hEpisodeList, 3);
         },
         PageNavigates(Episode("5")),
@@ -170,18 +228,18 @@ TEST_F(BrowserEventsTest, EventsArriveInWindowsOrderWithWindowsArgumentTypes) {
     EXPECT_EQ(advised, S_OK);
     EXPECT_EQ(unadvised, S_OK);
 
-    const std::string dispatch = std::to_string(VT_DISPATCH);
-    const std::string byRefVariant = std::to_string(VT_BYREF | VT_VARIANT);
-    const std::string byRefBool = std::to_string(VT_BYREF | VT_BOOL);
-    const std::string bstr = std::to_string(VT_BSTR);
     // pDisp, URL, Flags, TargetFrameName, PostData, Headers, Cancel.
-    const std::string before = dispatch + " " + byRefVariant + " " + byRefVariant + " " +
-                               byRefVariant + " " + byRefVariant + " " + byRefVariant + " " +
-                               byRefBool + ":" + bstr;
-    const std::string complete = dispatch + " " + byRefVariant + ":" + bstr;
+    const std::string before = TypesOf({{VT_DISPATCH},
+                                        {VT_BYREF | VT_VARIANT, VT_BSTR},
+                                        {VT_BYREF | VT_VARIANT, VT_I4},
+                                        {VT_BYREF | VT_VARIANT, VT_EMPTY},
+                                        {VT_BYREF | VT_VARIANT, VT_EMPTY},
+                                        {VT_BYREF | VT_VARIANT, VT_EMPTY},
+                                        {VT_BYREF | VT_BOOL}});
+    const std::string complete = TypesOf({{VT_DISPATCH}, {VT_BYREF | VT_VARIANT, VT_BSTR}});
     // ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl.
-    const std::string newWindow = std::to_string(VT_BYREF | VT_DISPATCH) + " " + byRefBool + " " +
-                                  std::to_string(VT_I4) + " " + bstr + " " + bstr + ":" + bstr;
+    const std::string newWindow =
+        TypesOf({{VT_BYREF | VT_DISPATCH}, {VT_BYREF | VT_BOOL}, {VT_I4}, {VT_BSTR}, {VT_BSTR}});
     const std::vector<SeenEvent> expected = {
         {DISPID_BEFORENAVIGATE2, before, Episode("4"), true, false},
         {DISPID_NAVIGATECOMPLETE2, complete, Episode("4"), true, false},
@@ -407,6 +465,185 @@ TEST_F(BrowserEventsTest, ADownloadGoesToTheUsersBrowser) {
     EXPECT_EQ(run.Run(), 0);
     EXPECT_EQ(run.openedInBrowser, std::vector<std::string>{package});
     EXPECT_TRUE(run.downloads.empty());
+}
+
+// A failed top-level load of the site reports NavigateError as Windows does; the program
+// cancels it and shows its own page instead of the engine's; a frame's failure is left alone.
+TEST_F(BrowserEventsTest, NavigateErrorArrivesWithWindowsArgumentTypes) {
+    WriteIni(Ini(), {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "1"}});
+    const std::string frame = kRoot + "frame.html";
+    RecordingSink sink;
+    IConnectionPoint* source = nullptr;
+    DWORD cookie = 0;
+    PlayerRun run;
+    run.loadErrors = {{Episode("4"), INET_E_CANNOT_CONNECT}, {frame, INET_E_CONNECTION_TIMEOUT}};
+    run.steps = {[&](HeadlessBackend&) {
+                     ASSERT_EQ(Advise(sink, &source, &cookie), S_OK);
+                     input::ListDoubleClick(hEpisodeList, 3);
+                 },
+                 PageAsks(Via::Frame, frame),
+                 [&](HeadlessBackend&) {
+                     source->Unadvise(cookie);
+                     source->Release();
+                 }};
+    EXPECT_EQ(run.Run(), 0);
+
+    const std::string before = TypesOf({{VT_DISPATCH},
+                                        {VT_BYREF | VT_VARIANT, VT_BSTR},
+                                        {VT_BYREF | VT_VARIANT, VT_I4},
+                                        {VT_BYREF | VT_VARIANT, VT_EMPTY},
+                                        {VT_BYREF | VT_VARIANT, VT_EMPTY},
+                                        {VT_BYREF | VT_VARIANT, VT_EMPTY},
+                                        {VT_BYREF | VT_BOOL}});
+    const std::string complete = TypesOf({{VT_DISPATCH}, {VT_BYREF | VT_VARIANT, VT_BSTR}});
+    // pDisp, URL, TargetFrameName, StatusCode, Cancel.
+    const std::string error = TypesOf({{VT_DISPATCH},
+                                       {VT_BYREF | VT_VARIANT, VT_BSTR},
+                                       {VT_BYREF | VT_VARIANT, VT_BSTR},
+                                       {VT_BYREF | VT_VARIANT, VT_I4},
+                                       {VT_BYREF | VT_BOOL}});
+    const std::string page = NetworkErrorPageAddress();
+    const std::vector<SeenEvent> expected = {
+        {DISPID_BEFORENAVIGATE2, before, Episode("4"), true, false},
+        {DISPID_BEFORENAVIGATE2, before, page, true, false},
+        {DISPID_NAVIGATEERROR, error, Episode("4"), true, true},
+        {DISPID_NAVIGATECOMPLETE2, complete, page, true, false},
+        {DISPID_BEFORENAVIGATE2, before, frame, false, false},
+        {DISPID_NAVIGATEERROR, error, frame, false, false},
+    };
+    EXPECT_EQ(sink.events, expected);
+    EXPECT_EQ(sink.errorStatuses,
+              (std::vector<LONG>{INET_E_CANNOT_CONNECT, INET_E_CONNECTION_TIMEOUT}));
+    EXPECT_TRUE(run.errorPages.empty());
+}
+
+// What the viewer sees when the site cannot be reached: the program's page with 重试, which
+// loads what failed, so once the site is back they are where they meant to be. The site's own
+// answers (an HTTP error) stay as they are, and so do failures that are not the network's and
+// a frame's.
+TEST_F(BrowserEventsTest, AnUnreachableSiteShowsTheProgramsPageAndRetryLoadsWhatFailed) {
+    const std::string& page = NetworkErrorPage();
+    EXPECT_NE(page.find("无法连接到 Tessavo 网站"), std::string::npos);
+    ASSERT_FALSE(RetryLink().empty());
+    const std::string own = NetworkErrorPageAddress();
+    const std::string frame = kRoot + "frame.html";
+    const std::string episode6 = "Tessavo第6集 - VelmoraPlayer " VELMORA_VERSION;
+    using Urls = std::vector<std::string>;
+    struct Case {
+        const char* how;
+        std::map<std::string, HRESULT> errors;
+        std::vector<Action> actions;
+        Urls shown;      // in the embedded browser, the program's page included
+        Urls errorPages; // the engine's own
+        std::string title;
+        std::string last;
+    } cases[] = {
+        {"down at start, back, 重试",
+         {{kStartPage, INET_E_CANNOT_CONNECT}},
+         {SiteComesBack(), ClickRetry()},
+         {kStartPage, own, kStartPage},
+         {},
+         kStartTitle,
+         "4"},
+        {"still down at the first 重试",
+         {{kStartPage, INET_E_RESOURCE_NOT_FOUND}},
+         {ClickRetry(), SiteComesBack(), ClickRetry()},
+         {kStartPage, own, kStartPage, own, kStartPage},
+         {},
+         kStartTitle,
+         "4"},
+        {"an episode double-clicked",
+         {{Episode("6"), INET_E_CONNECTION_TIMEOUT}},
+         {DoubleClick(5), SiteComesBack(), ClickRetry()},
+         {kStartPage, Episode("6"), own, Episode("6")},
+         {},
+         episode6,
+         "6"},
+        {"an episode the page links to",
+         {{Episode("6"), INET_E_CANNOT_CONNECT}},
+         {PageNavigates(Episode("6")), SiteComesBack(), ClickRetry()},
+         {kStartPage, Episode("6"), own, Episode("6")},
+         {},
+         episode6,
+         "6"},
+        {"HTTP 404",
+         {{Episode("6"), 404}},
+         {DoubleClick(5), ClickRetry()},
+         {kStartPage, Episode("6")},
+         {},
+         episode6,
+         "6"},
+        {"HTTP 500",
+         {{Episode("6"), 500}},
+         {DoubleClick(5)},
+         {kStartPage, Episode("6")},
+         {},
+         episode6,
+         "6"},
+        {"not the network's",
+         {{kStartPage, E_FAIL}},
+         {ClickRetry()},
+         {kStartPage},
+         {kStartPage},
+         kStartTitle,
+         "4"},
+        {"a frame's failure",
+         {{frame, INET_E_CANNOT_CONNECT}},
+         {PageAsks(Via::Frame, frame)},
+         {kStartPage},
+         {},
+         kStartTitle,
+         "4"},
+        // A page is content, never a command: neither the program's page nor its 重试 answers one.
+        {"the site links to 重试", {}, {ClickRetry()}, {kStartPage}, {}, kStartTitle, "4"},
+        {"a frame asks for 重试",
+         {{kStartPage, INET_E_CANNOT_CONNECT}},
+         {PageAsks(Via::Frame, RetryLink())},
+         {kStartPage, own},
+         {},
+         kStartTitle,
+         "4"},
+        {"the site back, its page links to 重试",
+         {{kStartPage, INET_E_CANNOT_CONNECT}},
+         {SiteComesBack(), ClickRetry(), ClickRetry()},
+         {kStartPage, own, kStartPage},
+         {},
+         kStartTitle,
+         "4"},
+        {"the site links to the program's page",
+         {},
+         {PageNavigates(own)},
+         {kStartPage},
+         {},
+         kStartTitle,
+         "4"},
+        {"a frame or a window asks for the program's page",
+         {},
+         {PageAsks(Via::Frame, own), PageAsks(Via::NewWindow, own)},
+         {kStartPage},
+         {},
+         kStartTitle,
+         "4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        WriteIni(Ini(),
+                 {{"Version", VELMORA_VERSION}, {"Once", "1"}, {"List", "220"}, {"Last", "4"}});
+        PlayerRun run;
+        run.loadErrors = c.errors;
+        std::string title;
+        run.steps.assign(c.actions.begin(), c.actions.end());
+        run.steps.push_back([&](HeadlessBackend&) { title = WindowText(hMainWnd); });
+        EXPECT_EQ(run.Run(), 0);
+        EXPECT_EQ(run.navigations, c.shown);
+        EXPECT_EQ(run.errorPages, c.errorPages);
+        EXPECT_EQ(title, c.title);
+        EXPECT_EQ(velmora::test::IniValue(Ini(), "Last"), c.last);
+        for (const std::string& url : run.frameNavigations)
+            EXPECT_NE(url, own);
+        EXPECT_TRUE(run.newWindows.empty());
+        EXPECT_TRUE(run.openedInBrowser.empty());
+    }
 }
 
 } // namespace

@@ -68,6 +68,7 @@ int PlayerRun::Run() {
     HeadlessBackend& backend = session.backend();
 
     backend.browserAvailable = browserAvailable;
+    backend.loadErrors = loadErrors;
     if (onMessageBox)
         backend.onMessageBox = onMessageBox;
     size_t next = 0;

@@ -7,6 +7,7 @@
 #include "backends/headless/HeadlessBackend.h"
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,6 +30,9 @@ class PlayerRun : public platform::HeadlessRecord {
     std::function<int(const platform::MessageBoxRequest&)> onMessageBox;
     // False: the browser host offers no IWebBrowser2.
     bool browserAvailable = true;
+    // Addresses whose load fails, and how (HeadlessBackend::loadErrors); a step may change
+    // the backend's copy (the site comes back).
+    std::map<std::string, HRESULT> loadErrors;
     // The process locale during the run; it decides the ANSI code page of Config.ini.
     std::string locale = "zh_CN.UTF-8";
 

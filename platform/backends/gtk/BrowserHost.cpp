@@ -22,7 +22,8 @@ namespace {
 const guint kLatestViewMs = 1000;
 
 const BrowserEvents kEvents = {browser::BeforeNavigate, browser::NavigateComplete,
-                               browser::NewWindow, browser::FileDownload};
+                               browser::NewWindow,      browser::FileDownload,
+                               browser::NavigateError,  browser::ResourcePage};
 
 // The module is looked for beside the program only: never where the working directory or the
 // environment, which others' files and pages can reach, would point.

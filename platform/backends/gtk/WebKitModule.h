@@ -24,12 +24,15 @@ struct BrowserEvents {
     void (*navigateComplete)(HWND host, const std::string& url);
     bool (*newWindow)(HWND host, const std::string& url, const std::string& context);
     bool (*fileDownload)(HWND host);
+    bool (*navigateError)(HWND host, const std::string& url, browser::Frame frame, HRESULT status);
+    const std::string* (*resourcePage)(const std::string& url);
 };
 
 struct WebKitModule {
     // A web view for host. It reports the page's navigations, new-window requests, committed
-    // documents and files to save to events, and drops those a sink cancels; it never saves
-    // a file itself. Put it in a top-level window's client area, in a GtkFrame.
+    // documents, files to save and failed loads to events, and drops those a sink cancels; it
+    // never saves a file itself, and shows the program's pages at res: addresses. Put it in a
+    // top-level window's client area, in a GtkFrame.
     GtkWidget* (*makeView)(HWND host, const BrowserEvents& events);
     // Loads an address the control has already announced (BeforeNavigate2 fired for it).
     void (*load)(GtkWidget* view, const std::string& url);

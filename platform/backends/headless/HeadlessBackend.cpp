@@ -1,5 +1,7 @@
 #include "backends/headless/HeadlessBackend.h"
 
+#include <urlmon.h>
+
 #include <algorithm>
 
 namespace velmora::platform {
@@ -38,10 +40,33 @@ void HeadlessBackend::PageNavigates(HWND host, const std::string& url, browser::
     Window* window = FindWindowRecord(host);
     if (!window || !browser::BeforeNavigate(host, url, frame))
         return;
-    if (frame == browser::Frame::Top)
+    if (frame == browser::Frame::Top) {
         Navigate(*window, url);
-    else
-        frameNavigations.push_back(url);
+        return;
+    }
+    frameNavigations.push_back(url);
+    if (HRESULT status = FailureOf(url))
+        browser::NavigateError(host, url, frame, status);
+}
+
+HRESULT HeadlessBackend::FailureOf(const std::string& url) const {
+    auto failure = loadErrors.find(url);
+    if (failure != loadErrors.end())
+        return failure->second;
+    bool resource = url.compare(0, 4, "res:") == 0;
+    return resource && !browser::ResourcePage(url) ? INET_E_RESOURCE_NOT_FOUND : S_OK;
+}
+
+void HeadlessBackend::Commit(HWND host, const std::string& url) {
+    HRESULT status = FailureOf(url);
+    if (status && !browser::NavigateError(host, url, browser::Frame::Top, status))
+        return;
+    if (FAILED(status)) {
+        errorPages.push_back(url);
+        return;
+    }
+    shown_[host] = url;
+    browser::NavigateComplete(host, url);
 }
 
 void HeadlessBackend::PageDownloads(HWND host, const std::string& url) {
@@ -88,10 +113,8 @@ bool HeadlessBackend::WaitForInput() {
     if (!loading_.empty()) {
         Load load = loading_.front();
         loading_.pop_front();
-        if (FindWindowRecord(load.host)) {
-            shown_[load.host] = load.url;
-            browser::NavigateComplete(load.host, load.url);
-        }
+        if (FindWindowRecord(load.host))
+            Commit(load.host, load.url);
         return true;
     }
     if (onIdle && idleWithoutInput_ < kIdleLimit) {

@@ -45,6 +45,8 @@ struct HeadlessRecord {
     std::vector<std::string> frameNavigations;   // every address a frame inside a page loaded
     std::vector<std::string> newWindows;         // every new window a page was allowed to open
     std::vector<std::string> downloads;          // every file a page was allowed to save
+    std::vector<std::string> errorPages;         // every failed load the control showed its
+                                                 // own error page for
     std::vector<std::string> openedInBrowser;    // every address ShellExecuteW was asked to open
     std::vector<HWND> openedInBrowserOwners;     // ... and the owner window given with it
     std::vector<TopMostChange> topMostChanges;
@@ -64,6 +66,13 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     std::function<int(const MessageBoxRequest&)> onMessageBox;
 
     bool browserAvailable = true; // false: AtlAxGetControl finds no control
+    // Addresses whose load fails, with the StatusCode of the failure: an INET_E_* code (the
+    // site cannot be reached) or an HTTP status (the site answers with an error page). A
+    // failed top-level load fires NavigateError when it would commit: unless a sink cancels,
+    // an HTTP error commits the site's page and any other failure shows the control's own
+    // error page (recorded, nothing committed). A res: address naming no resource of the
+    // program fails as on Windows.
+    std::map<std::string, HRESULT> loadErrors;
     bool browserOpenSucceeds = true;
     bool pageTakesKeys = false; // the page uses every key offered to it
 
@@ -76,7 +85,8 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     // control's events fire first, and a navigation, window or download a sink cancels never
     // happens. A top-level load (the program's or the page's) commits once the message queue
     // has run dry, before the next onIdle, as a page arrives from the network after the call
-    // that asked for it; a frame's load is only recorded.
+    // that asked for it; a frame's load is only recorded (and fires NavigateError at once when
+    // its address is in loadErrors).
     void PageNavigates(HWND host, const std::string& url,
                        browser::Frame frame = browser::Frame::Top);
     void PageOpensWindow(HWND host, const std::string& url);
@@ -110,6 +120,9 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     bool WaitForInput() override;
 
   private:
+    HRESULT FailureOf(const std::string& url) const;
+    void Commit(HWND host, const std::string& url);
+
     struct Load {
         HWND host;
         std::string url;

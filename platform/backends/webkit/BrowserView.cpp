@@ -1,6 +1,7 @@
 // The web view behind a browser host, in the WebKit module (see backends/gtk/WebKitModule.h).
 #include "backends/gtk/WebKitModule.h"
 
+#include "backends/webkit/LoadFailure.h"
 #include "backends/webkit/MediaFailure.h"
 
 #include <gmodule.h>
@@ -296,6 +297,17 @@ void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
     state.events->navigateComplete(state.host, uri ? uri : "");
 }
 
+// A failed top-level load is reported as NavigateError before WebKit shows its own error page,
+// which it shows only when no sink cancelled.
+gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
+    BrowserView& state = *static_cast<BrowserView*>(data);
+    HRESULT status = StatusOfLoadFailure(error);
+    if (status == S_OK)
+        return FALSE;
+    state.topLevelPending.clear();
+    return !state.events->navigateError(state.host, uri ? uri : "", browser::Frame::Top, status);
+}
+
 // The web process runs in WebKit's sandbox (bubblewrap), so a page that finds a hole in the
 // engine cannot read the viewer's files. Where bubblewrap cannot start (not installed, or the
 // kernel refuses the namespaces it makes) WebKit ends the whole program when it first starts
@@ -367,6 +379,11 @@ WebKitWebView* NewWebView() {
 }
 
 GtkWidget* MakeView(HWND host, const BrowserEvents& events) {
+    static bool servingResources = false;
+    if (!servingResources) {
+        ServeResourcePages(PlayerWebContext(), events);
+        servingResources = true;
+    }
     auto* state = new BrowserView;
     state->view = NewWebView();
     state->host = host;
@@ -378,6 +395,7 @@ GtkWidget* MakeView(HWND host, const BrowserEvents& events) {
     g_signal_connect(state->view, "realize", G_CALLBACK(OnViewRealized), state);
     g_signal_connect(state->view, "decide-policy", G_CALLBACK(OnDecidePolicy), state);
     g_signal_connect(state->view, "load-changed", G_CALLBACK(OnLoadChanged), state);
+    g_signal_connect(state->view, "load-failed", G_CALLBACK(OnLoadFailed), state);
     return GTK_WIDGET(state->view);
 }
 

@@ -1,0 +1,95 @@
+// What the Linux control's NavigateError does not reproduce: WebKit fails no load for an HTTP
+// error status (a 404 or 500 from the site shows the site's page, with no NavigateError, where
+// Windows fires one with the HTTP status and still shows the page); it reports failures of the
+// top-level frame only (none for a frame inside the page); a failure's code is the nearest
+// INET_E_* Windows gives for the GError WebKit reports, and TargetFrameName is always empty.
+#include "backends/webkit/LoadFailure.h"
+
+#include <urlmon.h>
+
+namespace velmora::platform {
+namespace {
+
+HRESULT StatusOfIoError(int code) {
+    switch (code) {
+    case G_IO_ERROR_CANCELLED:
+        return S_OK;
+    case G_IO_ERROR_CONNECTION_REFUSED:
+    case G_IO_ERROR_HOST_UNREACHABLE:
+    case G_IO_ERROR_NETWORK_UNREACHABLE:
+        return INET_E_CANNOT_CONNECT;
+    case G_IO_ERROR_HOST_NOT_FOUND:
+    case G_IO_ERROR_NOT_FOUND:
+        return INET_E_RESOURCE_NOT_FOUND;
+    case G_IO_ERROR_TIMED_OUT:
+        return INET_E_CONNECTION_TIMEOUT;
+    default:
+        return INET_E_DOWNLOAD_FAILURE;
+    }
+}
+
+HRESULT StatusOfNetworkError(int code) {
+    switch (code) {
+    case WEBKIT_NETWORK_ERROR_CANCELLED:
+        return S_OK;
+    case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
+        return INET_E_UNKNOWN_PROTOCOL;
+    case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
+        return INET_E_RESOURCE_NOT_FOUND;
+    default:
+        return INET_E_DOWNLOAD_FAILURE;
+    }
+}
+
+// The page may load nothing: no script, no image, no frame, no request of any kind.
+const char kResourcePagePolicy[] = "default-src 'none'; style-src 'unsafe-inline'";
+
+void OnResourceRequest(WebKitURISchemeRequest* request, gpointer data) {
+    const auto& events = *static_cast<const BrowserEvents*>(data);
+    const std::string* page = events.resourcePage(webkit_uri_scheme_request_get_uri(request));
+    if (!page) {
+        GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                                            "The program has no such resource");
+        webkit_uri_scheme_request_finish_error(request, error);
+        g_error_free(error);
+        return;
+    }
+    // The resource table lives as long as the program: the stream reads it in place.
+    GInputStream* stream = g_memory_input_stream_new_from_data(page->data(), page->size(), nullptr);
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, page->size());
+    webkit_uri_scheme_response_set_content_type(response, "text/html");
+    SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    soup_message_headers_append(headers, "Content-Security-Policy", kResourcePagePolicy);
+    webkit_uri_scheme_response_set_http_headers(response, headers);
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(stream);
+}
+
+} // namespace
+
+HRESULT StatusOfLoadFailure(const GError* error) {
+    if (!error)
+        return S_OK;
+    if (error->domain == G_IO_ERROR)
+        return StatusOfIoError(error->code);
+    if (error->domain == G_RESOLVER_ERROR)
+        return INET_E_RESOURCE_NOT_FOUND;
+    if (error->domain == G_TLS_ERROR)
+        return INET_E_INVALID_CERTIFICATE;
+    if (error->domain == WEBKIT_NETWORK_ERROR)
+        return StatusOfNetworkError(error->code);
+    if (error->domain == WEBKIT_POLICY_ERROR || error->domain == WEBKIT_PLUGIN_ERROR)
+        return S_OK;
+    return INET_E_DOWNLOAD_FAILURE;
+}
+
+void ServeResourcePages(WebKitWebContext* context, const BrowserEvents& events) {
+    webkit_web_context_register_uri_scheme(context, "res", OnResourceRequest,
+                                           const_cast<BrowserEvents*>(&events), nullptr);
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+    webkit_security_manager_register_uri_scheme_as_local(security, "res");
+    webkit_security_manager_register_uri_scheme_as_no_access(security, "res");
+}
+
+} // namespace velmora::platform
