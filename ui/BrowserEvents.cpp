@@ -71,22 +71,36 @@ void LeaveForUsersBrowser(LPCWSTR url) {
 // it; its 重试 link loads it again. Only the program ever sets it: the page's link names no
 // address, so nothing a page or the network chose is pasted into the page or followed.
 BSTR FailedAddress;
-// True while the program itself navigates to its own page: the one time a res: address is let in
-// (a page cannot navigate there).
-BOOL NavigatingToOwnPage;
+// Set when the program navigates to its own page, until that navigation's BeforeNavigate2 (which
+// the control may fire after Navigate returns): the one time the page's res: address is let in.
+// A page cannot navigate there.
+BOOL OwnPagePending;
 
 void SetFailedAddress(BSTR url) {
     SysFreeString(FailedAddress);
     FailedAddress = url ? SysAllocString(url) : NULL;
 }
 
+bool SameLetters(LPCWSTR text, LPCWSTR ascii, int count) {
+    for (int i = 0; i < count; ++i) {
+        WCHAR a = text[i] >= L'A' && text[i] <= L'Z' ? text[i] + 32 : text[i];
+        WCHAR b = ascii[i] >= L'A' && ascii[i] <= L'Z' ? ascii[i] + 32 : ascii[i];
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
 // The program's pages are res: addresses of its own file.
 bool IsOwnPageAddress(LPCWSTR url) {
-    const WCHAR scheme[] = L"res:";
-    for (int i = 0; scheme[i]; ++i)
-        if ((url[i] | 0x20) != scheme[i])
-            return false;
-    return true;
+    return lstrlenW(url) >= 4 && SameLetters(url, L"res:", 4);
+}
+
+// The program's page for an unreachable site, however the control spells the file's path.
+bool IsNetworkErrorPageAddress(LPCWSTR url) {
+    int length = lstrlenW(url), name = lstrlenW(NETWORK_ERROR_PAGE);
+    return IsOwnPageAddress(url) && length > name + 1 && url[length - name - 1] == L'/' &&
+           SameLetters(url + length - name, NETWORK_ERROR_PAGE, name);
 }
 
 void NavigateTo(LPCWSTR address) {
@@ -134,8 +148,10 @@ void OnBeforeNavigate2(DISPPARAMS* params) {
             RetryFailedAddress();
         return;
     }
-    if (NavigatingToOwnPage && topLevel)
+    if (url && OwnPagePending && topLevel && IsNetworkErrorPageAddress(url)) {
+        OwnPagePending = FALSE;
         return;
+    }
     if (url && IsPageOwnAddress(url))
         return;
     if (url && IsInsideSite(SiteRoot, url)) {
@@ -154,8 +170,10 @@ void OnNavigateComplete2(DISPPARAMS* params) {
     SetPendingAddress(NULL);
     BSTR url = UrlOf(params->rgvarg[0]);
     // Any other page on screen ends the program's page: its 重试 does nothing from then on.
-    if (url && !IsOwnPageAddress(url))
+    if (url && !IsOwnPageAddress(url)) {
         SetFailedAddress(NULL);
+        OwnPagePending = FALSE;
+    }
     if (url)
         FollowEpisode(EpisodeOfUrl(SiteRoot, url));
 }
@@ -179,9 +197,8 @@ void OnNavigateError(DISPPARAMS* params) {
     CancelEvent(params->rgvarg[0]);
     SetFailedAddress(url);
     SetPendingAddress(NULL);
-    NavigatingToOwnPage = TRUE;
+    OwnPagePending = TRUE;
     NavigateTo(page);
-    NavigatingToOwnPage = FALSE;
 }
 
 // The embedded browser never opens a window of its own: the user's browser shows it.
@@ -296,4 +313,5 @@ void DisconnectBrowserEvents() {
     BrowserIdentity = NULL;
     SetPendingAddress(NULL);
     SetFailedAddress(NULL);
+    OwnPagePending = FALSE;
 }

@@ -6,8 +6,9 @@
 #                        fetch_probe.exe and planted_dll.dll
 #   prefix_setup         creates the Wine prefix the run shares (wineboot -i)
 #   prefix_cleanup       stops its wineserver and removes it
-#   first_start | title | get_playlist | update_yes | update_current
+#   first_start | title | get_playlist | update_yes | update_current | unreachable
 #                        the win64 program under wine64 + Xvfb + openbox against the site
+#                        (unreachable: without it)
 #   keys                 without a mouse: Tab, Down and Enter play an episode, Tab and Space
 #                        press the next control
 #   planted_dlls         system DLLs planted beside the program are not loaded
@@ -385,6 +386,28 @@ cmd_title() {
     KEEP_WORK=0
 }
 
+# Started with the site down, the program answers the start page's NavigateError with its own
+# page: the control is asked for res://<program>/NETERROR.HTM and lets it through. Without
+# Gecko, Wine shows no page at all (nor serves res:), so its trace is what can be checked.
+cmd_unreachable() {
+    new_session unreachable
+    # Another run's site on the same address would answer instead.
+    wait_until 60 sh -c "! curl -s -o /dev/null --noproxy '*' $SITE_ROOT" ||
+        fail "another site answers on $SITE_ROOT"
+    write_config "[VelmoraPlayer]" "Version=$VERSION" "List=20" "Last=1" "Top=0" "Once=1"
+    WINEDEBUG=+ieframe
+    program_start
+    WINEDEBUG=-all
+    local window
+    window=$(main_window "$MAIN_TITLE")
+    wait_until 15 grep -q 'navigate_url navigating to L"res://.*\\VelmoraPlayer.exe/NETERROR.HTM"' \
+        "$WORK/program.log" || fail "the program did not show its page: $(grep navigat "$WORK/program.log")"
+    sleep 1
+    ! grep -q 'Navigation canceled' "$WORK/program.log" || fail "the program's page was cancelled"
+    close_program "$window"
+    KEEP_WORK=0
+}
+
 # Get playlist against a site that was restarted with another count and notice stores both.
 cmd_get_playlist() {
     new_session get_playlist
@@ -598,7 +621,8 @@ cmd_fetch_deadline() {
 [ $# -eq 1 ] || fail "usage: $0 SUBCOMMAND"
 case "$1" in
 artefacts | test_program | prefix_setup | prefix_cleanup | first_start | title | get_playlist | \
-    update_yes | update_current | keys | planted_dlls | profile_differential | fetch_deadline)
+    update_yes | update_current | keys | unreachable | planted_dlls | profile_differential | \
+    fetch_deadline)
     "cmd_$1"
     ;;
 *) fail "unknown subcommand $1" ;;
