@@ -195,6 +195,19 @@ browser::Frame FrameOf(WebKitNavigationAction* action) {
                                                             : browser::Frame::Inner;
 }
 
+// WebKit escapes what an address may not hold as it is (a space, Chinese characters in the
+// program's path in a res: address): the address it decides on is the one asked for.
+bool SameAddress(const std::string& decided, const std::string& asked) {
+    if (decided == asked)
+        return true;
+    gchar* plainDecided = g_uri_unescape_string(decided.c_str(), nullptr);
+    gchar* plainAsked = g_uri_unescape_string(asked.c_str(), nullptr);
+    bool same = plainDecided && plainAsked && strcmp(plainDecided, plainAsked) == 0;
+    g_free(plainDecided);
+    g_free(plainAsked);
+    return same;
+}
+
 bool DecideNavigation(BrowserView& state, WebKitNavigationAction* action, bool newWindow) {
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     std::string url = uri ? uri : "";
@@ -202,7 +215,7 @@ bool DecideNavigation(BrowserView& state, WebKitNavigationAction* action, bool n
         const char* context = webkit_web_view_get_uri(state.view);
         return state.events->newWindow(state.host, url, context ? context : "");
     }
-    if (!state.ownLoad.empty() && url == state.ownLoad &&
+    if (!state.ownLoad.empty() && SameAddress(url, state.ownLoad) &&
         !webkit_navigation_action_is_redirect(action) &&
         webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_OTHER) {
         state.ownLoad.clear();
