@@ -81,6 +81,32 @@ long FieldKb(const std::string& rollup, const char* field) {
     return at == std::string::npos ? -1 : atol(rollup.c_str() + at + strlen(field) + 2);
 }
 
+// The fields of DIR/stat after "pid (comm)", which may hold spaces and parentheses:
+// [0] state, [1] ppid, ... [11] utime, [12] stime, in clock ticks.
+const size_t kUtime = 11, kStime = 12;
+std::vector<std::string> StatFields(const std::string& dir) {
+    std::string stat = ReadText(dir + "/stat");
+    size_t close = stat.rfind(')');
+    std::vector<std::string> fields;
+    if (close == std::string::npos)
+        return fields;
+    std::istringstream in(stat.substr(close + 1));
+    for (std::string field; in >> field;)
+        fields.push_back(field);
+    return fields;
+}
+
+long TicksOf(const std::vector<std::string>& fields) {
+    return atol(fields[kUtime].c_str()) + atol(fields[kStime].c_str());
+}
+
+std::string Comm(const std::string& dir) {
+    std::string name = ReadText(dir + "/comm");
+    if (!name.empty() && name.back() == '\n')
+        name.pop_back();
+    return name;
+}
+
 } // namespace
 
 double NowMs() {
@@ -348,38 +374,83 @@ AreaProbe::Counts AreaProbe::Count(const std::vector<Colour>& colours) {
     return counts;
 }
 
-std::vector<ProcessMemory> TreeMemory(pid_t root) {
+void DoubleClick(Display* display, Window window, int x, int y) {
+    int rootX, rootY;
+    Window unused;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY,
+                          &unused);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+    for (int press = 0; press < 2; ++press) {
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        XSync(display, False);
+        SleepMs(80);
+    }
+}
+
+std::vector<pid_t> TreePids(pid_t root) {
     std::multimap<pid_t, pid_t> children;
     if (DIR* proc = opendir("/proc")) {
         while (dirent* entry = readdir(proc)) {
             pid_t pid = atoi(entry->d_name);
             if (pid <= 0)
                 continue;
-            // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
-            std::string stat = ReadText("/proc/" + std::string(entry->d_name) + "/stat");
-            size_t close = stat.rfind(')');
-            if (close != std::string::npos && close + 4 < stat.size())
-                children.emplace(atoi(stat.c_str() + close + 4), pid);
+            std::vector<std::string> fields = StatFields("/proc/" + std::string(entry->d_name));
+            if (fields.size() > 1)
+                children.emplace(atoi(fields[1].c_str()), pid);
         }
         closedir(proc);
     }
-    std::vector<ProcessMemory> tree;
+    std::vector<pid_t> tree;
     std::vector<pid_t> pending = {root};
     while (!pending.empty()) {
         pid_t pid = pending.back();
         pending.pop_back();
-        std::string dir = "/proc/" + std::to_string(pid);
-        std::string rollup = ReadText(dir + "/smaps_rollup");
-        std::string name = ReadText(dir + "/comm");
-        if (!name.empty() && name.back() == '\n')
-            name.pop_back();
-        if (!name.empty())
-            tree.push_back({pid, name, FieldKb(rollup, "Pss"), FieldKb(rollup, "Pss_Anon")});
+        tree.push_back(pid);
         auto range = children.equal_range(pid);
         for (auto it = range.first; it != range.second; ++it)
             pending.push_back(it->second);
     }
     return tree;
+}
+
+std::vector<ProcessMemory> TreeMemory(pid_t root) {
+    std::vector<ProcessMemory> tree;
+    for (pid_t pid : TreePids(root)) {
+        std::string dir = "/proc/" + std::to_string(pid);
+        std::string rollup = ReadText(dir + "/smaps_rollup");
+        std::string name = Comm(dir);
+        if (!name.empty())
+            tree.push_back({pid, name, FieldKb(rollup, "Pss"), FieldKb(rollup, "Pss_Anon")});
+    }
+    return tree;
+}
+
+std::vector<CpuTicks> TreeCpuTicks(pid_t root) {
+    std::vector<CpuTicks> ticks;
+    for (pid_t pid : TreePids(root)) {
+        std::string dir = "/proc/" + std::to_string(pid);
+        std::string process = Comm(dir);
+        std::vector<std::string> fields = StatFields(dir);
+        if (process.empty() || fields.size() <= kStime)
+            continue; // gone meanwhile
+        ticks.push_back({pid, 0, process, "", TicksOf(fields)});
+        if (DIR* tasks = opendir((dir + "/task").c_str())) {
+            while (dirent* entry = readdir(tasks)) {
+                pid_t tid = atoi(entry->d_name);
+                std::string taskDir = dir + "/task/" + entry->d_name;
+                std::vector<std::string> task = StatFields(taskDir);
+                if (tid > 0 && task.size() > kStime)
+                    ticks.push_back({pid, tid, process, Comm(taskDir), TicksOf(task)});
+            }
+            closedir(tasks);
+        }
+    }
+    return ticks;
+}
+
+double TicksPerSecond() {
+    return static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 long TotalPssKb(const std::vector<ProcessMemory>& processes) {

@@ -74,6 +74,9 @@ void WatchNewWindows(Display* display);
 WindowArea WaitForMappedWindow(Display* display, const char* title, Child& child, double timeoutMs);
 std::string WindowTitle(Display* display, Window window);
 
+// An XTest double-click (two press+release pairs 80 ms apart) at client coordinates x, y.
+void DoubleClick(Display* display, Window window, int x, int y);
+
 struct Colour {
     int rgb[3];
     int tolerance;
@@ -105,6 +108,18 @@ struct ProcessMemory {
 };
 std::vector<ProcessMemory> TreeMemory(pid_t root);
 long TotalPssKb(const std::vector<ProcessMemory>& processes);
+// The process and all its descendants, root first.
+std::vector<pid_t> TreePids(pid_t root);
+
+// CPU time (user + system) used so far by each process of a tree (tid 0: the whole process,
+// also threads that have ended) and by each of its threads.
+struct CpuTicks {
+    pid_t pid, tid;
+    std::string process, thread;
+    long ticks;
+};
+std::vector<CpuTicks> TreeCpuTicks(pid_t root);
+double TicksPerSecond();
 
 double Percentile(std::vector<double> values, double p);
 // "name  median ...  min p25 p75 max (n runs)" on one line.

@@ -267,20 +267,6 @@ std::pair<int, int> SelectedRow(Display* display, Window window) {
     return {top, bottom};
 }
 
-void DoubleClick(Display* display, Window window, int x, int y) {
-    int rootX, rootY;
-    Window unused;
-    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY,
-                          &unused);
-    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
-    for (int press = 0; press < 2; ++press) {
-        XTestFakeButtonEvent(display, 1, True, CurrentTime);
-        XTestFakeButtonEvent(display, 1, False, CurrentTime);
-        XSync(display, False);
-        SleepMs(80);
-    }
-}
-
 std::string EpisodeTitle(int episode) {
     return "Tessavo第" + std::to_string(episode) + "集";
 }

@@ -29,6 +29,8 @@ packages=(
     adwaita-icon-theme
     # make the demo episodes (scripts/make-demo-media.sh): text overlay, H.264 encoder
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-x gstreamer1.0-plugins-ugly
+    # bench/cpu_bench: gst-play-1.0, the floor the player's playback is measured against
+    gstreamer1.0-plugins-base-apps
     # tests: a virtual desktop with a window manager, Windows under Wine, locales
     xvfb xauth openbox xdotool x11-utils wine wine64 locales curl ca-certificates
     # the Windows program's manifest: read out of the .exe (wrestool) and parsed (xmllint)
