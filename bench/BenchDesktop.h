@@ -47,6 +47,8 @@ class Desktop {
 
     Display* display() const { return display_; }
     const std::string& workDir() const { return workDir_; }
+    // The private X server: it draws only for the program under test.
+    pid_t xServerPid() const { return children_.front()->pid(); }
     // Makes `episodes` demo clips in workDir/media and returns that folder.
     std::string MakeMedia(const std::string& makeScript, int episodes);
     // The environment of a program run in the fresh folder dir: this display, caches and
