@@ -344,6 +344,9 @@ Run RunOnce(Desktop& desktop, QualityRelay& relay, const Program& program, int r
     Quality after = relay.Last();
     if (!child.Running())
         Fail(std::string(program.name) + " exited while measured (log: " + log + ")");
+    // A web process that ended (or a page that went away) would pass for a cheap one.
+    if (program.kind != Kind::GstPlay && after.at < NowMs() - 3000)
+        Fail(std::string(program.name) + ": the page stopped reporting frames (log: " + log + ")");
 
     std::map<std::pair<pid_t, pid_t>, long> earlier;
     for (const CpuTicks& t : first)
@@ -358,7 +361,7 @@ Run RunOnce(Desktop& desktop, QualityRelay& relay, const Program& program, int r
         if (t.tid == 0)
             run.cores += cores;
     }
-    if (program.kind != Kind::GstPlay && before.total >= 0 && after.at > before.at) {
+    if (program.kind != Kind::GstPlay) {
         run.frames = after.total - before.total;
         run.dropped = after.dropped - before.dropped;
     }
