@@ -374,6 +374,11 @@ AreaProbe::Counts AreaProbe::Count(const std::vector<Colour>& colours) {
     return counts;
 }
 
+std::string PlayerConfig(int episodes, bool onTop) {
+    return "[VelmoraPlayer]\r\nOnce=1\r\nList=" + std::to_string(episodes) +
+           "\r\nLast=1\r\nTop=" + (onTop ? "1" : "0") + "\r\nVersion=" VELMORA_VERSION "\r\n";
+}
+
 void DoubleClick(Display* display, Window window, int x, int y) {
     int rootX, rootY;
     Window unused;

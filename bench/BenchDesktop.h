@@ -79,6 +79,9 @@ std::string WindowTitle(Display* display, Window window);
 // An XTest double-click (two press+release pairs 80 ms apart) at client coordinates x, y.
 void DoubleClick(Display* display, Window window, int x, int y);
 
+// The Config.ini of a player past its first run with a list of episodes, Last=1.
+std::string PlayerConfig(int episodes, bool onTop = false);
+
 struct Colour {
     int rgb[3];
     int tolerance;

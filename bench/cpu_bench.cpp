@@ -313,9 +313,7 @@ void WaitForFrames(QualityRelay& relay, Child& child, const char* name, const st
 Run RunOnce(Desktop& desktop, QualityRelay& relay, const Program& program, int round) {
     Display* display = desktop.display();
     TempDir dir(false);
-    velmora::test::WriteFileBytes(dir.File("Config.ini"),
-                                  "[VelmoraPlayer]\r\nOnce=1\r\nList=1\r\nLast=1\r\nTop=0\r\n"
-                                  "Version=" VELMORA_VERSION "\r\n");
+    velmora::test::WriteFileBytes(dir.File("Config.ini"), PlayerConfig(1));
     std::string log = desktop.workDir() + "/" + program.name + "-" + std::to_string(round) + ".log";
     relay.Forget();
     WatchNewWindows(display);

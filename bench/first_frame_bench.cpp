@@ -73,9 +73,7 @@ Timing RunOnce(Desktop& desktop, const Target& target, const std::vector<std::st
                const std::string& siteRoot, int round) {
     Display* display = desktop.display();
     TempDir dir(false);
-    velmora::test::WriteFileBytes(dir.File("Config.ini"),
-                                  "[VelmoraPlayer]\r\nOnce=1\r\nList=1\r\nLast=1\r\nTop=1\r\n"
-                                  "Version=" VELMORA_VERSION "\r\n");
+    velmora::test::WriteFileBytes(dir.File("Config.ini"), PlayerConfig(1, true));
     std::string log = desktop.workDir() + "/" + target.name + "-" + std::to_string(round) + ".log";
     WatchNewWindows(display);
     Child child(argv, desktop.Environment(dir.path()), dir.path(), log);

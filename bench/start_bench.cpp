@@ -63,11 +63,6 @@ struct Start {
     std::vector<ProcessMemory> memory;
 };
 
-std::string PlayerConfig(int episodes) {
-    return "[VelmoraPlayer]\r\nOnce=1\r\nList=" + std::to_string(episodes) +
-           "\r\nLast=1\r\nTop=0\r\nVersion=" VELMORA_VERSION "\r\n";
-}
-
 Start RunStart(Desktop& desktop, const Program& program, int round) {
     Display* display = desktop.display();
     TempDir dir(false);
