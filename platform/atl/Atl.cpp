@@ -280,6 +280,13 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
     }
 
     // Each returns false when a sink cancelled.
+    // The pDisp an event names: the control for the top-level frame, the frame object for
+    // the others.
+    IDispatch* FrameDispatch(browser::Frame frame) {
+        return frame == browser::Frame::Top ? static_cast<IDispatch*>(this)
+                                            : static_cast<IDispatch*>(&frames_);
+    }
+
     bool BeforeNavigate2(const std::string& url, browser::Frame frame) {
         EventText address(url);
         VARIANT urlValue = Argument(VT_BSTR);
@@ -294,8 +301,7 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
                                 ByReference(&flags),          ByReference(&urlValue),
                                 Argument(VT_DISPATCH)};
         arguments[0].pboolVal = &cancel;
-        arguments[6].pdispVal = frame == browser::Frame::Top ? static_cast<IDispatch*>(this)
-                                                             : static_cast<IDispatch*>(&frames_);
+        arguments[6].pdispVal = FrameDispatch(frame);
         Fire(DISPID_BEFORENAVIGATE2, arguments, 7);
         return cancel == VARIANT_FALSE;
     }
@@ -326,7 +332,7 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         return cancel == VARIANT_FALSE;
     }
 
-    bool NavigateError2(const std::string& url, browser::Frame frame, HRESULT status) {
+    bool NavigateError(const std::string& url, browser::Frame frame, HRESULT status) {
         EventText address(url);
         EventText noName("");
         VARIANT urlValue = Argument(VT_BSTR);
@@ -340,8 +346,7 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
                                 ByReference(&frameName), ByReference(&urlValue),
                                 Argument(VT_DISPATCH)};
         arguments[0].pboolVal = &cancel;
-        arguments[4].pdispVal = frame == browser::Frame::Top ? static_cast<IDispatch*>(this)
-                                                             : static_cast<IDispatch*>(&frames_);
+        arguments[4].pdispVal = FrameDispatch(frame);
         Fire(DISPID_NAVIGATEERROR, arguments, 5);
         return cancel == VARIANT_FALSE;
     }
@@ -482,7 +487,7 @@ bool FileDownload(HWND host) {
 
 bool NavigateError(HWND host, const std::string& url, Frame frame, HRESULT status) {
     WebBrowser* control = BrowserOf(host);
-    return !control || control->NavigateError2(url, frame, status);
+    return !control || control->NavigateError(url, frame, status);
 }
 
 const std::string* ResourcePage(const std::string& url) {
