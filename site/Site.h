@@ -33,6 +33,12 @@ BOOL IsInsideSite(LPCWSTR root, LPCWSTR url);
 // Whether url is a page's own doing rather than another site: a script link
 // ("javascript:...", which the Windows control reports as a navigation) or "about:blank".
 BOOL IsPageOwnAddress(LPCWSTR url);
+// Whether url is one of the program's own pages: a "res:" address of its file, which no page
+// may navigate to.
+BOOL IsProgramPageAddress(LPCWSTR url);
+// Whether url is the program's page name ("res://<its file>/<name>", the file however the
+// browser spells it; without regard to case).
+BOOL IsProgramPage(LPCWSTR url, LPCWSTR name);
 // Whether url is a web address ("http://" or "https://", in any case): the only kind the
 // player ever hands to the user's browser, which would open a file, a share or a program
 // for any other.

@@ -8,17 +8,19 @@ WCHAR Lower(WCHAR c) {
     return c >= L'A' && c <= L'Z' ? (WCHAR)(c - L'A' + L'a') : c;
 }
 
-// Whether url starts with one of two lower-case prefixes, compared without regard to case.
+// Whether text starts with ascii's count characters, compared without regard to case (a
+// shorter text differs at its end).
+bool SameWithoutCase(LPCWSTR text, LPCWSTR ascii, int count) {
+    for (int i = 0; i < count; ++i)
+        if (Lower(text[i]) != Lower(ascii[i]))
+            return false;
+    return true;
+}
+
+// Whether url starts with one of two prefixes, compared without regard to case.
 BOOL StartsWithAny(LPCWSTR url, LPCWSTR first, LPCWSTR second) {
-    const LPCWSTR prefixes[] = {first, second};
-    for (LPCWSTR prefix : prefixes) {
-        int i = 0;
-        while (url && prefix[i] && Lower(url[i]) == prefix[i])
-            ++i;
-        if (url && !prefix[i])
-            return TRUE;
-    }
-    return FALSE;
+    return url && (SameWithoutCase(url, first, lstrlenW(first)) ||
+                   SameWithoutCase(url, second, lstrlenW(second)));
 }
 
 // Length of "scheme://authority" (the origin) of an address; 0 when it has none.
@@ -56,6 +58,17 @@ int RootPrefixLength(LPCWSTR root, LPCWSTR url) {
 
 BOOL IsPageOwnAddress(LPCWSTR url) {
     return StartsWithAny(url, L"javascript:", L"about:");
+}
+
+BOOL IsProgramPageAddress(LPCWSTR url) {
+    return url && SameWithoutCase(url, L"res:", 4);
+}
+
+BOOL IsProgramPage(LPCWSTR url, LPCWSTR name) {
+    int length = url ? lstrlenW(url) : 0, nameLength = lstrlenW(name);
+    return IsProgramPageAddress(url) && length > nameLength + 1 &&
+           url[length - nameLength - 1] == L'/' &&
+           SameWithoutCase(url + length - nameLength, name, nameLength);
 }
 
 BOOL IsWebAddress(LPCWSTR url) {

@@ -81,28 +81,6 @@ void SetFailedAddress(BSTR url) {
     FailedAddress = url ? SysAllocString(url) : NULL;
 }
 
-bool SameLetters(LPCWSTR text, LPCWSTR ascii, int count) {
-    for (int i = 0; i < count; ++i) {
-        WCHAR a = text[i] >= L'A' && text[i] <= L'Z' ? text[i] + 32 : text[i];
-        WCHAR b = ascii[i] >= L'A' && ascii[i] <= L'Z' ? ascii[i] + 32 : ascii[i];
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
-// The program's pages are res: addresses of its own file.
-bool IsOwnPageAddress(LPCWSTR url) {
-    return lstrlenW(url) >= 4 && SameLetters(url, L"res:", 4);
-}
-
-// The program's page for an unreachable site, however the control spells the file's path.
-bool IsNetworkErrorPageAddress(LPCWSTR url) {
-    int length = lstrlenW(url), name = lstrlenW(NETWORK_ERROR_PAGE);
-    return IsOwnPageAddress(url) && length > name + 1 && url[length - name - 1] == L'/' &&
-           SameLetters(url + length - name, NETWORK_ERROR_PAGE, name);
-}
-
 void NavigateTo(LPCWSTR address) {
     if (!pWebBrowser)
         return;
@@ -148,7 +126,7 @@ void OnBeforeNavigate2(DISPPARAMS* params) {
             RetryFailedAddress();
         return;
     }
-    if (url && OwnPagePending && topLevel && IsNetworkErrorPageAddress(url)) {
+    if (url && OwnPagePending && topLevel && IsProgramPage(url, NETWORK_ERROR_PAGE)) {
         OwnPagePending = FALSE;
         return;
     }
@@ -170,7 +148,7 @@ void OnNavigateComplete2(DISPPARAMS* params) {
     SetPendingAddress(NULL);
     BSTR url = UrlOf(params->rgvarg[0]);
     // Any other page on screen ends the program's page: its 重试 does nothing from then on.
-    if (url && !IsOwnPageAddress(url)) {
+    if (url && !IsProgramPageAddress(url)) {
         SetFailedAddress(NULL);
         OwnPagePending = FALSE;
     }

@@ -52,6 +52,24 @@ TEST(SiteUrls, InsideSiteComparesOriginWithoutCaseAndThePathPrefixExactly) {
     }
 }
 
+// The program's own page, however the browser spells the file's path; nothing else is it.
+TEST(SiteUrls, TheProgramsPageIsAResAddressOfItsNameAlone) {
+    const std::pair<const char*, bool> cases[] = {
+        {"res://C:\\Program Files\\VelmoraPlayer.exe/NETERROR.HTM", true},
+        {"RES:///opt/播放 器/velmora-player/neterror.htm", true},
+        {"res://x.exe/OTHER.HTM", false},
+        {"res://x.exe/XNETERROR.HTM", false},
+        {"res:NETERROR.HTM", false},
+        {"http://127.0.0.1:8848/NETERROR.HTM", false},
+        {"about:velmora-retry", false},
+        {"re", false},
+    };
+    for (const auto& [url, expected] : cases) {
+        SCOPED_TRACE(url);
+        EXPECT_EQ(IsProgramPage(Wide(url), L"NETERROR.HTM") != FALSE, expected);
+    }
+}
+
 // Script links and blank pages stay the page's business: never another site to hand over.
 TEST(SiteUrls, ScriptLinksAndBlankPagesAreThePagesOwn) {
     const std::pair<const char*, bool> cases[] = {
