@@ -1,5 +1,5 @@
-// Helpers shared by the kernel32 sources (and wininet): the ANSI code page, paths and error
-// codes.
+// Helpers shared by the kernel32 sources (and wininet and user32): the ANSI code page, paths
+// and error codes.
 #pragma once
 
 #include <windows.h>

@@ -51,10 +51,8 @@ void WINAPI SetLastError(DWORD code) {
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     std::vector<char> path(4096);
     while (!getcwd(path.data(), path.size())) {
-        if (errno != ERANGE) {
-            SetLastError(ErrorFromErrno(errno));
-            return 0;
-        }
+        if (errno != ERANGE)
+            return Fail<DWORD>(ErrorFromErrno(errno));
         path.resize(path.size() * 2);
     }
     // In a form the file functions turn back into the same name.
@@ -68,20 +66,14 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     std::vector<char> path(4096);
     ssize_t length = module ? -1 : readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || size_t(length) >= path.size()) {
-        SetLastError(module ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
-        return 0;
-    }
+    if (length <= 0 || size_t(length) >= path.size())
+        return Fail<DWORD>(module ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
     std::u16string wide = NativeNameToWide(std::string(path.data(), size_t(length)));
-    if (!buffer || size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (!buffer || size == 0)
+        return Fail<DWORD>(ERROR_INSUFFICIENT_BUFFER);
     DWORD copied = static_cast<DWORD>(CopyCut(wide, buffer, size));
-    if (wide.size() >= size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
+    if (wide.size() >= size)
+        return Fail(ERROR_INSUFFICIENT_BUFFER, size);
     SetLastError(ERROR_SUCCESS);
     return copied;
 }

@@ -86,10 +86,8 @@ using namespace velmora::platform;
 
 HWND WINAPI SetFocus(HWND handle) {
     Window* window = FindWindowRecord(handle);
-    if (handle && !window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
+    if (handle && !window)
+        return Fail<HWND>(ERROR_INVALID_WINDOW_HANDLE);
     HWND previous = TheKeyboard().focus;
     if (handle != previous) {
         TheKeyboard().focus = handle;

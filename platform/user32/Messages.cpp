@@ -135,18 +135,14 @@ using namespace velmora::platform;
 
 LRESULT WINAPI SendMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* window = FindWindowRecord(handle);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    if (!window)
+        return Fail<LRESULT>(ERROR_INVALID_WINDOW_HANDLE);
     return window->windowClass->procedure(handle, message, wParam, lParam);
 }
 
 BOOL WINAPI PostMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (handle && !FindWindowRecord(handle)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (handle && !FindWindowRecord(handle))
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     Enqueue(handle, message, wParam, lParam, false);
     return TRUE;
 }

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "kernel32/Strings.h"
+#include "kernel32/Kernel32Internal.h"
 #include "user32/Backend.h"
 
 #include <memory>
@@ -15,6 +15,7 @@ namespace velmora::platform {
 
 using kernel32::CopyCut;
 using kernel32::EqualNoCase;
+using kernel32::Fail;
 using kernel32::WideString;
 using kernel32::WideToUtf8;
 

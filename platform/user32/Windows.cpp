@@ -160,14 +160,10 @@ using namespace velmora::platform;
 
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass) {
     if (!windowClass || windowClass->cbSize != sizeof(WNDCLASSEXW) || !windowClass->lpszClassName ||
-        !windowClass->lpfnWndProc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (FindClass(windowClass->lpszClassName)) {
-        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
-        return 0;
-    }
+        !windowClass->lpfnWndProc)
+        return Fail<ATOM>(ERROR_INVALID_PARAMETER);
+    if (FindClass(windowClass->lpszClassName))
+        return Fail<ATOM>(ERROR_CLASS_ALREADY_EXISTS);
     auto cls = std::make_unique<WindowClass>();
     cls->name = WideString(windowClass->lpszClassName);
     cls->style = windowClass->style;
@@ -183,18 +179,12 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
                             int x, int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param) {
     WindowClass* cls = FindClass(className);
-    if (!cls) {
-        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-        return nullptr;
-    }
-    if (parent && !FindWindowRecord(parent)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
-    if ((style & WS_CHILD) && !parent) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (!cls)
+        return Fail<HWND>(ERROR_CANNOT_FIND_WND_CLASS);
+    if (parent && !FindWindowRecord(parent))
+        return Fail<HWND>(ERROR_INVALID_WINDOW_HANDLE);
+    if ((style & WS_CHILD) && !parent)
+        return Fail<HWND>(ERROR_INVALID_PARAMETER);
 
     auto record = std::make_unique<Window>();
     Store& store = TheStore();
@@ -241,10 +231,8 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
 
 BOOL WINAPI DestroyWindow(HWND handle) {
     Window* window = FindWindowRecord(handle);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (!window)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     // Asked again from within its own destruction (a WM_DESTROY handler): already going.
     if (window->destroying)
         return TRUE;
@@ -359,10 +347,8 @@ BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom) {
 // of a top-level window is all this changes.
 BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int, int, int, int, UINT) {
     Window* window = FindWindowRecord(handle);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (!window)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     if (!window->parent && (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST)) {
         if (insertAfter == HWND_TOPMOST)
             window->exStyle |= WS_EX_TOPMOST;
