@@ -23,6 +23,7 @@
 #include <exdisp.h>
 #include <exdispid.h>
 
+#include <ctype.h>
 #include <strings.h>
 
 #include <utility>
@@ -48,6 +49,17 @@ const LCID kUserDefaultLocale = 0x0400;
 
 class WebBrowser;
 
+// QueryInterface's answer: found, with a reference of its own, or E_NOINTERFACE when null.
+HRESULT Offer(IUnknown* found, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = found;
+    if (!found)
+        return E_NOINTERFACE;
+    found->AddRef();
+    return S_OK;
+}
+
 // The control's source of DWebBrowserEvents2. It lives inside the control and counts its
 // references there.
 class EventSource final : public IConnectionPoint {
@@ -55,15 +67,8 @@ class EventSource final : public IConnectionPoint {
     explicit EventSource(WebBrowser& browser) : browser_(browser) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-            *object = static_cast<IConnectionPoint*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint);
+        return Offer(known ? this : nullptr, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
@@ -146,6 +151,25 @@ VARIANT Argument(VARTYPE type) {
     return value;
 }
 
+VARIANT Argument(BSTR text) {
+    VARIANT value = Argument(VT_BSTR);
+    value.bstrVal = text;
+    return value;
+}
+
+VARIANT Argument(IDispatch* object) {
+    VARIANT value = Argument(VT_DISPATCH);
+    value.pdispVal = object;
+    return value;
+}
+
+// An event's Cancel: the sink sets *cancel to VARIANT_TRUE to stop what the event announces.
+VARIANT Argument(VARIANT_BOOL* cancel) {
+    VARIANT value = Argument(VT_BYREF | VT_BOOL);
+    value.pboolVal = cancel;
+    return value;
+}
+
 VARIANT ByReference(VARIANT* value) {
     VARIANT reference = Argument(VT_BYREF | VT_VARIANT);
     reference.pvarVal = value;
@@ -183,15 +207,8 @@ class FrameObject final : public EarlyBound<IDispatch> {
     explicit FrameObject(IUnknown& control) : control_(control) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch);
+        return Offer(known ? this : nullptr, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
@@ -224,19 +241,13 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         : host_(host), events_(*this), frames_(*static_cast<IWebBrowser2*>(this)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object)
-            return E_POINTER;
+        IUnknown* found = nullptr;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, IID_IWebBrowser2)) {
-            *object = static_cast<IWebBrowser2*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+            IsEqualIID(riid, IID_IWebBrowser2))
+            found = static_cast<IWebBrowser2*>(this);
+        else if (IsEqualIID(riid, IID_IConnectionPointContainer))
+            found = static_cast<IConnectionPointContainer*>(this);
+        return Offer(found, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -289,29 +300,25 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
 
     bool BeforeNavigate2(const std::string& url, browser::Frame frame) {
         EventText address(url);
-        VARIANT urlValue = Argument(VT_BSTR);
-        urlValue.bstrVal = address.get();
+        VARIANT urlValue = Argument(address.get());
         VARIANT flags = Argument(VT_I4);
         VARIANT frameName = Argument(VT_EMPTY);
         VARIANT postData = Argument(VT_EMPTY);
         VARIANT headers = Argument(VT_EMPTY);
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[7] = {Argument(VT_BYREF | VT_BOOL), ByReference(&headers),
-                                ByReference(&postData),       ByReference(&frameName),
-                                ByReference(&flags),          ByReference(&urlValue),
-                                Argument(VT_DISPATCH)};
-        arguments[0].pboolVal = &cancel;
-        arguments[6].pdispVal = FrameDispatch(frame);
+        IDispatch* pDisp = FrameDispatch(frame);
+        VARIANT arguments[7] = {Argument(&cancel),      ByReference(&headers),
+                                ByReference(&postData), ByReference(&frameName),
+                                ByReference(&flags),    ByReference(&urlValue),
+                                Argument(pDisp)};
         Fire(DISPID_BEFORENAVIGATE2, arguments, 7);
         return cancel == VARIANT_FALSE;
     }
 
     void NavigateComplete2(const std::string& url) {
         EventText address(url);
-        VARIANT urlValue = Argument(VT_BSTR);
-        urlValue.bstrVal = address.get();
-        VARIANT arguments[2] = {ByReference(&urlValue), Argument(VT_DISPATCH)};
-        arguments[1].pdispVal = this;
+        VARIANT urlValue = Argument(address.get());
+        VARIANT arguments[2] = {ByReference(&urlValue), Argument(static_cast<IDispatch*>(this))};
         Fire(DISPID_NAVIGATECOMPLETE2, arguments, 2);
     }
 
@@ -320,11 +327,9 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         EventText contextAddress(context);
         IDispatch* newBrowser = nullptr;
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[5] = {Argument(VT_BSTR), Argument(VT_BSTR), Argument(VT_I4),
-                                Argument(VT_BYREF | VT_BOOL), Argument(VT_BYREF | VT_DISPATCH)};
-        arguments[0].bstrVal = address.get();
-        arguments[1].bstrVal = contextAddress.get();
-        arguments[3].pboolVal = &cancel;
+        VARIANT arguments[5] = {Argument(address.get()), Argument(contextAddress.get()),
+                                Argument(VT_I4), Argument(&cancel),
+                                Argument(VT_BYREF | VT_DISPATCH)};
         arguments[4].ppdispVal = &newBrowser;
         Fire(DISPID_NEWWINDOW3, arguments, 5);
         if (newBrowser)
@@ -335,26 +340,21 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
     bool NavigateError(const std::string& url, browser::Frame frame, HRESULT status) {
         EventText address(url);
         EventText noName("");
-        VARIANT urlValue = Argument(VT_BSTR);
-        urlValue.bstrVal = address.get();
-        VARIANT frameName = Argument(VT_BSTR);
-        frameName.bstrVal = noName.get();
+        VARIANT urlValue = Argument(address.get());
+        VARIANT frameName = Argument(noName.get());
         VARIANT statusCode = Argument(VT_I4);
         statusCode.lVal = status;
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[5] = {Argument(VT_BYREF | VT_BOOL), ByReference(&statusCode),
+        VARIANT arguments[5] = {Argument(&cancel), ByReference(&statusCode),
                                 ByReference(&frameName), ByReference(&urlValue),
-                                Argument(VT_DISPATCH)};
-        arguments[0].pboolVal = &cancel;
-        arguments[4].pdispVal = FrameDispatch(frame);
+                                Argument(FrameDispatch(frame))};
         Fire(DISPID_NAVIGATEERROR, arguments, 5);
         return cancel == VARIANT_FALSE;
     }
 
     bool FileDownload() {
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[2] = {Argument(VT_BYREF | VT_BOOL), Argument(VT_BOOL)};
-        arguments[0].pboolVal = &cancel;
+        VARIANT arguments[2] = {Argument(&cancel), Argument(VT_BOOL)};
         arguments[1].boolVal = VARIANT_FALSE; // a file, not an active document
         Fire(DISPID_FILEDOWNLOAD, arguments, 2);
         return cancel == VARIANT_FALSE;
@@ -430,24 +430,13 @@ struct BrowserHost final : ControlState {
     }
 };
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // An address's %XX escapes decoded (an engine escapes spaces and other bytes of a path).
 std::string Unescaped(const std::string& text) {
     std::string plain;
     for (size_t i = 0; i < text.size(); ++i) {
-        int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-        int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-        if (low >= 0) {
-            plain += char(high * 16 + low);
+        if (text[i] == '%' && i + 2 < text.size() && isxdigit((unsigned char)text[i + 1]) &&
+            isxdigit((unsigned char)text[i + 2])) {
+            plain += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else {
             plain += text[i];
