@@ -58,12 +58,7 @@ bool TakePosted(MSG* out, bool remove) {
 
 void Enqueue(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool input,
              bool keyboard = false, DWORD time = 0) {
-    MSG posted = {};
-    posted.hwnd = handle;
-    posted.message = message;
-    posted.wParam = wParam;
-    posted.lParam = lParam;
-    posted.time = time;
+    MSG posted = {handle, message, wParam, lParam, time, {}};
     TheQueue().posted.push_back({posted, input, keyboard});
 }
 
@@ -71,9 +66,7 @@ bool TakeQuit(MSG* out, bool remove) {
     Queue& queue = TheQueue();
     if (!queue.quitRequested)
         return false;
-    *out = MSG{};
-    out->message = WM_QUIT;
-    out->wParam = (WPARAM)queue.quitCode;
+    *out = MSG{nullptr, WM_QUIT, (WPARAM)queue.quitCode, 0, 0, {}};
     if (remove)
         queue.quitRequested = false;
     return true;

@@ -7,19 +7,10 @@
 namespace velmora::platform {
 
 void HeadlessBackend::Create(Window& window) {
-    CreatedWindow record;
-    record.handle = window.handle;
-    record.parent = window.parent;
-    record.className = window.windowClass ? WideToUtf8(window.windowClass->name) : "";
-    record.text = WideToUtf8(window.text);
-    record.style = window.style;
-    record.exStyle = window.exStyle;
-    record.x = window.x;
-    record.y = window.y;
-    record.width = window.width;
-    record.height = window.height;
-    record.id = window.id;
-    created.push_back(record);
+    created.push_back({window.handle, window.parent,
+                       window.windowClass ? WideToUtf8(window.windowClass->name) : "",
+                       WideToUtf8(window.text), window.style, window.exStyle, window.x, window.y,
+                       window.width, window.height, window.id});
 }
 
 void HeadlessBackend::Destroy(Window& window) {
