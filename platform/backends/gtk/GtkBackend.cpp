@@ -258,25 +258,18 @@ void GtkBackend::ShowMessageBox(MessageBoxState& box) {
     if (GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), first))
         gtk_widget_grab_focus(button);
 
-    g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* dialog, int id, gpointer data) {
-                         auto& box = *static_cast<MessageBoxState*>(data);
-                         switch (id) {
-                         case GTK_RESPONSE_YES:
-                             box.answer = IDYES;
-                             break;
-                         case GTK_RESPONSE_NO:
-                             box.answer = IDNO;
-                             break;
-                         default: // OK, or closed with Esc or the close box: a yes/no box
-                                  // cannot be closed
-                             if ((box.request.style & MB_TYPEMASK) == MB_YESNO)
-                                 return;
-                             box.answer = IDOK;
-                             break;
-                         }
-                         gtk_widget_destroy(GTK_WIDGET(dialog));
-                     }),
-                     &box);
+    g_signal_connect(
+        dialog, "response", G_CALLBACK(+[](GtkDialog* dialog, int id, gpointer data) {
+            auto& box = *static_cast<MessageBoxState*>(data);
+            const bool yesOrNo = id == GTK_RESPONSE_YES || id == GTK_RESPONSE_NO;
+            // Anything else is OK, or a close with Esc or the close box: a yes/no
+            // box cannot be closed.
+            if (!yesOrNo && (box.request.style & MB_TYPEMASK) == MB_YESNO)
+                return;
+            box.answer = id == GTK_RESPONSE_YES ? IDYES : id == GTK_RESPONSE_NO ? IDNO : IDOK;
+            gtk_widget_destroy(GTK_WIDGET(dialog));
+        }),
+        &box);
     // GtkDialog destroys itself after a close request; the answer decides that here.
     g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
     g_signal_connect(dialog, "destroy", G_CALLBACK(OnMessageBoxDestroyed), &box);

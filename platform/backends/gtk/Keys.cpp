@@ -2,6 +2,7 @@
 #include "backends/gtk/GtkControl.h"
 
 #include <deque>
+#include <utility>
 
 namespace velmora::platform {
 namespace {
@@ -26,44 +27,24 @@ std::deque<KeptEvent>& Kept() {
 } // namespace
 
 UINT VirtualKey(guint keyval) {
-    switch (keyval) {
-    case GDK_KEY_Tab:
-    case GDK_KEY_ISO_Left_Tab: // Shift+Tab
-    case GDK_KEY_KP_Tab:
-        return VK_TAB;
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter:
-    case GDK_KEY_ISO_Enter:
-        return VK_RETURN;
-    case GDK_KEY_space:
-    case GDK_KEY_KP_Space:
-        return VK_SPACE;
-    case GDK_KEY_Escape:
-        return VK_ESCAPE;
-    case GDK_KEY_Shift_L:
-    case GDK_KEY_Shift_R:
-        return VK_SHIFT;
-    case GDK_KEY_Up:
-    case GDK_KEY_KP_Up:
-        return VK_UP;
-    case GDK_KEY_Down:
-    case GDK_KEY_KP_Down:
-        return VK_DOWN;
-    case GDK_KEY_Left:
-    case GDK_KEY_KP_Left:
-        return VK_LEFT;
-    case GDK_KEY_Right:
-    case GDK_KEY_KP_Right:
-        return VK_RIGHT;
-    case GDK_KEY_Home:
-    case GDK_KEY_KP_Home:
-        return VK_HOME;
-    case GDK_KEY_End:
-    case GDK_KEY_KP_End:
-        return VK_END;
-    default:
-        break;
-    }
+    // ISO_Left_Tab is Shift+Tab.
+    static const std::pair<guint, UINT> named[] = {
+        {GDK_KEY_Tab, VK_TAB},         {GDK_KEY_ISO_Left_Tab, VK_TAB},
+        {GDK_KEY_KP_Tab, VK_TAB},      {GDK_KEY_Return, VK_RETURN},
+        {GDK_KEY_KP_Enter, VK_RETURN}, {GDK_KEY_ISO_Enter, VK_RETURN},
+        {GDK_KEY_space, VK_SPACE},     {GDK_KEY_KP_Space, VK_SPACE},
+        {GDK_KEY_Escape, VK_ESCAPE},   {GDK_KEY_Shift_L, VK_SHIFT},
+        {GDK_KEY_Shift_R, VK_SHIFT},   {GDK_KEY_Up, VK_UP},
+        {GDK_KEY_KP_Up, VK_UP},        {GDK_KEY_Down, VK_DOWN},
+        {GDK_KEY_KP_Down, VK_DOWN},    {GDK_KEY_Left, VK_LEFT},
+        {GDK_KEY_KP_Left, VK_LEFT},    {GDK_KEY_Right, VK_RIGHT},
+        {GDK_KEY_KP_Right, VK_RIGHT},  {GDK_KEY_Home, VK_HOME},
+        {GDK_KEY_KP_Home, VK_HOME},    {GDK_KEY_End, VK_END},
+        {GDK_KEY_KP_End, VK_END},
+    };
+    for (const auto& [gdkKey, virtualKey] : named)
+        if (gdkKey == keyval)
+            return virtualKey;
     guint upper = gdk_keyval_to_upper(keyval);
     if ((upper >= GDK_KEY_A && upper <= GDK_KEY_Z) || (upper >= GDK_KEY_0 && upper <= GDK_KEY_9))
         return upper; // letters and digits are their own virtual keys

@@ -99,9 +99,9 @@ BrowserView* BrowserViewOf(WebKitWebView* view) {
     return static_cast<BrowserView*>(g_object_get_data(G_OBJECT(view), kBrowserViewKey));
 }
 
-void RepaintPausedVideosOf(WebKitWebView* view) {
-    webkit_web_view_evaluate_javascript(view, kRepaintPausedVideos, -1, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr);
+void RepaintPausedVideos(GtkWidget* view) {
+    webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), kRepaintPausedVideos, -1, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
 }
 
 gboolean OnWindowState(GtkWidget* top, GdkEventWindowState* event, gpointer view) {
@@ -120,7 +120,7 @@ gboolean OnWindowState(GtkWidget* top, GdkEventWindowState* event, gpointer view
     gtk_window_set_resizable(GTK_WINDOW(top), FALSE);
     gtk_window_move(GTK_WINDOW(top), state.windowX, state.windowY);
     gtk_window_set_keep_above(GTK_WINDOW(top), state.keepAbove);
-    RepaintPausedVideosOf(WEBKIT_WEB_VIEW(view));
+    RepaintPausedVideos(GTK_WIDGET(view));
     return FALSE;
 }
 
@@ -418,10 +418,6 @@ GtkWidget* MakeView(HWND host, const BrowserEvents& events) {
 void Load(GtkWidget* view, const std::string& url) {
     BrowserViewOf(WEBKIT_WEB_VIEW(view))->ownLoad = url;
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), url.c_str());
-}
-
-void RepaintPausedVideos(GtkWidget* view) {
-    RepaintPausedVideosOf(WEBKIT_WEB_VIEW(view));
 }
 
 } // namespace
