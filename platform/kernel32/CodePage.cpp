@@ -280,9 +280,7 @@ std::u16string NativeNameToWide(const std::string& bytes) {
                    });
     }
     // In the character sets a locale may use, U+005C only ever comes from a '\' byte.
-    for (char16_t& c : out)
-        if (c == u'\\')
-            c = kNameBackslash;
+    std::replace(out.begin(), out.end(), u'\\', kNameBackslash);
     return out;
 }
 

@@ -37,12 +37,8 @@ size_t CopyCut(std::u16string_view text, WCHAR* buffer, size_t capacity) {
 }
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
 }
 
 } // namespace velmora::kernel32

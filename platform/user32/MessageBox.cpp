@@ -5,10 +5,8 @@ using namespace velmora::platform;
 
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     MessageBoxState box;
-    box.request.owner = FindWindowRecord(owner) ? owner : nullptr;
-    box.request.text = WideToUtf8(text);
-    box.request.caption = caption ? WideToUtf8(caption) : std::string("Error");
-    box.request.style = type;
+    box.request = {FindWindowRecord(owner) ? owner : nullptr, WideToUtf8(text),
+                   caption ? WideToUtf8(caption) : std::string("Error"), type};
     // An owned box is modal to its owner: the owner takes no input until it is answered.
     bool disabledOwner = box.request.owner && IsWindowEnabled(box.request.owner);
     if (disabledOwner)
