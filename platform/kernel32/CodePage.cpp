@@ -117,44 +117,6 @@ void AppendUtf16(uint32_t c, std::u16string* out) {
     out->push_back(static_cast<char16_t>(c));
 }
 
-// UTF-8 with the replacement rule of the Unicode standard (one U+FFFD per maximal subpart
-// of an ill-formed sequence), which is what Windows does since Vista.
-void DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out) {
-    for (size_t i = 0; i < n;) {
-        const unsigned char lead = s[i++];
-        if (lead < 0x80) {
-            out->push_back(lead);
-            continue;
-        }
-        const int extra = lead < 0xC2 || lead > 0xF4 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        // The second byte's range excludes overlong forms, surrogates and values past U+10FFFF.
-        const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-        uint32_t c = lead & (0x3F >> extra);
-        int got = 0;
-        for (; got < extra && i < n && s[i] >= (got ? 0x80 : low) && s[i] <= (got ? 0xBF : high);
-             ++got)
-            c = c << 6 | (s[i++] & 0x3F);
-        AppendUtf16(extra > 0 && got == extra ? c : kReplacement, out);
-    }
-}
-
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-void EncodeUtf8(const char16_t* s, size_t n, std::string* out) {
-    static const unsigned char kLeadMark[] = {0x00, 0xC0, 0xE0, 0xF0};
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = kReplacement;
-        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        out->push_back(static_cast<char>(kLeadMark[extra] | c >> (6 * extra)));
-        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
-            out->push_back(static_cast<char>(0x80 | ((c >> shift) & 0x3F)));
-    }
-}
-
 // Runs iconv over the whole input, appending what it gives to out. Where iconv meets a
 // sequence it cannot convert, onBad(at, left) answers how many bytes to step over (0: stop).
 template <class Unit, class OnBad>
@@ -205,7 +167,7 @@ void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u1
 void EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out,
               bool* usedDefault) {
     if (IsUtf8Codeset(codeset)) {
-        EncodeUtf8(s, n, out);
+        *out += WideToUtf8({s, n});
         return;
     }
     iconv_t cd = Converter(codeset, kHostUtf16);
@@ -253,15 +215,49 @@ std::string WideToAnsi(const std::u16string& text, bool* lossy) {
     return out;
 }
 
+// UTF-8 with the replacement rule of the Unicode standard (one U+FFFD per maximal subpart
+// of an ill-formed sequence), which is what Windows does since Vista.
 std::u16string Utf8ToWide(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
     std::u16string out;
-    DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &out);
+    for (size_t i = 0; i < n;) {
+        const unsigned char lead = s[i++];
+        if (lead < 0x80) {
+            out.push_back(lead);
+            continue;
+        }
+        const int extra = lead < 0xC2 || lead > 0xF4 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        // The second byte's range excludes overlong forms, surrogates and values past U+10FFFF.
+        const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        uint32_t c = lead & (0x3F >> extra);
+        int got = 0;
+        for (; got < extra && i < n && s[i] >= (got ? 0x80 : low) && s[i] <= (got ? 0xBF : high);
+             ++got)
+            c = c << 6 | (s[i++] & 0x3F);
+        AppendUtf16(extra > 0 && got == extra ? c : kReplacement, &out);
+    }
     return out;
 }
 
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string WideToUtf8(std::u16string_view text) {
+    static const unsigned char kLeadMark[] = {0x00, 0xC0, 0xE0, 0xF0};
+    const char16_t* s = text.data();
+    const size_t n = text.size();
     std::string out;
-    EncodeUtf8(text.data(), text.size(), &out);
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        else if (c >= 0xD800 && c <= 0xDFFF)
+            c = kReplacement;
+        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out.push_back(static_cast<char>(kLeadMark[extra] | c >> (6 * extra)));
+        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
+            out.push_back(static_cast<char>(0x80 | ((c >> shift) & 0x3F)));
+    }
     return out;
 }
 
