@@ -26,6 +26,7 @@
 #include <ctype.h>
 #include <strings.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -218,20 +219,12 @@ class FrameObject final : public EarlyBound<IDispatch> {
 };
 
 // A BSTR for the length of one event.
-class EventText {
-  public:
-    explicit EventText(const std::string& utf8) {
-        std::u16string wide = velmora::kernel32::Utf8ToWide(utf8);
-        text_ = SysAllocString(reinterpret_cast<LPCWSTR>(wide.c_str()));
-    }
-    ~EventText() { SysFreeString(text_); }
-    EventText(const EventText&) = delete;
-    EventText& operator=(const EventText&) = delete;
-    BSTR get() const { return text_; }
+using EventText = std::unique_ptr<OLECHAR, void (*)(BSTR)>;
 
-  private:
-    BSTR text_;
-};
+EventText Text(const std::string& utf8) {
+    std::u16string wide = velmora::kernel32::Utf8ToWide(utf8);
+    return EventText(SysAllocString(reinterpret_cast<LPCWSTR>(wide.c_str())), SysFreeString);
+}
 
 // The browser control inside one host window. It outlives the host while references to
 // it remain, and then refuses to navigate.
@@ -299,7 +292,7 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
     }
 
     bool BeforeNavigate2(const std::string& url, browser::Frame frame) {
-        EventText address(url);
+        EventText address = Text(url);
         VARIANT urlValue = Argument(address.get());
         VARIANT flags = Argument(VT_I4);
         VARIANT frameName = Argument(VT_EMPTY);
@@ -316,15 +309,15 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
     }
 
     void NavigateComplete2(const std::string& url) {
-        EventText address(url);
+        EventText address = Text(url);
         VARIANT urlValue = Argument(address.get());
         VARIANT arguments[2] = {ByReference(&urlValue), Argument(static_cast<IDispatch*>(this))};
         Fire(DISPID_NAVIGATECOMPLETE2, arguments, 2);
     }
 
     bool NewWindow3(const std::string& url, const std::string& context) {
-        EventText address(url);
-        EventText contextAddress(context);
+        EventText address = Text(url);
+        EventText contextAddress = Text(context);
         IDispatch* newBrowser = nullptr;
         VARIANT_BOOL cancel = VARIANT_FALSE;
         VARIANT arguments[5] = {Argument(address.get()), Argument(contextAddress.get()),
@@ -338,8 +331,8 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
     }
 
     bool NavigateError(const std::string& url, browser::Frame frame, HRESULT status) {
-        EventText address(url);
-        EventText noName("");
+        EventText address = Text(url);
+        EventText noName = Text("");
         VARIANT urlValue = Argument(address.get());
         VARIANT frameName = Argument(noName.get());
         VARIANT statusCode = Argument(VT_I4);
