@@ -29,9 +29,9 @@ const BrowserEvents kEvents = {browser::BeforeNavigate, browser::NavigateComplet
 // environment, which others' files and pages can reach, would point.
 const WebKitModule& Module() {
     static const WebKitModule* module = [] {
-        gchar* program = g_file_read_link("/proc/self/exe", nullptr);
-        gchar* folder = program ? g_path_get_dirname(program) : g_strdup("");
-        gchar* path = g_build_filename(folder, VELMORA_WEBKIT_MODULE, nullptr);
+        g_autofree gchar* program = g_file_read_link("/proc/self/exe", nullptr);
+        g_autofree gchar* folder = program ? g_path_get_dirname(program) : g_strdup("");
+        g_autofree gchar* path = g_build_filename(folder, VELMORA_WEBKIT_MODULE, nullptr);
         GModule* library = program ? g_module_open(path, G_MODULE_BIND_LOCAL) : nullptr;
         gpointer entry = nullptr;
         if (!library || !g_module_symbol(library, "velmora_webkit_module", &entry)) {
@@ -40,9 +40,6 @@ const WebKitModule& Module() {
                     program ? g_module_error() : "the program's own path is unknown");
             abort();
         }
-        g_free(program);
-        g_free(folder);
-        g_free(path);
         return reinterpret_cast<decltype(&velmora_webkit_module)>(entry)();
     }();
     return *module;

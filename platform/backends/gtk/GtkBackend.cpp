@@ -291,12 +291,10 @@ bool GtkBackend::OpenInBrowser(HWND, const std::string& url) {
         fprintf(stderr, "velmora-player: not opening %s: not a web address\n", url.c_str());
         return false;
     }
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
         fprintf(stderr, "velmora-player: cannot open %s: %s\n", url.c_str(),
                 error ? error->message : "no handler");
-        if (error)
-            g_error_free(error);
         return false;
     }
     return true;

@@ -200,12 +200,9 @@ browser::Frame FrameOf(WebKitNavigationAction* action) {
 bool SameAddress(const std::string& decided, const std::string& asked) {
     if (decided == asked)
         return true;
-    gchar* plainDecided = g_uri_unescape_string(decided.c_str(), nullptr);
-    gchar* plainAsked = g_uri_unescape_string(asked.c_str(), nullptr);
-    bool same = plainDecided && plainAsked && strcmp(plainDecided, plainAsked) == 0;
-    g_free(plainDecided);
-    g_free(plainAsked);
-    return same;
+    g_autofree gchar* plainDecided = g_uri_unescape_string(decided.c_str(), nullptr);
+    g_autofree gchar* plainAsked = g_uri_unescape_string(asked.c_str(), nullptr);
+    return plainDecided && plainAsked && strcmp(plainDecided, plainAsked) == 0;
 }
 
 bool DecideNavigation(BrowserView& state, WebKitNavigationAction* action, bool newWindow) {
@@ -329,20 +326,17 @@ gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error
 bool SandboxCanStart() {
     const char probe[] = "/usr/bin/bwrap --unshare-pid --unshare-net --unshare-ipc --unshare-uts "
                          "--ro-bind / / --proc /proc --dev /dev true";
-    gchar* output = nullptr;
-    gchar* errors = nullptr;
+    g_autofree gchar* output = nullptr;
+    g_autofree gchar* errors = nullptr;
     gint status = 0;
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     bool ran = g_spawn_command_line_sync(probe, &output, &errors, &status, &error) &&
                g_spawn_check_wait_status(status, &error);
     if (!ran) {
         std::string why = errors && *errors ? errors : error->message;
         fprintf(stderr, "velmora-player: web pages run without WebKit's sandbox: %s\n",
                 why.substr(0, why.find('\n')).c_str());
-        g_error_free(error);
     }
-    g_free(output);
-    g_free(errors);
     return ran;
 }
 

@@ -48,10 +48,9 @@ void OnResourceRequest(WebKitURISchemeRequest* request, gpointer data) {
     const auto& events = *static_cast<const BrowserEvents*>(data);
     const std::string* page = events.resourcePage(webkit_uri_scheme_request_get_uri(request));
     if (!page) {
-        GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                                            "The program has no such resource");
+        g_autoptr(GError) error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                                                      "The program has no such resource");
         webkit_uri_scheme_request_finish_error(request, error);
-        g_error_free(error);
         return;
     }
     // The resource table lives as long as the program: the stream reads it in place.

@@ -71,12 +71,11 @@ void OnMediaFailure(WebKitUserContentManager*, WebKitJavascriptResult* result, g
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     if (!jsc_value_is_string(value))
         return;
-    char* text = jsc_value_to_string(value);
-    char** lines = g_strsplit(text, "\n", -1);
-    g_free(text);
+    g_autofree char* text = jsc_value_to_string(value);
+    g_auto(GStrv) lines = g_strsplit(text, "\n", -1);
     std::string files, packages;
     for (char** line = lines; *line; ++line) {
-        char** fields = g_strsplit(*line, "\t", 3);
+        g_auto(GStrv) fields = g_strsplit(*line, "\t", 3);
         if (g_strv_length(fields) == 3) {
             std::string type = *fields[1] ? fields[1] : MediaTypeOfAddress(fields[2]);
             files += (files.empty() ? "" : ", ") + std::string(fields[2]);
@@ -85,9 +84,7 @@ void OnMediaFailure(WebKitUserContentManager*, WebKitJavascriptResult* result, g
             if (decoderMissing && !package.empty() && packages.find(package) == std::string::npos)
                 packages += (packages.empty() ? "" : " ") + package;
         }
-        g_strfreev(fields);
     }
-    g_strfreev(lines);
     if (!packages.empty())
         fprintf(stderr,
                 "velmora-player: cannot play %s: GStreamer has no decoder for it; install the "
