@@ -499,10 +499,10 @@ extern "C" HRESULT WINAPI AtlAxGetControl(HWND host, IUnknown** control) {
     if (!control)
         return E_POINTER;
     *control = nullptr;
-    BrowserHost* state = StateOf<BrowserHost>(host);
-    if (!state || !state->browser || !CurrentBackend().CanHostBrowser())
+    WebBrowser* browser = BrowserOf(host);
+    if (!browser || !CurrentBackend().CanHostBrowser())
         return E_FAIL;
-    state->browser->AddRef();
-    *control = static_cast<IWebBrowser2*>(state->browser);
+    browser->AddRef();
+    *control = static_cast<IWebBrowser2*>(browser);
     return S_OK;
 }

@@ -160,17 +160,14 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND, UINT, UINT) {
             // Nothing can arrive any more and nobody asked to quit: end the loop rather
             // than wait for ever, with a code that tells it did not end normally.
             fputs("velmora platform: no more input and no quit message; ending the loop\n", stderr);
-            *message = MSG{};
-            message->message = WM_QUIT;
-            message->wParam = (WPARAM)-1;
+            *message = MSG{nullptr, WM_QUIT, (WPARAM)-1, 0, 0, {}};
             return FALSE;
         }
     }
     return message->message != WM_QUIT;
 }
 
-BOOL WINAPI TranslateMessage(const MSG* message) {
-    (void)message;
+BOOL WINAPI TranslateMessage(const MSG*) {
     return FALSE; // no keyboard messages to translate
 }
 

@@ -33,7 +33,6 @@ struct WindowClass {
     HCURSOR cursor = nullptr;
     HBRUSH background = nullptr;
     ControlKind kind = ControlKind::Child; // what a window of this class is drawn as
-    ATOM atom = 0;
 };
 
 // The fields a built-in control keeps of its own (see ControlProc).

@@ -30,10 +30,8 @@ WindowClass* FindClass(LPCWSTR name) {
 }
 
 ATOM AddClass(std::unique_ptr<WindowClass> cls) {
-    cls->atom = TheStore().nextAtom++;
-    ATOM atom = cls->atom;
     TheStore().classes.push_back(std::move(cls));
-    return atom;
+    return TheStore().nextAtom++;
 }
 
 void DetachFromParent(Window& window) {
