@@ -40,10 +40,9 @@ struct tagVARIANT {
         struct tagVARIANT* pvarVal;
     };
 };
-typedef VARIANT VARIANTARG;
 
 typedef struct tagDISPPARAMS {
-    VARIANTARG* rgvarg; // the arguments, last first
+    VARIANT* rgvarg; // the arguments, last first
     DISPID* rgdispidNamedArgs;
     UINT cArgs;
     UINT cNamedArgs;

@@ -130,7 +130,7 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef struct tagPOINT {
     LONG x;
     LONG y;
-} POINT, *LPPOINT;
+} POINT;
 
 typedef struct tagRECT {
     LONG left;
@@ -350,12 +350,11 @@ typedef struct _GUID {
     uint16_t Data2;
     uint16_t Data3;
     uint8_t Data4[8];
-} GUID, IID, CLSID;
+} GUID, IID;
 typedef const IID& REFIID;
-inline bool IsEqualGUID(const GUID& a, const GUID& b) {
-    return memcmp(&a, &b, sizeof(GUID)) == 0;
+inline bool IsEqualIID(const IID& a, const IID& b) {
+    return memcmp(&a, &b, sizeof(IID)) == 0;
 }
-#define IsEqualIID(a, b) IsEqualGUID(a, b)
 
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
