@@ -229,14 +229,11 @@ void GtkBackend::Navigate(Window& host, const std::string& url) {
 
 void GtkBackend::ShowMessageBox(MessageBoxState& box) {
     const MessageBoxRequest& request = box.request;
-    GtkWindow* owner = nullptr;
-    if (Window* ownerWindow = FindWindowRecord(request.owner)) {
-        Window* top = ownerWindow;
-        while (top->parent)
-            top = FindWindowRecord(top->parent);
-        if (GtkControl* control = ControlOf(*top))
-            owner = GTK_WINDOW(control->widget);
-    }
+    Window* top = FindWindowRecord(request.owner);
+    while (top && top->parent)
+        top = FindWindowRecord(top->parent);
+    GtkControl* topControl = top ? ControlOf(*top) : nullptr;
+    GtkWindow* owner = topControl ? GTK_WINDOW(topControl->widget) : nullptr;
     // The boxes the program shows: information, with OK or with Yes and No.
     const bool yesNo = (request.style & MB_TYPEMASK) == MB_YESNO;
     GtkWidget* dialog = gtk_message_dialog_new(

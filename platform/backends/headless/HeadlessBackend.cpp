@@ -108,14 +108,11 @@ bool HeadlessBackend::WaitForInput() {
             Commit(load.host, load.url);
         return true;
     }
-    if (onIdle && idleWithoutInput_ < kIdleLimit) {
+    if (onIdle && idleWithoutInput_ < kIdleLimit && onIdle()) {
         MSG peek;
-        bool more = onIdle();
-        if (more) {
-            idleWithoutInput_ =
-                PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE) ? 0 : idleWithoutInput_ + 1;
-            return true;
-        }
+        idleWithoutInput_ =
+            PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE) ? 0 : idleWithoutInput_ + 1;
+        return true;
     }
     bool closing = false;
     for (Window* window : TopLevelWindows()) {
