@@ -48,8 +48,6 @@ namespace {
 const IID kNullIid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 const LCID kUserDefaultLocale = 0x0400;
 
-class WebBrowser;
-
 // QueryInterface's answer: found, with a reference of its own, or E_NOINTERFACE when null.
 HRESULT Offer(IUnknown* found, void** object) {
     if (!object)
@@ -65,14 +63,14 @@ HRESULT Offer(IUnknown* found, void** object) {
 // references there.
 class EventSource final : public IConnectionPoint {
   public:
-    explicit EventSource(WebBrowser& browser) : browser_(browser) {}
+    explicit EventSource(IConnectionPointContainer& browser) : browser_(browser) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint);
         return Offer(known ? this : nullptr, object);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return browser_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return browser_.Release(); }
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid)
@@ -81,7 +79,13 @@ class EventSource final : public IConnectionPoint {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE
-    GetConnectionPointContainer(IConnectionPointContainer** container) override;
+    GetConnectionPointContainer(IConnectionPointContainer** container) override {
+        if (!container)
+            return E_POINTER;
+        browser_.AddRef();
+        *container = &browser_;
+        return S_OK;
+    }
 
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
         if (!sink || !cookie)
@@ -140,7 +144,7 @@ class EventSource final : public IConnectionPoint {
     }
 
   private:
-    WebBrowser& browser_;
+    IConnectionPointContainer& browser_; // the control
     std::vector<std::pair<DWORD, IDispatch*>> sinks_;
     DWORD lastCookie_ = 0;
 };
@@ -373,23 +377,6 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
     FrameObject frames_;
     ULONG references_ = 1; // the host's own reference
 };
-
-ULONG STDMETHODCALLTYPE EventSource::AddRef() {
-    return browser_.AddRef();
-}
-
-ULONG STDMETHODCALLTYPE EventSource::Release() {
-    return browser_.Release();
-}
-
-HRESULT STDMETHODCALLTYPE
-EventSource::GetConnectionPointContainer(IConnectionPointContainer** container) {
-    if (!container)
-        return E_POINTER;
-    browser_.AddRef();
-    *container = &browser_;
-    return S_OK;
-}
 
 // ATL's WM_FORWARDMSG: a message loop hands the host a message for it (lParam, a MSG*)
 // before its own handling; TRUE when the control used it. The page takes its keys first.
