@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <curl/curl.h>
-
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -23,8 +21,10 @@
 #include <vector>
 
 #include "kernel32/Kernel32Internal.h"
+#include "wininet/Curl.h"
 
 using namespace velmora::kernel32;
+using velmora::wininet::Curl;
 
 namespace {
 
@@ -56,10 +56,10 @@ struct Session : Handle {
 struct Request : Handle {
     ~Request() override {
         // Each of these takes a null handle as nothing to do.
-        curl_multi_remove_handle(multi, easy);
-        curl_easy_cleanup(easy);
-        curl_multi_cleanup(multi);
-        curl_slist_free_all(headers);
+        Curl().multi_remove_handle(multi, easy);
+        Curl().easy_cleanup(easy);
+        Curl().multi_cleanup(multi);
+        Curl().slist_free_all(headers);
     }
 
     CURLM* multi = nullptr;
@@ -131,11 +131,11 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     if (std::string_view(data, total) != "\r\n" && std::string_view(data, total) != "\n")
         return total;
     long code = 0;
-    curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code);
+    Curl().easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code);
     curl_header* location = nullptr;
     const bool hop =
         code >= 300 && code < 400 &&
-        curl_easy_header(request->easy, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK;
+        Curl().easy_header(request->easy, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK;
     if (code >= 200 && !hop) {
         request->headersDone = true;
         request->status = static_cast<DWORD>(code);
@@ -161,7 +161,7 @@ int OnConnected(void* user, char*, char*, int, int) {
 
 // Stops the transfer as failed with code.
 void Abandon(Request* request, CURLcode code) {
-    curl_multi_remove_handle(request->multi, request->easy);
+    Curl().multi_remove_handle(request->multi, request->easy);
     request->finished = true;
     request->result = code;
 }
@@ -174,10 +174,10 @@ template <class Done> void Drive(Request* request, Done done) {
         if (request->closed)
             return Abandon(request, CURLE_ABORTED_BY_CALLBACK);
         int running = 0;
-        if (curl_multi_perform(request->multi, &running) != CURLM_OK)
+        if (Curl().multi_perform(request->multi, &running) != CURLM_OK)
             return Abandon(request, CURLE_RECV_ERROR);
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(request->multi, &queued)) {
+        while (CURLMsg* message = Curl().multi_info_read(request->multi, &queued)) {
             if (message->msg == CURLMSG_DONE) {
                 request->finished = true;
                 request->result = message->data.result;
@@ -195,7 +195,7 @@ template <class Done> void Drive(Request* request, Done done) {
                 return Abandon(request, CURLE_OPERATION_TIMEDOUT);
             waitMs = std::min<long long>(waitMs, limit - idle);
         }
-        curl_multi_poll(request->multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+        Curl().multi_poll(request->multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
     }
 }
 
@@ -213,15 +213,15 @@ std::string PreconfigBypass() {
 // Why url is no http or https address, or 0 when it is one. A scheme is never guessed:
 // libcurl would take "host/path" for http.
 DWORD AddressError(const std::string& url) {
-    CURLU* parsed = curl_url();
+    CURLU* parsed = Curl().url();
     char* scheme = nullptr;
     const bool valid =
         parsed &&
-        curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK;
+        Curl().url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        Curl().url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK;
     const bool web = valid && (strcmp(scheme, "http") == 0 || strcmp(scheme, "https") == 0);
-    curl_free(scheme);
-    curl_url_cleanup(parsed);
+    Curl().free(scheme);
+    Curl().url_cleanup(parsed);
     return web ? 0 : valid ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL;
 }
 
@@ -234,31 +234,31 @@ bool SetUp(Request* request, const Session& session, const std::string& url,
     const long connectMs = request->connectMs == NoTimeout ? 0L : (long)request->connectMs;
     // What keeps a fetch safe. A libcurl that refuses one of them (too old for the
     // protocol lists, or built without TLS) fails the fetch rather than weakening it.
-    const bool safe = curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
-                                       secure ? "https" : "http,https") == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+    const bool safe = Curl().easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                                         secure ? "https" : "http,https") == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
                       // the receive time-out starts once connected (Drive)
-                      curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnConnected) == CURLE_OK &&
-                      curl_easy_setopt(easy, CURLOPT_PREREQDATA, request) == CURLE_OK;
+                      Curl().easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnConnected) == CURLE_OK &&
+                      Curl().easy_setopt(easy, CURLOPT_PREREQDATA, request) == CURLE_OK;
     if (!safe)
         return false;
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, request);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, request);
+    Curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    Curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    Curl().easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    Curl().easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+    Curl().easy_setopt(easy, CURLOPT_HEADERDATA, request);
+    Curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    Curl().easy_setopt(easy, CURLOPT_WRITEDATA, request);
     // WinINet sends its agent only when one was given.
-    curl_easy_setopt(easy, CURLOPT_USERAGENT,
-                     session.agent.empty() ? nullptr : session.agent.c_str());
+    Curl().easy_setopt(easy, CURLOPT_USERAGENT,
+                       session.agent.empty() ? nullptr : session.agent.c_str());
     // The proxy comes from the environment, as libcurl takes it by itself.
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, PreconfigBypass().c_str());
+    Curl().easy_setopt(easy, CURLOPT_NOPROXY, PreconfigBypass().c_str());
 
     while (!headerText.empty()) {
         const size_t end = std::min(headerText.find_first_of("\r\n"), headerText.size());
@@ -266,12 +266,12 @@ bool SetUp(Request* request, const Session& session, const std::string& url,
         headerText.remove_prefix(std::min(end + 1, headerText.size()));
         if (line.empty())
             continue;
-        curl_slist* grown = curl_slist_append(request->headers, line.c_str());
+        curl_slist* grown = Curl().slist_append(request->headers, line.c_str());
         if (!grown)
             return false;
         request->headers = grown;
     }
-    return curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->headers) == CURLE_OK;
+    return Curl().easy_setopt(easy, CURLOPT_HTTPHEADER, request->headers) == CURLE_OK;
 }
 
 // From here on, closing the session cancels the request too.
@@ -293,7 +293,7 @@ void Close(const std::shared_ptr<Handle>& handle, std::vector<std::shared_ptr<Ha
     registry.erase(handle.get());
     handle->closed = true;
     if (auto* request = dynamic_cast<Request*>(handle.get()))
-        curl_multi_wakeup(request->multi);
+        Curl().multi_wakeup(request->multi);
 }
 
 } // namespace
@@ -302,8 +302,8 @@ HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR /*proxy*
                                LPCWSTR /*proxyBypass*/, DWORD /*flags*/) {
     if (accessType != INTERNET_OPEN_TYPE_PRECONFIG)
         return Fail<std::nullptr_t>(ERROR_INVALID_PARAMETER);
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (!velmora::wininet::OpenCurl())
+        return Fail<std::nullptr_t>(ERROR_INTERNET_INTERNAL_ERROR);
     auto session = std::make_shared<Session>();
     session->agent = WideToUtf8(agent);
     std::lock_guard<std::mutex> lock(registryLock);
@@ -328,11 +328,11 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
     Request* request = owner.get();
     request->connectMs = session->connectMs.load();
     request->receiveMs = session->receiveMs.load();
-    request->multi = curl_multi_init();
-    request->easy = curl_easy_init();
+    request->multi = Curl().multi_init();
+    request->easy = Curl().easy_init();
     if (!request->multi || !request->easy ||
         !SetUp(request, *session, address, WideToUtf8(headerText)) ||
-        curl_multi_add_handle(request->multi, request->easy) != CURLM_OK)
+        Curl().multi_add_handle(request->multi, request->easy) != CURLM_OK)
         return Fail<std::nullptr_t>(ERROR_INTERNET_INTERNAL_ERROR);
     Enlist(*session, owner);
 
@@ -341,7 +341,7 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
         if (!request->finished || request->result != CURLE_OK)
             return Fail<std::nullptr_t>(ErrorFor(request->result));
         long code = 0;
-        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code);
+        Curl().easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code);
         request->status = static_cast<DWORD>(code);
     }
     std::lock_guard<std::mutex> lock(registryLock);
