@@ -2,51 +2,40 @@
 
 #include <dlfcn.h>
 #include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
 
 namespace velmora::wininet {
 namespace {
 
-// The run-time name of libcurl 7 and 8 (the one the package depends on).
-const char kLibrary[] = "libcurl.so.4";
-
-template <class Function> bool Find(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
-    return function != nullptr;
+// Looked for beside the program only: never where the working directory or the environment,
+// which others' files and pages can reach, would point.
+std::string ModulePath() {
+    std::vector<char> program(4096);
+    ssize_t length = readlink("/proc/self/exe", program.data(), program.size());
+    if (length <= 0 || size_t(length) >= program.size())
+        return "";
+    std::string path(program.data(), size_t(length));
+    return path.substr(0, path.rfind('/') + 1) + VELMORA_CURL_MODULE;
 }
 
 const CurlLibrary* Load() {
+    const std::string path = ModulePath();
     // Local: its symbols stay out of the lookups of everything loaded later.
-    void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-    static CurlLibrary curl;
-    decltype(&curl_global_init) globalInit = nullptr;
-    bool found = library && Find(library, "curl_global_init", globalInit) &&
-                 Find(library, "curl_easy_cleanup", curl.easy_cleanup) &&
-                 Find(library, "curl_easy_getinfo", curl.easy_getinfo) &&
-                 Find(library, "curl_easy_header", curl.easy_header) &&
-                 Find(library, "curl_easy_init", curl.easy_init) &&
-                 Find(library, "curl_easy_setopt", curl.easy_setopt) &&
-                 Find(library, "curl_free", curl.free) &&
-                 Find(library, "curl_multi_add_handle", curl.multi_add_handle) &&
-                 Find(library, "curl_multi_cleanup", curl.multi_cleanup) &&
-                 Find(library, "curl_multi_info_read", curl.multi_info_read) &&
-                 Find(library, "curl_multi_init", curl.multi_init) &&
-                 Find(library, "curl_multi_perform", curl.multi_perform) &&
-                 Find(library, "curl_multi_poll", curl.multi_poll) &&
-                 Find(library, "curl_multi_remove_handle", curl.multi_remove_handle) &&
-                 Find(library, "curl_multi_wakeup", curl.multi_wakeup) &&
-                 Find(library, "curl_slist_append", curl.slist_append) &&
-                 Find(library, "curl_slist_free_all", curl.slist_free_all) &&
-                 Find(library, "curl_url", curl.url) &&
-                 Find(library, "curl_url_cleanup", curl.url_cleanup) &&
-                 Find(library, "curl_url_get", curl.url_get) &&
-                 Find(library, "curl_url_set", curl.url_set);
-    if (!found) {
-        fprintf(stderr, "velmora-player: cannot load %s: %s\n", kLibrary,
-                library ? "a function is missing (libcurl older than 7.85?)" : dlerror());
-        return nullptr;
-    }
-    // Once for the process, before the first handle, as libcurl asks.
-    return globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK ? &curl : nullptr;
+    void* module = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* entry = module ? dlsym(module, "velmora_curl_library") : nullptr;
+    const CurlLibrary* library =
+        entry ? reinterpret_cast<decltype(&velmora_curl_library)>(entry)() : nullptr;
+    if (!library)
+        fprintf(stderr, "velmora-player: cannot load %s: %s\n",
+                path.empty() ? VELMORA_CURL_MODULE : path.c_str(),
+                path.empty() ? "the program's own path is unknown"
+                : !module    ? dlerror()
+                : !entry     ? "it is not the program's module"
+                             : "libcurl did not start");
+    return library;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// libcurl, opened when the program first calls InternetOpenW rather than linked: libcurl and
-// the TLS, Kerberos, LDAP and SSH libraries it needs take longer to load at start-up than
-// GTK takes to open the display, and most starts fetch nothing.
+// libcurl behind a module of its own (wininet/module/), linked against it and installed beside
+// the program, which opens it on its first InternetOpenW: libcurl and the TLS, Kerberos, LDAP
+// and SSH libraries it needs take longer to load at start-up than GTK takes to open the
+// display, and most starts fetch nothing.
 #pragma once
 
 #include <curl/curl.h>
@@ -31,11 +32,14 @@ struct CurlLibrary {
     decltype(&curl_url_set) url_set;
 };
 
-// Opens libcurl once, from the system's library folders, and initialises it; null when it
-// cannot be opened (a broken installation), which is said once on stderr.
+// Opens the module once and initialises libcurl; null when it cannot be opened (a broken
+// installation), which is said once on stderr.
 const CurlLibrary* OpenCurl();
 
 // The library once OpenCurl has succeeded: every handle WinINet holds was made after that.
 const CurlLibrary& Curl();
 
 } // namespace velmora::wininet
+
+// The module's one entry: libcurl initialised, and its calls. Null when libcurl cannot start.
+extern "C" const velmora::wininet::CurlLibrary* velmora_curl_library();

@@ -11,7 +11,7 @@ start_desktop
 # the page's res: address holds the program's path.
 installed="$VELMORA_WORK/播放 器"
 mkdir -p "$installed"
-cp "$PLAYER" "$(dirname "$PLAYER")/velmora-webkit.so" "$installed/"
+cp "$PLAYER" "$(dirname "$PLAYER")"/velmora-{webkit,curl}.so "$installed/"
 PLAYER="$installed/$(basename "$PLAYER")"
 write_player_config List=20
 start_player
