@@ -549,7 +549,9 @@ cmd_windows() {
     note "uninstall key: $(echo "$values" | grep -c REG_) values"
 
     # Started from its Start-menu shortcut, from elsewhere: the first-run box, then Config.ini
-    # in the install folder.
+    # in the install folder. The Wine processes of the checks above ran with no display: once
+    # they and their wineserver are gone, the next desktop process takes the display.
+    "$WINESERVER" -w
     [[ -n "$saved_display" ]] && export DISPLAY=$saved_display
     start_desktop
     mkdir -p "$WORK/elsewhere"
