@@ -34,6 +34,16 @@ std::string WideToAnsi(const std::u16string& text, bool* lossy);
 // territory, whatever the character set; 1252 for C, POSIX and languages it does not know.
 UINT AnsiCodePageOf(const std::string& locale);
 
+// The program's own file (/proc/self/exe) as a Linux path; empty, with errno set, when it
+// cannot be read.
+std::string ProgramPath();
+
+// The function named entry of the module file beside the program (a module of the program's
+// own: WebKit's, libcurl's), opened once with its symbols kept to itself. It is looked for
+// there only, never where the working directory or the environment, which others' files and
+// pages can reach, would point. Null, with why it failed and the path tried, when it cannot.
+void* ModuleEntryBesideProgram(const char* module, const char* entry, std::string& why);
+
 // A Linux file name (in the locale's character set) as UTF-16 that ToNativePath turns back
 // into the same bytes: a byte that is no character becomes U+DC80..U+DCFF and a '\' in the
 // name becomes U+F05C, so the program's own '\' separators stay separators.

@@ -1,10 +1,12 @@
 // What a process keeps for its threads: the last error, with errno's nearest Win32 code
-// for it, and the current directory.
+// for it, and the current directory; the program's own file, and the modules beside it.
 #include "Kernel32Internal.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <unistd.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -38,6 +40,28 @@ DWORD ErrorFromErrno(int error) {
     return kErrorWriteFault;
 }
 
+std::string ProgramPath() {
+    std::vector<char> path(4096);
+    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || size_t(length) >= path.size())
+        return "";
+    return std::string(path.data(), size_t(length));
+}
+
+void* ModuleEntryBesideProgram(const char* module, const char* entry, std::string& why) {
+    const std::string program = ProgramPath();
+    if (program.empty()) {
+        why = std::string(module) + ": the program's own path is unknown";
+        return nullptr;
+    }
+    const std::string path = program.substr(0, program.rfind('/') + 1) + module;
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* function = library ? dlsym(library, entry) : nullptr;
+    if (!function)
+        why = library ? path + ": it is not the program's module" : std::string(dlerror());
+    return function;
+}
+
 } // namespace velmora::kernel32
 
 DWORD WINAPI GetLastError(void) {
@@ -64,11 +88,10 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
-    std::vector<char> path(4096);
-    ssize_t length = module ? -1 : readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || size_t(length) >= path.size())
+    std::string path = module ? "" : ProgramPath();
+    if (path.empty())
         return Fail<DWORD>(module ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
-    std::u16string wide = NativeNameToWide(std::string(path.data(), size_t(length)));
+    std::u16string wide = NativeNameToWide(path);
     if (!buffer || size == 0)
         return Fail<DWORD>(ERROR_INSUFFICIENT_BUFFER);
     DWORD copied = static_cast<DWORD>(CopyCut(wide, buffer, size));

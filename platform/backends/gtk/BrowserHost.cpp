@@ -6,12 +6,12 @@
 #include "backends/gtk/GtkControl.h"
 
 #include "backends/gtk/WebKitModule.h"
-
-#include <gmodule.h>
+#include "kernel32/Kernel32Internal.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <string>
 #include <utility>
 
 namespace velmora::platform {
@@ -25,19 +25,14 @@ const BrowserEvents kEvents = {browser::BeforeNavigate, browser::NavigateComplet
                                browser::NewWindow,      browser::FileDownload,
                                browser::NavigateError,  browser::ResourcePage};
 
-// The module is looked for beside the program only: never where the working directory or the
-// environment, which others' files and pages can reach, would point.
 const WebKitModule& Module() {
     static const WebKitModule* module = [] {
-        g_autofree gchar* program = g_file_read_link("/proc/self/exe", nullptr);
-        g_autofree gchar* folder = program ? g_path_get_dirname(program) : g_strdup("");
-        g_autofree gchar* path = g_build_filename(folder, VELMORA_WEBKIT_MODULE, nullptr);
-        GModule* library = program ? g_module_open(path, G_MODULE_BIND_LOCAL) : nullptr;
-        gpointer entry = nullptr;
-        if (!library || !g_module_symbol(library, "velmora_webkit_module", &entry)) {
+        std::string why;
+        void* entry = velmora::kernel32::ModuleEntryBesideProgram(VELMORA_WEBKIT_MODULE,
+                                                                  "velmora_webkit_module", why);
+        if (!entry) {
             // The package installs it with the program: only a broken installation gets here.
-            fprintf(stderr, "velmora-player: cannot load %s: %s\n", path,
-                    program ? g_module_error() : "the program's own path is unknown");
+            fprintf(stderr, "velmora-player: cannot load the web view: %s\n", why.c_str());
             abort();
         }
         return reinterpret_cast<decltype(&velmora_webkit_module)>(entry)();
