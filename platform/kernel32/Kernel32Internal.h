@@ -39,9 +39,10 @@ UINT AnsiCodePageOf(const std::string& locale);
 std::string ProgramPath();
 
 // The function named entry of the module file beside the program (a module of the program's
-// own: WebKit's, libcurl's), opened once with its symbols kept to itself. It is looked for
-// there only, never where the working directory or the environment, which others' files and
-// pages can reach, would point. Null, with why it failed and the path tried, when it cannot.
+// own: WebKit's, libcurl's), opened with its symbols kept to itself; callers keep what it
+// returns. It is looked for there only, never where the working directory or the environment,
+// which others' files and pages can reach, would point. Null, with why it failed and the path
+// tried, when it cannot.
 void* ModuleEntryBesideProgram(const char* module, const char* entry, std::string& why);
 
 // A Linux file name (in the locale's character set) as UTF-16 that ToNativePath turns back

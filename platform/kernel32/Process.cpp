@@ -43,6 +43,8 @@ DWORD ErrorFromErrno(int error) {
 std::string ProgramPath() {
     std::vector<char> path(4096);
     ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length > 0 && size_t(length) >= path.size())
+        errno = ENAMETOOLONG;
     if (length <= 0 || size_t(length) >= path.size())
         return "";
     return std::string(path.data(), size_t(length));
