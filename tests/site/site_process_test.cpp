@@ -297,6 +297,15 @@ TEST(SiteSignals, SighupRereadsTheTextFilesAndReopensTheLogButKeepsTheCatalogue)
     const std::string next = site.Root() + "video/player/?flv=next";
     EXPECT_EQ(Fetch(next).body, "old notice");
     EXPECT_EQ(Fetch(site.Root() + "video/player/?flv=list").body, "2");
+    // A line is written once its answer has ended, which the client may see first: rotate only
+    // when both are in the old file.
+    auto logged = [&](const std::string& file, const std::string& text) {
+        for (int i = 0; i < 100 && ReadFileBytes(file).find(text) == std::string::npos; ++i)
+            std::this_thread::sleep_for(20ms);
+        return ReadFileBytes(file).find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(logged(log, " /video/player/?flv=next 200 ") &&
+                logged(log, " /video/player/?flv=list 200 "));
     ASSERT_EQ(rename(media.c_str(), (media + ".away").c_str()), 0);
 
     WriteFileBytes(notice, "new notice\n");
