@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <set>
 #include <string>
 #include <utility>
 
@@ -40,13 +41,18 @@ const WebKitModule& Module() {
     return *module;
 }
 
+struct BrowserHost;
+std::set<BrowserHost*> hosts; // for RepaintPausedVideos
+
 struct BrowserHost final : GtkControl {
     GtkWidget* view = nullptr;
     std::string pendingUrl;
     gulong drawn = 0;
     guint source = 0; // the deadline, then the idle call that makes the view
 
+    BrowserHost() { hosts.insert(this); }
     ~BrowserHost() override {
+        hosts.erase(this);
         if (source)
             g_source_remove(source);
         if (drawn)
@@ -59,10 +65,6 @@ struct BrowserHost final : GtkControl {
             pendingUrl = url; // a later address replaces an earlier one
     }
     GtkWidget* FocusWidget() override { return view; }
-    void RepaintPausedVideos() override {
-        if (view)
-            Module().repaintPausedVideos(view);
-    }
 };
 
 gboolean MakeView(gpointer data) {
@@ -90,6 +92,12 @@ gboolean OnDrawn(GtkWidget* frame, cairo_t*, gpointer data) {
 }
 
 } // namespace
+
+void RepaintPausedVideos() {
+    for (BrowserHost* host : hosts)
+        if (host->view)
+            Module().repaintPausedVideos(host->view);
+}
 
 GtkControl* NewBrowserHost(Window&) {
     auto* host = new BrowserHost;

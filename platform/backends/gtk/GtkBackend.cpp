@@ -1,8 +1,8 @@
 #include "backends/gtk/GtkBackend.h"
 
-#include "backends/gtk/GtkControl.h"
-
 #include <stdio.h>
+
+#include <utility>
 
 namespace velmora::platform {
 namespace {
@@ -44,17 +44,6 @@ void AddInformationIcon(GtkMessageDialog* dialog) {
     g_list_free(labels);
 }
 
-void RepaintPausedVideosIn(const Window& window) {
-    for (HWND handle : window.children) {
-        Window* child = FindWindowRecord(handle);
-        if (!child)
-            continue;
-        if (GtkControl* control = ControlOf(*child))
-            control->RepaintPausedVideos();
-        RepaintPausedVideosIn(*child);
-    }
-}
-
 GtkControl* NewControl(Window& window) {
     switch (window.kind) {
     case ControlKind::TopLevel:
@@ -81,8 +70,7 @@ void OnMessageBoxDestroyed(GtkWidget*, gpointer data) {
     static_cast<MessageBoxState*>(data)->native = nullptr;
     // A paused video stays blank where the box covered it. A box without an owner can
     // cover any window, so every one is mended.
-    for (Window* top : TopLevelWindows())
-        RepaintPausedVideosIn(*top);
+    RepaintPausedVideos();
 }
 
 } // namespace
@@ -121,8 +109,7 @@ void GtkBackend::Create(Window& window) {
     control->handle = window.handle;
     window.native = control;
     MarkControlWidget(*control);
-    Window* parent = FindWindowRecord(window.parent);
-    GtkWidget* container = parent && ControlOf(*parent) ? ControlOf(*parent)->Container() : nullptr;
+    GtkWidget* container = ControlOf(FindWindowRecord(window.parent)).Container();
     if (window.kind != ControlKind::TopLevel) {
         gtk_widget_set_size_request(control->widget, window.width, window.height);
         gtk_widget_set_sensitive(control->widget, window.enabled());
@@ -133,39 +120,27 @@ void GtkBackend::Create(Window& window) {
 }
 
 void GtkBackend::Destroy(Window& window) {
-    GtkControl* control = ControlOf(window);
-    window.native = nullptr;
-    delete control;
+    delete static_cast<GtkControl*>(std::exchange(window.native, nullptr));
 }
 
 void GtkBackend::Show(Window& window, bool visible) {
-    if (GtkControl* control = ControlOf(window))
-        gtk_widget_set_visible(control->widget, visible);
-}
-
-void GtkBackend::TextChanged(Window& window) {
-    if (GtkControl* control = ControlOf(window))
-        control->SetText(WideToUtf8(window.text));
+    if (GtkWidget* widget = ControlOf(&window).widget)
+        gtk_widget_set_visible(widget, visible);
 }
 
 void GtkBackend::EnabledChanged(Window& window) {
     // A disabled top-level window looks unchanged on Windows (user32 drops its input); a
     // disabled control is greyed.
-    GtkControl* control = ControlOf(window);
-    if (control && window.kind != ControlKind::TopLevel)
-        gtk_widget_set_sensitive(control->widget, window.enabled());
-}
-
-void GtkBackend::TopMostChanged(Window& window) {
-    if (GtkControl* control = ControlOf(window))
-        control->SetTopMost(window.topMost());
+    GtkWidget* widget = ControlOf(&window).widget;
+    if (widget && window.kind != ControlKind::TopLevel)
+        gtk_widget_set_sensitive(widget, window.enabled());
 }
 
 void GtkBackend::Invalidate(Window& window, const RECT* area) {
-    GtkControl* control = ControlOf(window);
-    if (!control)
+    GtkControl& control = ControlOf(&window);
+    GtkWidget* widget = control.Container() ? control.Container() : control.widget;
+    if (!widget)
         return;
-    GtkWidget* widget = control->Container() ? control->Container() : control->widget;
     if (area)
         gtk_widget_queue_draw_area(widget, area->left, area->top, area->right - area->left,
                                    area->bottom - area->top);
@@ -173,35 +148,10 @@ void GtkBackend::Invalidate(Window& window, const RECT* area) {
         gtk_widget_queue_draw(widget);
 }
 
-void GtkBackend::ListReset(Window& list) {
-    if (GtkControl* control = ControlOf(list))
-        control->ListReset();
-}
-
-void GtkBackend::ListAdd(Window& list, const std::string& utf8) {
-    if (GtkControl* control = ControlOf(list))
-        control->ListAdd(utf8);
-}
-
-void GtkBackend::ListSelectionChanged(Window& list, int row) {
-    if (GtkControl* control = ControlOf(list))
-        control->ListSelect(row);
-}
-
-void GtkBackend::ListRedrawChanged(Window& list, bool redraw) {
-    if (GtkControl* control = ControlOf(list))
-        control->ListRedraw(redraw);
-}
-
-void GtkBackend::CheckChanged(Window& checkBox, bool checked) {
-    if (GtkControl* control = ControlOf(checkBox))
-        control->SetChecked(checked);
-}
-
 void GtkBackend::FocusChanged(Window* window) {
-    GtkControl* control = window ? ControlOf(*window) : nullptr;
-    if (GtkWidget* target = control ? control->FocusWidget() : nullptr) {
-        control->TakeFocus();
+    GtkControl& control = ControlOf(window);
+    if (GtkWidget* target = control.FocusWidget()) {
+        control.TakeFocus();
         // Windows always shows where the keys go; GTK only once its own keys moved the focus.
         GtkWidget* top = gtk_widget_get_toplevel(target);
         if (GTK_IS_WINDOW(top))
@@ -209,22 +159,16 @@ void GtkBackend::FocusChanged(Window* window) {
         return;
     }
     for (Window* top : TopLevelWindows())
-        if (GtkControl* topControl = ControlOf(*top))
-            gtk_window_set_focus(GTK_WINDOW(topControl->widget), nullptr);
+        if (GtkWidget* widget = ControlOf(top).widget)
+            gtk_window_set_focus(GTK_WINDOW(widget), nullptr);
 }
 
 bool GtkBackend::ForwardKeyToPage(Window& host, const MSG& key) {
-    GtkControl* control = ControlOf(host);
-    GtkWidget* view = control ? control->FocusWidget() : nullptr;
+    GtkWidget* view = ControlOf(&host).FocusWidget();
     GdkEvent* event = KeptKey(key);
     // WebKit answers for a key it passes to its page; one the page leaves comes back to the
     // window as a new event, which the page then declines here.
     return view && event && gtk_widget_event(view, event);
-}
-
-void GtkBackend::Navigate(Window& host, const std::string& url) {
-    if (GtkControl* control = ControlOf(host))
-        control->Navigate(url);
 }
 
 void GtkBackend::ShowMessageBox(MessageBoxState& box) {
@@ -232,8 +176,7 @@ void GtkBackend::ShowMessageBox(MessageBoxState& box) {
     Window* top = FindWindowRecord(request.owner);
     while (top && top->parent)
         top = FindWindowRecord(top->parent);
-    GtkControl* topControl = top ? ControlOf(*top) : nullptr;
-    GtkWindow* owner = topControl ? GTK_WINDOW(topControl->widget) : nullptr;
+    GtkWindow* owner = GTK_WINDOW(ControlOf(top).widget);
     // The boxes the program shows: information, with OK or with Yes and No.
     const bool yesNo = (request.style & MB_TYPEMASK) == MB_YESNO;
     GtkWidget* dialog = gtk_message_dialog_new(

@@ -2,7 +2,7 @@
 // browser host, GtkMessageDialog the message boxes.
 #pragma once
 
-#include "user32/Backend.h"
+#include "backends/gtk/GtkControl.h"
 
 #include <string>
 
@@ -16,18 +16,24 @@ class GtkBackend final : public Backend {
     void Create(Window& window) override;
     void Destroy(Window& window) override;
     void Show(Window& window, bool visible) override;
-    void TextChanged(Window& window) override;
+    void TextChanged(Window& window) override {
+        ControlOf(&window).SetText(WideToUtf8(window.text));
+    }
     void EnabledChanged(Window& window) override;
-    void TopMostChanged(Window& window) override;
+    void TopMostChanged(Window& window) override {
+        ControlOf(&window).SetTopMost(window.topMost());
+    }
     void Invalidate(Window& window, const RECT* area) override;
-    void ListReset(Window& list) override;
-    void ListAdd(Window& list, const std::string& utf8) override;
-    void ListSelectionChanged(Window& list, int row) override;
-    void ListRedrawChanged(Window& list, bool redraw) override;
-    void CheckChanged(Window& checkBox, bool checked) override;
+    void ListReset(Window& list) override { ControlOf(&list).ListReset(); }
+    void ListAdd(Window& list, const std::string& utf8) override { ControlOf(&list).ListAdd(utf8); }
+    void ListSelectionChanged(Window& list, int row) override { ControlOf(&list).ListSelect(row); }
+    void ListRedrawChanged(Window& list, bool redraw) override {
+        ControlOf(&list).ListRedraw(redraw);
+    }
+    void CheckChanged(Window& box, bool checked) override { ControlOf(&box).SetChecked(checked); }
     void FocusChanged(Window* window) override;
     bool ForwardKeyToPage(Window& host, const MSG& key) override;
-    void Navigate(Window& host, const std::string& url) override;
+    void Navigate(Window& host, const std::string& url) override { ControlOf(&host).Navigate(url); }
     void ShowMessageBox(MessageBoxState& box) override;
     void HideMessageBox(MessageBoxState& box) override;
     bool OpenInBrowser(HWND owner, const std::string& url) override;

@@ -35,7 +35,6 @@ struct GtkControl {
     virtual void ListSelect(int) {}
     virtual void ListRedraw(bool) {}
     virtual void Navigate(const std::string&) {}
-    virtual void RepaintPausedVideos() {}
 };
 
 GtkControl* NewTopLevel(Window& window);
@@ -45,9 +44,14 @@ GtkControl* NewStatusBar(Window& window);
 GtkControl* NewListBox(Window& window);
 GtkControl* NewBrowserHost(Window& window);
 
-inline GtkControl* ControlOf(const Window& window) {
-    return static_cast<GtkControl*>(window.native);
+// The window's GTK side; for no window, or one being taken down, a control that shows nothing.
+inline GtkControl& ControlOf(const Window* window) {
+    static GtkControl none;
+    return window && window->native ? *static_cast<GtkControl*>(window->native) : none;
 }
+
+// Every browser host's paused videos paint their frames again (a message box covered them).
+void RepaintPausedVideos();
 
 // Keys (Keys.cpp). GTK's key events become user32's key messages; a key for a page is kept
 // until its host hands it on (WM_FORWARDMSG), so WebKit gets GTK's own event.

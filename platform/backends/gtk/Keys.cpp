@@ -19,10 +19,7 @@ struct KeptEvent {
 // A key reaches its host within the same pass of the message loop; a few are kept in case
 // several arrive at once.
 const size_t kKeptEvents = 16;
-std::deque<KeptEvent>& Kept() {
-    static std::deque<KeptEvent> kept;
-    return kept;
-}
+std::deque<KeptEvent> kept;
 
 } // namespace
 
@@ -54,7 +51,6 @@ UINT VirtualKey(guint keyval) {
 }
 
 void KeepKeyForPage(const GdkEventKey* event, UINT key) {
-    auto& kept = Kept();
     if (kept.size() == kKeptEvents) {
         gdk_event_free(kept.front().event);
         kept.pop_front();
@@ -64,7 +60,7 @@ void KeepKeyForPage(const GdkEventKey* event, UINT key) {
 }
 
 GdkEvent* KeptKey(const MSG& message) {
-    for (const KeptEvent& entry : Kept())
+    for (const KeptEvent& entry : kept)
         if (entry.message == message.message && entry.key == message.wParam &&
             entry.time == message.time)
             return entry.event;

@@ -68,13 +68,6 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     return TRUE;
 }
 
-// GTK moves the focus itself as the window first shows (Windows does not) and when a page
-// passes on from its last (or first) link. The page also leaves that Tab unused, and the
-// dialog keys move the focus on: user32 alone moves it.
-gboolean OnFocusMove(GtkWidget*, GtkDirectionType, gpointer) {
-    return TRUE;
-}
-
 // A click put the focus in a control: user32 hears of it as Windows' controls take the
 // focus on a click.
 void OnFocusSet(GtkWindow*, GtkWidget* widget, gpointer data) {
@@ -111,7 +104,10 @@ GtkControl* NewTopLevel(Window& window) {
     g_signal_connect(top->widget, "delete-event", G_CALLBACK(OnDelete), top);
     g_signal_connect(top->widget, "key-press-event", G_CALLBACK(OnKey), top);
     g_signal_connect(top->widget, "key-release-event", G_CALLBACK(OnKey), top);
-    g_signal_connect(top->widget, "focus", G_CALLBACK(OnFocusMove), nullptr);
+    // GTK moves the focus itself as the window first shows (Windows does not) and when a page
+    // passes on from its last (or first) link. The page also leaves that Tab unused, and the
+    // dialog keys move the focus on: user32 alone moves it.
+    g_signal_connect(top->widget, "focus", G_CALLBACK(gtk_true), nullptr);
     g_signal_connect(top->widget, "set-focus", G_CALLBACK(OnFocusSet), top);
     // The window manager reads the allowed functions when the window is mapped, so they must
     // be on the X window before it is first shown.
