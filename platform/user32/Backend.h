@@ -42,25 +42,26 @@ class Backend {
     virtual ~Backend() = default;
 
     // Windows. Create is called once the record is complete (before WM_NCCREATE is sent);
-    // Destroy after WM_NCDESTROY (or when the window system is reset), children first.
+    // Destroy after WM_NCDESTROY (or when the window system is reset), children first. What
+    // a backend does not show it need not override.
     virtual void Create(Window& window) = 0;
     virtual void Destroy(Window& window) = 0;
-    virtual void Show(Window& window, bool visible) = 0;
-    virtual void TextChanged(Window& window) = 0;
-    virtual void EnabledChanged(Window& window) = 0;
+    virtual void Show(Window& /*window*/, bool /*visible*/) {}
+    virtual void TextChanged(Window& /*window*/) {}
+    virtual void EnabledChanged(Window& /*window*/) {}
     virtual void TopMostChanged(Window& window) = 0;
     // InvalidateRect: the area (client coordinates; null = all) is to be painted again.
     virtual void Invalidate(Window& window, const RECT* area) = 0;
 
     // Built-in controls: what each one shows, as its procedure changes it.
-    virtual void ListReset(Window& list) = 0; // no rows, nothing selected
+    virtual void ListReset(Window& /*list*/) {} // no rows, nothing selected
     virtual void ListAdd(Window& list, const std::string& utf8) = 0;
-    virtual void ListSelectionChanged(Window& list, int row) = 0;  // -1: none
-    virtual void ListRedrawChanged(Window& list, bool redraw) = 0; // WM_SETREDRAW
-    virtual void CheckChanged(Window& checkBox, bool checked) = 0;
+    virtual void ListSelectionChanged(Window& /*list*/, int /*row*/) {}  // -1: none
+    virtual void ListRedrawChanged(Window& /*list*/, bool /*redraw*/) {} // WM_SETREDRAW
+    virtual void CheckChanged(Window& /*checkBox*/, bool /*checked*/) {}
 
     // The keyboard focus moved to window; null: to no control (a top-level window's own).
-    virtual void FocusChanged(Window* window) = 0;
+    virtual void FocusChanged(Window* /*window*/) {}
     // A browser host's page takes a key before the dialog keys do (the host's WM_FORWARDMSG):
     // true when the page used it.
     virtual bool ForwardKeyToPage(Window& host, const MSG& key) = 0;

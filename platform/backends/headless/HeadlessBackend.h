@@ -94,19 +94,11 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
 
     void Create(Window& window) override;
     void Destroy(Window& window) override;
-    void Show(Window&, bool) override {}
-    void TextChanged(Window&) override {}
-    void EnabledChanged(Window&) override {}
     void TopMostChanged(Window& window) override;
     void Invalidate(Window& window, const RECT* area) override {
         invalidations.push_back({window.handle, area == nullptr, area ? *area : RECT{}});
     }
-    void ListReset(Window&) override {}
     void ListAdd(Window&, const std::string&) override { ++listRowsAdded; }
-    void ListSelectionChanged(Window&, int) override {}
-    void ListRedrawChanged(Window&, bool) override {}
-    void CheckChanged(Window&, bool) override {}
-    void FocusChanged(Window*) override {}
     bool ForwardKeyToPage(Window&, const MSG& key) override {
         if (key.message == WM_KEYDOWN)
             pageKeys.push_back((UINT)key.wParam);
