@@ -31,7 +31,7 @@ const char kRepaintPausedVideos[] = R"js(
             window.removeEventListener('seeking', unseen, true);
             event.stopImmediatePropagation();
         }, true);
-        video.currentTime = video.currentTime + 0.001;
+        video.currentTime += 0.001;
     }
     function frameOf(video) {
         try {
@@ -52,9 +52,7 @@ const char kRepaintPausedVideos[] = R"js(
         fresh.volume = video.volume;
         video.parentNode.replaceChild(fresh, video);
     }
-    var videos = Array.prototype.slice.call(document.getElementsByTagName('video'));
-    for (var i = 0; i < videos.length; ++i) {
-        var video = videos[i];
+    for (const video of document.querySelectorAll('video')) {
         if (!video.paused || video.readyState < HTMLMediaElement.HAVE_METADATA)
             continue;
         if (video.played.length === 0 && video.poster)
@@ -133,6 +131,11 @@ gboolean OnEnterFullscreen(WebKitWebView* view, gpointer data) {
         return FALSE;
     state.fullscreen = true;
     state.restoreWindow = false;
+    if (!state.watchingWindow) {
+        state.watchingWindow = true;
+        g_signal_connect_object(top, "window-state-event", G_CALLBACK(OnWindowState), view,
+                                GConnectFlags(0));
+    }
 
     GdkWindow* topWindow = gtk_widget_get_window(top);
     gtk_window_get_position(GTK_WINDOW(top), &state.windowX, &state.windowY);
@@ -173,28 +176,6 @@ gboolean OnLeaveFullscreen(WebKitWebView*, gpointer data) {
     return FALSE;
 }
 
-void OnViewRealized(GtkWidget* view, gpointer data) {
-    // Only now is the view inside its top-level window.
-    BrowserView& state = *static_cast<BrowserView*>(data);
-    GtkWidget* top = gtk_widget_get_toplevel(view);
-    if (!gtk_widget_is_toplevel(top) || state.watchingWindow)
-        return;
-    state.watchingWindow = true;
-    g_signal_connect_object(top, "window-state-event", G_CALLBACK(OnWindowState), view,
-                            GConnectFlags(0));
-}
-
-// WebKit does not say which frame a navigation is for. The viewer's own navigations (a link
-// clicked, a form sent, and their redirects: WebKit's user gesture) are taken for the
-// top-level frame's, and every other one for a frame's, the side on which nothing leaves the
-// player. So a top-level navigation without a gesture counts as a frame's (a script's, a
-// timer's or a meta refresh's, and redirects of the player's own loads), and a link the
-// viewer clicks inside a frame of the site counts as the top level's.
-browser::Frame FrameOf(WebKitNavigationAction* action) {
-    return webkit_navigation_action_is_user_gesture(action) ? browser::Frame::Top
-                                                            : browser::Frame::Inner;
-}
-
 // WebKit escapes what an address may not hold as it is (a space, Chinese characters in the
 // program's path in a res: address): the address it decides on is the one asked for.
 bool SameAddress(const std::string& decided, const std::string& asked) {
@@ -219,7 +200,14 @@ bool DecideNavigation(BrowserView& state, WebKitNavigationAction* action, bool n
         state.topLevelPending = url;
         return true;
     }
-    browser::Frame frame = FrameOf(action);
+    // WebKit does not say which frame a navigation is for. The viewer's own navigations (a
+    // link clicked, a form sent, and their redirects: WebKit's user gesture) are taken for the
+    // top-level frame's, and every other one for a frame's, the side on which nothing leaves
+    // the player. So a top-level navigation without a gesture counts as a frame's (a script's,
+    // a timer's or a meta refresh's, and redirects of the player's own loads), and a link the
+    // viewer clicks inside a frame of the site counts as the top level's.
+    browser::Frame frame = webkit_navigation_action_is_user_gesture(action) ? browser::Frame::Top
+                                                                            : browser::Frame::Inner;
     if (!state.events->beforeNavigate(state.host, url, frame))
         return false;
     if (frame == browser::Frame::Top)
@@ -267,15 +255,12 @@ bool DecideResponse(BrowserView& state, WebKitResponsePolicyDecision* decision) 
 gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                         WebKitPolicyDecisionType type, gpointer data) {
     BrowserView& state = *static_cast<BrowserView*>(data);
-    bool allowed;
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
-        allowed = DecideResponse(state, WEBKIT_RESPONSE_POLICY_DECISION(decision));
-    } else {
-        allowed = DecideNavigation(state,
-                                   webkit_navigation_policy_decision_get_navigation_action(
-                                       WEBKIT_NAVIGATION_POLICY_DECISION(decision)),
-                                   type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
-    }
+    bool allowed = type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE
+                       ? DecideResponse(state, WEBKIT_RESPONSE_POLICY_DECISION(decision))
+                       : DecideNavigation(state,
+                                          webkit_navigation_policy_decision_get_navigation_action(
+                                              WEBKIT_NAVIGATION_POLICY_DECISION(decision)),
+                                          type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
     if (allowed)
         return FALSE; // WebKit's own decision (a new window still needs a "create" handler,
                       // and there is none: no window is made)
@@ -346,8 +331,8 @@ bool SandboxCanStart() {
 // Checked every 10 s, not every second: a playing HD video alone keeps the web process
 // above the limit, and each release throws away what the next frames need again (more
 // CPU, fewer frames shown); an evening grows no more for it.
-WebKitWebContext* PlayerWebContext() {
-    static WebKitWebContext* context = [] {
+WebKitWebContext* PlayerWebContext(const BrowserEvents& events) {
+    static WebKitWebContext* context = [&] {
         WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
         webkit_memory_pressure_settings_set_memory_limit(pressure, 100); // MB
         webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.8);
@@ -358,30 +343,28 @@ WebKitWebContext* PlayerWebContext() {
         webkit_web_context_set_cache_model(made, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         webkit_web_context_set_sandbox_enabled(made, SandboxCanStart());
         g_signal_connect(made, "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
+        ServeResourcePages(made, events);
         return made;
     }();
     return context;
 }
 
-WebKitWebView* NewWebView() {
-    WebKitSettings* settings = webkit_settings_new();
-    webkit_settings_set_enable_media(settings, TRUE);
-    webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
-    webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_enable_fullscreen(settings, TRUE);
-    // The site's pages need nothing the GPU would draw better; without it the web process
-    // sets up no OpenGL: 40 MB less memory, and the first page is painted sooner.
-    webkit_settings_set_hardware_acceleration_policy(settings,
-                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+WebKitWebView* NewWebView(const BrowserEvents& events) {
+    // Media, scripts and HTML5 fullscreen are on by default. The site's pages need nothing
+    // the GPU would draw better; without it the web process sets up no OpenGL: 40 MB less
+    // memory, and the first page is painted sooner.
+    WebKitSettings* settings = webkit_settings_new_with_settings(
+        "media-playback-requires-user-gesture", FALSE, "hardware-acceleration-policy",
+        WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, nullptr);
     // The Windows control starts a video with sound on its own; WebKit's default only
     // starts muted ones.
     WebKitWebsitePolicies* policies =
         webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     ReportMediaFailures(content);
-    auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings,
-                                              "website-policies", policies, "user-content-manager",
-                                              content, "web-context", PlayerWebContext(), nullptr));
+    auto* view = WEBKIT_WEB_VIEW(g_object_new(
+        WEBKIT_TYPE_WEB_VIEW, "settings", settings, "website-policies", policies,
+        "user-content-manager", content, "web-context", PlayerWebContext(events), nullptr));
     g_object_unref(settings);
     g_object_unref(policies);
     g_object_unref(content);
@@ -389,20 +372,14 @@ WebKitWebView* NewWebView() {
 }
 
 GtkWidget* MakeView(HWND host, const BrowserEvents& events) {
-    static bool servingResources = false;
-    if (!servingResources) {
-        ServeResourcePages(PlayerWebContext(), events);
-        servingResources = true;
-    }
     auto* state = new BrowserView;
-    state->view = NewWebView();
+    state->view = NewWebView(events);
     state->host = host;
     state->events = &events;
     g_object_set_data_full(G_OBJECT(state->view), kBrowserViewKey, state,
                            [](gpointer data) { delete static_cast<BrowserView*>(data); });
     g_signal_connect(state->view, "enter-fullscreen", G_CALLBACK(OnEnterFullscreen), state);
     g_signal_connect(state->view, "leave-fullscreen", G_CALLBACK(OnLeaveFullscreen), state);
-    g_signal_connect(state->view, "realize", G_CALLBACK(OnViewRealized), state);
     g_signal_connect(state->view, "decide-policy", G_CALLBACK(OnDecidePolicy), state);
     g_signal_connect(state->view, "load-changed", G_CALLBACK(OnLoadChanged), state);
     g_signal_connect(state->view, "load-failed", G_CALLBACK(OnLoadFailed), state);

@@ -10,37 +10,6 @@
 namespace velmora::platform {
 namespace {
 
-HRESULT StatusOfIoError(int code) {
-    switch (code) {
-    case G_IO_ERROR_CANCELLED:
-        return S_OK;
-    case G_IO_ERROR_CONNECTION_REFUSED:
-    case G_IO_ERROR_HOST_UNREACHABLE:
-    case G_IO_ERROR_NETWORK_UNREACHABLE:
-        return INET_E_CANNOT_CONNECT;
-    case G_IO_ERROR_HOST_NOT_FOUND:
-    case G_IO_ERROR_NOT_FOUND:
-        return INET_E_RESOURCE_NOT_FOUND;
-    case G_IO_ERROR_TIMED_OUT:
-        return INET_E_CONNECTION_TIMEOUT;
-    default:
-        return INET_E_DOWNLOAD_FAILURE;
-    }
-}
-
-HRESULT StatusOfNetworkError(int code) {
-    switch (code) {
-    case WEBKIT_NETWORK_ERROR_CANCELLED:
-        return S_OK;
-    case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
-        return INET_E_UNKNOWN_PROTOCOL;
-    case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
-        return INET_E_RESOURCE_NOT_FOUND;
-    default:
-        return INET_E_DOWNLOAD_FAILURE;
-    }
-}
-
 // The page may load nothing: no script, no image, no frame, no request of any kind.
 const char kResourcePagePolicy[] = "default-src 'none'; style-src 'unsafe-inline'";
 
@@ -70,16 +39,31 @@ void OnResourceRequest(WebKitURISchemeRequest* request, gpointer data) {
 HRESULT StatusOfLoadFailure(const GError* error) {
     if (!error)
         return S_OK;
-    if (error->domain == G_IO_ERROR)
-        return StatusOfIoError(error->code);
-    if (error->domain == G_RESOLVER_ERROR)
-        return INET_E_RESOURCE_NOT_FOUND;
-    if (error->domain == G_TLS_ERROR)
-        return INET_E_INVALID_CERTIFICATE;
-    if (error->domain == WEBKIT_NETWORK_ERROR)
-        return StatusOfNetworkError(error->code);
-    if (error->domain == WEBKIT_POLICY_ERROR || error->domain == WEBKIT_PLUGIN_ERROR)
-        return S_OK;
+    // A code of -1 stands for every code of its domain; what no entry names is
+    // INET_E_DOWNLOAD_FAILURE.
+    static const struct {
+        GQuark domain;
+        int code;
+        HRESULT status;
+    } kStatuses[] = {
+        {G_IO_ERROR, G_IO_ERROR_CANCELLED, S_OK},
+        {G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED, INET_E_CANNOT_CONNECT},
+        {G_IO_ERROR, G_IO_ERROR_HOST_UNREACHABLE, INET_E_CANNOT_CONNECT},
+        {G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE, INET_E_CANNOT_CONNECT},
+        {G_IO_ERROR, G_IO_ERROR_HOST_NOT_FOUND, INET_E_RESOURCE_NOT_FOUND},
+        {G_IO_ERROR, G_IO_ERROR_NOT_FOUND, INET_E_RESOURCE_NOT_FOUND},
+        {G_IO_ERROR, G_IO_ERROR_TIMED_OUT, INET_E_CONNECTION_TIMEOUT},
+        {G_RESOLVER_ERROR, -1, INET_E_RESOURCE_NOT_FOUND},
+        {G_TLS_ERROR, -1, INET_E_INVALID_CERTIFICATE},
+        {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED, S_OK},
+        {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL, INET_E_UNKNOWN_PROTOCOL},
+        {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST, INET_E_RESOURCE_NOT_FOUND},
+        {WEBKIT_POLICY_ERROR, -1, S_OK},
+        {WEBKIT_PLUGIN_ERROR, -1, S_OK},
+    };
+    for (const auto& known : kStatuses)
+        if (error->domain == known.domain && (known.code == -1 || error->code == known.code))
+            return known.status;
     return INET_E_DOWNLOAD_FAILURE;
 }
 

@@ -44,12 +44,11 @@ const char kMediaFailureScript[] = R"js(
 )js";
 
 std::string MediaTypeOfAddress(const std::string& address) {
-    std::string lower = address.substr(0, address.find_first_of("?#"));
-    for (char& c : lower)
-        c = static_cast<char>(g_ascii_tolower(c));
-    if (g_str_has_suffix(lower.c_str(), ".mp4") || g_str_has_suffix(lower.c_str(), ".m4v"))
+    // The path in lower case: up to a query or fragment (npos, -1: all of it).
+    g_autofree char* path = g_ascii_strdown(address.c_str(), (gssize)address.find_first_of("?#"));
+    if (g_str_has_suffix(path, ".mp4") || g_str_has_suffix(path, ".m4v"))
         return "video/mp4";
-    if (g_str_has_suffix(lower.c_str(), ".webm"))
+    if (g_str_has_suffix(path, ".webm"))
         return "video/webm";
     return {};
 }
