@@ -55,7 +55,7 @@ void FillAndCheck(benchmark::State& state) {
 
 void BM_FillEpisodeListHeadless(benchmark::State& state) {
     velmora::test::TempDir dir;
-    velmora::platform::HeadlessSession session;
+    velmora::platform::HeadlessBackend backend;
     MakeWindowAndSettings(dir);
     FillAndCheck(state);
 }

@@ -64,8 +64,7 @@ HINSTANCE PlayerInstance() {
 
 int PlayerRun::Run() {
     ScopedLocale locale(this->locale);
-    platform::HeadlessSession session;
-    HeadlessBackend& backend = session.backend();
+    HeadlessBackend backend;
 
     backend.browserAvailable = browserAvailable;
     backend.loadErrors = loadErrors;

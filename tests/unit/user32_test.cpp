@@ -123,8 +123,7 @@ class User32Test : public ::testing::Test {
             DispatchMessageW(&message);
     }
 
-    HeadlessSession session_;
-    HeadlessBackend& backend_ = session_.backend();
+    HeadlessBackend backend_;
     std::vector<Received> received_;
 };
 

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && strcmp(argv[1], "client") == 0) {
-        velmora::platform::HeadlessSession session;
+        velmora::platform::HeadlessBackend backend;
         HWND window =
             CreateWindowExW(0, L"STATIC", L"", WS_CAPTION | WS_SYSMENU, 0, 0, MainWindowWidth,
                             MainWindowHeight, nullptr, nullptr, nullptr, nullptr);

@@ -6,6 +6,16 @@
 
 namespace velmora::platform {
 
+HeadlessBackend::HeadlessBackend() {
+    SetBackend(this);
+    ResetWindowSystem();
+}
+
+HeadlessBackend::~HeadlessBackend() {
+    ResetWindowSystem();
+    SetBackend(nullptr);
+}
+
 void HeadlessBackend::Create(Window& window) {
     created.push_back({window.handle, window.parent,
                        window.windowClass ? WideToUtf8(window.windowClass->name) : "",
@@ -122,16 +132,6 @@ bool HeadlessBackend::WaitForInput() {
         }
     }
     return closing;
-}
-
-HeadlessSession::HeadlessSession() {
-    SetBackend(&backend_);
-    ResetWindowSystem();
-}
-
-HeadlessSession::~HeadlessSession() {
-    ResetWindowSystem();
-    SetBackend(nullptr);
 }
 
 } // namespace velmora::platform

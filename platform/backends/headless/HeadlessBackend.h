@@ -55,8 +55,14 @@ struct HeadlessRecord {
     std::vector<UINT> pageKeys; // every key (VK_*) a browser host's page was offered first
 };
 
+// Installs itself, with a clean window system, as the backend for its lifetime.
 class HeadlessBackend final : public Backend, public HeadlessRecord {
   public:
+    HeadlessBackend();
+    ~HeadlessBackend() override;
+    HeadlessBackend(const HeadlessBackend&) = delete;
+    HeadlessBackend& operator=(const HeadlessBackend&) = delete;
+
     // Called when the message queue is empty. Perform one input (input::Click, ...) and
     // return true, or return false when there is nothing more to do: the backend then
     // closes the top-level windows, as a user would, so no run can hang.
@@ -123,20 +129,6 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     std::map<HWND, std::string> shown_; // the committed address of each host
     std::set<HWND> closeRequested_;
     int idleWithoutInput_ = 0;
-};
-
-// Installs a fresh headless backend and a clean window system for the object's lifetime.
-class HeadlessSession {
-  public:
-    HeadlessSession();
-    ~HeadlessSession();
-    HeadlessSession(const HeadlessSession&) = delete;
-    HeadlessSession& operator=(const HeadlessSession&) = delete;
-
-    HeadlessBackend& backend() { return backend_; }
-
-  private:
-    HeadlessBackend backend_;
 };
 
 } // namespace velmora::platform
