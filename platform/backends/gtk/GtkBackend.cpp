@@ -110,10 +110,9 @@ void GtkBackend::Create(Window& window) {
     window.native = control;
     MarkControlWidget(*control);
     GtkWidget* container = ControlOf(FindWindowRecord(window.parent)).Container();
-    if (window.kind != ControlKind::TopLevel) {
+    if (window.kind != ControlKind::TopLevel)
         gtk_widget_set_size_request(control->widget, window.width, window.height);
-        gtk_widget_set_sensitive(control->widget, window.enabled());
-    }
+    EnabledChanged(window);
     control->SetText(WideToUtf8(window.text));
     if (container)
         gtk_layout_put(GTK_LAYOUT(container), control->widget, window.x, window.y);

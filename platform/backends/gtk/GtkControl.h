@@ -1,6 +1,5 @@
-// A window's GTK side, one kind to a file, as user32 keeps its controls: TopLevel.cpp,
-// Button.cpp (push buttons and check boxes), Static.cpp, StatusBar.cpp, ListBox.cpp and
-// BrowserHost.cpp. Window::native points to it; GtkBackend forwards each change to it.
+// A window's GTK side, one kind to a file as user32 keeps its controls. Window::native points
+// to it; GtkBackend forwards each change to it.
 #pragma once
 
 #include "user32/WindowStore.h"
@@ -56,7 +55,7 @@ void RepaintPausedVideos();
 // Keys (Keys.cpp). GTK's key events become user32's key messages; a key for a page is kept
 // until its host hands it on (WM_FORWARDMSG), so WebKit gets GTK's own event.
 UINT VirtualKey(guint keyval); // 0: a key the program's windows never see
-void KeepKeyForPage(const GdkEventKey* event, UINT key);
+void KeepKeyForPage(const GdkEventKey* event);
 GdkEvent* KeptKey(const MSG& message); // null when the message came from no kept event
 // The window a widget belongs to (a control's widget, or one inside it): null for none.
 void MarkControlWidget(GtkControl& control);

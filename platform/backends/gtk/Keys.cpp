@@ -9,17 +9,10 @@ namespace {
 
 const char kControlKey[] = "velmora-control";
 
-struct KeptEvent {
-    UINT message;
-    UINT key;
-    DWORD time;
-    GdkEvent* event;
-};
-
 // A key reaches its host within the same pass of the message loop; a few are kept in case
 // several arrive at once.
 const size_t kKeptEvents = 16;
-std::deque<KeptEvent> kept;
+std::deque<GdkEvent*> kept;
 
 } // namespace
 
@@ -50,20 +43,22 @@ UINT VirtualKey(guint keyval) {
     return 0;
 }
 
-void KeepKeyForPage(const GdkEventKey* event, UINT key) {
+void KeepKeyForPage(const GdkEventKey* event) {
     if (kept.size() == kKeptEvents) {
-        gdk_event_free(kept.front().event);
+        gdk_event_free(kept.front());
         kept.pop_front();
     }
-    UINT message = event->type == GDK_KEY_PRESS ? WM_KEYDOWN : WM_KEYUP;
-    kept.push_back({message, key, event->time, gdk_event_copy((const GdkEvent*)event)});
+    kept.push_back(gdk_event_copy((const GdkEvent*)event));
 }
 
 GdkEvent* KeptKey(const MSG& message) {
-    for (const KeptEvent& entry : kept)
-        if (entry.message == message.message && entry.key == message.wParam &&
-            entry.time == message.time)
-            return entry.event;
+    for (GdkEvent* event : kept) {
+        const GdkEventKey& key = event->key;
+        UINT type = key.type == GDK_KEY_PRESS ? WM_KEYDOWN : WM_KEYUP;
+        if (type == message.message && VirtualKey(key.keyval) == message.wParam &&
+            key.time == message.time)
+            return event;
+    }
     return nullptr;
 }
 

@@ -62,7 +62,7 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     UINT key = VirtualKey(event->keyval);
     if (!key)
         return FALSE;
-    KeepKeyForPage(event, key);
+    KeepKeyForPage(event);
     input::Key(static_cast<TopLevel*>(data)->handle, key, event->type == GDK_KEY_PRESS,
                event->time);
     return TRUE;
@@ -74,14 +74,6 @@ void OnFocusSet(GtkWindow*, GtkWidget* widget, gpointer data) {
     HWND owner = WindowHolding(widget);
     if (owner && owner != GetFocus() && owner != static_cast<TopLevel*>(data)->handle)
         input::Focus(owner);
-}
-
-// WS_CAPTION | WS_SYSMENU without WS_MINIMIZEBOX, WS_MAXIMIZEBOX or WS_THICKFRAME.
-void RestrictFrame(GtkWidget* widget) {
-    GdkWindow* window = gtk_widget_get_window(widget);
-    gdk_window_set_functions(window, (GdkWMFunction)(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
-    gdk_window_set_decorations(
-        window, (GdkWMDecoration)(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
 }
 
 } // namespace
@@ -109,10 +101,14 @@ GtkControl* NewTopLevel(Window& window) {
     // dialog keys move the focus on: user32 alone moves it.
     g_signal_connect(top->widget, "focus", G_CALLBACK(gtk_true), nullptr);
     g_signal_connect(top->widget, "set-focus", G_CALLBACK(OnFocusSet), top);
-    // The window manager reads the allowed functions when the window is mapped, so they must
-    // be on the X window before it is first shown.
+    // WS_CAPTION | WS_SYSMENU without WS_MINIMIZEBOX, WS_MAXIMIZEBOX or WS_THICKFRAME. The
+    // window manager reads the allowed functions when the window is mapped, so they must be on
+    // the X window before it is first shown.
     gtk_widget_realize(top->widget);
-    RestrictFrame(top->widget);
+    GdkWindow* frame = gtk_widget_get_window(top->widget);
+    gdk_window_set_functions(frame, (GdkWMFunction)(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+    gdk_window_set_decorations(
+        frame, (GdkWMDecoration)(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
     return top;
 }
 

@@ -2,11 +2,6 @@
 // WebKitGTK and installed beside the program, which opens it when the first browser host
 // makes its web view. WebKitGTK and the hundred-odd libraries it needs take longer to load
 // than GTK takes to put the whole window on screen.
-//
-// The web view behaves as the Windows browser control does for the site's pages: a video
-// with sound starts without a click, HTML5 fullscreen fills the screen and hands the
-// fixed-size window back exactly as it was, and a video the system has no decoder for is
-// reported on stderr instead of staying black.
 #pragma once
 
 #include <gtk/gtk.h>
