@@ -53,10 +53,8 @@ struct BrowserHost final : GtkControl {
     BrowserHost() { hosts.insert(this); }
     ~BrowserHost() override {
         hosts.erase(this);
-        if (source)
-            g_source_remove(source);
-        if (drawn)
-            g_signal_handler_disconnect(widget, drawn);
+        g_clear_handle_id(&source, g_source_remove);
+        g_clear_signal_handler(&drawn, widget);
     }
     void Navigate(const std::string& url) override {
         if (view)

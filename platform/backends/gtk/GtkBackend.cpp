@@ -28,20 +28,19 @@ void AddInformationIcon(GtkMessageDialog* dialog) {
     if (!GTK_IS_BOX(row))
         return;
     const char* names[] = {"dialog-information", "dialog-information-symbolic"};
-    GIcon* icon = g_themed_icon_new_from_names(const_cast<char**>(names), G_N_ELEMENTS(names));
+    g_autoptr(GIcon) icon =
+        g_themed_icon_new_from_names(const_cast<char**>(names), G_N_ELEMENTS(names));
     GtkWidget* image = gtk_image_new_from_gicon(icon, GTK_ICON_SIZE_DIALOG);
-    g_object_unref(icon);
     gtk_image_set_pixel_size(GTK_IMAGE(image), 32);
     gtk_widget_set_valign(image, GTK_ALIGN_START);
     gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
     gtk_box_reorder_child(GTK_BOX(row), image, 0);
     gtk_widget_set_valign(text, GTK_ALIGN_CENTER);
-    GList* labels = gtk_container_get_children(GTK_CONTAINER(text));
+    g_autoptr(GList) labels = gtk_container_get_children(GTK_CONTAINER(text));
     for (GList* label = labels; label; label = label->next) {
         gtk_widget_set_halign(GTK_WIDGET(label->data), GTK_ALIGN_START);
         gtk_label_set_xalign(GTK_LABEL(label->data), 0);
     }
-    g_list_free(labels);
 }
 
 GtkControl* NewControl(Window& window) {
@@ -95,12 +94,11 @@ bool GtkBackend::Start(int* argc, char*** argv, std::string& error) {
                 "' (is a desktop session or Xvfb running?)";
         return false;
     }
-    GtkCssProvider* provider = gtk_css_provider_new();
+    g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, kControlStyle, -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(),
                                               GTK_STYLE_PROVIDER(provider),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(provider);
     return true;
 }
 

@@ -22,15 +22,13 @@ struct ListBox final : GtkControl {
         if (storeDetached)
             return; // applied when the rows are shown again
         updating = true;
-        GtkTreeSelection* rows = gtk_tree_view_get_selection(view);
         if (selection >= 0) {
-            GtkTreePath* path = gtk_tree_path_new_from_indices(selection, -1);
+            g_autoptr(GtkTreePath) path = gtk_tree_path_new_from_indices(selection, -1);
             // The cursor (the row the focus is drawn on) goes with the selection.
             gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
             gtk_tree_view_scroll_to_cell(view, path, nullptr, FALSE, 0, 0);
-            gtk_tree_path_free(path);
         } else {
-            gtk_tree_selection_unselect_all(rows);
+            gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(view));
         }
         updating = false;
     }
@@ -84,14 +82,10 @@ int RowOf(GtkTreePath* path) {
 gboolean OnButtonPress(GtkWidget* view, GdkEventButton* event, gpointer data) {
     if (event->type != GDK_2BUTTON_PRESS || event->button != 1)
         return FALSE;
-    int row = -1;
-    GtkTreePath* path = nullptr;
-    if (gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(view), (int)event->x, (int)event->y, &path,
-                                      nullptr, nullptr, nullptr)) {
-        row = RowOf(path);
-        gtk_tree_path_free(path);
-    }
-    input::ListDoubleClick(static_cast<ListBox*>(data)->handle, row);
+    g_autoptr(GtkTreePath) path = nullptr;
+    bool onRow = gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(view), (int)event->x, (int)event->y,
+                                               &path, nullptr, nullptr, nullptr);
+    input::ListDoubleClick(static_cast<ListBox*>(data)->handle, onRow ? RowOf(path) : -1);
     return FALSE;
 }
 
@@ -101,9 +95,8 @@ void OnSelectionChanged(GtkTreeSelection* selection, gpointer data) {
     GtkTreeIter iter;
     if (list->updating || !gtk_tree_selection_get_selected(selection, &model, &iter))
         return;
-    GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
+    g_autoptr(GtkTreePath) path = gtk_tree_model_get_path(model, &iter);
     input::ListSelect(list->handle, RowOf(path));
-    gtk_tree_path_free(path);
 }
 
 } // namespace

@@ -36,16 +36,13 @@ struct TopLevel final : GtkControl {
 
 void SetIcon(GtkWindow* window, HICON icon) {
     IconResource resource = FindIconResource(IconResourceId(icon));
-    GdkPixbufLoader* loader =
+    g_autoptr(GdkPixbufLoader) loader =
         resource.data ? gdk_pixbuf_loader_new_with_type("ico", nullptr) : nullptr;
-    if (!loader)
+    if (!loader || !gdk_pixbuf_loader_write(loader, resource.data, resource.size, nullptr) ||
+        !gdk_pixbuf_loader_close(loader, nullptr))
         return;
-    if (gdk_pixbuf_loader_write(loader, resource.data, resource.size, nullptr) &&
-        gdk_pixbuf_loader_close(loader, nullptr)) {
-        if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader))
-            gtk_window_set_icon(window, pixbuf);
-    }
-    g_object_unref(loader);
+    if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader))
+        gtk_window_set_icon(window, pixbuf);
 }
 
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {

@@ -145,7 +145,7 @@ gboolean OnEnterFullscreen(WebKitWebView* view, gpointer data) {
     gtk_widget_get_size_request(frame, &state.frameWidth, &state.frameHeight);
 
     state.hidden.clear();
-    GList* children = gtk_container_get_children(GTK_CONTAINER(layout));
+    g_autoptr(GList) children = gtk_container_get_children(GTK_CONTAINER(layout));
     for (GList* child = children; child; child = child->next) {
         GtkWidget* widget = GTK_WIDGET(child->data);
         if (widget != frame && gtk_widget_get_visible(widget)) {
@@ -153,7 +153,6 @@ gboolean OnEnterFullscreen(WebKitWebView* view, gpointer data) {
             gtk_widget_hide(widget);
         }
     }
-    g_list_free(children);
 
     GdkRectangle screen{};
     gdk_monitor_get_geometry(
@@ -333,13 +332,12 @@ bool SandboxCanStart() {
 // CPU, fewer frames shown); an evening grows no more for it.
 WebKitWebContext* PlayerWebContext(const BrowserEvents& events) {
     static WebKitWebContext* context = [&] {
-        WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+        g_autoptr(WebKitMemoryPressureSettings) pressure = webkit_memory_pressure_settings_new();
         webkit_memory_pressure_settings_set_memory_limit(pressure, 100); // MB
         webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.8);
         webkit_memory_pressure_settings_set_poll_interval(pressure, 10); // s
         WebKitWebContext* made = WEBKIT_WEB_CONTEXT(
             g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", pressure, nullptr));
-        webkit_memory_pressure_settings_free(pressure);
         webkit_web_context_set_cache_model(made, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         webkit_web_context_set_sandbox_enabled(made, SandboxCanStart());
         g_signal_connect(made, "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
@@ -353,21 +351,18 @@ WebKitWebView* NewWebView(const BrowserEvents& events) {
     // Media, scripts and HTML5 fullscreen are on by default. The site's pages need nothing
     // the GPU would draw better; without it the web process sets up no OpenGL: 40 MB less
     // memory, and the first page is painted sooner.
-    WebKitSettings* settings = webkit_settings_new_with_settings(
+    g_autoptr(WebKitSettings) settings = webkit_settings_new_with_settings(
         "media-playback-requires-user-gesture", FALSE, "hardware-acceleration-policy",
         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, nullptr);
     // The Windows control starts a video with sound on its own; WebKit's default only
     // starts muted ones.
-    WebKitWebsitePolicies* policies =
+    g_autoptr(WebKitWebsitePolicies) policies =
         webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
-    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    g_autoptr(WebKitUserContentManager) content = webkit_user_content_manager_new();
     ReportMediaFailures(content);
     auto* view = WEBKIT_WEB_VIEW(g_object_new(
         WEBKIT_TYPE_WEB_VIEW, "settings", settings, "website-policies", policies,
         "user-content-manager", content, "web-context", PlayerWebContext(events), nullptr));
-    g_object_unref(settings);
-    g_object_unref(policies);
-    g_object_unref(content);
     return view;
 }
 

@@ -23,15 +23,15 @@ void OnResourceRequest(WebKitURISchemeRequest* request, gpointer data) {
         return;
     }
     // The resource table lives as long as the program: the stream reads it in place.
-    GInputStream* stream = g_memory_input_stream_new_from_data(page->data(), page->size(), nullptr);
-    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, page->size());
+    g_autoptr(GInputStream) stream =
+        g_memory_input_stream_new_from_data(page->data(), page->size(), nullptr);
+    g_autoptr(WebKitURISchemeResponse) response =
+        webkit_uri_scheme_response_new(stream, page->size());
     webkit_uri_scheme_response_set_content_type(response, "text/html");
     SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
     soup_message_headers_append(headers, "Content-Security-Policy", kResourcePagePolicy);
     webkit_uri_scheme_response_set_http_headers(response, headers);
     webkit_uri_scheme_request_finish_with_response(request, response);
-    g_object_unref(response);
-    g_object_unref(stream);
 }
 
 } // namespace

@@ -97,11 +97,10 @@ void OnMediaFailure(WebKitUserContentManager*, WebKitJavascriptResult* result, g
 } // namespace
 
 void ReportMediaFailures(WebKitUserContentManager* content) {
-    WebKitUserScript* script =
+    g_autoptr(WebKitUserScript) script =
         webkit_user_script_new(kMediaFailureScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
     g_signal_connect(content,
                      (std::string("script-message-received::") + kMediaMessageChannel).c_str(),
                      G_CALLBACK(OnMediaFailure), nullptr);
