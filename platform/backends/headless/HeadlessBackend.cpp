@@ -112,10 +112,10 @@ bool HeadlessBackend::WaitForInput() {
     // A test that keeps saying "more" without ever queuing anything would spin for ever.
     constexpr int kIdleLimit = 1000;
     if (!loading_.empty()) {
-        Load load = loading_.front();
+        auto [host, url] = loading_.front();
         loading_.pop_front();
-        if (FindWindowRecord(load.host))
-            Commit(load.host, load.url);
+        if (FindWindowRecord(host))
+            Commit(host, url);
         return true;
     }
     if (onIdle && idleWithoutInput_ < kIdleLimit && onIdle()) {

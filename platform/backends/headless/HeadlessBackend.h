@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::platform {
@@ -121,12 +122,8 @@ class HeadlessBackend final : public Backend, public HeadlessRecord {
     HRESULT FailureOf(const std::string& url) const;
     void Commit(HWND host, const std::string& url);
 
-    struct Load {
-        HWND host;
-        std::string url;
-    };
-    std::deque<Load> loading_;
-    std::map<HWND, std::string> shown_; // the committed address of each host
+    std::deque<std::pair<HWND, std::string>> loading_; // the host and address of each load
+    std::map<HWND, std::string> shown_;                // the committed address of each host
     std::set<HWND> closeRequested_;
     int idleWithoutInput_ = 0;
 };
