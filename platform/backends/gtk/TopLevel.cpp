@@ -12,18 +12,6 @@
 namespace velmora::platform {
 namespace {
 
-// Only an X server lets a program keep its window above the others: Wayland has no request
-// for it, and gtk_window_set_keep_above does nothing there. The user learns why once.
-void KeepAbove(GtkWindow* window, bool above) {
-    gtk_window_set_keep_above(window, above);
-    static bool told = false;
-    if (above && !told && !GDK_IS_X11_DISPLAY(gtk_widget_get_display(GTK_WIDGET(window)))) {
-        told = true;
-        fprintf(stderr, "velmora-player: cannot keep the window on top: Wayland lets no "
-                        "program pin its window (under X11 or Xwayland it can)\n");
-    }
-}
-
 struct TopLevel final : GtkControl {
     GtkWidget* client = nullptr;
 
@@ -31,7 +19,17 @@ struct TopLevel final : GtkControl {
     void SetText(const std::string& utf8) override {
         gtk_window_set_title(GTK_WINDOW(widget), utf8.c_str());
     }
-    void SetTopMost(bool above) override { KeepAbove(GTK_WINDOW(widget), above); }
+    // Only an X server lets a program keep its window above the others: Wayland has no
+    // request for it, and gtk_window_set_keep_above does nothing there. The user learns why once.
+    void SetTopMost(bool above) override {
+        gtk_window_set_keep_above(GTK_WINDOW(widget), above);
+        static bool told = false;
+        if (above && !told && !GDK_IS_X11_DISPLAY(gtk_widget_get_display(widget))) {
+            told = true;
+            fprintf(stderr, "velmora-player: cannot keep the window on top: Wayland lets no "
+                            "program pin its window (under X11 or Xwayland it can)\n");
+        }
+    }
 };
 
 void SetIcon(GtkWindow* window, HICON icon) {

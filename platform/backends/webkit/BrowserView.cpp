@@ -360,10 +360,9 @@ WebKitWebView* NewWebView(const BrowserEvents& events) {
         webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
     g_autoptr(WebKitUserContentManager) content = webkit_user_content_manager_new();
     ReportMediaFailures(content);
-    auto* view = WEBKIT_WEB_VIEW(g_object_new(
-        WEBKIT_TYPE_WEB_VIEW, "settings", settings, "website-policies", policies,
-        "user-content-manager", content, "web-context", PlayerWebContext(events), nullptr));
-    return view;
+    return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings,
+                                        "website-policies", policies, "user-content-manager",
+                                        content, "web-context", PlayerWebContext(events), nullptr));
 }
 
 GtkWidget* MakeView(HWND host, const BrowserEvents& events) {
