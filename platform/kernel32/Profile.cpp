@@ -25,8 +25,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -100,41 +101,33 @@ class DirectoryLock {
     bool Usable() const { return usable_; }
 
   private:
-    struct Waiting {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false; // the flock returned
-        bool abandoned = false;
-    };
-
     // Another process holds the lock. A blocking flock, in a thread of its own, gets it as
     // soon as it is free (polling could starve behind a busy writer); when it comes after
     // the caller gave up, that thread lets it go at once.
     void Wait(int fd, int operation) {
-        auto waiting = std::make_shared<Waiting>();
+        enum { Waiting, Locked, Abandoned };
+        auto state = std::make_shared<std::atomic<int>>(Waiting);
+        std::promise<void> locked;
+        std::future<void> done = locked.get_future();
         try {
-            std::thread([waiting, fd, operation] {
+            std::thread([state, fd, operation, locked = std::move(locked)]() mutable {
                 while (flock(fd, operation) != 0 && errno == EINTR) {
                 }
-                std::lock_guard<std::mutex> lock(waiting->mutex);
-                waiting->finished = true;
-                if (waiting->abandoned)
+                if (state->exchange(Locked) == Abandoned)
                     close(fd);
-                waiting->done.notify_one();
+                locked.set_value();
             }).detach();
         } catch (const std::system_error&) {
             close(fd);
             usable_ = Fail(kErrorSharingViolation);
             return;
         }
-        std::unique_lock<std::mutex> lock(waiting->mutex);
-        if (waiting->done.wait_for(lock, std::chrono::milliseconds(kProfileLockWaitMs),
-                                   [&waiting] { return waiting->finished; })) {
+        if (done.wait_for(std::chrono::milliseconds(kProfileLockWaitMs)) ==
+                std::future_status::ready ||
+            state->exchange(Abandoned) == Locked)
             fd_ = fd;
-        } else {
-            waiting->abandoned = true;
+        else
             usable_ = Fail(kErrorSharingViolation);
-        }
     }
 
     int fd_ = -1;
