@@ -320,9 +320,7 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
     if (DWORD error = AddressError(address))
         return Fail<std::nullptr_t>(error);
     // The length counts characters; -1 means up to the terminator.
-    std::u16string headerText = WideString(headers);
-    if (headersLength < headerText.size())
-        headerText.resize(headersLength);
+    const std::u16string headerText = WideString(headers).substr(0, headersLength);
 
     auto owner = std::make_shared<Request>();
     Request* request = owner.get();
