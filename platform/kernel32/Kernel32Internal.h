@@ -20,8 +20,8 @@ constexpr DWORD kErrorSharingViolation = 32;
 // A profile file longer than this is far beyond any real one: it is not read, and never
 // rewritten.
 constexpr size_t kMostProfileBytes = 1 << 20;
-// How long a profile call waits for another process's lock on the file's folder before it
-// gives up (a read then gives the defaults, a write is skipped), so the window never hangs.
+// How long a profile call waits for another process's lock on the file's folder (Profile.cpp
+// says what then happens).
 constexpr int kProfileLockWaitMs = 1000;
 
 // Whole-string conversions between UTF-16 and the ANSI code page (chosen from the locale's

@@ -76,10 +76,9 @@ std::string DirectoryOf(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The flock on the directory of a profile file; see the top of this file. A directory that
-// cannot be opened (no read permission) or locked goes without: the write itself still
-// works. A directory that is a link is not followed, and a lock not had in time is given up
-// on: Usable() is then false, with the error set.
+// The folder's flock (see the top of this file). A folder that cannot be opened (no read
+// permission) or locked goes without: the write itself still works. A folder that is a link,
+// or a lock not had in time, leaves Usable() false, with the error set.
 class DirectoryLock {
   public:
     DirectoryLock(const std::string& path, int operation) {
@@ -99,6 +98,7 @@ class DirectoryLock {
     DirectoryLock& operator=(const DirectoryLock&) = delete;
 
     bool Usable() const { return usable_; }
+    int Fd() const { return fd_; }
 
   private:
     // Another process holds the lock. A blocking flock, in a thread of its own, gets it as
@@ -107,16 +107,15 @@ class DirectoryLock {
     void Wait(int fd, int operation) {
         enum { Waiting, Locked, Abandoned };
         auto state = std::make_shared<std::atomic<int>>(Waiting);
-        std::promise<void> locked;
-        std::future<void> done = locked.get_future();
+        std::packaged_task<void()> lock([state, fd, operation] {
+            while (flock(fd, operation) != 0 && errno == EINTR) {
+            }
+            if (state->exchange(Locked) == Abandoned)
+                close(fd);
+        });
+        std::future<void> done = lock.get_future();
         try {
-            std::thread([state, fd, operation, locked = std::move(locked)]() mutable {
-                while (flock(fd, operation) != 0 && errno == EINTR) {
-                }
-                if (state->exchange(Locked) == Abandoned)
-                    close(fd);
-                locked.set_value();
-            }).detach();
+            std::thread(std::move(lock)).detach();
         } catch (const std::system_error&) {
             close(fd);
             usable_ = Fail(kErrorSharingViolation);
@@ -318,10 +317,9 @@ bool SaveInPlace(const std::string& path, const std::string& bytes, const struct
     return CloseAfter(fd, ok) || Fail(ErrorFromErrno(errno));
 }
 
-// Replaces the file that was read with bytes: a temporary file beside it is written, flushed
-// to the disk and renamed over the original, so readers see either the old or the new file.
-// Where the directory forbids the temporary file, an existing file is rewritten in place.
-bool Save(const std::string& path, const std::string& bytes, const IniFile& file) {
+// Replaces the file that was read with bytes, as the top of this file says; directoryFd is
+// its folder's, or -1.
+bool Save(const std::string& path, const std::string& bytes, const IniFile& file, int directoryFd) {
     std::string directory = DirectoryOf(path);
     std::string name = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
     std::string temporary = directory + "/." + name + ".XXXXXX";
@@ -337,12 +335,8 @@ bool Save(const std::string& path, const std::string& bytes, const IniFile& file
         unlink(temporary.c_str());
         return Fail(ErrorFromErrno(error));
     }
-    // Make the rename itself durable.
-    int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
+    if (directoryFd >= 0)
+        fsync(directoryFd); // makes the rename itself durable
     return true;
 }
 
@@ -502,5 +496,5 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     if (file.exists && ((file.info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
                         access(path.c_str(), W_OK) != 0))
         return Fail(ERROR_ACCESS_DENIED);
-    return Save(path, bytes, file) ? TRUE : FALSE;
+    return Save(path, bytes, file, exclusive.Fd()) ? TRUE : FALSE;
 }

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <future>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -29,13 +28,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
     if (!start || flags != 0)
         return Fail<std::nullptr_t>(ERROR_INVALID_PARAMETER);
-    auto ending = std::make_shared<std::promise<void>>();
-    Ended ended = ending->get_future().share();
+    std::packaged_task<void()> run([start, parameter] { start(parameter); });
+    Ended ended = run.get_future().share();
     try {
-        std::thread([ending, start, parameter] {
-            start(parameter);
-            ending->set_value();
-        }).detach();
+        std::thread(std::move(run)).detach();
     } catch (const std::system_error&) {
         return Fail<std::nullptr_t>(ERROR_NOT_ENOUGH_MEMORY);
     }
