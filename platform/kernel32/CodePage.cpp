@@ -66,22 +66,19 @@ const char* LocaleCodeset() {
     return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
 }
 
-struct CodePage {
-    std::string locale; // the LC_CTYPE it was chosen for
-    UINT number = 0;
-    std::string iconvName;
-};
-
 // The ANSI code page of the current LC_CTYPE, remembered per thread for the last locale seen.
-const CodePage& AnsiCodePage() {
-    thread_local CodePage page;
-    const char* locale = setlocale(LC_CTYPE, nullptr);
-    std::string current = locale ? locale : "C";
-    if (page.number == 0 || current != page.locale) {
-        const UINT number = AnsiCodePageOf(current);
-        page = CodePage{current, number, "CP" + std::to_string(number)};
-    }
-    return page;
+UINT AnsiCodePage() {
+    thread_local std::string locale;
+    thread_local UINT number = 0;
+    const char* current = setlocale(LC_CTYPE, nullptr);
+    if (number == 0 || locale != (current ? current : "C"))
+        number = AnsiCodePageOf(locale = current ? current : "C");
+    return number;
+}
+
+// Its name for iconv.
+std::string AnsiCodeset() {
+    return "CP" + std::to_string(AnsiCodePage());
 }
 
 // One descriptor per (target, source) pair and thread: iconv descriptors carry state, and
@@ -189,13 +186,13 @@ constexpr char16_t kNameBackslash = 0xF05C;
 
 std::u16string AnsiToWide(const std::string& bytes) {
     std::u16string out;
-    DecodeIn(AnsiCodePage().iconvName.c_str(), bytes.data(), bytes.size(), false, &out);
+    DecodeIn(AnsiCodeset().c_str(), bytes.data(), bytes.size(), false, &out);
     return out;
 }
 
 std::string WideToAnsi(const std::u16string& text, bool* lossy) {
     std::string out;
-    const bool used = EncodeIn(AnsiCodePage().iconvName.c_str(), text.data(), text.size(), &out);
+    const bool used = EncodeIn(AnsiCodeset().c_str(), text.data(), text.size(), &out);
     if (lossy)
         *lossy = used;
     return out;
@@ -303,12 +300,12 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int so
     if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
         static_cast<const void*>(source) == static_cast<const void*>(target) ||
         // CP_ACP or its own number: the platform knows one code page at a time.
-        (codePage != CP_ACP && codePage != AnsiCodePage().number))
+        (codePage != CP_ACP && codePage != AnsiCodePage()))
         return Fail(ERROR_INVALID_PARAMETER);
     bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     size_t length = sourceLength < 0 ? strlen(source) + 1 : static_cast<size_t>(sourceLength);
     std::u16string wide;
-    if (DecodeIn(AnsiCodePage().iconvName.c_str(), source, length, strict, &wide) && strict)
+    if (DecodeIn(AnsiCodeset().c_str(), source, length, strict, &wide) && strict)
         return Fail(ERROR_NO_UNICODE_TRANSLATION);
     if (targetLength == 0)
         return static_cast<int>(wide.size());
