@@ -455,16 +455,14 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
                                      : 10;
     if (base != 10)
         p += 2;
+    const std::u16string_view digits = std::u16string_view(u"0123456789abcdef").substr(0, base);
+    auto lower = [](WCHAR c) {
+        return static_cast<char16_t>(c >= u'A' && c <= u'F' ? c | 0x20 : c);
+    };
     UINT result = 0;
-    for (;; ++p) {
-        const WCHAR lower = *p | 0x20; // 'A'..'F' as 'a'..'f'
-        const UINT digit = *p >= u'0' && *p <= u'9'         ? static_cast<UINT>(*p - u'0')
-                           : lower >= u'a' && lower <= u'f' ? static_cast<UINT>(lower - u'a' + 10)
-                                                            : base;
-        if (digit >= base)
-            return negative ? 0u - result : result;
-        result = result * base + digit;
-    }
+    for (size_t digit; (digit = digits.find(lower(*p))) != digits.npos; ++p)
+        result = result * base + static_cast<UINT>(digit);
+    return negative ? 0u - result : result;
 }
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
