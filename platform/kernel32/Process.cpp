@@ -13,8 +13,19 @@
 using namespace velmora::kernel32;
 
 namespace {
+
 thread_local DWORD lastError = ERROR_SUCCESS;
+
+// The program's own file (/proc/self/exe) as a Linux path; empty, with errno set, when it
+// cannot be read.
+std::string ProgramPath() {
+    std::error_code error;
+    std::string path = std::filesystem::read_symlink("/proc/self/exe", error);
+    errno = error.value();
+    return path;
 }
+
+} // namespace
 
 namespace velmora::kernel32 {
 
@@ -38,13 +49,6 @@ DWORD ErrorFromErrno(int error) {
         if (errnoValue == error)
             return win32;
     return kErrorWriteFault;
-}
-
-std::string ProgramPath() {
-    std::error_code error;
-    std::string path = std::filesystem::read_symlink("/proc/self/exe", error);
-    errno = error.value();
-    return path;
 }
 
 void* ModuleEntryBesideProgram(const char* module, const char* entry, std::string& why) {
