@@ -320,9 +320,8 @@ bool SaveInPlace(const std::string& path, const std::string& bytes, const struct
 // Replaces the file that was read with bytes, as the top of this file says; directoryFd is
 // its folder's, or -1.
 bool Save(const std::string& path, const std::string& bytes, const IniFile& file, int directoryFd) {
-    std::string directory = DirectoryOf(path);
-    std::string name = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
-    std::string temporary = directory + "/." + name + ".XXXXXX";
+    // A hidden name beside the file (npos + 1 is 0: a bare name).
+    std::string temporary = DirectoryOf(path) + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0 && file.exists && (errno == EACCES || errno == EPERM || errno == EROFS))
         return SaveInPlace(path, bytes, file.info);
@@ -399,11 +398,10 @@ bool PutValue(IniFile& file, const std::u16string& sectionName, const std::u16st
     // The line the new ones follow may be the last one, without a line break.
     if (at > 0 && file.lines[at - 1].eol.empty())
         file.lines[at - 1].eol = kCrLf;
-    std::vector<Line> added{Line{keyName + u"=" + text, kCrLf, {}}};
+    auto added = file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                                   Line{keyName + u"=" + text, kCrLf, {}});
     if (place.header == kNowhere)
-        added.insert(added.begin(), Line{u"[" + sectionName + u"]", kCrLf, {}});
-    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(),
-                      added.end());
+        file.lines.insert(added, Line{u"[" + sectionName + u"]", kCrLf, {}});
     return true;
 }
 
