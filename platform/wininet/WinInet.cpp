@@ -185,17 +185,16 @@ template <class Done> void Drive(Request* request, Done done) {
         }
         if (request->finished || done())
             return;
-        long long waitMs = 1000;
+        auto wait = std::chrono::milliseconds(1000);
         const DWORD limit = request->receiveMs;
         if (request->connected && limit != 0 && limit != NoTimeout) {
-            long long idle = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 Clock::now() - request->lastActivity)
-                                 .count();
-            if (idle >= limit)
+            const auto left =
+                request->lastActivity + std::chrono::milliseconds(limit) - Clock::now();
+            if (left <= Clock::duration::zero())
                 return Abandon(request, CURLE_OPERATION_TIMEDOUT);
-            waitMs = std::min<long long>(waitMs, limit - idle);
+            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(left));
         }
-        Curl().multi_poll(request->multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+        Curl().multi_poll(request->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
 }
 
