@@ -272,8 +272,7 @@ bool ToNativePath(const WCHAR* name, std::string* path) {
     std::u16string run; // characters to convert together
     bool lossy = false;
     auto flush = [&]() {
-        if (!run.empty())
-            lossy |= EncodeIn(codeset, run.data(), run.size(), path);
+        lossy |= EncodeIn(codeset, run.data(), run.size(), path);
         run.clear();
     };
     for (const WCHAR* p = name; p && *p; ++p) {

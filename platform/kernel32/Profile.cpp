@@ -148,11 +148,10 @@ Parsed Classify(std::u16string_view text) {
     size_t close = line[0] == u'[' ? line.rfind(u']') : std::u16string::npos;
     if (close != std::u16string::npos)
         return Parsed{Kind::Section, std::u16string(Trim(line.substr(1, close - 1))), {}, false};
-    size_t equals = line.find(u'=');
-    if (equals == std::u16string::npos)
-        return Parsed{Kind::Key, std::u16string(line), {}, false};
+    const size_t equals = line.find(u'=');
+    const bool hasValue = equals != std::u16string::npos;
     return Parsed{Kind::Key, std::u16string(Trim(line.substr(0, equals))),
-                  std::u16string(Trim(line.substr(equals + 1))), true};
+                  hasValue ? std::u16string(Trim(line.substr(equals + 1))) : u"", hasValue};
 }
 
 // ------------------------------------------------------------------ reading and writing bytes

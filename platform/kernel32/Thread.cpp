@@ -16,8 +16,8 @@ using Ended = std::shared_future<void>;
 
 std::mutex tableLock;
 std::map<HANDLE, Ended> table;
-uintptr_t lastHandle = 0;
-DWORD lastThreadId = 0;
+// Threads made: the last one's id, and a quarter of its handle (Windows' are multiples of 4).
+uintptr_t created = 0;
 
 } // namespace
 
@@ -36,10 +36,9 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         return Fail<std::nullptr_t>(ERROR_NOT_ENOUGH_MEMORY);
     }
     std::lock_guard<std::mutex> guard(tableLock);
+    HANDLE handle = reinterpret_cast<HANDLE>(++created * 4); // never 0, as on Windows
     if (threadId)
-        *threadId = ++lastThreadId;
-    lastHandle += 4; // Windows' handles are multiples of 4, never 0
-    HANDLE handle = reinterpret_cast<HANDLE>(lastHandle);
+        *threadId = static_cast<DWORD>(created);
     table[handle] = std::move(ended);
     return handle;
 }
