@@ -19,7 +19,6 @@
 
 namespace velmora::kernel32 {
 
-// For each language, the default ANSI code page of Windows' locale for it, as Wine chooses.
 UINT AnsiCodePageOf(const std::string& locale) {
     std::string name = locale.substr(0, locale.find_first_of(".@"));
     std::string language = name.substr(0, name.find('_'));
@@ -61,32 +60,25 @@ constexpr const char* kHostUtf16 = "UTF-16BE";
 constexpr const char* kHostUtf16 = "UTF-16LE";
 #endif
 
-bool IsUtf8Codeset(const char* codeset) {
-    return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
-}
-
 // The character set of file names: the locale's own.
 const char* LocaleCodeset() {
     const char* codeset = nl_langinfo(CODESET);
     return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
 }
 
-struct CodePage {
-    std::string locale; // the LC_CTYPE it was chosen for
-    UINT number = 0;
-    std::string iconvName;
-};
-
 // The ANSI code page of the current LC_CTYPE, remembered per thread for the last locale seen.
-const CodePage& AnsiCodePage() {
-    thread_local CodePage page;
-    const char* locale = setlocale(LC_CTYPE, nullptr);
-    std::string current = locale ? locale : "C";
-    if (page.number == 0 || current != page.locale) {
-        const UINT number = AnsiCodePageOf(current);
-        page = CodePage{current, number, "CP" + std::to_string(number)};
-    }
-    return page;
+UINT AnsiCodePage() {
+    thread_local std::string locale;
+    thread_local UINT number = 0;
+    const char* current = setlocale(LC_CTYPE, nullptr);
+    if (number == 0 || locale != (current ? current : "C"))
+        number = AnsiCodePageOf(locale = current ? current : "C");
+    return number;
+}
+
+// Its name for iconv.
+std::string AnsiCodeset() {
+    return "CP" + std::to_string(AnsiCodePage());
 }
 
 // One descriptor per (target, source) pair and thread: iconv descriptors carry state, and
@@ -106,15 +98,6 @@ iconv_t Converter(const char* to, const char* from) {
     if (added)
         at->second = iconv_open(to, from);
     return at->second;
-}
-
-void AppendUtf16(uint32_t c, std::u16string* out) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        c = 0xDC00 + (c & 0x3FF);
-    }
-    out->push_back(static_cast<char16_t>(c));
 }
 
 // Runs iconv over the whole input, appending what it gives to out. Where iconv meets a
@@ -142,53 +125,55 @@ void ConvertAll(iconv_t cd, char* in, size_t inLeft, std::basic_string<Unit>* ou
     }
 }
 
-// Bytes in a character set to UTF-16. A byte that does not start a valid character (or a
-// character cut off by the end of the input) becomes '?', like Windows' default Unicode
-// character for the DBCS code pages. Stops early when strict.
-void DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u16string* out,
-              bool* invalid) {
+// Bytes in a character set to UTF-16; true when some were invalid. A byte that does not start
+// a valid character (or a character cut off by the end of the input) becomes '?', like
+// Windows' default Unicode character for the DBCS code pages. Stops early when strict.
+bool DecodeIn(const char* codeset, const char* s, size_t n, bool strict, std::u16string* out) {
     iconv_t cd = Converter(kHostUtf16, codeset);
     if (cd == kNoConverter) {
         // A character set iconv does not know: read it as Latin-1 rather than fail.
-        for (size_t i = 0; i < n; ++i)
-            out->push_back(static_cast<unsigned char>(s[i]));
-        return;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+        out->append(bytes, bytes + n);
+        return false;
     }
+    bool invalid = false;
     ConvertAll(cd, const_cast<char*>(s), n, out, [&](const char*, size_t) -> size_t {
-        *invalid = true;
+        invalid = true;
         if (strict)
             return 0;
         out->push_back(u'?');
         return 1;
     });
+    return invalid;
 }
 
-// UTF-16 to a character set; characters it lacks become '?'.
-void EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out,
-              bool* usedDefault) {
-    if (IsUtf8Codeset(codeset)) {
+// UTF-16 to a character set; characters it lacks become '?' and make the answer true.
+bool EncodeIn(const char* codeset, const char16_t* s, size_t n, std::string* out) {
+    if (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0) {
         *out += WideToUtf8({s, n});
-        return;
+        return false;
     }
+    bool usedDefault = false;
     iconv_t cd = Converter(codeset, kHostUtf16);
     if (cd == kNoConverter) {
         for (size_t i = 0; i < n; ++i) {
-            *usedDefault |= s[i] >= 0x100;
+            usedDefault |= s[i] >= 0x100;
             out->push_back(s[i] < 0x100 ? static_cast<char>(s[i]) : '?');
         }
-        return;
+        return usedDefault;
     }
     char* in = reinterpret_cast<char*>(const_cast<char16_t*>(s));
     ConvertAll(cd, in, n * sizeof(char16_t), out, [&](const char* at, size_t left) -> size_t {
         // Not representable (or an unpaired surrogate): one default character per
         // character, so a surrogate pair is skipped whole.
-        *usedDefault = true;
+        usedDefault = true;
         out->push_back('?');
         const char16_t* unit = reinterpret_cast<const char16_t*>(at);
         const bool pair = left >= 4 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF &&
                           unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
         return (pair ? 2 : 1) * sizeof(char16_t);
     });
+    return usedDefault;
 }
 
 // A byte of a file name that names no character of the locale's character set: a lone
@@ -201,15 +186,13 @@ constexpr char16_t kNameBackslash = 0xF05C;
 
 std::u16string AnsiToWide(const std::string& bytes) {
     std::u16string out;
-    bool invalid = false;
-    DecodeIn(AnsiCodePage().iconvName.c_str(), bytes.data(), bytes.size(), false, &out, &invalid);
+    DecodeIn(AnsiCodeset().c_str(), bytes.data(), bytes.size(), false, &out);
     return out;
 }
 
 std::string WideToAnsi(const std::u16string& text, bool* lossy) {
     std::string out;
-    bool used = false;
-    EncodeIn(AnsiCodePage().iconvName.c_str(), text.data(), text.size(), &out, &used);
+    const bool used = EncodeIn(AnsiCodeset().c_str(), text.data(), text.size(), &out);
     if (lossy)
         *lossy = used;
     return out;
@@ -236,12 +219,15 @@ std::u16string Utf8ToWide(std::string_view bytes) {
         for (; got < extra && i < n && s[i] >= (got ? 0x80 : low) && s[i] <= (got ? 0xBF : high);
              ++got)
             c = c << 6 | (s[i++] & 0x3F);
-        AppendUtf16(extra > 0 && got == extra ? c : kReplacement, &out);
+        if (extra == 0 || got < extra)
+            c = kReplacement;
+        else if (c >= 0x10000)
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(c >= 0x10000 ? 0xDC00 + (c & 0x3FF) : c));
     }
     return out;
 }
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string WideToUtf8(std::u16string_view text) {
     static const unsigned char kLeadMark[] = {0x00, 0xC0, 0xE0, 0xF0};
     const char16_t* s = text.data();
@@ -286,8 +272,7 @@ bool ToNativePath(const WCHAR* name, std::string* path) {
     std::u16string run; // characters to convert together
     bool lossy = false;
     auto flush = [&]() {
-        if (!run.empty())
-            EncodeIn(codeset, run.data(), run.size(), path, &lossy);
+        lossy |= EncodeIn(codeset, run.data(), run.size(), path);
         run.clear();
     };
     for (const WCHAR* p = name; p && *p; ++p) {
@@ -314,14 +299,12 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int so
     if (!source || sourceLength == 0 || targetLength < 0 || (targetLength > 0 && !target) ||
         static_cast<const void*>(source) == static_cast<const void*>(target) ||
         // CP_ACP or its own number: the platform knows one code page at a time.
-        (codePage != CP_ACP && codePage != AnsiCodePage().number))
+        (codePage != CP_ACP && codePage != AnsiCodePage()))
         return Fail(ERROR_INVALID_PARAMETER);
     bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     size_t length = sourceLength < 0 ? strlen(source) + 1 : static_cast<size_t>(sourceLength);
     std::u16string wide;
-    bool invalid = false;
-    DecodeIn(AnsiCodePage().iconvName.c_str(), source, length, strict, &wide, &invalid);
-    if (invalid && strict)
+    if (DecodeIn(AnsiCodeset().c_str(), source, length, strict, &wide) && strict)
         return Fail(ERROR_NO_UNICODE_TRANSLATION);
     if (targetLength == 0)
         return static_cast<int>(wide.size());

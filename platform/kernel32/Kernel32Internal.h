@@ -20,23 +20,18 @@ constexpr DWORD kErrorSharingViolation = 32;
 // A profile file longer than this is far beyond any real one: it is not read, and never
 // rewritten.
 constexpr size_t kMostProfileBytes = 1 << 20;
-// How long a profile call waits for another process's lock on the file's folder before it
-// gives up (a read then gives the defaults, a write is skipped), so the window never hangs.
+// How long a profile call waits for another process's lock on the file's folder (Profile.cpp
+// says what then happens).
 constexpr int kProfileLockWaitMs = 1000;
 
-// Whole-string conversions between UTF-16 and the ANSI code page (chosen from the locale's
-// language and territory, see AnsiCodePageOf). Bytes it cannot decode become '?'; characters it
-// cannot encode become '?' and set *lossy.
+// Whole-string conversions between UTF-16 and the ANSI code page (see AnsiCodePageOf). Bytes
+// it cannot decode become '?'; characters it cannot encode become '?' and set *lossy.
 std::u16string AnsiToWide(const std::string& bytes);
 std::string WideToAnsi(const std::u16string& text, bool* lossy);
 
 // The ANSI code page Wine chooses for a locale name ("zh_CN.UTF-8" -> 936): by language and
 // territory, whatever the character set; 1252 for C, POSIX and languages it does not know.
 UINT AnsiCodePageOf(const std::string& locale);
-
-// The program's own file (/proc/self/exe) as a Linux path; empty, with errno set, when it
-// cannot be read.
-std::string ProgramPath();
 
 // The function named entry of the module file beside the program (a module of the program's
 // own: WebKit's, libcurl's), opened with its symbols kept to itself; callers keep what it

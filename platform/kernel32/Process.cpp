@@ -4,17 +4,28 @@
 
 #include <dlfcn.h>
 #include <errno.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
-#include <vector>
 
 using namespace velmora::kernel32;
 
 namespace {
+
 thread_local DWORD lastError = ERROR_SUCCESS;
+
+// The program's own file (/proc/self/exe) as a Linux path; empty, with errno set, when it
+// cannot be read.
+std::string ProgramPath() {
+    std::error_code error;
+    std::string path = std::filesystem::read_symlink("/proc/self/exe", error);
+    errno = error.value();
+    return path;
 }
+
+} // namespace
 
 namespace velmora::kernel32 {
 
@@ -38,16 +49,6 @@ DWORD ErrorFromErrno(int error) {
         if (errnoValue == error)
             return win32;
     return kErrorWriteFault;
-}
-
-std::string ProgramPath() {
-    std::vector<char> path(4096);
-    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length > 0 && size_t(length) >= path.size())
-        errno = ENAMETOOLONG;
-    if (length <= 0 || size_t(length) >= path.size())
-        return "";
-    return std::string(path.data(), size_t(length));
 }
 
 void* ModuleEntryBesideProgram(const char* module, const char* entry, std::string& why) {
@@ -75,14 +76,12 @@ void WINAPI SetLastError(DWORD code) {
 }
 
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
-    std::vector<char> path(4096);
-    while (!getcwd(path.data(), path.size())) {
-        if (errno != ERANGE)
-            return Fail<DWORD>(ErrorFromErrno(errno));
-        path.resize(path.size() * 2);
-    }
+    std::error_code error;
+    const std::string path = std::filesystem::current_path(error);
+    if (error)
+        return Fail<DWORD>(ErrorFromErrno(error.value()));
     // In a form the file functions turn back into the same name.
-    std::u16string wide = NativeNameToWide(path.data());
+    std::u16string wide = NativeNameToWide(path);
     DWORD length = static_cast<DWORD>(wide.size());
     if (!buffer || size <= length)
         return length + 1; // the room needed, terminator included; buffer left alone

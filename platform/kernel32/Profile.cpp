@@ -25,8 +25,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -75,10 +76,9 @@ std::string DirectoryOf(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The flock on the directory of a profile file; see the top of this file. A directory that
-// cannot be opened (no read permission) or locked goes without: the write itself still
-// works. A directory that is a link is not followed, and a lock not had in time is given up
-// on: Usable() is then false, with the error set.
+// The folder's flock (see the top of this file). A folder that cannot be opened (no read
+// permission) or locked goes without: the write itself still works. A folder that is a link,
+// or a lock not had in time, leaves Usable() false, with the error set.
 class DirectoryLock {
   public:
     DirectoryLock(const std::string& path, int operation) {
@@ -98,43 +98,35 @@ class DirectoryLock {
     DirectoryLock& operator=(const DirectoryLock&) = delete;
 
     bool Usable() const { return usable_; }
+    int Fd() const { return fd_; }
 
   private:
-    struct Waiting {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false; // the flock returned
-        bool abandoned = false;
-    };
-
     // Another process holds the lock. A blocking flock, in a thread of its own, gets it as
     // soon as it is free (polling could starve behind a busy writer); when it comes after
     // the caller gave up, that thread lets it go at once.
     void Wait(int fd, int operation) {
-        auto waiting = std::make_shared<Waiting>();
+        enum { Waiting, Locked, Abandoned };
+        auto state = std::make_shared<std::atomic<int>>(Waiting);
+        std::packaged_task<void()> lock([state, fd, operation] {
+            while (flock(fd, operation) != 0 && errno == EINTR) {
+            }
+            if (state->exchange(Locked) == Abandoned)
+                close(fd);
+        });
+        std::future<void> done = lock.get_future();
         try {
-            std::thread([waiting, fd, operation] {
-                while (flock(fd, operation) != 0 && errno == EINTR) {
-                }
-                std::lock_guard<std::mutex> lock(waiting->mutex);
-                waiting->finished = true;
-                if (waiting->abandoned)
-                    close(fd);
-                waiting->done.notify_one();
-            }).detach();
+            std::thread(std::move(lock)).detach();
         } catch (const std::system_error&) {
             close(fd);
             usable_ = Fail(kErrorSharingViolation);
             return;
         }
-        std::unique_lock<std::mutex> lock(waiting->mutex);
-        if (waiting->done.wait_for(lock, std::chrono::milliseconds(kProfileLockWaitMs),
-                                   [&waiting] { return waiting->finished; })) {
+        if (done.wait_for(std::chrono::milliseconds(kProfileLockWaitMs)) ==
+                std::future_status::ready ||
+            state->exchange(Abandoned) == Locked)
             fd_ = fd;
-        } else {
-            waiting->abandoned = true;
+        else
             usable_ = Fail(kErrorSharingViolation);
-        }
     }
 
     int fd_ = -1;
@@ -156,11 +148,10 @@ Parsed Classify(std::u16string_view text) {
     size_t close = line[0] == u'[' ? line.rfind(u']') : std::u16string::npos;
     if (close != std::u16string::npos)
         return Parsed{Kind::Section, std::u16string(Trim(line.substr(1, close - 1))), {}, false};
-    size_t equals = line.find(u'=');
-    if (equals == std::u16string::npos)
-        return Parsed{Kind::Key, std::u16string(line), {}, false};
+    const size_t equals = line.find(u'=');
+    const bool hasValue = equals != std::u16string::npos;
     return Parsed{Kind::Key, std::u16string(Trim(line.substr(0, equals))),
-                  std::u16string(Trim(line.substr(equals + 1))), true};
+                  hasValue ? std::u16string(Trim(line.substr(equals + 1))) : u"", hasValue};
 }
 
 // ------------------------------------------------------------------ reading and writing bytes
@@ -325,13 +316,11 @@ bool SaveInPlace(const std::string& path, const std::string& bytes, const struct
     return CloseAfter(fd, ok) || Fail(ErrorFromErrno(errno));
 }
 
-// Replaces the file that was read with bytes: a temporary file beside it is written, flushed
-// to the disk and renamed over the original, so readers see either the old or the new file.
-// Where the directory forbids the temporary file, an existing file is rewritten in place.
-bool Save(const std::string& path, const std::string& bytes, const IniFile& file) {
-    std::string directory = DirectoryOf(path);
-    std::string name = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
-    std::string temporary = directory + "/." + name + ".XXXXXX";
+// Replaces the file that was read with bytes, as the top of this file says; directoryFd is
+// its folder's, or -1.
+bool Save(const std::string& path, const std::string& bytes, const IniFile& file, int directoryFd) {
+    // A hidden name beside the file (npos + 1 is 0: a bare name).
+    std::string temporary = DirectoryOf(path) + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0 && file.exists && (errno == EACCES || errno == EPERM || errno == EROFS))
         return SaveInPlace(path, bytes, file.info);
@@ -344,12 +333,8 @@ bool Save(const std::string& path, const std::string& bytes, const IniFile& file
         unlink(temporary.c_str());
         return Fail(ErrorFromErrno(error));
     }
-    // Make the rename itself durable.
-    int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
+    if (directoryFd >= 0)
+        fsync(directoryFd); // makes the rename itself durable
     return true;
 }
 
@@ -412,11 +397,10 @@ bool PutValue(IniFile& file, const std::u16string& sectionName, const std::u16st
     // The line the new ones follow may be the last one, without a line break.
     if (at > 0 && file.lines[at - 1].eol.empty())
         file.lines[at - 1].eol = kCrLf;
-    std::vector<Line> added{Line{keyName + u"=" + text, kCrLf, {}}};
+    auto added = file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                                   Line{keyName + u"=" + text, kCrLf, {}});
     if (place.header == kNowhere)
-        added.insert(added.begin(), Line{u"[" + sectionName + u"]", kCrLf, {}});
-    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(),
-                      added.end());
+        file.lines.insert(added, Line{u"[" + sectionName + u"]", kCrLf, {}});
     return true;
 }
 
@@ -468,16 +452,14 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue
                                      : 10;
     if (base != 10)
         p += 2;
+    const std::u16string_view digits = std::u16string_view(u"0123456789abcdef").substr(0, base);
+    auto lower = [](WCHAR c) {
+        return static_cast<char16_t>(c >= u'A' && c <= u'F' ? c | 0x20 : c);
+    };
     UINT result = 0;
-    for (;; ++p) {
-        const WCHAR lower = *p | 0x20; // 'A'..'F' as 'a'..'f'
-        const UINT digit = *p >= u'0' && *p <= u'9'         ? static_cast<UINT>(*p - u'0')
-                           : lower >= u'a' && lower <= u'f' ? static_cast<UINT>(lower - u'a' + 10)
-                                                            : base;
-        if (digit >= base)
-            return negative ? 0u - result : result;
-        result = result * base + digit;
-    }
+    for (size_t digit; (digit = digits.find(lower(*p))) != digits.npos; ++p)
+        result = result * base + static_cast<UINT>(digit);
+    return negative ? 0u - result : result;
 }
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
@@ -509,5 +491,5 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     if (file.exists && ((file.info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
                         access(path.c_str(), W_OK) != 0))
         return Fail(ERROR_ACCESS_DENIED);
-    return Save(path, bytes, file) ? TRUE : FALSE;
+    return Save(path, bytes, file, exclusive.Fd()) ? TRUE : FALSE;
 }

@@ -17,12 +17,9 @@ char16_t Fold(char16_t c) {
 
 } // namespace
 
+// Read as char16_t: the C library's wcslen expects 32-bit characters.
 size_t WideLength(const WCHAR* text) {
-    size_t n = 0;
-    if (text)
-        while (text[n])
-            ++n;
-    return n;
+    return text ? std::char_traits<char16_t>::length(reinterpret_cast<const char16_t*>(text)) : 0;
 }
 
 std::u16string WideString(const WCHAR* text) {
@@ -55,17 +52,14 @@ int WINAPI lstrlenW(LPCWSTR text) {
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
     if (!a || !b)
         return a ? 1 : b ? -1 : 0;
-    for (; *a && *a == *b; ++a, ++b) {
-    }
-    return *a == *b ? 0 : static_cast<uint16_t>(*a) < static_cast<uint16_t>(*b) ? -1 : 1;
+    const int order = WideString(a).compare(WideString(b)); // by unsigned code unit
+    return (order > 0) - (order < 0);
 }
 
 LPWSTR WINAPI lstrcpyW(LPWSTR target, LPCWSTR source) {
     // Windows catches the access fault of a null pointer and returns NULL.
     if (!target || !source)
         return nullptr;
-    LPWSTR out = target;
-    while ((*out++ = *source++) != 0) {
-    }
+    std::copy_n(source, WideLength(source) + 1, target);
     return target;
 }

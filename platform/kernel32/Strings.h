@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -31,12 +32,9 @@ size_t CopyCut(std::u16string_view text, WCHAR* buffer, size_t capacity);
 // std::u16string or a view of either).
 template <class Text> auto Trim(const Text& whole) {
     std::basic_string_view<typename Text::value_type> text(whole);
-    size_t begin = 0, end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\t'))
-        ++begin;
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t'))
-        --end;
-    return text.substr(begin, end - begin);
+    const typename Text::value_type blanks[] = {' ', '\t', 0};
+    text.remove_prefix(std::min(text.find_first_not_of(blanks), text.size()));
+    return text.substr(0, text.find_last_not_of(blanks) + 1); // npos + 1 is 0: all blank
 }
 
 // Equal without regard to case, as Windows compares the names of window classes, profile

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <future>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -17,8 +16,8 @@ using Ended = std::shared_future<void>;
 
 std::mutex tableLock;
 std::map<HANDLE, Ended> table;
-uintptr_t lastHandle = 0;
-DWORD lastThreadId = 0;
+// Threads made: the last one's id, and a quarter of its handle (Windows' are multiples of 4).
+uintptr_t created = 0;
 
 } // namespace
 
@@ -29,21 +28,17 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
     if (!start || flags != 0)
         return Fail<std::nullptr_t>(ERROR_INVALID_PARAMETER);
-    auto ending = std::make_shared<std::promise<void>>();
-    Ended ended = ending->get_future().share();
+    std::packaged_task<void()> run([start, parameter] { start(parameter); });
+    Ended ended = run.get_future().share();
     try {
-        std::thread([ending, start, parameter] {
-            start(parameter);
-            ending->set_value();
-        }).detach();
+        std::thread(std::move(run)).detach();
     } catch (const std::system_error&) {
         return Fail<std::nullptr_t>(ERROR_NOT_ENOUGH_MEMORY);
     }
     std::lock_guard<std::mutex> guard(tableLock);
+    HANDLE handle = reinterpret_cast<HANDLE>(++created * 4); // never 0, as on Windows
     if (threadId)
-        *threadId = ++lastThreadId;
-    lastHandle += 4; // Windows' handles are multiples of 4, never 0
-    HANDLE handle = reinterpret_cast<HANDLE>(lastHandle);
+        *threadId = static_cast<DWORD>(created);
     table[handle] = std::move(ended);
     return handle;
 }

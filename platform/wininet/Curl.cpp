@@ -7,25 +7,20 @@
 #include "kernel32/Kernel32Internal.h"
 
 namespace velmora::wininet {
-namespace {
-
-const CurlLibrary* Load() {
-    std::string why;
-    void* entry = velmora::kernel32::ModuleEntryBesideProgram(VELMORA_CURL_MODULE,
-                                                              "velmora_curl_library", why);
-    const CurlLibrary* library =
-        entry ? reinterpret_cast<decltype(&velmora_curl_library)>(entry)() : nullptr;
-    if (!library)
-        fprintf(stderr, "velmora-player: cannot load libcurl: %s\n",
-                entry ? "it did not start" : why.c_str());
-    return library;
-}
-
-} // namespace
 
 const CurlLibrary* OpenCurl() {
     // A static's initialisation runs once, also when threads race to it.
-    static const CurlLibrary* library = Load();
+    static const CurlLibrary* library = [] {
+        std::string why;
+        void* entry = velmora::kernel32::ModuleEntryBesideProgram(VELMORA_CURL_MODULE,
+                                                                  "velmora_curl_library", why);
+        const CurlLibrary* calls =
+            entry ? reinterpret_cast<decltype(&velmora_curl_library)>(entry)() : nullptr;
+        if (!calls)
+            fprintf(stderr, "velmora-player: cannot load libcurl: %s\n",
+                    entry ? "it did not start" : why.c_str());
+        return calls;
+    }();
     return library;
 }
 

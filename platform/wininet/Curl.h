@@ -8,28 +8,33 @@
 
 namespace velmora::wininet {
 
-// The libcurl calls WinINet makes, by their names without the curl_ prefix.
+// The libcurl calls WinINet makes, by their names without the curl_ prefix: one list gives the
+// table's members and the module's entries, so the two cannot fall out of step.
+#define VELMORA_CURL_CALLS(CALL)                                                                   \
+    CALL(easy_cleanup)                                                                             \
+    CALL(easy_getinfo)                                                                             \
+    CALL(easy_header)                                                                              \
+    CALL(easy_init)                                                                                \
+    CALL(easy_setopt)                                                                              \
+    CALL(free)                                                                                     \
+    CALL(multi_add_handle)                                                                         \
+    CALL(multi_cleanup)                                                                            \
+    CALL(multi_info_read)                                                                          \
+    CALL(multi_init)                                                                               \
+    CALL(multi_perform)                                                                            \
+    CALL(multi_poll)                                                                               \
+    CALL(multi_remove_handle)                                                                      \
+    CALL(multi_wakeup)                                                                             \
+    CALL(slist_append)                                                                             \
+    CALL(slist_free_all)                                                                           \
+    CALL(url)                                                                                      \
+    CALL(url_cleanup)                                                                              \
+    CALL(url_get)                                                                                  \
+    CALL(url_set)
+
 struct CurlLibrary {
-    decltype(&curl_easy_cleanup) easy_cleanup;
-    decltype(&curl_easy_getinfo) easy_getinfo;
-    decltype(&curl_easy_header) easy_header;
-    decltype(&curl_easy_init) easy_init;
-    decltype(&curl_easy_setopt) easy_setopt;
-    decltype(&curl_free) free;
-    decltype(&curl_multi_add_handle) multi_add_handle;
-    decltype(&curl_multi_cleanup) multi_cleanup;
-    decltype(&curl_multi_info_read) multi_info_read;
-    decltype(&curl_multi_init) multi_init;
-    decltype(&curl_multi_perform) multi_perform;
-    decltype(&curl_multi_poll) multi_poll;
-    decltype(&curl_multi_remove_handle) multi_remove_handle;
-    decltype(&curl_multi_wakeup) multi_wakeup;
-    decltype(&curl_slist_append) slist_append;
-    decltype(&curl_slist_free_all) slist_free_all;
-    decltype(&curl_url) url;
-    decltype(&curl_url_cleanup) url_cleanup;
-    decltype(&curl_url_get) url_get;
-    decltype(&curl_url_set) url_set;
+#define VELMORA_CURL_MEMBER(name) decltype(&curl_##name) name;
+    VELMORA_CURL_CALLS(VELMORA_CURL_MEMBER)
 };
 
 // Opens the module once and initialises libcurl; null when it cannot be opened (a broken

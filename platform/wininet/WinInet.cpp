@@ -185,17 +185,16 @@ template <class Done> void Drive(Request* request, Done done) {
         }
         if (request->finished || done())
             return;
-        long long waitMs = 1000;
+        auto wait = std::chrono::milliseconds(1000);
         const DWORD limit = request->receiveMs;
         if (request->connected && limit != 0 && limit != NoTimeout) {
-            long long idle = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 Clock::now() - request->lastActivity)
-                                 .count();
-            if (idle >= limit)
+            const auto left =
+                request->lastActivity + std::chrono::milliseconds(limit) - Clock::now();
+            if (left <= Clock::duration::zero())
                 return Abandon(request, CURLE_OPERATION_TIMEDOUT);
-            waitMs = std::min<long long>(waitMs, limit - idle);
+            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(left));
         }
-        Curl().multi_poll(request->multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+        Curl().multi_poll(request->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
 }
 
@@ -320,9 +319,7 @@ HINTERNET WINAPI InternetOpenUrlW(HINTERNET sessionHandle, LPCWSTR url, LPCWSTR 
     if (DWORD error = AddressError(address))
         return Fail<std::nullptr_t>(error);
     // The length counts characters; -1 means up to the terminator.
-    std::u16string headerText = WideString(headers);
-    if (headersLength < headerText.size())
-        headerText.resize(headersLength);
+    const std::u16string headerText = WideString(headers).substr(0, headersLength);
 
     auto owner = std::make_shared<Request>();
     Request* request = owner.get();

@@ -40,6 +40,9 @@ inline constexpr IntegerCase kIntegerCases[] = {
     {"0o17", 9, 15},
     {"0b101", 9, 5},
     {"0x", 0, 0},
+    {"0xfF", 9, 255}, // hexadecimal digits in either case
+    {"0o78", 9, 7},   // a digit past the base ends the number
+    {"0b102", 9, 2},
     {"0X10", 9, 0}, // only lower-case prefixes count
     {"0B101", 0, 0},
     {"0O17", 0, 0},
