@@ -74,8 +74,8 @@ bool TakeQuit(MSG* out, bool remove) {
 
 } // namespace
 
-bool QuitPending() {
-    return TheQueue().quitRequested;
+void ResetQueue() {
+    TheQueue() = Queue{};
 }
 
 bool DispatchQueuedMessages() {

@@ -119,8 +119,8 @@ void ResetWindowSystem();
 // put back so the next GetMessageW ends the loop (as a modal loop does on Windows).
 bool DispatchQueuedMessages();
 
-// Whether PostQuitMessage was called and its quit message not yet retrieved.
-bool QuitPending();
+// Forgets every queued message and a quit not yet retrieved.
+void ResetQueue();
 
 // Private messages carrying user input into a control's procedure. They sit in the range
 // Windows reserves for the system, so no program sends them by accident.
