@@ -29,17 +29,16 @@ HWND ChildHolding(HWND dialog, HWND window) {
 // in), going round; from anything but a child of dialog, the first (Shift: the last). A
 // control hidden or disabled itself is passed over.
 HWND NextTabStop(const Window& dialog, HWND from, bool backwards) {
-    std::vector<HWND> children = dialog.children;
+    std::vector<HWND> order = dialog.children;
     if (backwards)
-        std::reverse(children.begin(), children.end());
-    const size_t count = children.size();
-    auto at = std::find(children.begin(), children.end(), ChildHolding(dialog.handle, from));
-    size_t start = at == children.end() ? 0 : (size_t)(at - children.begin()) + 1;
-    for (size_t i = 0; i < count; ++i) {
-        Window* child = FindWindowRecord(children[(start + i) % count]);
-        if (child && (child->style & WS_TABSTOP) && child->visible() && child->enabled())
-            return child->handle;
-    }
+        std::reverse(order.begin(), order.end());
+    auto at = std::find(order.begin(), order.end(), ChildHolding(dialog.handle, from));
+    if (at != order.end())
+        std::rotate(order.begin(), at + 1, order.end());
+    for (HWND handle : order)
+        if (Window* child = FindWindowRecord(handle);
+            child && (child->style & WS_TABSTOP) && child->visible() && child->enabled())
+            return handle;
     return nullptr;
 }
 
