@@ -54,18 +54,27 @@ HRESULT Offer(IUnknown* found, void** object) {
     return S_OK;
 }
 
-// The control's source of DWebBrowserEvents2. It lives inside the control and counts its
-// references there.
-class EventSource final : public IConnectionPoint {
+// An object inside the control with an identity of its own, answering for IUnknown and iid,
+// that counts its references in the control.
+template <class Interface, const IID& iid> class Inner : public Interface {
   public:
-    explicit EventSource(IConnectionPointContainer& browser) : browser_(browser) {}
+    explicit Inner(IConnectionPointContainer& control) : control_(control) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint);
+        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid);
         return Offer(known ? this : nullptr, object);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return browser_.AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return browser_.Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
+
+  protected:
+    IConnectionPointContainer& control_;
+};
+
+// The control's source of DWebBrowserEvents2.
+class EventSource final : public Inner<IConnectionPoint, IID_IConnectionPoint> {
+  public:
+    using Inner::Inner;
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid)
@@ -77,8 +86,8 @@ class EventSource final : public IConnectionPoint {
     GetConnectionPointContainer(IConnectionPointContainer** container) override {
         if (!container)
             return E_POINTER;
-        browser_.AddRef();
-        *container = &browser_;
+        control_.AddRef();
+        *container = &control_;
         return S_OK;
     }
 
@@ -134,7 +143,6 @@ class EventSource final : public IConnectionPoint {
     }
 
   private:
-    IConnectionPointContainer& browser_; // the control
     std::vector<std::pair<DWORD, IDispatch*>> sinks_;
     DWORD lastCookie_ = 0;
 };
@@ -195,22 +203,8 @@ template <typename Interface> class EarlyBound : public Interface {
     }
 };
 
-// The object that stands for the frames inside the page in their events' pDisp: an identity of
-// its own, living inside the control and counting its references there.
-class FrameObject final : public EarlyBound<IDispatch> {
-  public:
-    explicit FrameObject(IUnknown& control) : control_(control) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch);
-        return Offer(known ? this : nullptr, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
-
-  private:
-    IUnknown& control_;
-};
+// The object that stands for the frames inside the page in their events' pDisp.
+using FrameObject = Inner<EarlyBound<IDispatch>, IID_IDispatch>;
 
 // A BSTR for the length of one event.
 using EventText = std::unique_ptr<OLECHAR, void (*)(BSTR)>;
@@ -224,8 +218,7 @@ EventText Text(const std::string& utf8) {
 // it remain, and then refuses to navigate.
 class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPointContainer {
   public:
-    explicit WebBrowser(HWND host)
-        : host_(host), events_(*this), frames_(*static_cast<IWebBrowser2*>(this)) {}
+    explicit WebBrowser(HWND host) : host_(host), events_(*this), frames_(*this) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         IUnknown* found = nullptr;
@@ -409,7 +402,8 @@ std::string Unescaped(const std::string& text) {
 }
 
 WebBrowser* BrowserOf(HWND host) {
-    BrowserHost* state = StateOf<BrowserHost>(host);
+    Window* window = FindWindowRecord(host);
+    auto* state = window ? dynamic_cast<BrowserHost*>(window->state.get()) : nullptr;
     return state ? state->browser : nullptr;
 }
 

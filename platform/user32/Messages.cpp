@@ -36,7 +36,12 @@ Queue& TheQueue() {
 // before a box opened is dropped too.
 bool Reachable(const Posted& entry) {
     Window* window = FindWindowRecord(entry.message.hwnd);
-    return !entry.input || (window && AcceptsInput(*window));
+    if (!entry.input || !window)
+        return !entry.input;
+    for (; window; window = FindWindowRecord(window->parent))
+        if (!window->enabled())
+            return false;
+    return true;
 }
 
 // Every caller takes the messages in order, of any window and range: there are no filters.

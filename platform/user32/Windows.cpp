@@ -88,13 +88,6 @@ void RegisterBuiltInClass(LPCWSTR name, WNDPROC procedure, ControlKind kind) {
         AddClass({WideString(name), CS_DBLCLKS, procedure, {}, {}, {}, {}, kind});
 }
 
-bool AcceptsInput(const Window& window) {
-    for (const Window* current = &window; current; current = FindWindowRecord(current->parent))
-        if (!current->enabled())
-            return false;
-    return true;
-}
-
 void ResetWindowSystem() {
     for (Window* window : TopLevelWindows())
         ForgetTree(window->handle);
