@@ -42,24 +42,22 @@ HWND NextTabStop(const Window& dialog, HWND from, bool backwards) {
     return nullptr;
 }
 
-HWND ChildWithId(const Window& dialog, int id) {
-    for (HWND handle : dialog.children)
-        if (Window* child = FindWindowRecord(handle); child && child->id == id)
-            return handle;
+HWND ChildWithId(HWND dialog, int id) {
+    if (Window* window = FindWindowRecord(dialog))
+        for (HWND handle : window->children)
+            if (Window* child = FindWindowRecord(handle); child && child->id == id)
+                return handle;
     return nullptr;
 }
 
 // Enter where the focus does not want it: the default button's command (DM_GETDEFID), or
 // IDOK when the window names none. A disabled default button is not pressed.
-void PressDefault(const Window& dialog) {
-    HWND handle = dialog.handle;
-    LRESULT answer = SendMessageW(handle, DM_GETDEFID, 0, 0);
+void PressDefault(HWND dialog) {
+    LRESULT answer = SendMessageW(dialog, DM_GETDEFID, 0, 0);
     int id = HIWORD(answer) == DC_HASDEFID ? LOWORD(answer) : IDOK;
-    Window* record = FindWindowRecord(handle);
-    HWND button = record ? ChildWithId(*record, id) : nullptr;
-    if (button && !IsWindowEnabled(button))
-        return;
-    SendMessageW(handle, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+    HWND button = ChildWithId(dialog, id);
+    if (!button || IsWindowEnabled(button))
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
 }
 
 } // namespace
@@ -117,12 +115,12 @@ BOOL WINAPI IsDialogMessageW(HWND dialog, LPMSG message) {
         case VK_RETURN:
             if (wants & DLGC_WANTALLKEYS)
                 break;
-            PressDefault(*window);
+            PressDefault(dialog);
             return TRUE;
         case VK_ESCAPE:
             if (wants & DLGC_WANTALLKEYS)
                 break;
-            SendMessageW(dialog, WM_COMMAND, IDCANCEL, (LPARAM)ChildWithId(*window, IDCANCEL));
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, (LPARAM)ChildWithId(dialog, IDCANCEL));
             return TRUE;
         default:
             break;
