@@ -35,13 +35,13 @@ Queue& TheQueue() {
 // modal box), never reaches it: checked when the message is retrieved, so input queued
 // before a box opened is dropped too.
 bool Reachable(const Posted& entry) {
+    if (!entry.input)
+        return true;
     Window* window = FindWindowRecord(entry.message.hwnd);
-    if (!entry.input || !window)
-        return !entry.input;
-    for (; window; window = FindWindowRecord(window->parent))
-        if (!window->enabled())
-            return false;
-    return true;
+    for (; window && window->enabled(); window = FindWindowRecord(window->parent))
+        if (!window->parent)
+            return true;
+    return false;
 }
 
 // Every caller takes the messages in order, of any window and range: there are no filters.
