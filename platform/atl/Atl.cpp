@@ -1,23 +1,18 @@
-// The ATL control host: the "AtlAxWin" window class, whose window text names the address
-// its web browser loads on creation, and the browser's IWebBrowser2 interface with its
-// DWebBrowserEvents2 connection point.
-//
-// Events, as the Windows control fires them: BeforeNavigate2 before a navigation starts
-// (Navigate's own, and the page's: links, scripts, redirects, frames; Cancel stops it; pDisp
-// is the control for the top-level frame and another object for a frame inside the page),
-// NavigateComplete2 when the top-level frame's document is committed, NewWindow3 when the
-// page asks for a new window (Cancel: no window), FileDownload when the top-level frame's
-// answer is a file to save (Cancel: not saved), NavigateError when a load fails (StatusCode
-// the INET_E_* code or HTTP status; Cancel: the control shows no error page of its own; what
-// each backend reports is written where it is built). res: addresses name the program's own
-// HTML resources (res://<program file>/<name>, the type HTML implied). Not reproduced: the other
-// events of DWebBrowserEvents2 (NewWindow2 before NewWindow3, DocumentComplete, StatusTextChange,
-// ...); NavigateComplete2 of frames; one object per frame (every frame shares one); a
-// window when NewWindow3 is not cancelled (the request is dropped, and a browser a sink
-// hands back in ppDisp is ignored); NewWindow3's flags (always 0) and BeforeNavigate2's
-// TargetFrameName, PostData and Headers (always VT_EMPTY); type information and late-bound
-// calls on the control (GetTypeInfo, GetIDsOfNames, Invoke answer E_NOTIMPL); enumerating
-// connection points and connections (E_NOTIMPL).
+// The ATL control host: the "AtlAxWin" window class, whose window text names the address its
+// browser loads on creation, and the browser's IWebBrowser2 with its DWebBrowserEvents2
+// connection point. The events fire as the Windows control fires them, each event's Cancel
+// stopping what it announces: BeforeNavigate2 before Navigate's own navigations and the page's
+// (links, scripts, redirects, frames; pDisp is the control for the top-level frame, another
+// object for a frame inside), NavigateComplete2 when the top-level document is committed,
+// NewWindow3 when the page asks for a window, FileDownload when the top-level answer is a file
+// to save, NavigateError when a load fails (StatusCode: the INET_E_* code or HTTP status;
+// cancelled, the control shows no error page of its own; what each backend reports is written
+// where it is built). res://<program file>/<name> names one of the program's HTML resources.
+// Not reproduced: the other events (NewWindow2, DocumentComplete, ...); NavigateComplete2 of
+// frames; one object per frame (all share one); a window for an uncancelled NewWindow3 (dropped,
+// and a browser handed back in ppDisp ignored); NewWindow3's flags (0) and BeforeNavigate2's
+// TargetFrameName, PostData and Headers (VT_EMPTY); type information and late-bound calls
+// (E_NOTIMPL); enumerating connection points and connections (E_NOTIMPL).
 #include "user32/WindowStore.h"
 
 #include <exdisp.h>
@@ -26,6 +21,7 @@
 #include <ctype.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -45,7 +41,6 @@ using namespace velmora::platform;
 
 namespace {
 
-const IID kNullIid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 const LCID kUserDefaultLocale = 0x0400;
 
 // QueryInterface's answer: found, with a reference of its own, or E_NOINTERFACE when null.
@@ -59,18 +54,27 @@ HRESULT Offer(IUnknown* found, void** object) {
     return S_OK;
 }
 
-// The control's source of DWebBrowserEvents2. It lives inside the control and counts its
-// references there.
-class EventSource final : public IConnectionPoint {
+// An object inside the control with an identity of its own, answering for IUnknown and iid,
+// that counts its references in the control.
+template <class Interface, const IID& iid> class Inner : public Interface {
   public:
-    explicit EventSource(IConnectionPointContainer& browser) : browser_(browser) {}
+    explicit Inner(IConnectionPointContainer& control) : control_(control) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint);
+        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid);
         return Offer(known ? this : nullptr, object);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return browser_.AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return browser_.Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
+
+  protected:
+    IConnectionPointContainer& control_;
+};
+
+// The control's source of DWebBrowserEvents2.
+class EventSource final : public Inner<IConnectionPoint, IID_IConnectionPoint> {
+  public:
+    using Inner::Inner;
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid)
@@ -82,8 +86,8 @@ class EventSource final : public IConnectionPoint {
     GetConnectionPointContainer(IConnectionPointContainer** container) override {
         if (!container)
             return E_POINTER;
-        browser_.AddRef();
-        *container = &browser_;
+        control_.AddRef();
+        *container = &control_;
         return S_OK;
     }
 
@@ -104,15 +108,14 @@ class EventSource final : public IConnectionPoint {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-        for (auto at = sinks_.begin(); at != sinks_.end(); ++at) {
-            if (at->first == cookie) {
-                IDispatch* sink = at->second;
-                sinks_.erase(at);
-                sink->Release();
-                return S_OK;
-            }
-        }
-        return CONNECT_E_NOCONNECTION;
+        auto at = std::find_if(sinks_.begin(), sinks_.end(),
+                               [cookie](const auto& entry) { return entry.first == cookie; });
+        if (at == sinks_.end())
+            return CONNECT_E_NOCONNECTION;
+        IDispatch* sink = at->second;
+        sinks_.erase(at);
+        sink->Release();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override {
         if (connections)
@@ -123,28 +126,23 @@ class EventSource final : public IConnectionPoint {
     // Calls every sink in the order they were advised. A sink may unadvise itself or
     // another one meanwhile; each is called with a reference of its own.
     void Fire(DISPID event, VARIANT* arguments, UINT count) {
-        std::vector<IDispatch*> sinks;
-        for (const auto& entry : sinks_) {
+        auto sinks = sinks_;
+        for (const auto& entry : sinks)
             entry.second->AddRef();
-            sinks.push_back(entry.second);
-        }
         DISPPARAMS params{arguments, nullptr, count, 0};
-        for (IDispatch* sink : sinks) {
-            sink->Invoke(event, kNullIid, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr,
-                         nullptr, nullptr);
-            sink->Release();
+        for (const auto& entry : sinks) {
+            entry.second->Invoke(event, IID{}, kUserDefaultLocale, DISPATCH_METHOD, &params,
+                                 nullptr, nullptr, nullptr);
+            entry.second->Release();
         }
     }
 
     void ReleaseSinks() {
-        std::vector<std::pair<DWORD, IDispatch*>> sinks;
-        sinks.swap(sinks_);
-        for (const auto& entry : sinks)
+        for (const auto& entry : std::exchange(sinks_, {}))
             entry.second->Release();
     }
 
   private:
-    IConnectionPointContainer& browser_; // the control
     std::vector<std::pair<DWORD, IDispatch*>> sinks_;
     DWORD lastCookie_ = 0;
 };
@@ -205,22 +203,8 @@ template <typename Interface> class EarlyBound : public Interface {
     }
 };
 
-// The object that stands for the frames inside the page in their events' pDisp: an identity of
-// its own, living inside the control and counting its references there.
-class FrameObject final : public EarlyBound<IDispatch> {
-  public:
-    explicit FrameObject(IUnknown& control) : control_(control) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch);
-        return Offer(known ? this : nullptr, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return control_.AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return control_.Release(); }
-
-  private:
-    IUnknown& control_;
-};
+// The object that stands for the frames inside the page in their events' pDisp.
+using FrameObject = Inner<EarlyBound<IDispatch>, IID_IDispatch>;
 
 // A BSTR for the length of one event.
 using EventText = std::unique_ptr<OLECHAR, void (*)(BSTR)>;
@@ -234,8 +218,7 @@ EventText Text(const std::string& utf8) {
 // it remain, and then refuses to navigate.
 class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPointContainer {
   public:
-    explicit WebBrowser(HWND host)
-        : host_(host), events_(*this), frames_(*static_cast<IWebBrowser2*>(this)) {}
+    explicit WebBrowser(HWND host) : host_(host), events_(*this), frames_(*this) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         IUnknown* found = nullptr;
@@ -269,15 +252,11 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
-        if (!point)
-            return E_POINTER;
-        if (!IsEqualIID(iid, DIID_DWebBrowserEvents2)) {
+        if (point && !IsEqualIID(iid, DIID_DWebBrowserEvents2)) {
             *point = nullptr;
             return CONNECT_E_NOCONNECTION;
         }
-        events_.AddRef();
-        *point = &events_;
-        return S_OK;
+        return Offer(&events_, (void**)point);
     }
 
     // Loads an address in the host, unless a sink cancels it.
@@ -287,7 +266,6 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
             CurrentBackend().Navigate(*host, url);
     }
 
-    // Each returns false when a sink cancelled.
     // The pDisp an event names: the control for the top-level frame, the frame object for
     // the others.
     IDispatch* FrameDispatch(browser::Frame frame) {
@@ -295,28 +273,28 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
                                             : static_cast<IDispatch*>(&frames_);
     }
 
+    // Each event with a Cancel returns false when a sink cancelled.
     bool BeforeNavigate2(const std::string& url, browser::Frame frame) {
         EventText address = Text(url);
-        VARIANT urlValue = Argument(address.get());
-        VARIANT flags = Argument(VT_I4);
-        VARIANT frameName = Argument(VT_EMPTY);
-        VARIANT postData = Argument(VT_EMPTY);
-        VARIANT headers = Argument(VT_EMPTY);
+        VARIANT urlValue = Argument(address.get()), flags = Argument(VT_I4);
+        VARIANT frameName = Argument(VT_EMPTY), postData = frameName, headers = frameName;
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        IDispatch* pDisp = FrameDispatch(frame);
-        VARIANT arguments[7] = {Argument(&cancel),      ByReference(&headers),
-                                ByReference(&postData), ByReference(&frameName),
-                                ByReference(&flags),    ByReference(&urlValue),
-                                Argument(pDisp)};
-        Fire(DISPID_BEFORENAVIGATE2, arguments, 7);
-        return cancel == VARIANT_FALSE;
+        VARIANT arguments[] = {Argument(&cancel),
+                               ByReference(&headers),
+                               ByReference(&postData),
+                               ByReference(&frameName),
+                               ByReference(&flags),
+                               ByReference(&urlValue),
+                               Argument(FrameDispatch(frame))};
+        return Fire(DISPID_BEFORENAVIGATE2, arguments, cancel);
     }
 
     void NavigateComplete2(const std::string& url) {
         EventText address = Text(url);
         VARIANT urlValue = Argument(address.get());
-        VARIANT arguments[2] = {ByReference(&urlValue), Argument(static_cast<IDispatch*>(this))};
-        Fire(DISPID_NAVIGATECOMPLETE2, arguments, 2);
+        VARIANT arguments[] = {ByReference(&urlValue),
+                               Argument(FrameDispatch(browser::Frame::Top))};
+        Fire(DISPID_NAVIGATECOMPLETE2, arguments);
     }
 
     bool NewWindow3(const std::string& url, const std::string& context) {
@@ -324,11 +302,11 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         EventText contextAddress = Text(context);
         IDispatch* newBrowser = nullptr;
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[5] = {Argument(address.get()), Argument(contextAddress.get()),
-                                Argument(VT_I4), Argument(&cancel),
-                                Argument(VT_BYREF | VT_DISPATCH)};
+        VARIANT arguments[] = {Argument(address.get()), Argument(contextAddress.get()),
+                               Argument(VT_I4), Argument(&cancel),
+                               Argument(VT_BYREF | VT_DISPATCH)};
         arguments[4].ppdispVal = &newBrowser;
-        Fire(DISPID_NEWWINDOW3, arguments, 5);
+        Fire(DISPID_NEWWINDOW3, arguments);
         if (newBrowser)
             newBrowser->Release();
         return cancel == VARIANT_FALSE;
@@ -342,19 +320,16 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
         VARIANT statusCode = Argument(VT_I4);
         statusCode.lVal = status;
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[5] = {Argument(&cancel), ByReference(&statusCode),
-                                ByReference(&frameName), ByReference(&urlValue),
-                                Argument(FrameDispatch(frame))};
-        Fire(DISPID_NAVIGATEERROR, arguments, 5);
-        return cancel == VARIANT_FALSE;
+        VARIANT arguments[] = {Argument(&cancel), ByReference(&statusCode), ByReference(&frameName),
+                               ByReference(&urlValue), Argument(FrameDispatch(frame))};
+        return Fire(DISPID_NAVIGATEERROR, arguments, cancel);
     }
 
     bool FileDownload() {
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT arguments[2] = {Argument(&cancel), Argument(VT_BOOL)};
-        arguments[1].boolVal = VARIANT_FALSE; // a file, not an active document
-        Fire(DISPID_FILEDOWNLOAD, arguments, 2);
-        return cancel == VARIANT_FALSE;
+        // ActiveDocument: VARIANT_FALSE (zero), a file rather than a document.
+        VARIANT arguments[] = {Argument(&cancel), Argument(VT_BOOL)};
+        return Fire(DISPID_FILEDOWNLOAD, arguments, cancel);
     }
 
     // The host is gone: no more navigations, and the sinks are let go.
@@ -366,10 +341,13 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
   private:
     ~WebBrowser() { events_.ReleaseSinks(); }
 
-    void Fire(DISPID event, VARIANT* arguments, UINT count) {
+    // Returns false when a sink set cancel.
+    template <size_t N>
+    bool Fire(DISPID event, VARIANT (&arguments)[N], const VARIANT_BOOL& cancel = VARIANT_FALSE) {
         AddRef(); // a sink may let go of the last reference while it runs
-        events_.Fire(event, arguments, count);
+        events_.Fire(event, arguments, N);
         Release();
+        return cancel == VARIANT_FALSE;
     }
 
     HWND host_;
@@ -381,11 +359,6 @@ class WebBrowser final : public EarlyBound<IWebBrowser2>, public IConnectionPoin
 // ATL's WM_FORWARDMSG: a message loop hands the host a message for it (lParam, a MSG*)
 // before its own handling; TRUE when the control used it. The page takes its keys first.
 const UINT kForwardMessage = 0x037F;
-
-LRESULT ForwardToPage(Window& host, const MSG* message) {
-    return message && message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST &&
-           CurrentBackend().ForwardKeyToPage(host, *message);
-}
 
 // The host's own state: its browser, made at WM_CREATE.
 struct BrowserHost final : ControlState {
@@ -399,8 +372,11 @@ struct BrowserHost final : ControlState {
     }
 
     LRESULT Message(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == kForwardMessage)
-            return ForwardToPage(window, reinterpret_cast<const MSG*>(lParam));
+        if (message == kForwardMessage) {
+            const MSG* key = reinterpret_cast<const MSG*>(lParam);
+            return key && key->message >= WM_KEYFIRST && key->message <= WM_KEYLAST &&
+                   CurrentBackend().ForwardKeyToPage(window, *key);
+        }
         if (message != WM_CREATE)
             return DefWindowProcW(window.handle, message, wParam, lParam);
         browser = new WebBrowser(window.handle);
@@ -426,7 +402,8 @@ std::string Unescaped(const std::string& text) {
 }
 
 WebBrowser* BrowserOf(HWND host) {
-    BrowserHost* state = StateOf<BrowserHost>(host);
+    Window* window = FindWindowRecord(host);
+    auto* state = window ? dynamic_cast<BrowserHost*>(window->state.get()) : nullptr;
     return state ? state->browser : nullptr;
 }
 

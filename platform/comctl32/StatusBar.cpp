@@ -23,7 +23,6 @@ HWND WINAPI CreateStatusWindowW(LONG style, LPCWSTR text, HWND parent, UINT id) 
     int width = 0, height = 0;
     if (parentRecord)
         ClientSize(*parentRecord, width, height);
-    // A status bar docks itself along the bottom of its parent's client area.
     return CreateWindowExW(0, STATUSCLASSNAMEW, text, (DWORD)style, 0, height - kStatusBarHeight,
                            width, kStatusBarHeight, parent, (HMENU)(UINT_PTR)id, nullptr, nullptr);
 }

@@ -40,18 +40,14 @@ typedef char CHAR;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
 
-#define VELMORA_DECLARE_HANDLE(name)                                                               \
-    struct name##__ {                                                                              \
-        int unused;                                                                                \
-    };                                                                                             \
-    typedef struct name##__* name
-VELMORA_DECLARE_HANDLE(HWND);
-VELMORA_DECLARE_HANDLE(HINSTANCE);
+// Each handle a distinct type, as with the SDK's STRICT handles.
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-VELMORA_DECLARE_HANDLE(HICON);
-VELMORA_DECLARE_HANDLE(HBRUSH);
-VELMORA_DECLARE_HANDLE(HMENU);
-VELMORA_DECLARE_HANDLE(HDC);
+typedef struct HICON__* HICON;
+typedef struct HBRUSH__* HBRUSH;
+typedef struct HMENU__* HMENU;
+typedef struct HDC__* HDC;
 typedef HICON HCURSOR;
 typedef void* HGDIOBJ;
 

@@ -26,23 +26,19 @@ BSTR WINAPI SysAllocString(LPCOLESTR text) {
     if (!text)
         return nullptr;
     UINT bytes = (UINT)(velmora::kernel32::WideLength(text) * sizeof(OLECHAR));
-    char* block = static_cast<char*>(malloc(sizeof bytes + bytes + sizeof(OLECHAR)));
+    UINT* block = static_cast<UINT*>(malloc(sizeof bytes + bytes + sizeof(OLECHAR)));
     if (!block)
         return nullptr;
-    memcpy(block, &bytes, sizeof bytes);
-    memcpy(block + sizeof bytes, text, bytes + sizeof(OLECHAR));
-    return reinterpret_cast<BSTR>(block + sizeof bytes);
+    *block = bytes;
+    memcpy(block + 1, text, bytes + sizeof(OLECHAR));
+    return reinterpret_cast<BSTR>(block + 1);
 }
 
 void WINAPI SysFreeString(BSTR text) {
     if (text)
-        free(reinterpret_cast<char*>(text) - sizeof(UINT));
+        free(reinterpret_cast<UINT*>(text) - 1);
 }
 
 UINT WINAPI SysStringLen(BSTR text) {
-    if (!text)
-        return 0;
-    UINT bytes;
-    memcpy(&bytes, reinterpret_cast<char*>(text) - sizeof bytes, sizeof bytes);
-    return bytes / sizeof(OLECHAR);
+    return text ? reinterpret_cast<UINT*>(text)[-1] / sizeof(OLECHAR) : 0;
 }

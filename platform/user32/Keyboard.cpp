@@ -29,38 +29,35 @@ HWND ChildHolding(HWND dialog, HWND window) {
 // in), going round; from anything but a child of dialog, the first (Shift: the last). A
 // control hidden or disabled itself is passed over.
 HWND NextTabStop(const Window& dialog, HWND from, bool backwards) {
-    std::vector<HWND> children = dialog.children;
+    std::vector<HWND> order = dialog.children;
     if (backwards)
-        std::reverse(children.begin(), children.end());
-    const size_t count = children.size();
-    auto at = std::find(children.begin(), children.end(), ChildHolding(dialog.handle, from));
-    size_t start = at == children.end() ? 0 : (size_t)(at - children.begin()) + 1;
-    for (size_t i = 0; i < count; ++i) {
-        Window* child = FindWindowRecord(children[(start + i) % count]);
-        if (child && (child->style & WS_TABSTOP) && child->visible() && child->enabled())
-            return child->handle;
-    }
+        std::reverse(order.begin(), order.end());
+    auto at = std::find(order.begin(), order.end(), ChildHolding(dialog.handle, from));
+    if (at != order.end())
+        std::rotate(order.begin(), at + 1, order.end());
+    for (HWND handle : order)
+        if (Window* child = FindWindowRecord(handle);
+            child && (child->style & WS_TABSTOP) && child->visible() && child->enabled())
+            return handle;
     return nullptr;
 }
 
-HWND ChildWithId(const Window& dialog, int id) {
-    for (HWND handle : dialog.children)
-        if (Window* child = FindWindowRecord(handle); child && child->id == id)
-            return handle;
+HWND ChildWithId(HWND dialog, int id) {
+    if (Window* window = FindWindowRecord(dialog))
+        for (HWND handle : window->children)
+            if (Window* child = FindWindowRecord(handle); child && child->id == id)
+                return handle;
     return nullptr;
 }
 
 // Enter where the focus does not want it: the default button's command (DM_GETDEFID), or
 // IDOK when the window names none. A disabled default button is not pressed.
-void PressDefault(const Window& dialog) {
-    HWND handle = dialog.handle;
-    LRESULT answer = SendMessageW(handle, DM_GETDEFID, 0, 0);
+void PressDefault(HWND dialog) {
+    LRESULT answer = SendMessageW(dialog, DM_GETDEFID, 0, 0);
     int id = HIWORD(answer) == DC_HASDEFID ? LOWORD(answer) : IDOK;
-    Window* record = FindWindowRecord(handle);
-    HWND button = record ? ChildWithId(*record, id) : nullptr;
-    if (button && !IsWindowEnabled(button))
-        return;
-    SendMessageW(handle, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+    HWND button = ChildWithId(dialog, id);
+    if (!button || IsWindowEnabled(button))
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
 }
 
 } // namespace
@@ -118,12 +115,12 @@ BOOL WINAPI IsDialogMessageW(HWND dialog, LPMSG message) {
         case VK_RETURN:
             if (wants & DLGC_WANTALLKEYS)
                 break;
-            PressDefault(*window);
+            PressDefault(dialog);
             return TRUE;
         case VK_ESCAPE:
             if (wants & DLGC_WANTALLKEYS)
                 break;
-            SendMessageW(dialog, WM_COMMAND, IDCANCEL, (LPARAM)ChildWithId(*window, IDCANCEL));
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, (LPARAM)ChildWithId(dialog, IDCANCEL));
             return TRUE;
         default:
             break;

@@ -2,6 +2,7 @@
 #include "user32/WindowStore.h"
 
 #include <deque>
+#include <optional>
 #include <stdio.h>
 
 namespace velmora::platform {
@@ -22,8 +23,7 @@ HWND KeyTarget(HWND topLevel) {
 
 struct Queue {
     std::deque<Posted> posted;
-    bool quitRequested = false;
-    int quitCode = 0;
+    std::optional<int> quit; // PostQuitMessage's code, until its WM_QUIT is retrieved
 };
 
 Queue& TheQueue() {
@@ -35,8 +35,13 @@ Queue& TheQueue() {
 // modal box), never reaches it: checked when the message is retrieved, so input queued
 // before a box opened is dropped too.
 bool Reachable(const Posted& entry) {
+    if (!entry.input)
+        return true;
     Window* window = FindWindowRecord(entry.message.hwnd);
-    return !entry.input || (window && AcceptsInput(*window));
+    for (; window && window->enabled(); window = FindWindowRecord(window->parent))
+        if (!window->parent)
+            return true;
+    return false;
 }
 
 // Every caller takes the messages in order, of any window and range: there are no filters.
@@ -56,26 +61,27 @@ bool TakePosted(MSG* out, bool remove) {
     return true;
 }
 
+// Input for a window that is gone is dropped at once.
 void Enqueue(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool input,
              bool keyboard = false, DWORD time = 0) {
-    MSG posted = {handle, message, wParam, lParam, time, {}};
-    TheQueue().posted.push_back({posted, input, keyboard});
+    if (!input || FindWindowRecord(handle))
+        TheQueue().posted.push_back({{handle, message, wParam, lParam, time, {}}, input, keyboard});
 }
 
 bool TakeQuit(MSG* out, bool remove) {
-    Queue& queue = TheQueue();
-    if (!queue.quitRequested)
+    std::optional<int>& quit = TheQueue().quit;
+    if (!quit)
         return false;
-    *out = MSG{nullptr, WM_QUIT, (WPARAM)queue.quitCode, 0, 0, {}};
+    *out = MSG{nullptr, WM_QUIT, (WPARAM)*quit, 0, 0, {}};
     if (remove)
-        queue.quitRequested = false;
+        quit.reset();
     return true;
 }
 
 } // namespace
 
-bool QuitPending() {
-    return TheQueue().quitRequested;
+void ResetQueue() {
+    TheQueue() = Queue{};
 }
 
 bool DispatchQueuedMessages() {
@@ -92,33 +98,25 @@ bool DispatchQueuedMessages() {
 }
 
 namespace input {
-namespace {
-void Post(HWND target, UINT message, WPARAM wParam) {
-    if (FindWindowRecord(target))
-        Enqueue(target, message, wParam, 0, true);
-}
-} // namespace
-
 void Click(HWND button) {
-    Post(button, kInputClick, 0);
+    Enqueue(button, kInputClick, 0, 0, true);
 }
 void ListSelect(HWND list, int row) {
-    Post(list, kInputListSelect, (WPARAM)row);
+    Enqueue(list, kInputListSelect, (WPARAM)row, 0, true);
 }
 void ListDoubleClick(HWND list, int row) {
-    Post(list, kInputListActivate, (WPARAM)row);
+    Enqueue(list, kInputListActivate, (WPARAM)row, 0, true);
 }
 void Close(HWND window) {
-    Post(window, WM_SYSCOMMAND, SC_CLOSE);
+    Enqueue(window, WM_SYSCOMMAND, SC_CLOSE, 0, true);
 }
 void Key(HWND topLevel, UINT key, bool down, DWORD time) {
     // One press, no repeat; a release also says the key was down before.
     LPARAM flags = down ? 1 : (LPARAM)0xC0000001u;
-    if (FindWindowRecord(topLevel))
-        Enqueue(topLevel, down ? WM_KEYDOWN : WM_KEYUP, key, flags, true, true, time);
+    Enqueue(topLevel, down ? WM_KEYDOWN : WM_KEYUP, key, flags, true, true, time);
 }
 void Focus(HWND window) {
-    Post(window, kInputFocus, 0);
+    Enqueue(window, kInputFocus, 0, 0, true);
 }
 } // namespace input
 
@@ -141,8 +139,7 @@ BOOL WINAPI PostMessageW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void WINAPI PostQuitMessage(int exitCode) {
-    TheQueue().quitRequested = true;
-    TheQueue().quitCode = exitCode;
+    TheQueue().quit = exitCode;
 }
 
 BOOL WINAPI PeekMessageW(LPMSG message, HWND, UINT, UINT, UINT flags) {
@@ -189,9 +186,7 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM l
         CurrentBackend().TextChanged(*window);
         return TRUE;
     case WM_GETTEXT:
-        if (!lParam || wParam == 0)
-            return 0;
-        return (LRESULT)CopyCut(window->text, reinterpret_cast<WCHAR*>(lParam), wParam);
+        return lParam && wParam ? (LRESULT)CopyCut(window->text, (WCHAR*)lParam, wParam) : 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE)
             SendMessageW(handle, WM_CLOSE, 0, 0);

@@ -29,8 +29,7 @@ std::string ResourceKey(std::string name) {
 } // namespace
 
 bool RegisterHtmlResource(LPCWSTR name, const unsigned char* data, size_t size) {
-    std::string key = ResourceKey(velmora::kernel32::WideToUtf8(name));
-    HtmlTable()[key] = std::string(reinterpret_cast<const char*>(data), size);
+    HtmlTable()[ResourceKey(velmora::kernel32::WideToUtf8(name))].assign((const char*)data, size);
     return true;
 }
 

@@ -80,12 +80,6 @@ LRESULT CALLBACK ControlProc(HWND handle, UINT message, WPARAM wParam, LPARAM lP
                  : DefWindowProcW(handle, message, wParam, lParam);
 }
 
-// The state of type State of a window; null for a window of another class.
-template <class State> State* StateOf(HWND handle) {
-    Window* window = FindWindowRecord(handle);
-    return window ? dynamic_cast<State*>(window->state.get()) : nullptr;
-}
-
 // Client size of a window (for a top-level: outer size minus caption and frame).
 void ClientSize(const Window& window, int& width, int& height);
 
@@ -99,10 +93,6 @@ extern const WNDPROC ButtonProc;
 
 // A control tells its parent what happened to it (WM_COMMAND with its id and the code).
 void NotifyParent(const Window& control, WORD code);
-
-// Whether the user can reach the window: it and every window it sits in are enabled (a
-// window disabled by a modal box takes no input, nor do its controls).
-bool AcceptsInput(const Window& window);
 
 // The keyboard (user32/Keyboard.cpp). A window going away loses the focus with it; a key
 // taken from the queue updates the keys held down (Shift, for Shift+Tab), as on Windows the
@@ -119,8 +109,8 @@ void ResetWindowSystem();
 // put back so the next GetMessageW ends the loop (as a modal loop does on Windows).
 bool DispatchQueuedMessages();
 
-// Whether PostQuitMessage was called and its quit message not yet retrieved.
-bool QuitPending();
+// Forgets every queued message and a quit not yet retrieved.
+void ResetQueue();
 
 // Private messages carrying user input into a control's procedure. They sit in the range
 // Windows reserves for the system, so no program sends them by accident.

@@ -10,7 +10,7 @@ namespace {
 
 struct Store {
     std::vector<std::unique_ptr<WindowClass>> classes;
-    std::map<uintptr_t, std::unique_ptr<Window>> windows;
+    std::map<HWND, std::unique_ptr<Window>> windows;
     uintptr_t nextHandle = 0x10010;
     ATOM nextAtom = 0xC000;
 };
@@ -29,63 +29,43 @@ WindowClass* FindClass(LPCWSTR name) {
     return nullptr;
 }
 
-ATOM AddClass(std::unique_ptr<WindowClass> cls) {
-    TheStore().classes.push_back(std::move(cls));
+ATOM AddClass(WindowClass cls) {
+    TheStore().classes.push_back(std::make_unique<WindowClass>(std::move(cls)));
     return TheStore().nextAtom++;
 }
 
-void DetachFromParent(Window& window) {
-    if (Window* parent = FindWindowRecord(window.parent)) {
-        auto& siblings = parent->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), window.handle),
-                       siblings.end());
-    }
+// Calls visit on each window of the tree that still exists when the walk comes to it, parents
+// before children or children before parents: a message sent on the way may destroy windows.
+template <class Visit> void WalkTree(HWND handle, bool parentsFirst, const Visit& visit) {
+    if (Window* window = FindWindowRecord(handle); window && parentsFirst)
+        visit(*window);
+    if (Window* window = FindWindowRecord(handle))
+        for (HWND child : std::vector<HWND>(window->children))
+            WalkTree(child, parentsFirst, visit);
+    if (Window* window = FindWindowRecord(handle); window && !parentsFirst)
+        visit(*window);
 }
 
-// As on Windows: every window of the tree hears WM_DESTROY, parents before children, and
-// only then WM_NCDESTROY, children before parents.
-void SendDestroyMessages(HWND handle) {
-    Window* window = FindWindowRecord(handle);
-    if (!window)
-        return;
-    window->destroying = true;
-    SendMessageW(handle, WM_DESTROY, 0, 0);
-    window = FindWindowRecord(handle);
-    if (!window)
-        return;
-    std::vector<HWND> children = window->children;
-    for (HWND child : children)
-        SendDestroyMessages(child);
-}
-
-void SendNcDestroyMessages(HWND handle) {
-    Window* window = FindWindowRecord(handle);
-    if (!window)
-        return;
-    std::vector<HWND> children = window->children;
-    for (HWND child : children)
-        SendNcDestroyMessages(child);
-    SendMessageW(handle, WM_NCDESTROY, 0, 0);
-}
-
+// Drops the records of a tree (children first), taking each out of its parent's list.
 void ForgetTree(HWND handle) {
-    Window* window = FindWindowRecord(handle);
-    if (!window)
-        return;
-    std::vector<HWND> children = window->children;
-    for (HWND child : children)
-        ForgetTree(child);
-    ForgetFocus(handle);
-    if (HasBackend())
-        CurrentBackend().Destroy(*window);
-    TheStore().windows.erase(reinterpret_cast<uintptr_t>(handle));
+    WalkTree(handle, false, [](Window& window) {
+        if (Window* parent = FindWindowRecord(window.parent)) {
+            auto& siblings = parent->children;
+            siblings.erase(std::remove(siblings.begin(), siblings.end(), window.handle),
+                           siblings.end());
+        }
+        ForgetFocus(window.handle);
+        if (HasBackend())
+            CurrentBackend().Destroy(window);
+        TheStore().windows.erase(window.handle);
+    });
 }
 
 } // namespace
 
 Window* FindWindowRecord(HWND window) {
     auto& windows = TheStore().windows;
-    auto found = windows.find(reinterpret_cast<uintptr_t>(window));
+    auto found = windows.find(window);
     return found == windows.end() ? nullptr : found->second.get();
 }
 
@@ -98,47 +78,22 @@ std::vector<Window*> TopLevelWindows() {
 }
 
 void ClientSize(const Window& window, int& width, int& height) {
-    width = window.width;
-    height = window.height;
-    if (!window.parent && (window.style & WS_CAPTION) == WS_CAPTION) {
-        width -= 2 * kFixedFrameWidth;
-        height -= 2 * kFixedFrameWidth + kCaptionHeight;
-    }
-    width = std::max(width, 0);
-    height = std::max(height, 0);
+    bool framed = !window.parent && (window.style & WS_CAPTION) == WS_CAPTION;
+    width = std::max(window.width - (framed ? 2 * kFixedFrameWidth : 0), 0);
+    height = std::max(window.height - (framed ? 2 * kFixedFrameWidth + kCaptionHeight : 0), 0);
 }
 
 void RegisterBuiltInClass(LPCWSTR name, WNDPROC procedure, ControlKind kind) {
-    if (FindClass(name))
-        return;
-    auto cls = std::make_unique<WindowClass>();
-    cls->name = WideString(name);
-    cls->procedure = procedure;
-    cls->kind = kind;
-    cls->style = CS_DBLCLKS;
-    AddClass(std::move(cls));
-}
-
-bool AcceptsInput(const Window& window) {
-    for (const Window* current = &window; current; current = FindWindowRecord(current->parent))
-        if (!current->enabled())
-            return false;
-    return true;
+    if (!FindClass(name))
+        AddClass({WideString(name), CS_DBLCLKS, procedure, {}, {}, {}, {}, kind});
 }
 
 void ResetWindowSystem() {
-    std::vector<HWND> topLevel;
     for (Window* window : TopLevelWindows())
-        topLevel.push_back(window->handle);
-    for (HWND handle : topLevel)
-        ForgetTree(handle);
+        ForgetTree(window->handle);
     TheStore().windows.clear();
     TheStore().classes.clear();
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    while (QuitPending())
-        GetMessageW(&message, nullptr, 0, 0);
+    ResetQueue();
     ResetKeyboard();
     RegisterBuiltInClass(L"LISTBOX", ListBoxProc, ControlKind::ListBox);
     RegisterBuiltInClass(L"Button", ButtonProc, ControlKind::PushButton);
@@ -162,15 +117,9 @@ ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass) {
         return Fail<ATOM>(ERROR_INVALID_PARAMETER);
     if (FindClass(windowClass->lpszClassName))
         return Fail<ATOM>(ERROR_CLASS_ALREADY_EXISTS);
-    auto cls = std::make_unique<WindowClass>();
-    cls->name = WideString(windowClass->lpszClassName);
-    cls->style = windowClass->style;
-    cls->procedure = windowClass->lpfnWndProc;
-    cls->instance = windowClass->hInstance;
-    cls->icon = windowClass->hIcon;
-    cls->cursor = windowClass->hCursor;
-    cls->background = windowClass->hbrBackground;
-    return AddClass(std::move(cls));
+    return AddClass({WideString(windowClass->lpszClassName), windowClass->style,
+                     windowClass->lpfnWndProc, windowClass->hInstance, windowClass->hIcon,
+                     windowClass->hCursor, windowClass->hbrBackground});
 }
 
 HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style,
@@ -184,30 +133,22 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     if ((style & WS_CHILD) && !parent)
         return Fail<HWND>(ERROR_INVALID_PARAMETER);
 
-    auto record = std::make_unique<Window>();
-    Store& store = TheStore();
-    record->handle = reinterpret_cast<HWND>(store.nextHandle);
-    store.nextHandle += 4;
-    record->windowClass = cls;
-    record->parent = parent;
-    record->style = style;
-    record->exStyle = exStyle;
-    record->kind = parent ? cls->kind : ControlKind::TopLevel;
-    record->id = parent ? (int)(INT_PTR)menu : 0;
+    ControlKind kind = parent ? cls->kind : ControlKind::TopLevel;
     DWORD type = style & BS_TYPEMASK;
-    if (record->kind == ControlKind::PushButton && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX))
-        record->kind = ControlKind::CheckBox;
+    if (kind == ControlKind::PushButton && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX))
+        kind = ControlKind::CheckBox;
     // Windows places a default-positioned top-level window itself; this is its first
     // default place. Only x says CW_USEDEFAULT: Windows then ignores y, whatever it holds.
-    record->x = x == CW_USEDEFAULT ? 26 : x;
-    record->y = x == CW_USEDEFAULT ? 26 : y;
-    record->width = width;
-    record->height = height;
-    record->text = WideString(windowName);
-
-    HWND handle = record->handle;
+    const bool placed = x != CW_USEDEFAULT;
+    Store& store = TheStore();
+    HWND handle = reinterpret_cast<HWND>(store.nextHandle);
+    store.nextHandle += 4;
+    auto& record = store.windows[handle];
+    record = std::make_unique<Window>(
+        Window{handle, cls, kind, parent, style, exStyle, placed ? x : 26, placed ? y : 26, width,
+               height, parent ? (int)(INT_PTR)menu : 0, WideString(windowName), false,
+               std::vector<HWND>(), nullptr});
     Window* window = record.get();
-    store.windows[reinterpret_cast<uintptr_t>(handle)] = std::move(record);
     if (Window* parentRecord = FindWindowRecord(parent))
         parentRecord->children.push_back(handle);
     CurrentBackend().Create(*window);
@@ -238,11 +179,13 @@ BOOL WINAPI DestroyWindow(HWND handle) {
         window->style &= ~WS_VISIBLE;
         CurrentBackend().Show(*window, false);
     }
-    SendDestroyMessages(handle); // marks the whole tree as going
-    SendNcDestroyMessages(handle);
-    window = FindWindowRecord(handle);
-    if (window)
-        DetachFromParent(*window);
+    // As on Windows: every window of the tree hears WM_DESTROY, parents before children, and
+    // only then WM_NCDESTROY, children before parents.
+    WalkTree(handle, true, [](Window& going) {
+        going.destroying = true;
+        SendMessageW(going.handle, WM_DESTROY, 0, 0);
+    });
+    WalkTree(handle, false, [](Window& going) { SendMessageW(going.handle, WM_NCDESTROY, 0, 0); });
     ForgetTree(handle);
     return TRUE;
 }
@@ -264,13 +207,10 @@ BOOL WINAPI ShowWindow(HWND handle, int command) {
 }
 
 BOOL WINAPI IsWindowVisible(HWND handle) {
-    for (Window* window = FindWindowRecord(handle); window;
-         window = FindWindowRecord(window->parent)) {
-        if (!window->visible())
-            return FALSE;
+    Window* window = FindWindowRecord(handle);
+    for (; window && window->visible(); window = FindWindowRecord(window->parent))
         if (!window->parent)
             return TRUE;
-    }
     return FALSE;
 }
 
@@ -348,10 +288,8 @@ BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int, int, int, int, UINT
     if (!window)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     if (!window->parent && (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST)) {
-        if (insertAfter == HWND_TOPMOST)
-            window->exStyle |= WS_EX_TOPMOST;
-        else
-            window->exStyle &= ~WS_EX_TOPMOST;
+        window->exStyle = insertAfter == HWND_TOPMOST ? window->exStyle | WS_EX_TOPMOST
+                                                      : window->exStyle & ~WS_EX_TOPMOST;
         CurrentBackend().TopMostChanged(*window);
     }
     return TRUE;
