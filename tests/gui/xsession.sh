@@ -91,9 +91,14 @@ wait_player_exit() {
     return 1
 }
 
-# close_player: alt+F4 on the main window ends the player with exit code 0.
+# close_player [destroy]: alt+F4 on the main window, or with "destroy" another X client
+# destroying it, ends the player with exit code 0.
 close_player() {
-    press "$window" alt+F4
+    if [[ "${1:-}" == destroy ]]; then
+        xdotool windowclose "$window"
+    else
+        press "$window" alt+F4
+    fi
     wait_player_exit 20 || fail "player did not exit after closing its window"
     [[ "$PLAYER_EXIT" == 0 ]] || fail "player exited with $PLAYER_EXIT"
 }

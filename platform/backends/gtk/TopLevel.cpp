@@ -43,9 +43,10 @@ void SetIcon(GtkWindow* window, HICON icon) {
         gtk_window_set_icon(window, pixbuf);
 }
 
+// The close box goes through the window procedure (WM_CLOSE); the window is destroyed only if
+// the program lets it. So does another X client destroying the window, which Windows never
+// allows: left to GTK, the window would be gone but the program would never hear of it.
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
-    // The close box goes through the window procedure (WM_CLOSE); the window is destroyed
-    // only if the program lets it.
     input::Close(static_cast<TopLevel*>(data)->handle);
     return TRUE;
 }
@@ -89,6 +90,7 @@ GtkControl* NewTopLevel(Window& window) {
     if (window.windowClass)
         SetIcon(gtkWindow, window.windowClass->icon);
     g_signal_connect(top->widget, "delete-event", G_CALLBACK(OnDelete), top);
+    g_signal_connect(top->widget, "destroy-event", G_CALLBACK(OnDelete), top);
     g_signal_connect(top->widget, "key-press-event", G_CALLBACK(OnKey), top);
     g_signal_connect(top->widget, "key-release-event", G_CALLBACK(OnKey), top);
     // GTK moves the focus itself as the window first shows (Windows does not) and when a page
